@@ -1,0 +1,95 @@
+#include "app/catalogue.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <string>
+
+#include "ciphers/rc4.h"
+#include "hashes/sha1.h"
+
+namespace kryvane {
+namespace {
+
+template <class T>
+std::optional<CipherRef> C() {
+  return CipherRef::Of<T>();
+}
+template <class T>
+std::optional<HashRef> H() {
+  return HashRef::Of<T>();
+}
+constexpr std::nullopt_t kNotYet = std::nullopt;
+
+const std::array<CipherEntry, 17>& Ciphers() {
+  // clang-format off
+  static const std::array<CipherEntry, 17> kCiphers = {{
+      {0, "Blowfish - block: 64 bits, key: 448 bits", "blowfish", kNotYet},
+      {1, "Cast128 - block: 64 bits, key: 128 bits ", "cast128", kNotYet},
+      {2, "Cast256 - block: 128 bits, key: 256 bits ", "cast256", kNotYet},
+      {3, "DES - block: 64 bits, key: 64 bits  ", "des", kNotYet},
+      {4, "3DES - block: 64 bits, key: 192 bits", "3des", kNotYet},
+      {5, "Ice - block: 64 bits, key: 64 bits ", "ice", kNotYet},
+      {6, "Thin Ice -  block: 64 bits, key: 64 bits ", "thinice", kNotYet},
+      {7, "Ice 2 - block: 64 bits, key: 128 bits", "ice2", kNotYet},
+      {8, "IDEA - block 64 bits, key: 128 bits", "idea", kNotYet},
+      {9, "MARS - block: 128 bits, key: 1248 bits", "mars", kNotYet},
+      {10, "Misty1 - block: 64 bits, key: 128 bits", "misty1", kNotYet},
+      {11, "RC2 - block: 64 bits, key: 1024 bits", "rc2", kNotYet},
+      {12, "RC4 - block: variable, key: 2048 bits", "rc4", C<Rc4>()},
+      {13, "Rijndael -block: 128 bits, key: 256 bits", "rijndael", kNotYet},
+      {14, "Serpent - block: 128 bits, key: 256 bits", "serpent", kNotYet},
+      {15, "TEA - block 64 bits, key: 128 bits", "tea", kNotYet},
+      {16, "Twofish - block 128 bits, key: 256 bits", "twofish", kNotYet},
+  }};
+  // clang-format on
+  return kCiphers;
+}
+
+const std::array<HashEntry, 10>& Hashes() {
+  // clang-format off
+  static const std::array<HashEntry, 10> kHashes = {{
+      {0, "Haval - digest: 256 bits", "haval", kNotYet},
+      {1, "MD4 - digest: 128 bits", "md4", kNotYet},
+      {2, "MD5 - digest: 128 bits", "md5", kNotYet},
+      {3, "RipeMD-128 - digest: 128 bits", "ripemd128", kNotYet},
+      {4, "RipeMD-160 - digest: 160 bits", "ripemd160", kNotYet},
+      {5, "SHA1 - digest: 160 bits", "sha1", H<Sha1>()},
+      {6, "SHA-256  - digest: 256 bits", "sha256", kNotYet},
+      {7, "SHA-384  - digest: 384 bits", "sha384", kNotYet},
+      {8, "SHA-512  - digest: 512 bits", "sha512", kNotYet},
+      {9, "Tiger  - digest: 192 bits", "tiger", kNotYet},
+  }};
+  // clang-format on
+  return kHashes;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+template <class Entry, std::size_t N>
+const Entry* Find(const std::array<Entry, N>& table, std::string_view name) {
+  for (const Entry& e : table) {
+    if (EqualsIgnoreCase(e.shortName, name) || e.menuText == name) return &e;
+  }
+  int position = -1;
+  const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), position);
+  if (ec == std::errc() && end == name.data() + name.size() && position >= 0 &&
+      static_cast<std::size_t>(position) < N) {
+    return &table[static_cast<std::size_t>(position)];
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::span<const CipherEntry> CipherCatalogue() { return Ciphers(); }
+std::span<const HashEntry> HashCatalogue() { return Hashes(); }
+const CipherEntry* FindCipher(std::string_view name) { return Find(Ciphers(), name); }
+const HashEntry* FindHash(std::string_view name) { return Find(Hashes(), name); }
+
+}  // namespace kryvane

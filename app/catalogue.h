@@ -1,0 +1,34 @@
+// The two algorithm menus: positions, menu texts exactly as shown (trailing spaces included,
+// because settings files store them), short names for the command line, and the classes.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "crypto/components.h"
+
+namespace kryvane {
+
+struct CipherEntry {
+  int position;
+  std::string_view menuText;
+  std::string_view shortName;
+  std::optional<CipherRef> cipher;  // empty while the class is not yet available
+};
+
+struct HashEntry {
+  int position;
+  std::string_view menuText;
+  std::string_view shortName;
+  std::optional<HashRef> hash;
+};
+
+std::span<const CipherEntry> CipherCatalogue();
+std::span<const HashEntry> HashCatalogue();
+
+// Finds an entry by short name (any case), menu position ("0".."16") or exact menu text.
+const CipherEntry* FindCipher(std::string_view name);
+const HashEntry* FindHash(std::string_view name);
+
+}  // namespace kryvane

@@ -1,0 +1,72 @@
+#include "ciphers/rc4.h"
+
+#include <cstring>
+
+#include "crypto/bytes.h"
+
+namespace kryvane {
+
+bool Rc4::SelfTest() {
+  static constexpr uint8_t kKey[] = {0x61, 0x8A, 0x63, 0xD2, 0xFB};
+  static constexpr uint8_t kPlain[] = {0xDC, 0xEE, 0x4C, 0xF9, 0x2C};
+  static constexpr uint8_t kCipher[] = {0xF1, 0x38, 0x29, 0xC9, 0xDE};
+  try {
+    Rc4 c;
+    c.Init(kKey, 40);
+    uint8_t buf[5];
+    c.Encrypt(kPlain, buf, 5);
+    const bool enc = std::memcmp(buf, kCipher, 5) == 0;
+    c.Reset();
+    c.Decrypt(buf, buf, 5);
+    const bool dec = std::memcmp(buf, kPlain, 5) == 0;
+    c.Wipe();
+    return enc && dec;
+  } catch (...) {
+    return false;
+  }
+}
+
+void Rc4::Init(const void* key, uint32_t bits, const void* /*iv*/) {
+  if (initialized_) Wipe();
+  Cipher::Init(key, bits, nullptr);
+  const std::size_t len = bits / 8;
+  if (len == 0) {
+    Wipe();
+    throw CipherError(kInvalidKeySize);
+  }
+  const auto* k = static_cast<const uint8_t*>(key);
+  for (int n = 0; n < 256; ++n) state_[n] = uint8_t(n);
+  uint8_t j = 0;
+  for (std::size_t n = 0; n < 256; ++n) {
+    j = uint8_t(j + state_[n] + k[n % len]);
+    std::swap(state_[n], state_[j]);
+  }
+  initialState_ = state_;
+}
+
+void Rc4::Wipe() {
+  SecureFill(initialState_.data(), 0xFF, initialState_.size());
+  SecureFill(state_.data(), 0xFF, state_.size());
+  Cipher::Wipe();
+}
+
+void Rc4::Reset() { state_ = initialState_; }
+
+void Rc4::Encrypt(const void* in, void* out, std::size_t size) {
+  if (!initialized_) throw CipherError(kCipherNotInitialized);
+  const auto* p = static_cast<const uint8_t*>(in);
+  auto* q = static_cast<uint8_t*>(out);
+  uint8_t i = 0, j = 0;
+  for (std::size_t k = 0; k < size; ++k) {
+    i = uint8_t(i + 1);
+    const uint8_t t = state_[i];
+    j = uint8_t(j + t);
+    state_[i] = state_[j];
+    state_[j] = t;
+    q[k] = uint8_t(p[k] ^ state_[uint8_t(t + state_[i])]);
+  }
+}
+
+void Rc4::Decrypt(const void* in, void* out, std::size_t size) { Encrypt(in, out, size); }
+
+}  // namespace kryvane

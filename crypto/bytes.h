@@ -1,0 +1,65 @@
+// Small vocabulary shared by every algorithm: secure erasure, fixed-order loads and stores,
+// rotations. Kept header-only so the compiler can inline it into the round functions.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace kryvane {
+
+// Fills memory in a way the optimiser may not elide, even when the object dies right after.
+inline void SecureFill(void* p, uint8_t value, std::size_t n) noexcept {
+  if (n == 0) return;
+  std::memset(p, value, n);
+  // The empty asm claims to read the memory, so the stores above must happen.
+  asm volatile("" : : "r"(p) : "memory");
+}
+
+inline void SecureZero(void* p, std::size_t n) noexcept { SecureFill(p, 0, n); }
+
+template <class T>
+inline void SecureZeroObject(T& obj) noexcept {
+  SecureZero(&obj, sizeof(obj));
+}
+
+inline uint32_t LoadBe32(const uint8_t* p) noexcept {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+inline uint32_t LoadLe32(const uint8_t* p) noexcept {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+inline uint64_t LoadBe64(const uint8_t* p) noexcept {
+  return (uint64_t(LoadBe32(p)) << 32) | LoadBe32(p + 4);
+}
+inline uint64_t LoadLe64(const uint8_t* p) noexcept {
+  return uint64_t(LoadLe32(p)) | (uint64_t(LoadLe32(p + 4)) << 32);
+}
+inline void StoreBe32(uint8_t* p, uint32_t v) noexcept {
+  p[0] = uint8_t(v >> 24);
+  p[1] = uint8_t(v >> 16);
+  p[2] = uint8_t(v >> 8);
+  p[3] = uint8_t(v);
+}
+inline void StoreLe32(uint8_t* p, uint32_t v) noexcept {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+  p[2] = uint8_t(v >> 16);
+  p[3] = uint8_t(v >> 24);
+}
+inline void StoreBe64(uint8_t* p, uint64_t v) noexcept {
+  StoreBe32(p, uint32_t(v >> 32));
+  StoreBe32(p + 4, uint32_t(v));
+}
+inline void StoreLe64(uint8_t* p, uint64_t v) noexcept {
+  StoreLe32(p, uint32_t(v));
+  StoreLe32(p + 4, uint32_t(v >> 32));
+}
+
+inline uint32_t Rotl32(uint32_t x, int n) noexcept { return std::rotl(x, n); }
+inline uint32_t Rotr32(uint32_t x, int n) noexcept { return std::rotr(x, n); }
+inline uint64_t Rotl64(uint64_t x, int n) noexcept { return std::rotl(x, n); }
+inline uint64_t Rotr64(uint64_t x, int n) noexcept { return std::rotr(x, n); }
+
+}  // namespace kryvane

@@ -67,7 +67,8 @@ const std::array<HashEntry, 10>& Hashes() {
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
   });
 }
 
@@ -87,9 +88,17 @@ const Entry* Find(const std::array<Entry, N>& table, std::string_view name) {
 
 }  // namespace
 
-std::span<const CipherEntry> CipherCatalogue() { return Ciphers(); }
-std::span<const HashEntry> HashCatalogue() { return Hashes(); }
-const CipherEntry* FindCipher(std::string_view name) { return Find(Ciphers(), name); }
-const HashEntry* FindHash(std::string_view name) { return Find(Hashes(), name); }
+std::span<const CipherEntry> CipherCatalogue() {
+  return Ciphers();
+}
+std::span<const HashEntry> HashCatalogue() {
+  return Hashes();
+}
+const CipherEntry* FindCipher(std::string_view name) {
+  return Find(Ciphers(), name);
+}
+const HashEntry* FindHash(std::string_view name) {
+  return Find(Hashes(), name);
+}
 
 }  // namespace kryvane

@@ -50,7 +50,9 @@ void Rc4::Wipe() {
   Cipher::Wipe();
 }
 
-void Rc4::Reset() { state_ = initialState_; }
+void Rc4::Reset() {
+  state_ = initialState_;
+}
 
 void Rc4::Encrypt(const void* in, void* out, std::size_t size) {
   if (!initialized_) throw CipherError(kCipherNotInitialized);
@@ -67,6 +69,8 @@ void Rc4::Encrypt(const void* in, void* out, std::size_t size) {
   }
 }
 
-void Rc4::Decrypt(const void* in, void* out, std::size_t size) { Encrypt(in, out, size); }
+void Rc4::Decrypt(const void* in, void* out, std::size_t size) {
+  Encrypt(in, out, size);
+}
 
 }  // namespace kryvane

@@ -91,7 +91,8 @@ class BlockHash : public HashFacts<Derived> {
     }
     CompressBuffer();
     std::array<uint8_t, kStateWords * sizeof(Word)> out;
-    for (std::size_t i = 0; i < kStateWords; ++i) StoreWord(out.data() + i * sizeof(Word), state_[i]);
+    for (std::size_t i = 0; i < kStateWords; ++i)
+      StoreWord(out.data() + i * sizeof(Word), state_[i]);
     std::memcpy(digest, out.data(), Derived::kHashSize / 8);
     SecureZeroObject(out);
     this->Wipe();

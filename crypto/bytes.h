@@ -17,7 +17,9 @@ inline void SecureFill(void* p, uint8_t value, std::size_t n) noexcept {
   asm volatile("" : : "r"(p) : "memory");
 }
 
-inline void SecureZero(void* p, std::size_t n) noexcept { SecureFill(p, 0, n); }
+inline void SecureZero(void* p, std::size_t n) noexcept {
+  SecureFill(p, 0, n);
+}
 
 template <class T>
 inline void SecureZeroObject(T& obj) noexcept {
@@ -57,9 +59,17 @@ inline void StoreLe64(uint8_t* p, uint64_t v) noexcept {
   StoreLe32(p + 4, uint32_t(v >> 32));
 }
 
-inline uint32_t Rotl32(uint32_t x, int n) noexcept { return std::rotl(x, n); }
-inline uint32_t Rotr32(uint32_t x, int n) noexcept { return std::rotr(x, n); }
-inline uint64_t Rotl64(uint64_t x, int n) noexcept { return std::rotl(x, n); }
-inline uint64_t Rotr64(uint64_t x, int n) noexcept { return std::rotr(x, n); }
+inline uint32_t Rotl32(uint32_t x, int n) noexcept {
+  return std::rotl(x, n);
+}
+inline uint32_t Rotr32(uint32_t x, int n) noexcept {
+  return std::rotr(x, n);
+}
+inline uint64_t Rotl64(uint64_t x, int n) noexcept {
+  return std::rotl(x, n);
+}
+inline uint64_t Rotr64(uint64_t x, int n) noexcept {
+  return std::rotr(x, n);
+}
 
 }  // namespace kryvane

@@ -34,15 +34,16 @@ void Cipher::InitFromPassphrase(std::string_view passphrase, const HashRef& hash
   if (initialized_) Wipe();
   std::vector<uint8_t> digest;
   try {
-    const int32_t digestBits = hash.hashSize;
-    if (digestBits <= 0 || hash.create == nullptr) throw CipherError(kInvalidKeySize);
+    if (hash.create == nullptr) throw CipherError(kInvalidKeySize);
+    std::unique_ptr<Hash> h = hash.Create();
+    // The instance, not the reference, says how many bytes Final writes.
+    const int32_t digestBits = h->HashSize();
+    if (digestBits < 8) throw CipherError(kInvalidKeySize);
     digest.assign(static_cast<std::size_t>(digestBits) / 8, 0);
-    {
-      std::unique_ptr<Hash> h = hash.Create();
-      h->Init();
-      h->UpdateText(passphrase);
-      h->Final(digest.data());
-    }
+    h->Init();
+    h->UpdateText(passphrase);
+    h->Final(digest.data());
+    h.reset();
     const int32_t maxBits = MaxKeySize();
     Init(digest.data(), static_cast<uint32_t>(maxBits < digestBits ? maxBits : digestBits));
   } catch (...) {
@@ -89,21 +90,31 @@ uint64_t Cipher::DecryptStream(ByteSource& source, ByteSink& target, uint64_t si
 
 void BlockCipher::Encrypt(const void* in, void* out, std::size_t size) {
   switch (mode_) {
-    case ChainingMode::cmCBC: return EncryptCBC(in, out, size);
-    case ChainingMode::cmCFB8bit: return EncryptCFB8bit(in, out, size);
-    case ChainingMode::cmCFBblock: return EncryptCFBblock(in, out, size);
-    case ChainingMode::cmOFB: return EncryptOFB(in, out, size);
-    case ChainingMode::cmCTR: return EncryptCTR(in, out, size);
+    case ChainingMode::cmCBC:
+      return EncryptCBC(in, out, size);
+    case ChainingMode::cmCFB8bit:
+      return EncryptCFB8bit(in, out, size);
+    case ChainingMode::cmCFBblock:
+      return EncryptCFBblock(in, out, size);
+    case ChainingMode::cmOFB:
+      return EncryptOFB(in, out, size);
+    case ChainingMode::cmCTR:
+      return EncryptCTR(in, out, size);
   }
 }
 
 void BlockCipher::Decrypt(const void* in, void* out, std::size_t size) {
   switch (mode_) {
-    case ChainingMode::cmCBC: return DecryptCBC(in, out, size);
-    case ChainingMode::cmCFB8bit: return DecryptCFB8bit(in, out, size);
-    case ChainingMode::cmCFBblock: return DecryptCFBblock(in, out, size);
-    case ChainingMode::cmOFB: return DecryptOFB(in, out, size);
-    case ChainingMode::cmCTR: return DecryptCTR(in, out, size);
+    case ChainingMode::cmCBC:
+      return DecryptCBC(in, out, size);
+    case ChainingMode::cmCFB8bit:
+      return DecryptCFB8bit(in, out, size);
+    case ChainingMode::cmCFBblock:
+      return DecryptCFBblock(in, out, size);
+    case ChainingMode::cmOFB:
+      return DecryptOFB(in, out, size);
+    case ChainingMode::cmCTR:
+      return DecryptCTR(in, out, size);
   }
 }
 

@@ -155,8 +155,9 @@ struct CipherRef {
   static CipherRef Of() {
     int32_t block = -1;
     if constexpr (requires { T::kBlockBytes; }) block = static_cast<int32_t>(T::kBlockBytes * 8);
-    return CipherRef{T::kId, T::kAlgorithm, T::kMaxKeySize, block, &T::SelfTest,
-                     []() -> std::unique_ptr<Cipher> { return std::make_unique<T>(); }};
+    return CipherRef{
+        T::kId, T::kAlgorithm, T::kMaxKeySize,
+        block,  &T::SelfTest,  []() -> std::unique_ptr<Cipher> { return std::make_unique<T>(); }};
   }
 };
 
@@ -171,7 +172,13 @@ class CipherFacts : public Base {
 // ---------------------------------------------------------------------------------------------
 // Block cipher
 
-enum class ChainingMode : uint8_t { cmCBC = 0, cmCFB8bit = 1, cmCFBblock = 2, cmOFB = 3, cmCTR = 4 };
+enum class ChainingMode : uint8_t {
+  cmCBC = 0,
+  cmCFB8bit = 1,
+  cmCFBblock = 2,
+  cmOFB = 3,
+  cmCTR = 4
+};
 
 class BlockCipher : public Cipher {
  public:

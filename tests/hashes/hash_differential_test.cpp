@@ -1,8 +1,7 @@
 // The standard hashes against Botan over every message length from 0 to 300 bytes and a few
 // large ones, each fed in random pieces.
-#include <gtest/gtest.h>
-
 #include <botan/hash.h>
+#include <gtest/gtest.h>
 
 #include <random>
 
@@ -15,6 +14,7 @@ namespace {
 struct Reference {
   const char* shortName;
   const char* botanName;
+  friend void PrintTo(const Reference& r, std::ostream* os) { *os << r.shortName; }
 };
 
 class HashDifferential : public ::testing::TestWithParam<Reference> {};
@@ -42,20 +42,17 @@ TEST_P(HashDifferential, RandomMessagesAndSplits) {
     }
     ours->Final(digest.data());
     const auto expected = theirs->process(msg);
-    ASSERT_EQ(test::ToHex(digest), test::ToHex(expected.data(), expected.size()))
-        << "length " << n;
+    ASSERT_EQ(test::ToHex(digest), test::ToHex(expected.data(), expected.size())) << "length " << n;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Botan, HashDifferential,
-                         ::testing::Values(Reference{"sha1", "SHA-160"},
-                                           Reference{"sha256", "SHA-256"},
-                                           Reference{"sha384", "SHA-384"},
-                                           Reference{"sha512", "SHA-512"},
-                                           Reference{"md4", "MD4"}, Reference{"md5", "MD5"},
-                                           Reference{"ripemd160", "RIPEMD-160"},
-                                           Reference{"tiger", "Tiger(24,3)"}),
-                         [](const auto& info) { return std::string(info.param.shortName); });
+INSTANTIATE_TEST_SUITE_P(
+    Botan, HashDifferential,
+    ::testing::Values(Reference{"sha1", "SHA-160"}, Reference{"sha256", "SHA-256"},
+                      Reference{"sha384", "SHA-384"}, Reference{"sha512", "SHA-512"},
+                      Reference{"md4", "MD4"}, Reference{"md5", "MD5"},
+                      Reference{"ripemd160", "RIPEMD-160"}, Reference{"tiger", "Tiger(24,3)"}),
+    [](const auto& info) { return std::string(info.param.shortName); });
 
 }  // namespace
 }  // namespace kryvane

@@ -9,11 +9,16 @@ std::vector<uint8_t> FromHex(std::string_view hex) {
   int hi = -1;
   for (char c : hex) {
     int v;
-    if (c >= '0' && c <= '9') v = c - '0';
-    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-    else if (c == ' ') continue;
-    else throw std::invalid_argument("bad hex digit in: " + std::string(hex));
+    if (c >= '0' && c <= '9')
+      v = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      v = c - 'A' + 10;
+    else if (c == ' ')
+      continue;
+    else
+      throw std::invalid_argument("bad hex digit in: " + std::string(hex));
     if (hi < 0) {
       hi = v;
     } else {

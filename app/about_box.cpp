@@ -1,0 +1,130 @@
+#include "app/about_box.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QEvent>
+#include <QFileInfo>
+#include <QFrame>
+#include <QIcon>
+#include <QPalette>
+#include <QPixmap>
+#include <QStyle>
+
+namespace kryvane {
+namespace {
+
+constexpr QColor kTitleColour(2, 48, 68);
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setGeometry(geometry);
+  return label;
+}
+
+}  // namespace
+
+QUrl AboutBox::GuideUrl() {
+  const QString appDir = QCoreApplication::applicationDirPath();
+  const QString installed =
+      QDir(appDir).filePath(QStringLiteral("../share/doc/kryvane/user-guide.html"));
+  if (QFileInfo::exists(installed)) return QUrl::fromLocalFile(QDir::cleanPath(installed));
+  return QUrl::fromLocalFile(QStringLiteral(KRYVANE_SOURCE_DIR "/docs/user-guide.html"));
+}
+
+AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("AboutBox"));
+  setWindowTitle(QStringLiteral("About Kryvane 2.0"));
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
+  setFixedSize(298, 253);
+  setModal(true);
+  QFont font = this->font();
+  font.setPixelSize(11);
+  setFont(font);
+
+  auto* panel = new QFrame(this);
+  panel->setObjectName(QStringLiteral("Panel1"));
+  panel->setGeometry(9, 8, 281, 198);
+  panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  panel->setLineWidth(2);
+
+  auto* title = MakeLabel(panel, "sLabelFX1", QStringLiteral("Kryvane 2.0"), {83, 1, 102, 34});
+  QFont titleFont = font;
+  titleFont.setPixelSize(19);
+  titleFont.setBold(true);
+  title->setFont(titleFont);
+  QPalette titlePalette = title->palette();
+  titlePalette.setColor(QPalette::WindowText, kTitleColour);
+  title->setPalette(titlePalette);
+  title->setAlignment(Qt::AlignCenter);
+
+  auto* credit = MakeLabel(panel, "CreditLbl", QStringLiteral("Kryvane for Linux, 2026"),
+                           {66, 32, 140, 13});
+  credit->setAlignment(Qt::AlignHCenter);
+  auto* line = MakeLabel(panel, "sLabel1", QStringLiteral("A file encryption decryption utility"),
+                         {61, 48, 153, 13});
+  line->setAlignment(Qt::AlignHCenter);
+
+  const QString target = GuideUrl().toString();
+  comments_ = MakeLabel(panel, "Comments", QStringLiteral("User guide"), {78, 66, 109, 13});
+  comments_->setAlignment(Qt::AlignHCenter);
+  comments_->setWordWrap(true);
+  comments_->setProperty("hint", target);
+  comments_->setMouseTracking(true);
+  comments_->installEventFilter(this);
+
+  image1_ = MakeLabel(panel, "Image1", QString(), {63, 84, 145, 105});
+  image1_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  image1_->setPixmap(QIcon(QStringLiteral(":/icons/about-picture.svg")).pixmap(147, 110));
+  image1_->setProperty("hint", target);
+  image1_->installEventFilter(this);
+
+  auto* ok = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton),
+                             QStringLiteral("OK"), this);
+  ok->setObjectName(QStringLiteral("sBitBtn1"));
+  ok->setGeometry(108, 214, 75, 33);
+  ok->setDefault(true);
+  ok->setAutoDefault(true);
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+bool AboutBox::eventFilter(QObject* watched, QEvent* event) {
+  auto* control = qobject_cast<QLabel*>(watched);
+  if (control != comments_ && control != image1_) return QDialog::eventFilter(watched, event);
+  switch (event->type()) {
+    case QEvent::Enter:
+    case QEvent::MouseMove: {
+      control->setCursor(Qt::PointingHandCursor);
+      if (control == comments_) {
+        QPalette p = comments_->palette();
+        p.setColor(QPalette::WindowText, Qt::blue);
+        comments_->setPalette(p);
+      }
+      break;
+    }
+    case QEvent::Leave: {
+      control->setCursor(Qt::ArrowCursor);
+      if (control == comments_) {
+        QPalette p = comments_->palette();
+        p.setColor(QPalette::WindowText, Qt::black);
+        comments_->setPalette(p);
+      }
+      break;
+    }
+    case QEvent::MouseButtonRelease:
+      OpenLink(control);
+      return true;
+    default:
+      break;
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void AboutBox::OpenLink(QWidget* control) {
+  // The result is ignored: a desktop without a handler simply opens nothing.
+  QDesktopServices::openUrl(QUrl(control->property("hint").toString()));
+}
+
+}  // namespace kryvane

@@ -1,0 +1,109 @@
+// The main window: file fields, passphrase fields, the two menus, three check boxes, five buttons
+// and the status bar. The job itself lives in file_job (no Qt there); this class collects the
+// inputs, runs the job on a worker thread and shows the outcome.
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QString>
+#include <QTimer>
+#include <QToolButton>
+#include <QWidget>
+#include <atomic>
+#include <memory>
+
+namespace kryvane {
+
+class AboutBox;
+
+inline const QString kStatusStarted = QStringLiteral("Last action: Kryvane 2.0 started");
+inline const QString kStatusMismatch =
+    QStringLiteral("Last action: Passphrase mismatch !, retype phrase");
+inline const QString kStatusEncrypted = QStringLiteral("Last action: File encrypted successfully");
+inline const QString kStatusDecrypted = QStringLiteral("Last action: File decrypted successfully");
+inline const QString kStatusFailed =
+    QStringLiteral("Last action: File IO error or file does not exists");
+inline const QString kStatusCleared = QStringLiteral("Last action: Clear all fields");
+inline const QString kStatusAbout = QStringLiteral("Last action: Show about Kryvane 2.0");
+
+class MainWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  QString StatusText() const;
+  bool JobRunning() const { return jobRunning_; }
+  AboutBox* About() const { return about_; }
+
+ public slots:
+  void EncryptBtnClick();
+  void DecryptBtnClick();
+  void ClearBtnClick();
+  void AboutBtnClick();
+  void CloseBtnClick();
+  void ClearFields();
+  void sCheckBox1Click();
+  void CancelJob();
+
+ signals:
+  // Emitted on the user-interface thread when a job has ended and its status text is shown.
+  void JobFinished();
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildControls();
+  void RunJob(bool encrypt);
+  void SetBusy(bool busy);
+  void SetStatus(const QString& text);
+  void BrowseSource();
+  void BrowseTarget();
+  void OnJobDone(bool encrypt, bool success, const QString& detail);
+
+  QFrame* sBevel1_;
+  QFrame* sBevel2_;
+  QFrame* sBevel3_;
+  QLabel* sLabel1_;
+  QLabel* sLabel2_;
+  QLabel* sLabel3_;
+  QLabel* sLabel4_;
+  QLabel* sLabel5_;
+  QLabel* sLabel6_;
+  QToolButton* EncryptBtn_;
+  QComboBox* ComboBox1_;
+  QLineEdit* FileEdt_;
+  QLineEdit* TargetEdt_;
+  QComboBox* ComboBox2_;
+  QStatusBar* sStatusBar1_;
+  QLabel* statusLabel_;
+  QLineEdit* PhraseEdt_;
+  QLineEdit* RPhraseEdt_;
+  QCheckBox* sCheckBox1_;
+  QCheckBox* sCheckBox2_;
+  QToolButton* DecryptBtn_;
+  QToolButton* ClearBtn_;
+  QToolButton* AboutBtn_;
+  QToolButton* CloseBtn_;
+  QCheckBox* sCheckBox3_;
+  QProgressBar* progress_;
+  QToolButton* cancelBtn_;
+  QTimer progressDelay_;
+  AboutBox* about_;
+
+  QString browseFolder_;
+  bool jobRunning_ = false;
+  bool closeAfterJob_ = false;
+  std::shared_ptr<std::atomic<bool>> cancel_;
+};
+
+}  // namespace kryvane

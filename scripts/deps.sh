@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config clang-format
-  qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core
+  qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core fonts-liberation2
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev libbotan-2-dev libcrypto++-dev
   xvfb xauth

@@ -7,7 +7,11 @@
 #include <string>
 
 #include "ciphers/rc4.h"
+#include "hashes/md4.h"
+#include "hashes/md5.h"
 #include "hashes/sha1.h"
+#include "hashes/sha256.h"
+#include "hashes/sha512.h"
 
 namespace kryvane {
 namespace {
@@ -51,14 +55,14 @@ const std::array<HashEntry, 10>& Hashes() {
   // clang-format off
   static const std::array<HashEntry, 10> kHashes = {{
       {0, "Haval - digest: 256 bits", "haval", kNotYet},
-      {1, "MD4 - digest: 128 bits", "md4", kNotYet},
-      {2, "MD5 - digest: 128 bits", "md5", kNotYet},
+      {1, "MD4 - digest: 128 bits", "md4", H<Md4>()},
+      {2, "MD5 - digest: 128 bits", "md5", H<Md5>()},
       {3, "RipeMD-128 - digest: 128 bits", "ripemd128", kNotYet},
       {4, "RipeMD-160 - digest: 160 bits", "ripemd160", kNotYet},
       {5, "SHA1 - digest: 160 bits", "sha1", H<Sha1>()},
-      {6, "SHA-256  - digest: 256 bits", "sha256", kNotYet},
-      {7, "SHA-384  - digest: 384 bits", "sha384", kNotYet},
-      {8, "SHA-512  - digest: 512 bits", "sha512", kNotYet},
+      {6, "SHA-256  - digest: 256 bits", "sha256", H<Sha256>()},
+      {7, "SHA-384  - digest: 384 bits", "sha384", H<Sha384>()},
+      {8, "SHA-512  - digest: 512 bits", "sha512", H<Sha512>()},
       {9, "Tiger  - digest: 192 bits", "tiger", kNotYet},
   }};
   // clang-format on

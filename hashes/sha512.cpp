@@ -1,0 +1,115 @@
+#include "hashes/sha512.h"
+
+namespace kryvane {
+namespace {
+
+// clang-format off
+constexpr uint64_t kRound[80] = {
+    0x428A2F98D728AE22ull, 0x7137449123EF65CDull, 0xB5C0FBCFEC4D3B2Full, 0xE9B5DBA58189DBBCull,
+    0x3956C25BF348B538ull, 0x59F111F1B605D019ull, 0x923F82A4AF194F9Bull, 0xAB1C5ED5DA6D8118ull,
+    0xD807AA98A3030242ull, 0x12835B0145706FBEull, 0x243185BE4EE4B28Cull, 0x550C7DC3D5FFB4E2ull,
+    0x72BE5D74F27B896Full, 0x80DEB1FE3B1696B1ull, 0x9BDC06A725C71235ull, 0xC19BF174CF692694ull,
+    0xE49B69C19EF14AD2ull, 0xEFBE4786384F25E3ull, 0x0FC19DC68B8CD5B5ull, 0x240CA1CC77AC9C65ull,
+    0x2DE92C6F592B0275ull, 0x4A7484AA6EA6E483ull, 0x5CB0A9DCBD41FBD4ull, 0x76F988DA831153B5ull,
+    0x983E5152EE66DFABull, 0xA831C66D2DB43210ull, 0xB00327C898FB213Full, 0xBF597FC7BEEF0EE4ull,
+    0xC6E00BF33DA88FC2ull, 0xD5A79147930AA725ull, 0x06CA6351E003826Full, 0x142929670A0E6E70ull,
+    0x27B70A8546D22FFCull, 0x2E1B21385C26C926ull, 0x4D2C6DFC5AC42AEDull, 0x53380D139D95B3DFull,
+    0x650A73548BAF63DEull, 0x766A0ABB3C77B2A8ull, 0x81C2C92E47EDAEE6ull, 0x92722C851482353Bull,
+    0xA2BFE8A14CF10364ull, 0xA81A664BBC423001ull, 0xC24B8B70D0F89791ull, 0xC76C51A30654BE30ull,
+    0xD192E819D6EF5218ull, 0xD69906245565A910ull, 0xF40E35855771202Aull, 0x106AA07032BBD1B8ull,
+    0x19A4C116B8D2D0C8ull, 0x1E376C085141AB53ull, 0x2748774CDF8EEB99ull, 0x34B0BCB5E19B48A8ull,
+    0x391C0CB3C5C95A63ull, 0x4ED8AA4AE3418ACBull, 0x5B9CCA4F7763E373ull, 0x682E6FF3D6B2B8A3ull,
+    0x748F82EE5DEFB2FCull, 0x78A5636F43172F60ull, 0x84C87814A1F0AB72ull, 0x8CC702081A6439ECull,
+    0x90BEFFFA23631E28ull, 0xA4506CEBDE82BDE9ull, 0xBEF9A3F7B2C67915ull, 0xC67178F2E372532Bull,
+    0xCA273ECEEA26619Cull, 0xD186B8C721C0C207ull, 0xEADA7DD6CDE0EB1Eull, 0xF57D4F7FEE6ED178ull,
+    0x06F067AA72176FBAull, 0x0A637DC5A2C898A6ull, 0x113F9804BEF90DAEull, 0x1B710B35131C471Bull,
+    0x28DB77F523047D84ull, 0x32CAAB7B40C72493ull, 0x3C9EBE0A15C9BEBCull, 0x431D67C49C100D4Cull,
+    0x4CC5D4BECB3E42B6ull, 0x597F299CFC657E2Aull, 0x5FCB6FAB3AD6FAECull, 0x6C44198C4A475817ull,
+};
+// clang-format on
+
+constexpr std::string_view kLongMessage =
+    "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmn"
+    "hijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu";
+
+}  // namespace
+
+bool Sha384::SelfTest() {
+  static constexpr uint8_t kAbc[] = {0xcb, 0x00, 0x75, 0x3f, 0x45, 0xa3, 0x5e, 0x8b, 0xb5, 0xa0,
+                                     0x3d, 0x69, 0x9a, 0xc6, 0x50, 0x07, 0x27, 0x2c, 0x32, 0xab,
+                                     0x0e, 0xde, 0xd1, 0x63, 0x1a, 0x8b, 0x60, 0x5a, 0x43, 0xff,
+                                     0x5b, 0xed, 0x80, 0x86, 0x07, 0x2b, 0xa1, 0xe7, 0xcc, 0x23,
+                                     0x58, 0xba, 0xec, 0xa1, 0x34, 0xc8, 0x25, 0xa7};
+  static constexpr uint8_t kLong[] = {0x09, 0x33, 0x0c, 0x33, 0xf7, 0x11, 0x47, 0xe8, 0x3d, 0x19,
+                                      0x2f, 0xc7, 0x82, 0xcd, 0x1b, 0x47, 0x53, 0x11, 0x1b, 0x17,
+                                      0x3b, 0x3b, 0x05, 0xd2, 0x2f, 0xa0, 0x80, 0x86, 0xe3, 0xb0,
+                                      0xf7, 0x12, 0xfc, 0xc7, 0xc7, 0x1a, 0x55, 0x7e, 0x2d, 0xb9,
+                                      0x66, 0xc3, 0xe9, 0xfa, 0x91, 0x74, 0x60, 0x39};
+  return HashKnownAnswer<Sha384>("abc", kAbc, kLongMessage, kLong);
+}
+
+bool Sha512::SelfTest() {
+  static constexpr uint8_t kAbc[] = {
+      0xdd, 0xaf, 0x35, 0xa1, 0x93, 0x61, 0x7a, 0xba, 0xcc, 0x41, 0x73, 0x49, 0xae,
+      0x20, 0x41, 0x31, 0x12, 0xe6, 0xfa, 0x4e, 0x89, 0xa9, 0x7e, 0xa2, 0x0a, 0x9e,
+      0xee, 0xe6, 0x4b, 0x55, 0xd3, 0x9a, 0x21, 0x92, 0x99, 0x2a, 0x27, 0x4f, 0xc1,
+      0xa8, 0x36, 0xba, 0x3c, 0x23, 0xa3, 0xfe, 0xeb, 0xbd, 0x45, 0x4d, 0x44, 0x23,
+      0x64, 0x3c, 0xe8, 0x0e, 0x2a, 0x9a, 0xc9, 0x4f, 0xa5, 0x4c, 0xa4, 0x9f};
+  static constexpr uint8_t kLong[] = {
+      0x8e, 0x95, 0x9b, 0x75, 0xda, 0xe3, 0x13, 0xda, 0x8c, 0xf4, 0xf7, 0x28, 0x14,
+      0xfc, 0x14, 0x3f, 0x8f, 0x77, 0x79, 0xc6, 0xeb, 0x9f, 0x7f, 0xa1, 0x72, 0x99,
+      0xae, 0xad, 0xb6, 0x88, 0x90, 0x18, 0x50, 0x1d, 0x28, 0x9e, 0x49, 0x00, 0xf7,
+      0xe4, 0x33, 0x1b, 0x99, 0xde, 0xc4, 0xb5, 0x43, 0x3a, 0xc7, 0xd3, 0x29, 0xee,
+      0xb6, 0xdd, 0x26, 0x54, 0x5e, 0x96, 0xe5, 0x5b, 0x87, 0x4b, 0xe9, 0x09};
+  return HashKnownAnswer<Sha512>("abc", kAbc, kLongMessage, kLong);
+}
+
+// clang-format off
+#define SHA512_S0(x) (Rotr64(x, 28) ^ Rotr64(x, 34) ^ Rotr64(x, 39))
+#define SHA512_S1(x) (Rotr64(x, 14) ^ Rotr64(x, 18) ^ Rotr64(x, 41))
+#define SHA512_CH(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
+#define SHA512_MAJ(x, y, z) (((x) & (y)) | ((z) & ((x) | (y))))
+// Renames the registers instead of moving them: h receives the new a and d the new e.
+#define SHA512_STEP(a, b, c, d, e, f, g, h, t) \
+  h += SHA512_S1(e) + SHA512_CH(e, f, g) + kRound[t] + w[t]; \
+  d += h; \
+  h += SHA512_S0(a) + SHA512_MAJ(a, b, c);
+#define SHA512_EIGHT(t) \
+  SHA512_STEP(a, b, c, d, e, f, g, h, t)     SHA512_STEP(h, a, b, c, d, e, f, g, t + 1) \
+  SHA512_STEP(g, h, a, b, c, d, e, f, t + 2) SHA512_STEP(f, g, h, a, b, c, d, e, t + 3) \
+  SHA512_STEP(e, f, g, h, a, b, c, d, t + 4) SHA512_STEP(d, e, f, g, h, a, b, c, t + 5) \
+  SHA512_STEP(c, d, e, f, g, h, a, b, t + 6) SHA512_STEP(b, c, d, e, f, g, h, a, t + 7)
+// clang-format on
+
+void Sha512Compress(std::array<uint64_t, 8>& state, const uint8_t* block) {
+  uint64_t w[80];
+  for (int t = 0; t < 16; ++t) w[t] = LoadBe64(block + 8 * t);
+  for (int t = 16; t < 80; ++t) {
+    const uint64_t s0 = Rotr64(w[t - 15], 1) ^ Rotr64(w[t - 15], 8) ^ (w[t - 15] >> 7);
+    const uint64_t s1 = Rotr64(w[t - 2], 19) ^ Rotr64(w[t - 2], 61) ^ (w[t - 2] >> 6);
+    w[t] = s1 + w[t - 7] + s0 + w[t - 16];
+  }
+  uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
+  uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
+  SHA512_EIGHT(0)
+  SHA512_EIGHT(8)
+  SHA512_EIGHT(16)
+  SHA512_EIGHT(24)
+  SHA512_EIGHT(32)
+  SHA512_EIGHT(40)
+  SHA512_EIGHT(48)
+  SHA512_EIGHT(56)
+  SHA512_EIGHT(64)
+  SHA512_EIGHT(72)
+  state[0] += a;
+  state[1] += b;
+  state[2] += c;
+  state[3] += d;
+  state[4] += e;
+  state[5] += f;
+  state[6] += g;
+  state[7] += h;
+  SecureZeroObject(w);
+}
+
+}  // namespace kryvane

@@ -15,8 +15,10 @@ bool Sha1::SelfTest() {
 #define SHA1_F1(b, c, d) (((b) & (c)) | (~(b) & (d)))
 #define SHA1_F2(b, c, d) ((b) ^ (c) ^ (d))
 #define SHA1_F3(b, c, d) (((b) & (c)) | ((b) & (d)) | ((c) & (d)))
+#define SHA1_W(t) ((t) < 16 ? w[(t) & 15] : (w[(t) & 15] = Rotl32( \
+  w[((t) + 13) & 15] ^ w[((t) + 8) & 15] ^ w[((t) + 2) & 15] ^ w[(t) & 15], 1)))
 #define SHA1_STEP(f, k, a, b, c, d, e, t) \
-  e += Rotl32(a, 5) + f(b, c, d) + k + w[t]; b = Rotl32(b, 30);
+  e += Rotl32(a, 5) + f(b, c, d) + k + SHA1_W(t); b = Rotl32(b, 30);
 #define SHA1_FIVE(f, k, t) \
   SHA1_STEP(f, k, a, b, c, d, e, t)     SHA1_STEP(f, k, e, a, b, c, d, t + 1) \
   SHA1_STEP(f, k, d, e, a, b, c, t + 2) SHA1_STEP(f, k, c, d, e, a, b, t + 3) \
@@ -26,9 +28,10 @@ bool Sha1::SelfTest() {
 // clang-format on
 
 void Sha1::Compress(const uint8_t* block) {
-  uint32_t w[80];
+  // The schedule is kept as a rolling window of sixteen words, each expanded just before its
+  // step; it gives the same W[t] as expanding all eighty first, in registers instead of memory.
+  uint32_t w[16];
   for (int t = 0; t < 16; ++t) w[t] = LoadWord(block + 4 * t);
-  for (int t = 16; t < 80; ++t) w[t] = Rotl32(w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16], 1);
   uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3], e = state_[4];
   // Each step renames the registers instead of moving them: the rotation of roles repeats
   // every five steps.

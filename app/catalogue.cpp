@@ -6,7 +6,10 @@
 #include <charconv>
 #include <string>
 
+#include "ciphers/ice.h"
+#include "ciphers/misty1.h"
 #include "ciphers/rc4.h"
+#include "ciphers/tea.h"
 #include "hashes/md4.h"
 #include "hashes/md5.h"
 #include "hashes/sha1.h"
@@ -34,17 +37,17 @@ const std::array<CipherEntry, 17>& Ciphers() {
       {2, "Cast256 - block: 128 bits, key: 256 bits ", "cast256", kNotYet},
       {3, "DES - block: 64 bits, key: 64 bits  ", "des", kNotYet},
       {4, "3DES - block: 64 bits, key: 192 bits", "3des", kNotYet},
-      {5, "Ice - block: 64 bits, key: 64 bits ", "ice", kNotYet},
-      {6, "Thin Ice -  block: 64 bits, key: 64 bits ", "thinice", kNotYet},
-      {7, "Ice 2 - block: 64 bits, key: 128 bits", "ice2", kNotYet},
+      {5, "Ice - block: 64 bits, key: 64 bits ", "ice", C<Ice>()},
+      {6, "Thin Ice -  block: 64 bits, key: 64 bits ", "thinice", C<ThinIce>()},
+      {7, "Ice 2 - block: 64 bits, key: 128 bits", "ice2", C<Ice2>()},
       {8, "IDEA - block 64 bits, key: 128 bits", "idea", kNotYet},
       {9, "MARS - block: 128 bits, key: 1248 bits", "mars", kNotYet},
-      {10, "Misty1 - block: 64 bits, key: 128 bits", "misty1", kNotYet},
+      {10, "Misty1 - block: 64 bits, key: 128 bits", "misty1", C<Misty1>()},
       {11, "RC2 - block: 64 bits, key: 1024 bits", "rc2", kNotYet},
       {12, "RC4 - block: variable, key: 2048 bits", "rc4", C<Rc4>()},
       {13, "Rijndael -block: 128 bits, key: 256 bits", "rijndael", kNotYet},
       {14, "Serpent - block: 128 bits, key: 256 bits", "serpent", kNotYet},
-      {15, "TEA - block 64 bits, key: 128 bits", "tea", kNotYet},
+      {15, "TEA - block 64 bits, key: 128 bits", "tea", C<Tea>()},
       {16, "Twofish - block 128 bits, key: 256 bits", "twofish", kNotYet},
   }};
   // clang-format on

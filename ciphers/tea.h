@@ -1,0 +1,35 @@
+// A TEA-family cipher: 64-bit block, 128-bit key, 32 cycles. Its mixing term swaps the roles of
+// addition and exclusive-or against the published TEA, so it matches no published TEA vector;
+// stored files depend on this exact term, so it must never be "corrected".
+#pragma once
+
+#include <array>
+
+#include "crypto/algorithm_ids.h"
+#include "crypto/block_ciphers.h"
+
+namespace kryvane {
+
+class Tea final : public BlockCipher64<Tea> {
+ public:
+  static constexpr int32_t kId = ids::kTea;
+  static constexpr std::string_view kAlgorithm = "Tea";
+  static constexpr int32_t kMaxKeySize = 128;
+  static bool SelfTest();
+
+  ~Tea() override { WipeKey(); }
+
+  void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const;
+  void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const;
+  void WipeKey() { SecureZeroObject(k_); }
+
+ protected:
+  // Big-endian key words from the zero-padded key; a trailing half byte is dropped and a size
+  // below one byte is refused.
+  void ExpandKey(const uint8_t* key, uint32_t bits) override;
+
+ private:
+  std::array<uint32_t, 4> k_{};
+};
+
+}  // namespace kryvane

@@ -6,7 +6,9 @@
 #include <charconv>
 #include <string>
 
+#include "ciphers/cast256.h"
 #include "ciphers/rc4.h"
+#include "ciphers/rijndael.h"
 #include "hashes/sha1.h"
 
 namespace kryvane {
@@ -27,7 +29,7 @@ const std::array<CipherEntry, 17>& Ciphers() {
   static const std::array<CipherEntry, 17> kCiphers = {{
       {0, "Blowfish - block: 64 bits, key: 448 bits", "blowfish", kNotYet},
       {1, "Cast128 - block: 64 bits, key: 128 bits ", "cast128", kNotYet},
-      {2, "Cast256 - block: 128 bits, key: 256 bits ", "cast256", kNotYet},
+      {2, "Cast256 - block: 128 bits, key: 256 bits ", "cast256", C<Cast256>()},
       {3, "DES - block: 64 bits, key: 64 bits  ", "des", kNotYet},
       {4, "3DES - block: 64 bits, key: 192 bits", "3des", kNotYet},
       {5, "Ice - block: 64 bits, key: 64 bits ", "ice", kNotYet},
@@ -38,7 +40,7 @@ const std::array<CipherEntry, 17>& Ciphers() {
       {10, "Misty1 - block: 64 bits, key: 128 bits", "misty1", kNotYet},
       {11, "RC2 - block: 64 bits, key: 1024 bits", "rc2", kNotYet},
       {12, "RC4 - block: variable, key: 2048 bits", "rc4", C<Rc4>()},
-      {13, "Rijndael -block: 128 bits, key: 256 bits", "rijndael", kNotYet},
+      {13, "Rijndael -block: 128 bits, key: 256 bits", "rijndael", C<Rijndael>()},
       {14, "Serpent - block: 128 bits, key: 256 bits", "serpent", kNotYet},
       {15, "TEA - block 64 bits, key: 128 bits", "tea", kNotYet},
       {16, "Twofish - block 128 bits, key: 256 bits", "twofish", kNotYet},

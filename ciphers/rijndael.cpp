@@ -56,7 +56,9 @@ constexpr uint8_t kInvSbox[256] = {
 };
 // clang-format on
 
-constexpr uint8_t XTime(uint8_t x) { return uint8_t((x << 1) ^ ((x & 0x80) != 0 ? 0x1B : 0)); }
+constexpr uint8_t XTime(uint8_t x) {
+  return uint8_t((x << 1) ^ ((x & 0x80) != 0 ? 0x1B : 0));
+}
 
 // x times a small constant in GF(2^8) modulo x^8 + x^4 + x^3 + x + 1.
 constexpr uint8_t Mul(uint8_t x, uint8_t m) {
@@ -72,7 +74,9 @@ constexpr uint32_t Word(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {
   return uint32_t(b0) | (uint32_t(b1) << 8) | (uint32_t(b2) << 16) | (uint32_t(b3) << 24);
 }
 
-constexpr uint8_t Byte(uint32_t w, int n) { return uint8_t(w >> (8 * n)); }
+constexpr uint8_t Byte(uint32_t w, int n) {
+  return uint8_t(w >> (8 * n));
+}
 
 // Table n is table 0 rotated by n byte positions, so that table n serves state row n.
 struct Tables {
@@ -122,17 +126,21 @@ void TableEncrypt(const uint32_t* rk, int rounds, const uint8_t* in, uint8_t* ou
   for (int r = 1; r < rounds; ++r) {
     rk += 4;
     // ShiftRows: row n of column c comes from column c + n.
-    const uint32_t t0 = e[0][Byte(s0, 0)] ^ e[1][Byte(s1, 1)] ^ e[2][Byte(s2, 2)] ^ e[3][Byte(s3, 3)];
-    const uint32_t t1 = e[0][Byte(s1, 0)] ^ e[1][Byte(s2, 1)] ^ e[2][Byte(s3, 2)] ^ e[3][Byte(s0, 3)];
-    const uint32_t t2 = e[0][Byte(s2, 0)] ^ e[1][Byte(s3, 1)] ^ e[2][Byte(s0, 2)] ^ e[3][Byte(s1, 3)];
-    const uint32_t t3 = e[0][Byte(s3, 0)] ^ e[1][Byte(s0, 1)] ^ e[2][Byte(s1, 2)] ^ e[3][Byte(s2, 3)];
+    const uint32_t t0 =
+        e[0][Byte(s0, 0)] ^ e[1][Byte(s1, 1)] ^ e[2][Byte(s2, 2)] ^ e[3][Byte(s3, 3)];
+    const uint32_t t1 =
+        e[0][Byte(s1, 0)] ^ e[1][Byte(s2, 1)] ^ e[2][Byte(s3, 2)] ^ e[3][Byte(s0, 3)];
+    const uint32_t t2 =
+        e[0][Byte(s2, 0)] ^ e[1][Byte(s3, 1)] ^ e[2][Byte(s0, 2)] ^ e[3][Byte(s1, 3)];
+    const uint32_t t3 =
+        e[0][Byte(s3, 0)] ^ e[1][Byte(s0, 1)] ^ e[2][Byte(s1, 2)] ^ e[3][Byte(s2, 3)];
     s0 = t0 ^ rk[0];
     s1 = t1 ^ rk[1];
     s2 = t2 ^ rk[2];
     s3 = t3 ^ rk[3];
   }
   rk += 4;
-  const auto last = [&](uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+  const auto last = [](uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
     return Word(kSbox[Byte(a, 0)], kSbox[Byte(b, 1)], kSbox[Byte(c, 2)], kSbox[Byte(d, 3)]);
   };
   const uint32_t t0 = last(s0, s1, s2, s3) ^ rk[0];
@@ -157,10 +165,14 @@ void TableDecrypt(const uint32_t* dk, int rounds, const uint8_t* in, uint8_t* ou
   for (int r = rounds - 1; r > 0; --r) {
     rk -= 4;
     // InvShiftRows: row n of column c comes from column c - n.
-    const uint32_t t0 = d[0][Byte(s0, 0)] ^ d[1][Byte(s3, 1)] ^ d[2][Byte(s2, 2)] ^ d[3][Byte(s1, 3)];
-    const uint32_t t1 = d[0][Byte(s1, 0)] ^ d[1][Byte(s0, 1)] ^ d[2][Byte(s3, 2)] ^ d[3][Byte(s2, 3)];
-    const uint32_t t2 = d[0][Byte(s2, 0)] ^ d[1][Byte(s1, 1)] ^ d[2][Byte(s0, 2)] ^ d[3][Byte(s3, 3)];
-    const uint32_t t3 = d[0][Byte(s3, 0)] ^ d[1][Byte(s2, 1)] ^ d[2][Byte(s1, 2)] ^ d[3][Byte(s0, 3)];
+    const uint32_t t0 =
+        d[0][Byte(s0, 0)] ^ d[1][Byte(s3, 1)] ^ d[2][Byte(s2, 2)] ^ d[3][Byte(s1, 3)];
+    const uint32_t t1 =
+        d[0][Byte(s1, 0)] ^ d[1][Byte(s0, 1)] ^ d[2][Byte(s3, 2)] ^ d[3][Byte(s2, 3)];
+    const uint32_t t2 =
+        d[0][Byte(s2, 0)] ^ d[1][Byte(s1, 1)] ^ d[2][Byte(s0, 2)] ^ d[3][Byte(s3, 3)];
+    const uint32_t t3 =
+        d[0][Byte(s3, 0)] ^ d[1][Byte(s2, 1)] ^ d[2][Byte(s1, 2)] ^ d[3][Byte(s0, 3)];
     s0 = t0 ^ rk[0];
     s1 = t1 ^ rk[1];
     s2 = t2 ^ rk[2];
@@ -188,7 +200,7 @@ void TableDecrypt(const uint32_t* dk, int rounds, const uint8_t* in, uint8_t* ou
 #ifdef KRYVANE_HAVE_AES_INSTRUCTIONS
 
 KRYVANE_AES_TARGET inline __m128i RoundKey(const uint32_t* keys, int r) {
-  return _mm_load_si128(reinterpret_cast<const __m128i*>(keys + 4 * r));
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(keys + 4 * r));
 }
 
 KRYVANE_AES_TARGET void HardwareEncrypt(const uint32_t* rk, int rounds, const uint8_t* in,
@@ -207,6 +219,21 @@ KRYVANE_AES_TARGET void HardwareDecrypt(const uint32_t* dk, int rounds, const ui
   for (int r = rounds - 1; r > 0; --r) s = _mm_aesdec_si128(s, RoundKey(dk, r));
   s = _mm_aesdeclast_si128(s, RoundKey(dk, 0));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out), s);
+}
+
+// CBC-enciphers whole blocks. chain holds the chaining value on entry and the last ciphertext
+// block on return. p may equal q.
+KRYVANE_AES_TARGET void HardwareEncryptCbc(const uint32_t* rk, int rounds, const uint8_t* p,
+                                           uint8_t* q, std::size_t blocks, uint8_t* chain) {
+  __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chain));
+  for (std::size_t i = 0; i < blocks; ++i, p += 16, q += 16) {
+    s = _mm_xor_si128(s, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    s = _mm_xor_si128(s, RoundKey(rk, 0));
+    for (int r = 1; r < rounds; ++r) s = _mm_aesenc_si128(s, RoundKey(rk, r));
+    s = _mm_aesenclast_si128(s, RoundKey(rk, rounds));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(q), s);
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(chain), s);
 }
 
 // CBC-deciphers whole blocks, eight at a time so the instruction latencies overlap. chain holds
@@ -261,7 +288,9 @@ bool DetectHardware() {
 
 #else
 
-bool DetectHardware() { return false; }
+bool DetectHardware() {
+  return false;
+}
 
 #endif
 
@@ -274,7 +303,9 @@ bool Rijndael::HardwareAvailable() {
   return available;
 }
 
-void Rijndael::ForcePortable(bool portable) { gForcePortable.store(portable); }
+void Rijndael::ForcePortable(bool portable) {
+  gForcePortable.store(portable);
+}
 
 bool Rijndael::SelfTest() {
   // 128 and 256 bits: known answers from the algorithm's submission tables; 192 bits: FIPS-197
@@ -292,9 +323,10 @@ bool Rijndael::SelfTest() {
                                             0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
   static constexpr uint8_t kCipher192[16] = {0xDD, 0xA9, 0x7C, 0xA4, 0x86, 0x4C, 0xDF, 0xE0,
                                              0x6E, 0xAF, 0x70, 0xA0, 0xEC, 0x0D, 0x71, 0x91};
-  static constexpr uint8_t kKey256[32] = {
-      0x00, 0x01, 0x02, 0x03, 0x05, 0x06, 0x07, 0x08, 0x0A, 0x0B, 0x0C, 0x0D, 0x0F, 0x10, 0x11, 0x12,
-      0x14, 0x15, 0x16, 0x17, 0x19, 0x1A, 0x1B, 0x1C, 0x1E, 0x1F, 0x20, 0x21, 0x23, 0x24, 0x25, 0x26};
+  static constexpr uint8_t kKey256[32] = {0x00, 0x01, 0x02, 0x03, 0x05, 0x06, 0x07, 0x08,
+                                          0x0A, 0x0B, 0x0C, 0x0D, 0x0F, 0x10, 0x11, 0x12,
+                                          0x14, 0x15, 0x16, 0x17, 0x19, 0x1A, 0x1B, 0x1C,
+                                          0x1E, 0x1F, 0x20, 0x21, 0x23, 0x24, 0x25, 0x26};
   static constexpr uint8_t kPlain256[16] = {0x5E, 0x25, 0xCA, 0x78, 0xF0, 0xDE, 0x55, 0x80,
                                             0x25, 0x24, 0xD3, 0x8D, 0xA3, 0xFE, 0x44, 0x56};
   static constexpr uint8_t kCipher256[16] = {0xE8, 0xB7, 0x2B, 0x4E, 0x8B, 0xE2, 0x43, 0x43,
@@ -350,6 +382,33 @@ void Rijndael::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
   TableDecrypt(dec_.data(), rounds_, in, out);
 }
 
+// The fast loops below take all whole blocks but the last; the generic mode takes the last block
+// and the tail, so that it keeps its own chaining value (and the tail rule) as always. It chains
+// that block to the value from before the call, so the value actually reached is swapped in.
+
+void Rijndael::EncryptCBC(const void* in, void* out, std::size_t size) {
+  const std::size_t blocks = size / 16;
+#ifdef KRYVANE_HAVE_AES_INSTRUCTIONS
+  if (hardware_ && blocks >= 2) {
+    const auto* p = static_cast<const uint8_t*>(in);
+    auto* q = static_cast<uint8_t*>(out);
+    Block before;
+    GetIV(before.data());
+    Block chain = before;
+    const std::size_t head = blocks - 1;
+    HardwareEncryptCbc(enc_.data(), rounds_, p, q, head, chain.data());
+    // Last block input XOR before = last block input XOR chain, as the generic mode needs.
+    Block last;
+    for (std::size_t j = 0; j < 16; ++j) last[j] = uint8_t(p[16 * head + j] ^ before[j] ^ chain[j]);
+    BlockCipher128<Rijndael>::EncryptCBC(last.data(), q + 16 * head, 16);
+    BlockCipher128<Rijndael>::EncryptCBC(p + 16 * blocks, q + 16 * blocks, size - 16 * blocks);
+    SecureZeroObject(last);
+    return;
+  }
+#endif
+  BlockCipher128<Rijndael>::EncryptCBC(in, out, size);
+}
+
 void Rijndael::DecryptCBC(const void* in, void* out, std::size_t size) {
   const std::size_t blocks = size / 16;
 #ifdef KRYVANE_HAVE_AES_INSTRUCTIONS
@@ -361,8 +420,6 @@ void Rijndael::DecryptCBC(const void* in, void* out, std::size_t size) {
     Block chain = before;
     const std::size_t head = blocks - 1;
     HardwareDecryptCbc(dec_.data(), rounds_, p, q, head, chain.data());
-    // The last whole block and the tail go through the generic mode, which keeps the chaining
-    // value. It chains that block to the value from before this call; swap in the right one.
     BlockCipher128<Rijndael>::DecryptCBC(p + 16 * head, q + 16 * head, size - 16 * head);
     for (std::size_t j = 0; j < 16; ++j) q[16 * head + j] ^= uint8_t(before[j] ^ chain[j]);
     return;

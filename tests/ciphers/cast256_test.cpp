@@ -2,9 +2,9 @@
 // sizes without a whole byte, and the file format round trip.
 #include "ciphers/cast256.h"
 
+#include <botan/block_cipher.h>
 #include <gtest/gtest.h>
 
-#include <botan/block_cipher.h>
 #include <random>
 #include <vector>
 
@@ -23,7 +23,9 @@ Bytes Random(std::mt19937& rng, std::size_t n) {
   return b;
 }
 
-TEST(Cast256, SelfTestPasses) { EXPECT_TRUE(Cast256::SelfTest()); }
+TEST(Cast256, SelfTestPasses) {
+  EXPECT_TRUE(Cast256::SelfTest());
+}
 
 // The key buffer is random beyond bits / 8, so ignored bytes (a trailing half byte included)
 // must really be ignored; the reference gets the first bits / 8 bytes followed by zeros.

@@ -6,9 +6,11 @@
 #include <charconv>
 #include <string>
 
+#include "ciphers/cast256.h"
 #include "ciphers/ice.h"
 #include "ciphers/misty1.h"
 #include "ciphers/rc4.h"
+#include "ciphers/rijndael.h"
 #include "ciphers/tea.h"
 #include "hashes/md4.h"
 #include "hashes/md5.h"
@@ -34,7 +36,7 @@ const std::array<CipherEntry, 17>& Ciphers() {
   static const std::array<CipherEntry, 17> kCiphers = {{
       {0, "Blowfish - block: 64 bits, key: 448 bits", "blowfish", kNotYet},
       {1, "Cast128 - block: 64 bits, key: 128 bits ", "cast128", kNotYet},
-      {2, "Cast256 - block: 128 bits, key: 256 bits ", "cast256", kNotYet},
+      {2, "Cast256 - block: 128 bits, key: 256 bits ", "cast256", C<Cast256>()},
       {3, "DES - block: 64 bits, key: 64 bits  ", "des", kNotYet},
       {4, "3DES - block: 64 bits, key: 192 bits", "3des", kNotYet},
       {5, "Ice - block: 64 bits, key: 64 bits ", "ice", C<Ice>()},
@@ -45,7 +47,7 @@ const std::array<CipherEntry, 17>& Ciphers() {
       {10, "Misty1 - block: 64 bits, key: 128 bits", "misty1", C<Misty1>()},
       {11, "RC2 - block: 64 bits, key: 1024 bits", "rc2", kNotYet},
       {12, "RC4 - block: variable, key: 2048 bits", "rc4", C<Rc4>()},
-      {13, "Rijndael -block: 128 bits, key: 256 bits", "rijndael", kNotYet},
+      {13, "Rijndael -block: 128 bits, key: 256 bits", "rijndael", C<Rijndael>()},
       {14, "Serpent - block: 128 bits, key: 256 bits", "serpent", kNotYet},
       {15, "TEA - block 64 bits, key: 128 bits", "tea", C<Tea>()},
       {16, "Twofish - block 128 bits, key: 256 bits", "twofish", kNotYet},

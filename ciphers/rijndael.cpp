@@ -387,22 +387,13 @@ void Rijndael::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
 // that block to the value from before the call, so the value actually reached is swapped in.
 
 void Rijndael::EncryptCBC(const void* in, void* out, std::size_t size) {
-  const std::size_t blocks = size / 16;
 #ifdef KRYVANE_HAVE_AES_INSTRUCTIONS
-  if (hardware_ && blocks >= 2) {
+  if (hardware_) {  // only ever true while keyed
     const auto* p = static_cast<const uint8_t*>(in);
     auto* q = static_cast<uint8_t*>(out);
-    Block before;
-    GetIV(before.data());
-    Block chain = before;
-    const std::size_t head = blocks - 1;
-    HardwareEncryptCbc(enc_.data(), rounds_, p, q, head, chain.data());
-    // Last block input XOR before = last block input XOR chain, as the generic mode needs.
-    Block last;
-    for (std::size_t j = 0; j < 16; ++j) last[j] = uint8_t(p[16 * head + j] ^ before[j] ^ chain[j]);
-    BlockCipher128<Rijndael>::EncryptCBC(last.data(), q + 16 * head, 16);
-    BlockCipher128<Rijndael>::EncryptCBC(p + 16 * blocks, q + 16 * blocks, size - 16 * blocks);
-    SecureZeroObject(last);
+    const std::size_t whole = size - size % 16;
+    HardwareEncryptCbc(enc_.data(), rounds_, p, q, size / 16, ChainValue().data());
+    FeedbackTail(p + whole, q + whole, size - whole);
     return;
   }
 #endif
@@ -410,18 +401,13 @@ void Rijndael::EncryptCBC(const void* in, void* out, std::size_t size) {
 }
 
 void Rijndael::DecryptCBC(const void* in, void* out, std::size_t size) {
-  const std::size_t blocks = size / 16;
 #ifdef KRYVANE_HAVE_AES_INSTRUCTIONS
-  if (hardware_ && blocks >= 2) {
+  if (hardware_) {
     const auto* p = static_cast<const uint8_t*>(in);
     auto* q = static_cast<uint8_t*>(out);
-    Block before;
-    GetIV(before.data());
-    Block chain = before;
-    const std::size_t head = blocks - 1;
-    HardwareDecryptCbc(dec_.data(), rounds_, p, q, head, chain.data());
-    BlockCipher128<Rijndael>::DecryptCBC(p + 16 * head, q + 16 * head, size - 16 * head);
-    for (std::size_t j = 0; j < 16; ++j) q[16 * head + j] ^= uint8_t(before[j] ^ chain[j]);
+    const std::size_t whole = size - size % 16;
+    HardwareDecryptCbc(dec_.data(), rounds_, p, q, size / 16, ChainValue().data());
+    FeedbackTail(p + whole, q + whole, size - whole);
     return;
   }
 #endif

@@ -197,6 +197,17 @@ class BlockCipherN : public BlockCipher {
     if (!initialized_) throw BlockCipherError(kCipherNotInitialized);
   }
 
+  // For algorithms that run a mode over many blocks at once (processor instructions): the
+  // running chaining value, and the common rule for a final partial block.
+  Block& ChainValue() { return cv_; }
+
+  // The final partial block of every block mode is enciphered as output feedback from CV.
+  void FeedbackTail(const uint8_t* p, uint8_t* q, std::size_t tail) {
+    if (tail == 0) return;
+    Self().EncryptBlockImpl(cv_.data(), cv_.data());
+    for (std::size_t j = 0; j < tail; ++j) q[j] = uint8_t(p[j] ^ cv_[j]);
+  }
+
  private:
   struct Span {
     const uint8_t* p;
@@ -210,13 +221,6 @@ class BlockCipherN : public BlockCipher {
 
   static void XorInto(uint8_t* dst, const uint8_t* src) {
     for (std::size_t j = 0; j < B; ++j) dst[j] ^= src[j];
-  }
-
-  // The final partial block of every block mode is enciphered as output feedback from CV.
-  void FeedbackTail(const uint8_t* p, uint8_t* q, std::size_t tail) {
-    if (tail == 0) return;
-    Self().EncryptBlockImpl(cv_.data(), cv_.data());
-    for (std::size_t j = 0; j < tail; ++j) q[j] = uint8_t(p[j] ^ cv_[j]);
   }
 
   template <bool kEncrypt>

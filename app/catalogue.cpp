@@ -12,11 +12,15 @@
 #include "ciphers/rc4.h"
 #include "ciphers/rijndael.h"
 #include "ciphers/tea.h"
+#include "hashes/haval.h"
 #include "hashes/md4.h"
 #include "hashes/md5.h"
+#include "hashes/ripemd128.h"
+#include "hashes/ripemd160.h"
 #include "hashes/sha1.h"
 #include "hashes/sha256.h"
 #include "hashes/sha512.h"
+#include "hashes/tiger.h"
 
 namespace kryvane {
 namespace {
@@ -59,16 +63,16 @@ const std::array<CipherEntry, 17>& Ciphers() {
 const std::array<HashEntry, 10>& Hashes() {
   // clang-format off
   static const std::array<HashEntry, 10> kHashes = {{
-      {0, "Haval - digest: 256 bits", "haval", kNotYet},
+      {0, "Haval - digest: 256 bits", "haval", H<Haval>()},
       {1, "MD4 - digest: 128 bits", "md4", H<Md4>()},
       {2, "MD5 - digest: 128 bits", "md5", H<Md5>()},
-      {3, "RipeMD-128 - digest: 128 bits", "ripemd128", kNotYet},
-      {4, "RipeMD-160 - digest: 160 bits", "ripemd160", kNotYet},
+      {3, "RipeMD-128 - digest: 128 bits", "ripemd128", H<Ripemd128>()},
+      {4, "RipeMD-160 - digest: 160 bits", "ripemd160", H<Ripemd160>()},
       {5, "SHA1 - digest: 160 bits", "sha1", H<Sha1>()},
       {6, "SHA-256  - digest: 256 bits", "sha256", H<Sha256>()},
       {7, "SHA-384  - digest: 384 bits", "sha384", H<Sha384>()},
       {8, "SHA-512  - digest: 512 bits", "sha512", H<Sha512>()},
-      {9, "Tiger  - digest: 192 bits", "tiger", kNotYet},
+      {9, "Tiger  - digest: 192 bits", "tiger", H<Tiger>()},
   }};
   // clang-format on
   return kHashes;

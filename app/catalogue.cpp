@@ -6,9 +6,13 @@
 #include <charconv>
 #include <string>
 
+#include "ciphers/blowfish.h"
+#include "ciphers/cast128.h"
 #include "ciphers/cast256.h"
 #include "ciphers/ice.h"
+#include "ciphers/idea.h"
 #include "ciphers/misty1.h"
+#include "ciphers/rc2.h"
 #include "ciphers/rc4.h"
 #include "ciphers/rijndael.h"
 #include "ciphers/tea.h"
@@ -38,18 +42,18 @@ constexpr std::nullopt_t kNotYet = std::nullopt;
 const std::array<CipherEntry, 17>& Ciphers() {
   // clang-format off
   static const std::array<CipherEntry, 17> kCiphers = {{
-      {0, "Blowfish - block: 64 bits, key: 448 bits", "blowfish", kNotYet},
-      {1, "Cast128 - block: 64 bits, key: 128 bits ", "cast128", kNotYet},
+      {0, "Blowfish - block: 64 bits, key: 448 bits", "blowfish", C<Blowfish>()},
+      {1, "Cast128 - block: 64 bits, key: 128 bits ", "cast128", C<Cast128>()},
       {2, "Cast256 - block: 128 bits, key: 256 bits ", "cast256", C<Cast256>()},
       {3, "DES - block: 64 bits, key: 64 bits  ", "des", kNotYet},
       {4, "3DES - block: 64 bits, key: 192 bits", "3des", kNotYet},
       {5, "Ice - block: 64 bits, key: 64 bits ", "ice", C<Ice>()},
       {6, "Thin Ice -  block: 64 bits, key: 64 bits ", "thinice", C<ThinIce>()},
       {7, "Ice 2 - block: 64 bits, key: 128 bits", "ice2", C<Ice2>()},
-      {8, "IDEA - block 64 bits, key: 128 bits", "idea", kNotYet},
+      {8, "IDEA - block 64 bits, key: 128 bits", "idea", C<Idea>()},
       {9, "MARS - block: 128 bits, key: 1248 bits", "mars", kNotYet},
       {10, "Misty1 - block: 64 bits, key: 128 bits", "misty1", C<Misty1>()},
-      {11, "RC2 - block: 64 bits, key: 1024 bits", "rc2", kNotYet},
+      {11, "RC2 - block: 64 bits, key: 1024 bits", "rc2", C<Rc2>()},
       {12, "RC4 - block: variable, key: 2048 bits", "rc4", C<Rc4>()},
       {13, "Rijndael -block: 128 bits, key: 256 bits", "rijndael", C<Rijndael>()},
       {14, "Serpent - block: 128 bits, key: 256 bits", "serpent", kNotYet},

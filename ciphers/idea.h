@@ -1,0 +1,46 @@
+// IDEA: 64-bit block of four 16-bit words, eight rounds and an output transformation, keys of up
+// to 128 bits (shorter keys are zero-padded).
+#pragma once
+
+#include <array>
+
+#include "crypto/algorithm_ids.h"
+#include "crypto/block_ciphers.h"
+
+namespace kryvane {
+
+class Idea final : public BlockCipher64<Idea> {
+ public:
+  static constexpr int32_t kId = ids::kIdea;
+  static constexpr std::string_view kAlgorithm = "IDEA";
+  static constexpr int32_t kMaxKeySize = 128;
+  static bool SelfTest();
+
+  Idea() { WipeKey(); }
+  ~Idea() override { WipeKey(); }
+
+  void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const { Crypt(z_.data(), in, out); }
+  void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const { Crypt(d_.data(), in, out); }
+  void WipeKey();
+
+  // The group operations: multiplication modulo 65537 with 0 standing for 65536, and its inverse.
+  static uint16_t Mul(uint16_t a, uint16_t b) {
+    const uint32_t p = uint32_t(a) * b;
+    if (p == 0) return uint16_t(1 - a - b);
+    const uint16_t lo = uint16_t(p), hi = uint16_t(p >> 16);
+    return uint16_t(lo - hi + (lo < hi ? 1 : 0));
+  }
+  static uint16_t MulInverse(uint16_t x);
+
+ protected:
+  // Zero-pads the first bits / 8 key bytes to 16; a size with no whole byte is refused.
+  void ExpandKey(const uint8_t* key, uint32_t bits) override;
+
+ private:
+  static void Crypt(const uint16_t* k, const uint8_t* in, uint8_t* out);
+
+  std::array<uint16_t, 52> z_;  // encryption subkeys
+  std::array<uint16_t, 52> d_;  // decryption subkeys
+};
+
+}  // namespace kryvane

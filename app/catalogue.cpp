@@ -6,7 +6,9 @@
 #include <charconv>
 #include <string>
 
+#include "ciphers/des.h"
 #include "ciphers/rc4.h"
+#include "ciphers/twofish.h"
 #include "hashes/sha1.h"
 
 namespace kryvane {
@@ -28,8 +30,8 @@ const std::array<CipherEntry, 17>& Ciphers() {
       {0, "Blowfish - block: 64 bits, key: 448 bits", "blowfish", kNotYet},
       {1, "Cast128 - block: 64 bits, key: 128 bits ", "cast128", kNotYet},
       {2, "Cast256 - block: 128 bits, key: 256 bits ", "cast256", kNotYet},
-      {3, "DES - block: 64 bits, key: 64 bits  ", "des", kNotYet},
-      {4, "3DES - block: 64 bits, key: 192 bits", "3des", kNotYet},
+      {3, "DES - block: 64 bits, key: 64 bits  ", "des", C<Des>()},
+      {4, "3DES - block: 64 bits, key: 192 bits", "3des", C<TripleDes>()},
       {5, "Ice - block: 64 bits, key: 64 bits ", "ice", kNotYet},
       {6, "Thin Ice -  block: 64 bits, key: 64 bits ", "thinice", kNotYet},
       {7, "Ice 2 - block: 64 bits, key: 128 bits", "ice2", kNotYet},
@@ -41,7 +43,7 @@ const std::array<CipherEntry, 17>& Ciphers() {
       {13, "Rijndael -block: 128 bits, key: 256 bits", "rijndael", kNotYet},
       {14, "Serpent - block: 128 bits, key: 256 bits", "serpent", kNotYet},
       {15, "TEA - block 64 bits, key: 128 bits", "tea", kNotYet},
-      {16, "Twofish - block 128 bits, key: 256 bits", "twofish", kNotYet},
+      {16, "Twofish - block 128 bits, key: 256 bits", "twofish", C<Twofish>()},
   }};
   // clang-format on
   return kCiphers;

@@ -9,6 +9,7 @@
 #include "ciphers/blowfish.h"
 #include "ciphers/cast128.h"
 #include "ciphers/cast256.h"
+#include "ciphers/des.h"
 #include "ciphers/ice.h"
 #include "ciphers/idea.h"
 #include "ciphers/misty1.h"
@@ -16,6 +17,7 @@
 #include "ciphers/rc4.h"
 #include "ciphers/rijndael.h"
 #include "ciphers/tea.h"
+#include "ciphers/twofish.h"
 #include "hashes/haval.h"
 #include "hashes/md4.h"
 #include "hashes/md5.h"
@@ -45,8 +47,8 @@ const std::array<CipherEntry, 17>& Ciphers() {
       {0, "Blowfish - block: 64 bits, key: 448 bits", "blowfish", C<Blowfish>()},
       {1, "Cast128 - block: 64 bits, key: 128 bits ", "cast128", C<Cast128>()},
       {2, "Cast256 - block: 128 bits, key: 256 bits ", "cast256", C<Cast256>()},
-      {3, "DES - block: 64 bits, key: 64 bits  ", "des", kNotYet},
-      {4, "3DES - block: 64 bits, key: 192 bits", "3des", kNotYet},
+      {3, "DES - block: 64 bits, key: 64 bits  ", "des", C<Des>()},
+      {4, "3DES - block: 64 bits, key: 192 bits", "3des", C<TripleDes>()},
       {5, "Ice - block: 64 bits, key: 64 bits ", "ice", C<Ice>()},
       {6, "Thin Ice -  block: 64 bits, key: 64 bits ", "thinice", C<ThinIce>()},
       {7, "Ice 2 - block: 64 bits, key: 128 bits", "ice2", C<Ice2>()},
@@ -58,7 +60,7 @@ const std::array<CipherEntry, 17>& Ciphers() {
       {13, "Rijndael -block: 128 bits, key: 256 bits", "rijndael", C<Rijndael>()},
       {14, "Serpent - block: 128 bits, key: 256 bits", "serpent", kNotYet},
       {15, "TEA - block 64 bits, key: 128 bits", "tea", C<Tea>()},
-      {16, "Twofish - block 128 bits, key: 256 bits", "twofish", kNotYet},
+      {16, "Twofish - block 128 bits, key: 256 bits", "twofish", C<Twofish>()},
   }};
   // clang-format on
   return kCiphers;

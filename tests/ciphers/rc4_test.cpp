@@ -4,6 +4,8 @@
 #include <openssl/evp.h>
 #include <openssl/provider.h>
 
+#include <memory>
+
 #include "tests/support/hex.h"
 
 namespace kryvane {
@@ -72,9 +74,15 @@ TEST(Rc4, IvIgnoredResetRestoresAndZeroSizeKeepsState) {
 }
 
 TEST(Rc4, FirstCallMatchesOpenSsl) {
-  OSSL_PROVIDER_load(nullptr, "legacy");
-  OSSL_PROVIDER_load(nullptr, "default");
-  EVP_CIPHER* rc4 = EVP_CIPHER_fetch(nullptr, "RC4", nullptr);
+  // RC4 lives in the legacy provider. A library context of its own keeps the other tests'
+  // OpenSSL use on the implicit default provider, and is freed whole so that nothing leaks.
+  const std::unique_ptr<OSSL_LIB_CTX, decltype(&OSSL_LIB_CTX_free)> lib(OSSL_LIB_CTX_new(),
+                                                                        &OSSL_LIB_CTX_free);
+  using Provider = std::unique_ptr<OSSL_PROVIDER, decltype(&OSSL_PROVIDER_unload)>;
+  const Provider legacy(OSSL_PROVIDER_load(lib.get(), "legacy"), &OSSL_PROVIDER_unload);
+  const Provider fallback(OSSL_PROVIDER_load(lib.get(), "default"), &OSSL_PROVIDER_unload);
+  const std::unique_ptr<EVP_CIPHER, decltype(&EVP_CIPHER_free)> rc4(
+      EVP_CIPHER_fetch(lib.get(), "RC4", nullptr), &EVP_CIPHER_free);
   if (rc4 == nullptr) GTEST_SKIP() << "OpenSSL has no RC4 here";
   for (std::size_t keyLen : {1u, 5u, 16u, 20u, 64u, 256u}) {
     Bytes key(keyLen);
@@ -83,7 +91,7 @@ TEST(Rc4, FirstCallMatchesOpenSsl) {
     Rc4 c;
     c.Init(key.data(), uint32_t(keyLen * 8));
     EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    ASSERT_EQ(EVP_EncryptInit_ex2(ctx, rc4, nullptr, nullptr, nullptr), 1);
+    ASSERT_EQ(EVP_EncryptInit_ex2(ctx, rc4.get(), nullptr, nullptr, nullptr), 1);
     ASSERT_EQ(EVP_CIPHER_CTX_set_key_length(ctx, int(keyLen)), 1);
     ASSERT_EQ(EVP_EncryptInit_ex2(ctx, nullptr, key.data(), nullptr, nullptr), 1);
     Bytes ref(p.size());
@@ -92,7 +100,6 @@ TEST(Rc4, FirstCallMatchesOpenSsl) {
     EVP_CIPHER_CTX_free(ctx);
     EXPECT_EQ(Crypt(c, p), ref) << keyLen;
   }
-  EVP_CIPHER_free(rc4);
 }
 
 }  // namespace

@@ -1,98 +1,43 @@
-// DES and triple DES: the key-size rules of the file format, agreement with Botan for every key
-// size the cipher accepts, and whole files through the passphrase path.
+// DES and triple DES: the key-size rules of the file format and agreement with Botan for every
+// key size the cipher accepts.
 #include "ciphers/des.h"
 
-#include <botan/block_cipher.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 #include <vector>
 
-#include "app/catalogue.h"
-#include "crypto/streams.h"
+#include "tests/support/botan_block.h"
 #include "tests/support/hex.h"
 
 namespace kryvane {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
 using test::FromHex;
 using test::ToHex;
 
-Bytes RandomBytes(std::mt19937& rng, std::size_t n) {
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<uint8_t>(rng());
-  return b;
-}
-
-// The standard-length key that a key of `bits` stands for: whole bytes, zero-padded.
-Bytes DesReferenceKey(const Bytes& key, uint32_t bits) {
-  Bytes k(8, 0);
-  std::copy_n(key.begin(), bits / 8, k.begin());
-  return k;
+// Whole bytes, zero-padded to the standard 8 bytes.
+test::ReferenceBlock SingleDesReference(const Bytes& key, uint32_t bits) {
+  return test::BotanBlock("DES", test::PaddedKey(key, bits, 8));
 }
 
 // K1 || K2 || K3 from the whole bytes, zero-padded to 24; up to 128 bits K3 is K1.
-Bytes TripleDesReferenceKey(const Bytes& key, uint32_t bits) {
-  Bytes k(24, 0);
-  std::copy_n(key.begin(), bits / 8, k.begin());
+test::ReferenceBlock TripleDesReference(const Bytes& key, uint32_t bits) {
+  Bytes k = test::PaddedKey(key, bits, 24);
   if (bits <= 128) std::copy_n(k.begin(), 8, k.begin() + 16);
-  return k;
+  return test::BotanBlock("TripleDES", k);
 }
 
-struct Reference {
-  const char* testName;
-  const char* shortName;
-  const char* botanName;
-  Bytes (*referenceKey)(const Bytes&, uint32_t);
-};
-
-void PrintTo(const Reference& r, std::ostream* os) {
-  *os << r.shortName;
+TEST(Des, MatchesBotanForEveryKeySize) {
+  test::ExpectMatchesReferenceForEveryKeySize(CipherRef::Of<Des>(), &SingleDesReference,
+                                              {.randomKeys = 8, .seed = 1234});
 }
 
-class DesDifferential : public ::testing::TestWithParam<Reference> {};
-
-// Every accepted size from 8 bits up, random keys and blocks, both directions.
-TEST_P(DesDifferential, MatchesBotanForEveryKeySize) {
-  const CipherEntry* entry = FindCipher(GetParam().shortName);
-  ASSERT_TRUE(entry != nullptr && entry->cipher);
-  auto cipher = entry->cipher->Create();
-  auto& ours = dynamic_cast<BlockCipher&>(*cipher);
-  auto theirs = Botan::BlockCipher::create_or_throw(GetParam().botanName);
-  std::mt19937 rng(1234);
-  constexpr std::size_t kBlocks = 4;
-  for (uint32_t bits = 8; bits <= static_cast<uint32_t>(entry->cipher->maxKeySize); bits += 4) {
-    for (int trial = 0; trial < 8; ++trial) {
-      const Bytes key = RandomBytes(rng, 24);
-      SCOPED_TRACE("bits " + std::to_string(bits) + ", key " + ToHex(key));
-      ours.Init(key.data(), bits);
-      theirs->set_key(GetParam().referenceKey(key, bits));
-
-      const Bytes plain = RandomBytes(rng, 8 * kBlocks);
-      Bytes expected(plain.size()), got(plain.size());
-      theirs->encrypt_n(plain.data(), expected.data(), kBlocks);
-      for (std::size_t i = 0; i < plain.size(); i += 8) {
-        ours.EncryptBlock(plain.data() + i, got.data() + i);
-      }
-      ASSERT_EQ(ToHex(got), ToHex(expected)) << "encrypt";
-
-      const Bytes sealed = RandomBytes(rng, 8 * kBlocks);
-      theirs->decrypt_n(sealed.data(), expected.data(), kBlocks);
-      for (std::size_t i = 0; i < sealed.size(); i += 8) {
-        ours.DecryptBlock(sealed.data() + i, got.data() + i);
-      }
-      ASSERT_EQ(ToHex(got), ToHex(expected)) << "decrypt";
-    }
-  }
+TEST(TripleDes, MatchesBotanForEveryKeySize) {
+  test::ExpectMatchesReferenceForEveryKeySize(CipherRef::Of<TripleDes>(), &TripleDesReference,
+                                              {.randomKeys = 8, .seed = 1234});
 }
-
-INSTANTIATE_TEST_SUITE_P(Botan, DesDifferential,
-                         ::testing::Values(Reference{"Des", "des", "DES", &DesReferenceKey},
-                                           Reference{"TripleDes", "3des", "TripleDES",
-                                                     &TripleDesReferenceKey}),
-                         [](const auto& info) { return std::string(info.param.testName); });
 
 Bytes Encrypt(BlockCipher& c, const Bytes& key, uint32_t bits, const Bytes& block) {
   c.Init(key.data(), bits);
@@ -160,67 +105,6 @@ TEST(Des, ShortKeyIsZeroPaddedAndParityBitsAreIgnored) {
   // Flipping every parity bit changes nothing.
   EXPECT_EQ(ToHex(Encrypt(a, FromHex("133457799BBCDFF1"), 64, block)), "85E813540F0AB405");
   EXPECT_EQ(ToHex(Encrypt(b, FromHex("123556789ABDDEF0"), 64, block)), "85E813540F0AB405");
-}
-
-TEST(DesFamily, RefusedKeySizesLeaveTheCipherUnkeyed) {
-  const struct {
-    const char* name;
-    uint32_t bits;
-  } kCases[] = {{"des", 0},  {"des", 4},    {"des", 6},   {"des", 68},
-                {"3des", 4}, {"3des", 130}, {"3des", 196}};
-  const Bytes key(32, 0x5A);
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.bits));
-    auto cipher = FindCipher(c.name)->cipher->Create();
-    auto& block = dynamic_cast<BlockCipher&>(*cipher);
-    block.Init(key.data(), 64);  // a former key must not survive the refused one
-    try {
-      block.Init(key.data(), c.bits);
-      ADD_FAILURE() << "accepted";
-    } catch (const CipherError& e) {
-      EXPECT_STREQ(e.what(), kInvalidKeySize);
-    }
-    EXPECT_FALSE(block.Initialized());
-    uint8_t buf[8] = {};
-    EXPECT_THROW(block.EncryptBlock(buf, buf), BlockCipherError);
-  }
-}
-
-TEST(DesFamily, SelfTestsPass) {
-  EXPECT_TRUE(Des::SelfTest());
-  EXPECT_TRUE(TripleDes::SelfTest());
-}
-
-// Whole files as the file job writes them: key from each available hash of a passphrase, one CBC
-// chain in 8192-byte calls. Decrypting must give back the source.
-TEST(DesFamily, FileRoundTripWithEveryHash) {
-  std::mt19937 rng(99);
-  for (const char* name : {"des", "3des"}) {
-    for (const HashEntry& h : HashCatalogue()) {
-      if (!h.hash) continue;
-      for (std::size_t size : {0u, 1u, 7u, 8u, 9u, 8191u, 8192u, 8193u}) {
-        SCOPED_TRACE(std::string(name) + " " + std::string(h.shortName) + " " +
-                     std::to_string(size));
-        const Bytes source = RandomBytes(rng, size);
-        auto enc = FindCipher(name)->cipher->Create();
-        enc->InitFromPassphrase("correct horse battery staple", *h.hash);
-        MemorySource in(source);
-        MemorySink sealed;
-        EXPECT_EQ(enc->EncryptStream(in, sealed, size), size);
-        ASSERT_EQ(sealed.Data().size(), size);
-        if (size >= 8) {
-          EXPECT_NE(sealed.Data(), source);
-        }
-
-        auto dec = FindCipher(name)->cipher->Create();
-        dec->InitFromPassphrase("correct horse battery staple", *h.hash);
-        MemorySource back(sealed.Data());
-        MemorySink plain;
-        EXPECT_EQ(dec->DecryptStream(back, plain, size), size);
-        EXPECT_EQ(plain.Data(), source);
-      }
-    }
-  }
 }
 
 }  // namespace

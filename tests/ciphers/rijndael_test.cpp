@@ -1,6 +1,6 @@
 // Rijndael on both code paths (AES instructions and tables): against OpenSSL for every accepted
-// key size, the CBC decryption that runs several blocks at once, key sizes without a whole byte,
-// and the file format round trip.
+// key size, the CBC decryption that runs several blocks at once, and the file format on the
+// tables.
 #include "ciphers/rijndael.h"
 
 #include <gtest/gtest.h>
@@ -10,21 +10,16 @@
 #include <vector>
 
 #include "app/catalogue.h"
+#include "tests/support/cipher_checks.h"
 #include "tests/support/hex.h"
 #include "tests/support/vec_file.h"
 
 namespace kryvane {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
 using test::FromHex;
 using test::ToHex;
-
-Bytes Random(std::mt19937& rng, std::size_t n) {
-  Bytes b(n);
-  for (auto& x : b) x = uint8_t(rng());
-  return b;
-}
 
 // The key as the cipher uses it: bits / 8 whole bytes, zero-padded to 16, 24 or 32 bytes.
 Bytes StandardKey(const Bytes& key, uint32_t bits) {
@@ -104,27 +99,23 @@ TEST_P(RijndaelPath, PublishedVectors) {
 }
 
 // Every size the base accepts except 4 bits, including the 160-bit keys of 160-bit digests and
-// sizes with a trailing half byte. The key buffer is random beyond bits / 8 so that ignored
-// bytes must really be ignored.
+// sizes with a trailing half byte.
 TEST_P(RijndaelPath, MatchesOpenSslOnEveryKeySize) {
-  std::mt19937 rng(1234);
-  for (uint32_t bits = 8; bits <= 256; bits += 4) {
-    SCOPED_TRACE(bits);
-    for (int trial = 0; trial < 3; ++trial) {
-      const Bytes key = Random(rng, 33);
-      const Bytes reference = StandardKey(key, bits);
-      Rijndael c;
-      Key(c, key, bits);
-      const Bytes plain = Random(rng, 16);
-      Bytes buf(16);
-      c.EncryptBlock(plain.data(), buf.data());
-      EXPECT_EQ(ToHex(buf), ToHex(Ecb(true, reference, plain)));
-      const Bytes cipher = Random(rng, 16);
-      buf = cipher;
-      c.DecryptBlock(buf.data(), buf.data());
-      EXPECT_EQ(ToHex(buf), ToHex(Ecb(false, reference, cipher)));
-    }
-  }
+  Rijndael probe;
+  Key(probe, Bytes(16, 0), 128);
+  test::ExpectMatchesReferenceForEveryKeySize(
+      CipherRef::Of<Rijndael>(),
+      [](const Bytes& key, uint32_t bits) {
+        const Bytes k = StandardKey(key, bits);
+        auto ecb = [k](bool encrypt) {
+          return [k, encrypt](const uint8_t* in, uint8_t* out) {
+            const Bytes r = Ecb(encrypt, k, Bytes(in, in + 16));
+            std::copy(r.begin(), r.end(), out);
+          };
+        };
+        return test::ReferenceBlock{ecb(true), ecb(false)};
+      },
+      {.seed = 1234});
 }
 
 // The file format: one CBC chain from E(0), whatever the call boundaries, a final partial block
@@ -134,12 +125,12 @@ TEST_P(RijndaelPath, CbcChainMatchesOpenSsl) {
   std::mt19937 rng(99);
   for (uint32_t bits : {128u, 160u, 192u, 256u}) {
     SCOPED_TRACE(bits);
-    const Bytes key = Random(rng, 32);
+    const Bytes key = test::RandomBytes(rng, 32);
     const Bytes reference = StandardKey(key, bits);
     const Bytes iv = Ecb(true, reference, Bytes(16, 0));
     for (std::size_t blocks : {1u, 2u, 8u, 9u, 17u, 37u}) {
       SCOPED_TRACE(blocks);
-      const Bytes plain = Random(rng, 16 * blocks + 5);
+      const Bytes plain = test::RandomBytes(rng, 16 * blocks + 5);
       const Bytes whole(plain.begin(), plain.end() - 5);
       Bytes expected = OpenSsl(true, true, reference, iv.data(), whole);
       const Bytes lastBlock(expected.end() - 16, expected.end());
@@ -181,57 +172,16 @@ TEST_P(RijndaelPath, CbcChainMatchesOpenSsl) {
   }
 }
 
-TEST(Rijndael, KeyWithoutWholeByteIsRefused) {
-  const Bytes key(32, 0x5A);
-  Rijndael c;
-  c.Init(key.data(), 128);
-  try {
-    c.Init(key.data(), 4);
-    FAIL() << "a 4-bit key was accepted";
-  } catch (const CipherError& e) {
-    EXPECT_STREQ(e.what(), kInvalidKeySize);
-  }
-  EXPECT_FALSE(c.Initialized());
-  uint8_t block[16] = {};
-  EXPECT_THROW(c.EncryptBlock(block, block), BlockCipherError);
-  EXPECT_THROW(c.EncryptCBC(block, block, 32), BlockCipherError);
-  EXPECT_THROW(c.DecryptCBC(block, block, 32), BlockCipherError);
-}
-
-// InitFromPassphrase + the stream operations, as the file job drives them, for every hash;
-// both code paths must write the same file and read each other's.
-TEST(Rijndael, FileRoundTripOnBothPaths) {
+// The menu-wide file test runs on the instructions where the processor has them; the tables
+// must write the same files.
+TEST(Rijndael, FileFormatOnTables) {
+  if (!Rijndael::HardwareAvailable()) GTEST_SKIP() << "the tables are the default path here";
+  Rijndael::ForcePortable(true);
   std::mt19937 rng(7);
-  std::vector<bool> paths = {true};
-  if (Rijndael::HardwareAvailable()) paths.push_back(false);
   for (const HashEntry& h : HashCatalogue()) {
-    if (!h.hash) continue;
-    for (std::size_t size : {0u, 1u, 15u, 16u, 17u, 8191u, 8192u, 8193u, 3 * 8192u + 40u}) {
-      SCOPED_TRACE(std::string(h.shortName) + " " + std::to_string(size));
-      const Bytes source = Random(rng, size);
-      std::vector<Bytes> files;
-      for (bool portable : paths) {
-        Rijndael::ForcePortable(portable);
-        Rijndael c;
-        c.InitFromPassphrase("correct horse battery staple", *h.hash);
-        MemorySource in(source);
-        MemorySink out;
-        EXPECT_EQ(c.EncryptStream(in, out, size), size);
-        files.push_back(out.Data());
-      }
-      for (std::size_t i = 1; i < files.size(); ++i) EXPECT_EQ(files[i], files[0]);
-      for (bool portable : paths) {
-        Rijndael::ForcePortable(portable);
-        Rijndael c;
-        c.InitFromPassphrase("correct horse battery staple", *h.hash);
-        MemorySource in(files[0]);
-        MemorySink out;
-        EXPECT_EQ(c.DecryptStream(in, out, size), size);
-        EXPECT_EQ(out.Data(), source);
-      }
-      Rijndael::ForcePortable(false);
-    }
+    if (h.hash) test::ExpectFileFormat(CipherRef::Of<Rijndael>(), *h.hash, rng);
   }
+  Rijndael::ForcePortable(false);
 }
 
 }  // namespace

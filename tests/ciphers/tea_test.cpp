@@ -2,18 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/ciphers/zero_padded_key_checks.h"
+#include <random>
+
+#include "tests/support/cipher_checks.h"
+#include "tests/support/hex.h"
 
 namespace kryvane {
 namespace {
 
-TEST(Tea, SelfTest) {
-  EXPECT_TRUE(Tea::SelfTest());
-}
-
-TEST(Tea, KeySizes) {
-  test::ExpectZeroPaddedKeys("tea");
-  test::ExpectRefusedKeySizes("tea");
+TEST(Tea, ShorterKeysAreZeroPadded) {
+  test::ExpectZeroPaddedKeys(CipherRef::Of<Tea>());
 }
 
 // Short keys leave whole key words zero (a 32-bit key leaves three); decryption must still
@@ -36,10 +34,6 @@ TEST(Tea, DecryptionInvertsEncryptionForRandomKeys) {
       ASSERT_EQ(test::ToHex(enc, 8), test::ToHex(plain)) << bits << " bits, in place";
     }
   }
-}
-
-TEST(Tea, FileRoundTrips) {
-  test::ExpectFileRoundTrips("tea");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Building file job requests over whatever the catalogue has available.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -13,12 +14,19 @@ struct Pair {
   const CipherEntry* cipher;
   const HashEntry* hash;
 
-  std::string Name() const { return std::string(cipher->shortName) + "-" + std::string(hash->shortName); }
+  std::string Name() const {
+    return std::string(cipher->shortName) + "-" + std::string(hash->shortName);
+  }
   // Block size in bytes; 1 for the stream cipher.
   std::size_t BlockBytes() const {
     return cipher->cipher->blockSize > 0 ? std::size_t(cipher->cipher->blockSize / 8) : 1;
   }
 };
+
+// For test names and failure messages.
+inline void PrintTo(const Pair& pair, std::ostream* os) {
+  *os << pair.Name();
+}
 
 inline std::vector<Pair> AvailablePairs() {
   std::vector<Pair> pairs;

@@ -34,7 +34,6 @@ void RestoreTtyAndReraise(int sig) {
 
 // Reads one line from the terminal without echo; nothing at end of input.
 std::optional<std::string> AskHidden(int tty, const char* prompt) {
-  if (::write(tty, prompt, std::strlen(prompt)) < 0) return std::nullopt;
   struct termios saved;
   const bool isTerminal = ::tcgetattr(tty, &saved) == 0;
   if (isTerminal) {
@@ -48,6 +47,8 @@ std::optional<std::string> AskHidden(int tty, const char* prompt) {
     std::signal(SIGHUP, RestoreTtyAndReraise);
     ::tcsetattr(tty, TCSAFLUSH, &quiet);
   }
+  // Prompt only once echo is off, so that nothing typed after it can be shown.
+  [[maybe_unused]] const ssize_t shown = ::write(tty, prompt, std::strlen(prompt));
   std::string line;
   bool ended = false;
   for (;;) {
@@ -62,7 +63,7 @@ std::optional<std::string> AskHidden(int tty, const char* prompt) {
     line += c;
   }
   if (isTerminal) {
-    ::tcsetattr(tty, TCSAFLUSH, &saved);
+    ::tcsetattr(tty, TCSANOW, &saved);
     gTtyFd = -1;
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
@@ -106,6 +107,7 @@ std::string Setting(const std::string& path, const char* key) {
 }  // namespace
 
 [[noreturn]] void Usage(std::string message, std::vector<std::string> hints) {
+  if (hints.empty()) hints.emplace_back("'kryvane-cli COMMAND --help' shows the usage");
   throw CommandError{kExitUsage, std::move(message), std::move(hints)};
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <limits>
 #include <memory>
@@ -44,7 +45,8 @@ class WatchedSource final : public ByteSource {
       : inner_(fd, name), name_(std::move(name)), request_(request), total_(total) {}
 
   std::size_t Read(void* buffer, std::size_t n) override {
-    if (Cancelled()) Fail("", "encrypt", "cancelled");
+    if (Cancelled())
+      Fail("", request_.direction == JobDirection::kEncrypt ? "encrypt" : "decrypt", "cancelled");
     std::size_t got;
     try {
       got = inner_.Read(buffer, n);
@@ -245,7 +247,12 @@ void Run(const JobRequest& request, const Choice& choice, JobOutcome& outcome) {
   if (::fstat(sourceFd, &source) != 0) Fail(request.sourcePath, "open", ErrnoText(errno));
   if (S_ISDIR(source.st_mode)) Fail(request.sourcePath, "open", ErrnoText(EISDIR));
   std::optional<uint64_t> total;
-  if (S_ISREG(source.st_mode)) total = static_cast<uint64_t>(source.st_size);
+  if (S_ISREG(source.st_mode)) {
+    // A descriptor handed in may already have been read from; what is left is what counts.
+    const off_t at = request.sourceFd ? ::lseek(sourceFd, 0, SEEK_CUR) : 0;
+    total = static_cast<uint64_t>(source.st_size -
+                                  std::min<off_t>(std::max<off_t>(at, 0), source.st_size));
+  }
 
   TargetFile target(request, source);
 

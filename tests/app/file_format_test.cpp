@@ -67,12 +67,15 @@ TEST_P(FileFormat, RoundTripOverChunkAndBlockEdges) {
 
 void LoadProviders() {
   // Blowfish, CAST5, single DES and MD4 live in the legacy provider.
-  static const bool loaded = [] {
-    OSSL_PROVIDER_load(nullptr, "legacy");
-    OSSL_PROVIDER_load(nullptr, "default");
-    return true;
-  }();
-  (void)loaded;
+  struct Providers {
+    OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+    OSSL_PROVIDER* standard = OSSL_PROVIDER_load(nullptr, "default");
+    ~Providers() {
+      if (legacy != nullptr) OSSL_PROVIDER_unload(legacy);
+      if (standard != nullptr) OSSL_PROVIDER_unload(standard);
+    }
+  };
+  static const Providers providers;
 }
 
 std::optional<Bytes> OpenSslDigest(std::string_view hash, const std::string& passphrase) {

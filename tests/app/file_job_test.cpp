@@ -246,6 +246,16 @@ TEST(FileJob, DescriptorsStandInForStandardStreams) {
   ASSERT_TRUE(o.Succeeded()) << o.error->Describe();
   EXPECT_EQ(ReadFile(dir / "out"), plain);
 
+  // A file descriptor already read from gives what is left of the file.
+  const int partly = ::open((dir / "plain").c_str(), O_RDONLY);
+  ASSERT_EQ(::lseek(partly, 1000, SEEK_SET), 1000);
+  JobRequest rest = Encrypt("standard input", dir / "rest", AnyPair());
+  rest.sourceFd = partly;
+  const JobOutcome restOutcome = RunFileJob(rest);
+  ::close(partly);
+  ASSERT_TRUE(restOutcome.Succeeded()) << restOutcome.error->Describe();
+  EXPECT_EQ(ReadFile(dir / "rest").size(), plain.size() - 1000);
+
   // A descriptor that cannot be read is a read failure, not an empty success.
   const int writeOnly = ::open((dir / "plain").c_str(), O_WRONLY);
   JobRequest bad = Encrypt("standard input", dir / "bad", AnyPair());

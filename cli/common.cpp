@@ -175,14 +175,36 @@ bool ProgressOptions::Enabled() const {
   return ::isatty(STDERR_FILENO) == 1;
 }
 
+namespace {
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+// Settings files written on Windows store menu texts unquoted, so a reader gets them back without
+// their trailing spaces; such a text still names its entry.
+template <class Entry>
+const Entry* FindTrimmedMenuText(std::span<const Entry> catalogue, std::string_view name) {
+  for (const Entry& e : catalogue) {
+    if (TrimBlanks(e.menuText) == TrimBlanks(name)) return &e;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 const CipherEntry& ResolveCipher(const std::string& name) {
   const CipherEntry* entry = FindCipher(name);
+  if (entry == nullptr) entry = FindTrimmedMenuText(CipherCatalogue(), name);
   if (entry == nullptr) Usage("unknown cipher \"" + name + "\"", {kListHint});
   return *entry;
 }
 
 const HashEntry& ResolveHash(const std::string& name) {
   const HashEntry* entry = FindHash(name);
+  if (entry == nullptr) entry = FindTrimmedMenuText(HashCatalogue(), name);
   if (entry == nullptr) Usage("unknown hash \"" + name + "\"", {kListHint});
   return *entry;
 }

@@ -203,6 +203,30 @@ TEST(Cli, FailuresNameTheFileAndTheCause) {
   EXPECT_FALSE(Exists(dir / "e"));
 }
 
+// A settings file written on Windows: Windows-1252, menu texts unquoted (so their trailing spaces
+// are lost on reading), "café" keyed as the byte E9 whatever the terminal's encoding.
+TEST(Cli, WindowsSettingsFile) {
+  TempFolder dir;
+  WriteText(dir / "plain", "data");
+  ASSERT_EQ(RunCli(Job("encrypt", {"--passphrase-env", "KPW", dir / "plain", dir / "enc"}),
+                   WithEnv({"KPW=caf\xC3\xA9"}))
+                .status,
+            0);
+  WriteText(dir / "win.txt", "[Settings]\r\nPhrase=caf\xE9\r\nCipher=" + Available().cipherMenu +
+                                 " \r\nHash=" + Available().hashMenu + "\r\n");
+  const CliResult r = RunCli({"decrypt", "--settings", dir / "win.txt", dir / "enc", dir / "back"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadText(dir / "back"), "data");
+
+  // A menu text that lost its trailing spaces still names its entry.
+  const CliResult des =
+      RunCli({"encrypt", "-c", "DES - block: 64 bits, key: 64 bits", "-H", Available().hash,
+              "--passphrase-env", "KPW", dir / "plain", dir / "des"},
+             WithEnv({"KPW=x"}));
+  EXPECT_NE(des.status, 2) << des.err;
+  EXPECT_EQ(des.err.find("unknown cipher"), std::string::npos) << des.err;
+}
+
 TEST(Cli, DeleteSourceOnlyOnSuccess) {
   TempFolder dir;
   WriteText(dir / "plain", "data");

@@ -13,5 +13,9 @@ inline constexpr int kExitUsage = 2;
 // Each adds its subcommand to app; the callback stores the exit status in *status.
 void AddListCommand(CLI::App& app, int* status);
 void AddSelftestCommand(CLI::App& app, int* status);
+void AddEncryptCommand(CLI::App& app, int* status);
+void AddDecryptCommand(CLI::App& app, int* status);
+void AddHashCommand(CLI::App& app, int* status);
+void AddTextCommand(CLI::App& app, int* status);
 
 }  // namespace kryvane::cli

@@ -1,18 +1,35 @@
+#include <csignal>
 #include <iostream>
 
 #include "cli/commands.h"
+#include "cli/common.h"
 
 int main(int argc, char** argv) {
+  namespace cli = kryvane::cli;
+  // A closed pipe on standard output is a write error to report, not a silent death.
+  std::signal(SIGPIPE, SIG_IGN);
   CLI::App app{"kryvane-cli: encrypt and decrypt files, compatible with Kryvane 2.0 files"};
+  app.name("kryvane-cli");
   app.require_subcommand(1);
-  int status = kryvane::cli::kExitOk;
-  kryvane::cli::AddListCommand(app, &status);
-  kryvane::cli::AddSelftestCommand(app, &status);
+  app.footer(
+      "Exit status: 0 on success, 1 when the job failed, 2 on a usage error.\n"
+      "The passphrase is never taken from the command line. See kryvane-cli(1).\n");
+  int status = cli::kExitOk;
+  cli::AddEncryptCommand(app, &status);
+  cli::AddDecryptCommand(app, &status);
+  cli::AddHashCommand(app, &status);
+  cli::AddTextCommand(app, &status);
+  cli::AddListCommand(app, &status);
+  cli::AddSelftestCommand(app, &status);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? kryvane::cli::kExitOk : kryvane::cli::kExitUsage;
+    if (e.get_exit_code() == 0) return app.exit(e);
+    cli::PrintError(e.what(), {"'kryvane-cli --help' or 'kryvane-cli COMMAND --help' shows usage"});
+    return cli::kExitUsage;
+  } catch (const cli::CommandError& e) {
+    cli::PrintError(e.message, e.hints);
+    return e.status;
   }
   return status;
 }

@@ -1,0 +1,349 @@
+#include "app/file_job.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <limits>
+#include <memory>
+#include <utility>
+
+#include "app/catalogue.h"
+#include "app/file_util.h"
+#include "app/settings_file.h"
+#include "crypto/bytes.h"
+#include "crypto/components.h"
+#include "crypto/streams.h"
+
+namespace kryvane {
+namespace {
+
+// Thrown inside the job and turned into its outcome in one place.
+struct JobFailure {
+  JobError error;
+};
+
+[[noreturn]] void Fail(std::string file, std::string operation, std::string cause) {
+  throw JobFailure{JobError{std::move(file), std::move(operation), std::move(cause)}};
+}
+
+// The cause part of a StreamError raised for name ("name: read failed: cause").
+std::string StreamCause(const StreamError& e, const std::string& name, std::string_view op) {
+  const std::string prefix = name + ": " + std::string(op) + " failed: ";
+  const std::string_view what = e.what();
+  return std::string(what.starts_with(prefix) ? what.substr(prefix.size()) : what);
+}
+
+constexpr uint64_t kProgressStep = 1 << 20;
+
+// Reads through FdSource, reporting progress and honouring the cancel flag between chunks.
+class WatchedSource final : public ByteSource {
+ public:
+  WatchedSource(int fd, std::string name, const JobRequest& request, std::optional<uint64_t> total)
+      : inner_(fd, name), name_(std::move(name)), request_(request), total_(total) {}
+
+  std::size_t Read(void* buffer, std::size_t n) override {
+    if (Cancelled())
+      Fail("", request_.direction == JobDirection::kEncrypt ? "encrypt" : "decrypt", "cancelled");
+    std::size_t got;
+    try {
+      got = inner_.Read(buffer, n);
+    } catch (const StreamError& e) {
+      Fail(name_, "read", StreamCause(e, name_, "read"));
+    }
+    done_ += got;
+    if (request_.progress && done_ - reported_ >= kProgressStep) Report();
+    return got;
+  }
+
+  bool Cancelled() const {
+    return request_.cancel != nullptr && request_.cancel->load(std::memory_order_relaxed);
+  }
+  void Report() {
+    reported_ = done_;
+    if (request_.progress) request_.progress(done_, total_);
+  }
+
+ private:
+  FdSource inner_;
+  std::string name_;
+  const JobRequest& request_;
+  std::optional<uint64_t> total_;
+  uint64_t done_ = 0;
+  uint64_t reported_ = 0;
+};
+
+class CheckedSink final : public ByteSink {
+ public:
+  CheckedSink(int fd, std::string name) : inner_(fd, name), name_(std::move(name)) {}
+
+  void Write(const void* buffer, std::size_t n) override {
+    try {
+      inner_.Write(buffer, n);
+    } catch (const StreamError& e) {
+      Fail(name_, "write", StreamCause(e, name_, "write"));
+    }
+  }
+
+ private:
+  FdSink inner_;
+  std::string name_;
+};
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The target being written: either a temporary file beside it that replaces it on Commit, or,
+// for a device, pipe or terminal, the target itself. A temporary file that was not committed is
+// removed, so a failure never leaves a partial target.
+class TargetFile {
+ public:
+  TargetFile(const JobRequest& request, const struct stat& source) : name_(request.targetPath) {
+    if (request.targetFd) {
+      fd_ = *request.targetFd;
+      if (::fstat(fd_, &stat_) != 0) Fail(name_, "open", ErrnoText(errno));
+      RefuseSameFile(source);
+      return;
+    }
+    if (::stat(name_.c_str(), &stat_) != 0) {
+      if (errno != ENOENT) Fail(name_, "open", ErrnoText(errno));
+      CreateTemp(name_, 0666);
+      return;
+    }
+    RefuseSameFile(source);
+    if (S_ISDIR(stat_.st_mode)) Fail(name_, "open", ErrnoText(EISDIR));
+    if (S_ISREG(stat_.st_mode)) {
+      // Replace what a symbolic link points at, not the link, and keep the file's permissions.
+      CreateTemp(ResolveLinks(name_), stat_.st_mode & 07777);
+      if (::fchown(fd_, stat_.st_uid, stat_.st_gid) != 0) {
+        // Only possible for our own files or as root; otherwise the new file is simply ours.
+      }
+      if (::fchmod(fd_, stat_.st_mode & 07777) != 0) Fail(name_, "create", ErrnoText(errno));
+      return;
+    }
+    // A device, FIFO or socket is written as it is, like standard output.
+    owned_ = UniqueFd(::open(name_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+    if (!owned_) Fail(name_, "open", ErrnoText(errno));
+    fd_ = owned_.Get();
+  }
+
+  TargetFile(const TargetFile&) = delete;
+  TargetFile& operator=(const TargetFile&) = delete;
+
+  ~TargetFile() {
+    if (!tempPath_.empty() && !committed_) {
+      owned_.Close();
+      ::unlink(tempPath_.c_str());
+    }
+  }
+
+  int Fd() const { return fd_; }
+  const std::string& Name() const { return name_; }
+
+  // Makes the written data durable and, for a temporary file, puts it in the target's place.
+  void Commit() {
+    const bool regular = !tempPath_.empty() || S_ISREG(stat_.st_mode);
+    if (regular && ::fsync(fd_) != 0) Fail(name_, "write", ErrnoText(errno));
+    if (const int err = owned_.Close(); err != 0) Fail(name_, "write", ErrnoText(err));
+    if (tempPath_.empty()) return;
+    if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
+      Fail(name_, "replace", ErrnoText(errno));
+    }
+    committed_ = true;
+    if (const int err = SyncParentFolder(finalPath_); err != 0) {
+      Fail(name_, "write", ErrnoText(err));
+    }
+  }
+
+ private:
+  void RefuseSameFile(const struct stat& source) {
+    // Only regular files lose content; a terminal may well be both ends.
+    if (S_ISREG(stat_.st_mode) && SameFile(stat_, source)) {
+      Fail(name_, "open", "it is the same file as the source");
+    }
+  }
+
+  void CreateTemp(const std::string& finalPath, mode_t mode) {
+    finalPath_ = finalPath;
+    owned_ = UniqueFd(CreateTempBeside(finalPath_, mode, &tempPath_));
+    if (!owned_) Fail(name_, "create", ErrnoText(errno));
+    fd_ = owned_.Get();
+  }
+
+  std::string name_;
+  struct stat stat_ {};
+  int fd_ = -1;
+  UniqueFd owned_;
+  std::string finalPath_;
+  std::string tempPath_;
+  bool committed_ = false;
+};
+
+// Wipes the cipher when the job ends, however it ends.
+struct CipherGuard {
+  std::unique_ptr<Cipher> cipher;
+  ~CipherGuard() {
+    if (cipher) cipher->Wipe();
+  }
+};
+
+struct Choice {
+  const CipherEntry* cipher;
+  const HashEntry* hash;
+};
+
+Choice Choose(const JobRequest& request) {
+  const auto ciphers = CipherCatalogue();
+  const auto hashes = HashCatalogue();
+  const auto& cp = request.cipherPosition;
+  const auto& hp = request.hashPosition;
+  if (!cp || *cp < 0 || static_cast<std::size_t>(*cp) >= ciphers.size()) {
+    Fail("", "select cipher", "no entry of the cipher menu is selected");
+  }
+  if (!hp || *hp < 0 || static_cast<std::size_t>(*hp) >= hashes.size()) {
+    Fail("", "select hash", "no entry of the hash menu is selected");
+  }
+  const CipherEntry& c = ciphers[static_cast<std::size_t>(*cp)];
+  const HashEntry& h = hashes[static_cast<std::size_t>(*hp)];
+  if (!c.cipher) Fail("", "select cipher", std::string(c.shortName) + " is not available yet");
+  if (!h.hash) Fail("", "select hash", std::string(h.shortName) + " is not available yet");
+  return {&c, &h};
+}
+
+void Run(const JobRequest& request, const Choice& choice, JobOutcome& outcome) {
+  const bool encrypt = request.direction == JobDirection::kEncrypt;
+  const bool saveSettings = encrypt && request.saveSettings;
+  const std::string settingsPath = request.sourcePath + std::string(kSettingsSuffix);
+
+  // Everything that can be refused without touching a file is refused first.
+  std::optional<std::string> key = EncodePassphrase(request.passphrase, request.encoding);
+  if (!key) Fail("", "encode passphrase", "the passphrase has characters outside Windows-1252");
+  struct Wiper {
+    std::string& s;
+    ~Wiper() { SecureZero(s.data(), s.size()); }
+  } wipeKey{*key};
+  if (request.sourceFd && (saveSettings || request.deleteSource)) {
+    Fail(request.sourcePath, saveSettings ? "save settings" : "delete",
+         "the source is not a named file");
+  }
+  if (saveSettings && !IsStorableProfileValue(request.passphrase)) {
+    Fail(settingsPath, "write", "a passphrase with a line break cannot be stored");
+  }
+
+  // The source first: a missing source must not leave a new target behind.
+  UniqueFd sourceOwned;
+  int sourceFd;
+  if (request.sourceFd) {
+    sourceFd = *request.sourceFd;
+  } else {
+    sourceOwned = UniqueFd(::open(request.sourcePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (!sourceOwned) Fail(request.sourcePath, "open", ErrnoText(errno));
+    sourceFd = sourceOwned.Get();
+  }
+  struct stat source;
+  if (::fstat(sourceFd, &source) != 0) Fail(request.sourcePath, "open", ErrnoText(errno));
+  if (S_ISDIR(source.st_mode)) Fail(request.sourcePath, "open", ErrnoText(EISDIR));
+  std::optional<uint64_t> total;
+  if (S_ISREG(source.st_mode)) {
+    // A descriptor handed in may already have been read from; what is left is what counts.
+    const off_t at = request.sourceFd ? ::lseek(sourceFd, 0, SEEK_CUR) : 0;
+    total = static_cast<uint64_t>(source.st_size -
+                                  std::min<off_t>(std::max<off_t>(at, 0), source.st_size));
+  }
+
+  TargetFile target(request, source);
+
+  CipherGuard guard{choice.cipher->cipher->Create()};
+  try {
+    guard.cipher->InitFromPassphrase(*key, *choice.hash->hash);
+  } catch (const CipherError& e) {
+    Fail("", "derive key", e.what());
+  }
+
+  WatchedSource reader(sourceFd, request.sourcePath, request, total);
+  CheckedSink writer(target.Fd(), target.Name());
+  const uint64_t size = total.value_or(std::numeric_limits<uint64_t>::max());
+  const uint64_t done = encrypt ? guard.cipher->EncryptStream(reader, writer, size)
+                                : guard.cipher->DecryptStream(reader, writer, size);
+  if (total && done != *total) {
+    Fail(request.sourcePath, "read",
+         "the file ended after " + std::to_string(done) + " of " + std::to_string(*total) +
+             " bytes (was it changed while being read?)");
+  }
+  guard.cipher->Wipe();
+  guard.cipher.reset();
+  if (reader.Cancelled()) Fail("", encrypt ? "encrypt" : "decrypt", "cancelled");
+  outcome.bytes = done;
+  reader.Report();
+
+  target.Commit();
+  outcome.targetWritten = true;
+  sourceOwned.Close();
+
+  if (saveSettings) {
+    const std::string cipherText = request.cipherMenuText.empty()
+                                       ? std::string(choice.cipher->menuText)
+                                       : request.cipherMenuText;
+    const std::string hashText =
+        request.hashMenuText.empty() ? std::string(choice.hash->menuText) : request.hashMenuText;
+    try {
+      WriteProfileStrings(
+          settingsPath, kSettingsSection,
+          {{"Phrase", request.passphrase}, {"Cipher", cipherText}, {"Hash", hashText}});
+    } catch (const SettingsError& e) {
+      Fail(e.File(), e.Operation(), e.Cause());
+    }
+  }
+
+  if (request.deleteSource && ::unlink(request.sourcePath.c_str()) != 0) {
+    outcome.warning = JobError{request.sourcePath, "delete", ErrnoText(errno)};
+  }
+}
+
+}  // namespace
+
+std::string JobError::Describe() const {
+  std::string text;
+  for (const std::string* part : {&file, &operation, &cause}) {
+    if (part->empty()) continue;
+    if (!text.empty()) text += ": ";
+    text += *part;
+  }
+  return text;
+}
+
+JobOutcome RunFileJob(const JobRequest& request) {
+  JobOutcome outcome;
+  try {
+    const Choice choice = Choose(request);
+    if (request.passphrase != request.retypedPassphrase) {
+      outcome.result = JobResult::kMismatch;
+      outcome.statusText = kStatusMismatch;
+      outcome.error = JobError{"", "compare passphrases", "the two passphrases differ"};
+      return outcome;
+    }
+    Run(request, choice, outcome);
+  } catch (const JobFailure& f) {
+    outcome.result = JobResult::kFailure;
+    outcome.statusText = kStatusFailed;
+    outcome.error = f.error;
+    outcome.warning.reset();
+    return outcome;
+  } catch (const std::exception& e) {
+    // A cipher error or an allocation failure: the job fails like any other.
+    outcome.result = JobResult::kFailure;
+    outcome.statusText = kStatusFailed;
+    outcome.error =
+        JobError{"", request.direction == JobDirection::kEncrypt ? "encrypt" : "decrypt", e.what()};
+    return outcome;
+  }
+  outcome.result = JobResult::kSuccess;
+  outcome.statusText =
+      request.direction == JobDirection::kEncrypt ? kStatusEncrypted : kStatusDecrypted;
+  return outcome;
+}
+
+}  // namespace kryvane

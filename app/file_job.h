@@ -1,0 +1,91 @@
+// The file job behind Encrypt and Decrypt, free of any GUI toolkit: one source file becomes one
+// target file under a passphrase, with a cipher and a hash from the two menus. The window and
+// kryvane-cli both call RunFileJob; the window may run it on a worker thread and show progress.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/passphrase.h"
+
+namespace kryvane {
+
+// Status bar texts, exactly as the Windows program showed them.
+inline constexpr std::string_view kStatusStarted = "Last action: Kryvane 2.0 started";
+inline constexpr std::string_view kStatusMismatch =
+    "Last action: Passphrase mismatch !, retype phrase";
+inline constexpr std::string_view kStatusEncrypted = "Last action: File encrypted successfully";
+inline constexpr std::string_view kStatusDecrypted = "Last action: File decrypted successfully";
+inline constexpr std::string_view kStatusFailed =
+    "Last action: File IO error or file does not exists";
+inline constexpr std::string_view kStatusCleared = "Last action: Clear all fields";
+inline constexpr std::string_view kStatusAbout = "Last action: Show about Kryvane 2.0";
+
+// Appended to the source path to name the settings file beside it.
+inline constexpr std::string_view kSettingsSuffix = "-settings.txt";
+inline constexpr std::string_view kSettingsSection = "Settings";
+
+enum class JobDirection { kEncrypt, kDecrypt };
+
+struct JobRequest {
+  JobDirection direction = JobDirection::kEncrypt;
+  std::string sourcePath;
+  std::string targetPath;
+  // Read from these descriptors instead of opening the paths (standard input and output, for
+  // example); the paths then only name them in messages. Not owned. A source descriptor is read to
+  // its end; a target descriptor is written directly.
+  std::optional<int> sourceFd;
+  std::optional<int> targetFd;
+
+  // Text as typed, UTF-8 (text that is not valid UTF-8 is taken as bytes); see EncodePassphrase.
+  std::string passphrase;
+  std::string retypedPassphrase;
+  PassphraseEncoding encoding = PassphraseEncoding::kAuto;
+
+  // Menu positions (cipher 0-16, hash 0-9); nothing when an edited menu has no selected entry.
+  std::optional<int> cipherPosition;
+  std::optional<int> hashPosition;
+  // The menu texts as displayed, for the settings file; empty means the catalogue's text.
+  std::string cipherMenuText;
+  std::string hashMenuText;
+
+  bool deleteSource = false;
+  bool saveSettings = false;  // encryption only; ignored when decrypting
+
+  // Called now and then from the job's thread with the bytes done and the total (nothing for a
+  // source of unknown size, such as a pipe).
+  std::function<void(uint64_t done, std::optional<uint64_t> total)> progress;
+  // Set from any thread to stop the job; it then fails and leaves no target behind.
+  const std::atomic<bool>* cancel = nullptr;
+};
+
+enum class JobResult { kSuccess, kMismatch, kFailure };
+
+// What went wrong, for callers that can show more than the status text.
+struct JobError {
+  std::string file;       // the path concerned; empty when no file is
+  std::string operation;  // what was being done, such as "open", "read", "write", "delete"
+  std::string cause;      // why, such as "No such file or directory"
+
+  // "file: operation: cause", leaving out empty parts.
+  std::string Describe() const;
+};
+
+struct JobOutcome {
+  JobResult result = JobResult::kFailure;
+  std::string_view statusText;      // one of the status texts above
+  std::optional<JobError> error;    // set for kFailure and kMismatch
+  std::optional<JobError> warning;  // a success with a leftover problem (source not deleted)
+  bool targetWritten = false;       // the target is complete on disk
+  uint64_t bytes = 0;               // bytes transformed
+
+  bool Succeeded() const { return result == JobResult::kSuccess; }
+};
+
+JobOutcome RunFileJob(const JobRequest& request);
+
+}  // namespace kryvane

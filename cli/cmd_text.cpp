@@ -1,0 +1,67 @@
+#include <unistd.h>
+
+#include <cerrno>
+#include <iostream>
+#include <memory>
+
+#include "app/file_util.h"
+#include "cli/commands.h"
+#include "cli/common.h"
+
+namespace kryvane::cli {
+namespace {
+
+struct TextCommand {
+  bool encrypt = true;
+  AlgorithmOptions algorithms;
+  PassphraseOptions passphrase;
+  std::optional<std::string> text;
+
+  int Run() const {
+    std::string input;
+    if (text) {
+      input = *text;
+    } else {
+      input = ReadAll(STDIN_FILENO, "standard input");
+      if (input.ends_with("\r\n")) {
+        input.resize(input.size() - 2);
+      } else if (input.ends_with("\n")) {
+        input.pop_back();
+      }
+    }
+    const KeyChoice key = ObtainKey(algorithms, passphrase, !text.has_value());
+    std::unique_ptr<Cipher> cipher = KeyedCipher(key);
+    const std::string output = encrypt ? cipher->EncryptText(input) : cipher->DecryptText(input);
+    cipher->Wipe();
+    std::cout << output << "\n";
+    std::cout.flush();
+    if (!std::cout) Failure("standard output: write: " + ErrnoText(errno));
+    return kExitOk;
+  }
+};
+
+void AddDirection(CLI::App& text, bool encrypt, int* status) {
+  auto command = std::make_shared<TextCommand>();
+  command->encrypt = encrypt;
+  CLI::App* cmd = text.add_subcommand(
+      encrypt ? "encrypt" : "decrypt",
+      encrypt ? "Encrypt TEXT and print it as Base64" : "Decrypt Base64 TEXT and print the text");
+  AddCipherOption(*cmd, command->algorithms);
+  AddHashOption(*cmd, command->algorithms);
+  AddPassphraseOptions(*cmd, command->passphrase);
+  cmd->add_option("TEXT", command->text,
+                  "The text (standard input, less one trailing line end, when not given)");
+  cmd->callback([command, status] { *status = command->Run(); });
+}
+
+}  // namespace
+
+void AddTextCommand(CLI::App& app, int* status) {
+  CLI::App* text =
+      app.add_subcommand("text", "Encrypt a text into Base64 or decrypt Base64 back into text");
+  text->require_subcommand(1);
+  AddDirection(*text, true, status);
+  AddDirection(*text, false, status);
+}
+
+}  // namespace kryvane::cli

@@ -1,0 +1,100 @@
+// What the subcommands share: the cipher, hash and passphrase options, how names and passphrases
+// are resolved, the progress bar, and the error that ends a command with a message and a status.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/catalogue.h"
+#include "app/passphrase.h"
+
+namespace kryvane::cli {
+
+// Ends a command: main prints "kryvane-cli: error: <message>" and the hints, and exits with status.
+struct CommandError {
+  int status;
+  std::string message;
+  std::vector<std::string> hints;
+};
+
+[[noreturn]] void Usage(std::string message, std::vector<std::string> hints = {});
+[[noreturn]] void Failure(std::string message, std::vector<std::string> hints = {});
+void PrintError(const std::string& message, const std::vector<std::string>& hints);
+void PrintWarning(const std::string& message);
+
+struct AlgorithmOptions {
+  CLI::Option* cipherOption = nullptr;
+  CLI::Option* hashOption = nullptr;
+  std::string cipher = "blowfish";
+  std::string hash = "haval";
+};
+
+struct PassphraseOptions {
+  std::string file;
+  std::string env;
+  std::string settings;
+  std::string encoding = "auto";
+  CLI::Option* fileOption = nullptr;
+  CLI::Option* envOption = nullptr;
+  CLI::Option* settingsOption = nullptr;
+};
+
+// -c/--cipher; and -H/--hash, which `hash` shares.
+void AddCipherOption(CLI::App& cmd, AlgorithmOptions& options);
+void AddHashOption(CLI::App& cmd, AlgorithmOptions& options);
+// --passphrase-file, --passphrase-env, --settings, --encoding.
+void AddPassphraseOptions(CLI::App& cmd, PassphraseOptions& options);
+
+// A cipher or hash from a short name, a menu position or a menu text; a usage error when unknown.
+const CipherEntry& ResolveCipher(const std::string& name);
+const HashEntry& ResolveHash(const std::string& name);
+// A failure (not a usage error) when the class has not been built in yet.
+const HashRef& AvailableHash(const HashEntry& entry);
+
+// Everything a keyed command needs, with the settings file applied where it was asked for.
+struct KeyChoice {
+  const CipherEntry* cipher = nullptr;
+  const HashEntry* hash = nullptr;
+  std::string passphrase;  // text; EncodePassphrase turns it into bytes
+  std::string retyped;
+  PassphraseEncoding encoding = PassphraseEncoding::kAuto;
+};
+
+// Resolves names and the passphrase. stdinTaken: standard input already carries data, so it
+// cannot carry the passphrase. The terminal is asked (twice, without echo) when no source is given.
+KeyChoice ObtainKey(const AlgorithmOptions& algorithms, const PassphraseOptions& passphrase,
+                    bool stdinTaken);
+
+// A cipher of the chosen class keyed from the passphrase, after the checks the file job makes
+// (passphrases equal, classes available, passphrase encodable).
+std::unique_ptr<Cipher> KeyedCipher(const KeyChoice& key);
+
+// Draws a progress bar on standard error; finishes the line when destroyed.
+class ProgressBar {
+ public:
+  explicit ProgressBar(bool enabled);
+  ~ProgressBar();
+  void Update(uint64_t done, std::optional<uint64_t> total);
+  bool Enabled() const { return enabled_; }
+
+ private:
+  bool enabled_;
+  bool terminal_;
+  bool drawn_ = false;
+};
+
+// --progress / --no-progress; nothing when neither was given.
+struct ProgressOptions {
+  bool on = false;
+  bool off = false;
+  bool Enabled() const;
+};
+void AddProgressOptions(CLI::App& cmd, ProgressOptions& options);
+
+// Reads all of fd; a failure names the file.
+std::string ReadAll(int fd, const std::string& name);
+
+}  // namespace kryvane::cli

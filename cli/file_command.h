@@ -1,0 +1,29 @@
+// The shared body of `encrypt` and `decrypt`: both run the file job.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <memory>
+
+#include "app/file_job.h"
+#include "cli/common.h"
+
+namespace kryvane::cli {
+
+struct FileCommand {
+  JobDirection direction = JobDirection::kEncrypt;
+  std::string source;
+  std::string target;
+  AlgorithmOptions algorithms;
+  PassphraseOptions passphrase;
+  ProgressOptions progress;
+  bool deleteSource = false;
+  bool saveSettings = false;
+
+  int Run() const;
+};
+
+// Adds the subcommand with the options both directions share; the command lives as long as app.
+CLI::App* AddFileCommand(CLI::App& app, const std::string& name, const std::string& description,
+                         std::shared_ptr<FileCommand> command, int* status);
+
+}  // namespace kryvane::cli

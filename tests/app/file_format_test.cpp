@@ -1,0 +1,250 @@
+// The encrypted file format, per available cipher and hash pair: round trips over the sizes where
+// chunks and blocks meet, byte-identical agreement with an independent construction of the format
+// from OpenSSL primitives, and golden files that pin every pair's output.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/evp.h>
+#include <openssl/provider.h>
+#include <openssl/rc4.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <memory>
+
+#include "tests/app/job_helpers.h"
+#include "tests/app/temp_files.h"
+#include "tests/support/vec_file.h"
+
+namespace kryvane::test {
+namespace {
+
+class FileFormat : public testing::TestWithParam<Pair> {};
+
+std::string PairName(const testing::TestParamInfo<Pair>& info) {
+  std::string name = info.param.Name();
+  std::replace(name.begin(), name.end(), '-', '_');
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Available, FileFormat, testing::ValuesIn(AvailablePairs()), PairName);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(FileFormat);
+
+std::vector<std::size_t> Sizes(std::size_t b, std::size_t larger) {
+  std::vector<std::size_t> sizes = {0, 1, b - 1, b, b + 1, 8191, 8192, 8193, larger};
+  std::sort(sizes.begin(), sizes.end());
+  sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
+  return sizes;
+}
+
+TEST_P(FileFormat, RoundTripOverChunkAndBlockEdges) {
+  const Pair& pair = GetParam();
+  TempFolder dir;
+  const uint32_t seed = std::random_device{}();
+  SCOPED_TRACE("random seed " + std::to_string(seed));
+  const std::size_t larger = 3 * 8192 + 1 + std::mt19937(seed)() % 40000;
+  for (std::size_t size : Sizes(pair.BlockBytes(), larger)) {
+    SCOPED_TRACE("size " + std::to_string(size));
+    const Bytes plain = RandomBytes(size, seed + uint32_t(size));
+    WriteFile(dir / "plain", plain);
+    const JobOutcome enc = RunFileJob(Encrypt(dir / "plain", dir / "enc", pair));
+    ASSERT_TRUE(enc.Succeeded()) << enc.error->Describe();
+    const Bytes cipher = ReadFile(dir / "enc");
+    ASSERT_EQ(cipher.size(), size);
+    if (size >= 8) {
+      EXPECT_NE(cipher, plain);
+    }
+    ASSERT_TRUE(RunFileJob(Encrypt(dir / "plain", dir / "enc2", pair)).Succeeded());
+    EXPECT_EQ(ReadFile(dir / "enc2"), cipher) << "two encryptions differ";
+    const JobOutcome dec = RunFileJob(Decrypt(dir / "enc", dir / "dec", pair));
+    ASSERT_TRUE(dec.Succeeded()) << dec.error->Describe();
+    EXPECT_EQ(ReadFile(dir / "dec"), plain);
+  }
+  EXPECT_EQ(ListFolder(dir.Path()), (std::set<std::string>{"plain", "enc", "enc2", "dec"}))
+      << "temporary files left behind";
+}
+
+// --- The format built from OpenSSL ---------------------------------------------------------------
+
+void LoadProviders() {
+  // Blowfish, CAST5, single DES and MD4 live in the legacy provider.
+  struct Providers {
+    OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+    OSSL_PROVIDER* standard = OSSL_PROVIDER_load(nullptr, "default");
+    ~Providers() {
+      if (legacy != nullptr) OSSL_PROVIDER_unload(legacy);
+      if (standard != nullptr) OSSL_PROVIDER_unload(standard);
+    }
+  };
+  static const Providers providers;
+}
+
+std::optional<Bytes> OpenSslDigest(std::string_view hash, const std::string& passphrase) {
+  static const std::map<std::string_view, const char*> kNames = {
+      {"sha1", "SHA1"},     {"md4", "MD4"},       {"md5", "MD5"},      {"ripemd160", "RIPEMD160"},
+      {"sha256", "SHA256"}, {"sha384", "SHA384"}, {"sha512", "SHA512"}};
+  const auto it = kNames.find(hash);
+  if (it == kNames.end()) return std::nullopt;
+  LoadProviders();
+  EVP_MD* md = EVP_MD_fetch(nullptr, it->second, nullptr);
+  if (md == nullptr) return std::nullopt;
+  Bytes digest(std::size_t(EVP_MD_get_size(md)));
+  unsigned int len = 0;
+  const bool ok =
+      EVP_Digest(passphrase.data(), passphrase.size(), digest.data(), &len, md, nullptr) == 1;
+  EVP_MD_free(md);
+  if (!ok) return std::nullopt;
+  return digest;
+}
+
+// An ECB cipher from OpenSSL keyed exactly as the catalogue class keys itself with these bytes;
+// nothing when OpenSSL lacks the cipher or cannot express that key.
+class OpenSslBlock {
+ public:
+  static std::unique_ptr<OpenSslBlock> For(std::string_view cipher, Bytes key) {
+    const char* name = nullptr;
+    bool variableKey = false;
+    if (cipher == "blowfish") {
+      name = "BF-ECB", variableKey = true;
+    } else if (cipher == "cast128" && key.size() == 16) {
+      name = "CAST5-ECB";
+    } else if (cipher == "des" && key.size() == 8) {
+      name = "DES-ECB";
+    } else if (cipher == "3des" && key.size() == 16) {
+      name = "DES-EDE-ECB";  // K1, K2, K1
+    } else if (cipher == "3des" && key.size() > 16 && key.size() <= 24) {
+      key.resize(24, 0);  // a short third key is padded with zero bytes
+      name = "DES-EDE3-ECB";
+    } else if (cipher == "rijndael" && (key.size() == 16 || key.size() == 24 || key.size() == 32)) {
+      name = key.size() == 16 ? "AES-128-ECB" : key.size() == 24 ? "AES-192-ECB" : "AES-256-ECB";
+    }
+    if (name == nullptr) return nullptr;
+    LoadProviders();
+    auto block = std::unique_ptr<OpenSslBlock>(new OpenSslBlock);
+    block->cipher_ = EVP_CIPHER_fetch(nullptr, name, nullptr);
+    if (block->cipher_ == nullptr) return nullptr;
+    block->ctx_ = EVP_CIPHER_CTX_new();
+    if (EVP_EncryptInit_ex2(block->ctx_, block->cipher_, nullptr, nullptr, nullptr) != 1) {
+      return nullptr;
+    }
+    if (variableKey && EVP_CIPHER_CTX_set_key_length(block->ctx_, int(key.size())) != 1) {
+      return nullptr;
+    }
+    if (EVP_CIPHER_CTX_get_key_length(block->ctx_) != int(key.size())) return nullptr;
+    if (EVP_EncryptInit_ex2(block->ctx_, nullptr, key.data(), nullptr, nullptr) != 1) {
+      return nullptr;
+    }
+    EVP_CIPHER_CTX_set_padding(block->ctx_, 0);
+    block->size_ = std::size_t(EVP_CIPHER_get_block_size(block->cipher_));
+    return block;
+  }
+
+  ~OpenSslBlock() {
+    EVP_CIPHER_CTX_free(ctx_);
+    EVP_CIPHER_free(cipher_);
+  }
+
+  std::size_t Size() const { return size_; }
+  void Encrypt(uint8_t* block) {
+    int len = 0;
+    ASSERT_EQ(EVP_EncryptUpdate(ctx_, block, &len, block, int(size_)), 1);
+    ASSERT_EQ(std::size_t(len), size_);
+  }
+
+ private:
+  OpenSslBlock() = default;
+  EVP_CIPHER* cipher_ = nullptr;
+  EVP_CIPHER_CTX* ctx_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+// One CBC chain over the whole file from IV = E(0), and a final partial block XORed with
+// E(last chaining value).
+Bytes ReferenceCbc(OpenSslBlock& e, const Bytes& plain) {
+  const std::size_t b = e.Size();
+  Bytes cv(b, 0), out(plain.size());
+  e.Encrypt(cv.data());
+  std::size_t pos = 0;
+  for (; pos + b <= plain.size(); pos += b) {
+    for (std::size_t i = 0; i < b; ++i) cv[i] ^= plain[pos + i];
+    e.Encrypt(cv.data());
+    std::copy(cv.begin(), cv.end(), out.begin() + std::ptrdiff_t(pos));
+  }
+  if (pos < plain.size()) {
+    e.Encrypt(cv.data());
+    for (std::size_t i = 0; pos + i < plain.size(); ++i) out[pos + i] = plain[pos + i] ^ cv[i];
+  }
+  return out;
+}
+
+// The key stream runs on across 8192-byte chunks in its permutation, but both generator indices
+// start again at 0 with each chunk.
+Bytes ReferenceRc4(const Bytes& key, const Bytes& plain) {
+  RC4_KEY state;
+  RC4_set_key(&state, int(key.size()), key.data());
+  Bytes out(plain.size());
+  for (std::size_t pos = 0; pos < plain.size(); pos += 8192) {
+    state.x = 0;
+    state.y = 0;
+    RC4(&state, std::min<std::size_t>(8192, plain.size() - pos), plain.data() + pos,
+        out.data() + pos);
+  }
+  return out;
+}
+
+TEST_P(FileFormat, MatchesIndependentConstruction) {
+  const Pair& pair = GetParam();
+  const std::string passphrase = "Differential passphrase";
+  const auto digest = OpenSslDigest(pair.hash->shortName, passphrase);
+  if (!digest) GTEST_SKIP() << "OpenSSL has no " << pair.hash->shortName;
+  const int32_t keyBits = std::min(pair.cipher->cipher->maxKeySize, pair.hash->hash->hashSize);
+  const Bytes key(digest->begin(), digest->begin() + keyBits / 8);
+
+  std::unique_ptr<OpenSslBlock> block;
+  const bool rc4 = pair.cipher->shortName == "rc4";
+  if (!rc4) {
+    block = OpenSslBlock::For(pair.cipher->shortName, key);
+    if (!block) GTEST_SKIP() << "OpenSSL cannot express " << pair.Name();
+    ASSERT_EQ(block->Size(), pair.BlockBytes());
+  }
+  TempFolder dir;
+  for (std::size_t size : Sizes(pair.BlockBytes(), 3 * 8192 + pair.BlockBytes() + 3)) {
+    SCOPED_TRACE("size " + std::to_string(size));
+    const Bytes plain = RandomBytes(size, uint32_t(size));
+    WriteFile(dir / "plain", plain);
+    const JobOutcome o = RunFileJob(Encrypt(dir / "plain", dir / "enc", pair, passphrase));
+    ASSERT_TRUE(o.Succeeded()) << o.error->Describe();
+    const Bytes expected = rc4 ? ReferenceRc4(key, plain) : ReferenceCbc(*block, plain);
+    EXPECT_EQ(ReadFile(dir / "enc"), expected);
+  }
+}
+
+// --- Golden files
+// ---------------------------------------------------------------------------------
+
+TEST_P(FileFormat, GoldenFile) {
+  const Pair& pair = GetParam();
+  const std::string plainPath = TestDataPath("golden/plaintext.bin");
+  const std::string goldenPath = TestDataPath("golden/" + pair.Name() + ".bin");
+  const std::string passphrase = "Kryvane golden passphrase";
+  TempFolder dir;
+  const JobOutcome o = RunFileJob(Encrypt(plainPath, dir / "enc", pair, passphrase));
+  ASSERT_TRUE(o.Succeeded()) << o.error->Describe();
+  const Bytes cipher = ReadFile(dir / "enc");
+  ASSERT_EQ(cipher.size(), 9001u);
+
+  if (!Exists(goldenPath)) {
+    const char* write = std::getenv("KRYVANE_WRITE_GOLDEN");
+    if (write == nullptr || std::string(write) != "1") {
+      FAIL() << goldenPath << " is missing; see tests/data/golden/README.md";
+    }
+    WriteFile(goldenPath, cipher);
+    std::cout << "wrote " << goldenPath << "\n";
+    return;
+  }
+  EXPECT_EQ(cipher, ReadFile(goldenPath)) << "the file format changed for " << pair.Name();
+  ASSERT_TRUE(RunFileJob(Decrypt(goldenPath, dir / "dec", pair, passphrase)).Succeeded());
+  EXPECT_EQ(ReadFile(dir / "dec"), ReadFile(plainPath));
+}
+
+}  // namespace
+}  // namespace kryvane::test

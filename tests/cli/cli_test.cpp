@@ -1,0 +1,345 @@
+// kryvane-cli as a user runs it: exit statuses, messages, files, pipes, passphrase sources.
+#include <sys/stat.h>
+
+#include "app/catalogue.h"
+#include "tests/app/temp_files.h"
+#include "tests/cli/run_cli.h"
+
+namespace kryvane::test {
+namespace {
+
+// The first available cipher and hash, by short name.
+struct Names {
+  std::string cipher, hash, cipherMenu, hashMenu;
+};
+
+const Names& Available() {
+  static const Names names = [] {
+    Names n;
+    for (const CipherEntry& c : CipherCatalogue()) {
+      if (c.cipher && n.cipher.empty()) n.cipher = c.shortName, n.cipherMenu = c.menuText;
+    }
+    for (const HashEntry& h : HashCatalogue()) {
+      if (h.hash && n.hash.empty()) n.hash = h.shortName, n.hashMenu = h.menuText;
+    }
+    return n;
+  }();
+  return names;
+}
+
+std::vector<std::string> Job(const std::string& command, std::vector<std::string> rest) {
+  std::vector<std::string> args = {command, "-c", Available().cipher, "-H", Available().hash};
+  args.insert(args.end(), rest.begin(), rest.end());
+  return args;
+}
+
+std::string Str(const Bytes& b) {
+  return std::string(b.begin(), b.end());
+}
+
+void ExpectError(const CliResult& r, int status, const std::vector<std::string>& mentions) {
+  EXPECT_EQ(r.status, status) << r.err;
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  EXPECT_TRUE(r.err.starts_with("kryvane-cli: error: ")) << r.err;
+  for (const std::string& m : mentions) EXPECT_NE(r.err.find(m), std::string::npos) << r.err;
+}
+
+TEST(Cli, HelpOnEverySubcommand) {
+  const std::vector<std::vector<std::string>> commands = {
+      {},       {"encrypt"},  {"decrypt"},         {"hash"},           {"text"},
+      {"list"}, {"selftest"}, {"text", "encrypt"}, {"text", "decrypt"}};
+  for (auto args : commands) {
+    args.push_back("--help");
+    const CliResult r = RunCli(args);
+    EXPECT_EQ(r.status, 0) << args.front();
+    EXPECT_NE(r.out.find("Usage: kryvane-cli"), std::string::npos) << r.out;
+  }
+  EXPECT_NE(RunCli({"encrypt", "--help"}).out.find("--passphrase-file"), std::string::npos);
+}
+
+TEST(Cli, UsageErrorsExitWith2) {
+  TempFolder dir;
+  WriteText(dir / "plain", "data");
+  const std::string p = dir / "plain", t = dir / "enc";
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"frobnicate"},
+      {"encrypt", p},
+      {"encrypt", "--passphrase", "x", p, t},
+      {"encrypt", "-c", "nonesuch", "--passphrase-env", "HOME", p, t},
+      {"encrypt", "-H", "10", "--passphrase-env", "HOME", p, t},
+      {"encrypt", "--encoding", "latin1", "--passphrase-env", "HOME", p, t},
+      {"encrypt", "--passphrase-env", "HOME", "--passphrase-file", p, p, t},
+      {"encrypt", "--passphrase-env", "HOME", "--delete-source", "-", t},
+      {"encrypt", "--passphrase-env", "HOME", "--save-settings", "-", t},
+      {"encrypt", "--passphrase-env", "HOME", "--progress", "--no-progress", p, t},
+      {"decrypt", "--passphrase-env", "HOME", "--save-settings", p, t},
+      {"encrypt", "--passphrase-file", "-", "-", t},
+      {"text", "--passphrase-env", "HOME"},
+  };
+  for (auto args : cases) {
+    if (args.size() > 1 && args[0] != "text") {
+      args.insert(args.begin() + 1, {"-c", Available().cipher, "-H", Available().hash});
+    }
+    const CliResult r = RunCli(args);
+    ExpectError(r, 2, {});
+    EXPECT_NE(r.err.find("kryvane-cli: hint: "), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(ListFolder(dir.Path()), std::set<std::string>{"plain"});
+}
+
+TEST(Cli, EveryPassphraseSourceGivesTheSameFile) {
+  TempFolder dir;
+  const Bytes plain = RandomBytes(20000, 11);
+  WriteFile(dir / "plain", plain);
+  WriteText(dir / "pw-lf", "s3cret\n");
+  WriteText(dir / "pw-crlf", "s3cret\r\n");
+
+  CliResult r =
+      RunCli(Job("encrypt", {"--passphrase-file", dir / "pw-lf", dir / "plain", dir / "a"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.empty() && r.err.empty()) << "not quiet: " << r.out << r.err;
+  const Bytes a = ReadFile(dir / "a");
+  ASSERT_EQ(a.size(), plain.size());
+
+  r = RunCli(Job("encrypt", {"--passphrase-file", dir / "pw-crlf", dir / "plain", dir / "b"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir / "b"), a);
+  r = RunCli(Job("encrypt", {"--passphrase-env", "KPW", dir / "plain", dir / "c"}),
+             WithEnv({"KPW=s3cret"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir / "c"), a);
+  r = RunCli(Job("encrypt", {"--passphrase-file", "-", dir / "plain", dir / "d"}),
+             WithInput("s3cret\n"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir / "d"), a);
+
+  // The settings file an encryption wrote decrypts without naming anything else.
+  r = RunCli(
+      Job("encrypt", {"--passphrase-env", "KPW", "--save-settings", dir / "plain", dir / "e"}),
+      WithEnv({"KPW=s3cret"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir / "e"), a);
+  r = RunCli({"decrypt", "--settings", dir / "plain-settings.txt", dir / "e", dir / "back"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir / "back"), plain);
+
+  // A different passphrase gives a different file (and decrypts silently into garbage).
+  r = RunCli(Job("encrypt", {"--passphrase-env", "KPW", dir / "plain", dir / "f"}),
+             WithEnv({"KPW=s3cret "}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(ReadFile(dir / "f"), a);
+}
+
+TEST(Cli, PipesOnBothEnds) {
+  TempFolder dir;
+  const Bytes plain = RandomBytes(50000, 12);
+  WriteFile(dir / "plain", plain);
+  const std::vector<std::string> env = {"KPW=pipe"};
+  ASSERT_EQ(
+      RunCli(Job("encrypt", {"--passphrase-env", "KPW", dir / "plain", dir / "enc"}), WithEnv(env))
+          .status,
+      0);
+  CliResult r =
+      RunCli(Job("encrypt", {"--passphrase-env", "KPW", "-", "-"}), WithEnv(env, Str(plain)));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, Str(ReadFile(dir / "enc")));
+  r = RunCli(Job("decrypt", {"--passphrase-env", "KPW", "-", dir / "back"}), WithEnv(env, r.out));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir / "back"), plain);
+}
+
+TEST(Cli, FailuresNameTheFileAndTheCause) {
+  TempFolder dir;
+  ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
+  WriteText(dir / "plain", "data");
+  WriteText(dir / "secret", "data");
+  ASSERT_EQ(::chmod((dir / "secret").c_str(), 0), 0);
+  ASSERT_EQ(::symlink("plain", (dir / "link").c_str()), 0);
+  ASSERT_EQ(::link((dir / "plain").c_str(), (dir / "hard").c_str()), 0);
+  ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0777), 0);
+  const std::vector<std::string> env = {"KPW=pw"};
+  struct Case {
+    std::string source, target;
+    std::vector<std::string> mentions;
+  };
+  const std::vector<Case> cases = {
+      {dir / "missing", dir / "enc", {dir / "missing", "No such file or directory"}},
+      {dir / "secret", dir / "enc", {dir / "secret", "Permission denied"}},
+      {dir / "plain", "/dev/full", {"/dev/full", "No space left on device"}},
+      {dir / "plain", dir / "plain", {"same file"}},
+      {dir / "plain", dir / "link", {dir / "link", "same file"}},
+      {dir / "plain", dir / "hard", {dir / "hard", "same file"}},
+      {dir / "plain", dir / "sub", {dir / "sub", "Is a directory"}},
+      {dir / "plain", dir / "none/enc", {dir / "none/enc", "No such file or directory"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source + " -> " + c.target);
+    const CliResult r = RunCli(Job("encrypt", {"--passphrase-env", "KPW", "--delete-source",
+                                               "--save-settings", c.source, c.target}),
+                               WithEnv(env, {}, true));
+    ExpectError(r, 1, c.mentions);
+  }
+  EXPECT_EQ(ReadText(dir / "plain"), "data");
+  EXPECT_EQ(ListFolder(dir.Path()),
+            (std::set<std::string>{"plain", "secret", "link", "hard", "sub"}));
+  EXPECT_TRUE(ListFolder(dir / "sub").empty());
+
+  ExpectError(RunCli(Job("encrypt", {"--passphrase-env", "UNSET_VAR_X", dir / "plain", dir / "e"})),
+              1, {"UNSET_VAR_X"});
+  ExpectError(RunCli(Job("encrypt", {dir / "plain", dir / "e"})), 1, {"no passphrase given"});
+  ExpectError(RunCli(Job("encrypt", {"--passphrase-env", "KPW", "--encoding", "cp1252",
+                                     dir / "plain", dir / "e"}),
+                     WithEnv({"KPW=\xCE\xA9"})),
+              1, {"Windows-1252"});
+  for (const CipherEntry& c : CipherCatalogue()) {
+    if (c.cipher) continue;
+    ExpectError(RunCli({"encrypt", "-c", std::string(c.shortName), "-H", Available().hash,
+                        "--passphrase-env", "KPW", dir / "plain", dir / "e"},
+                       WithEnv(env)),
+                1, {std::string(c.shortName), "not available"});
+    break;
+  }
+  EXPECT_FALSE(Exists(dir / "e"));
+}
+
+// A settings file written on Windows: Windows-1252, menu texts unquoted (so their trailing spaces
+// are lost on reading), "café" keyed as the byte E9 whatever the terminal's encoding.
+TEST(Cli, WindowsSettingsFile) {
+  TempFolder dir;
+  WriteText(dir / "plain", "data");
+  ASSERT_EQ(RunCli(Job("encrypt", {"--passphrase-env", "KPW", dir / "plain", dir / "enc"}),
+                   WithEnv({"KPW=caf\xC3\xA9"}))
+                .status,
+            0);
+  WriteText(dir / "win.txt", "[Settings]\r\nPhrase=caf\xE9\r\nCipher=" + Available().cipherMenu +
+                                 " \r\nHash=" + Available().hashMenu + "\r\n");
+  const CliResult r = RunCli({"decrypt", "--settings", dir / "win.txt", dir / "enc", dir / "back"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadText(dir / "back"), "data");
+
+  // A menu text that lost its trailing spaces still names its entry.
+  const CliResult des =
+      RunCli({"encrypt", "-c", "DES - block: 64 bits, key: 64 bits", "-H", Available().hash,
+              "--passphrase-env", "KPW", dir / "plain", dir / "des"},
+             WithEnv({"KPW=x"}));
+  EXPECT_NE(des.status, 2) << des.err;
+  EXPECT_EQ(des.err.find("unknown cipher"), std::string::npos) << des.err;
+}
+
+TEST(Cli, DeleteSourceOnlyOnSuccess) {
+  TempFolder dir;
+  WriteText(dir / "plain", "data");
+  const std::vector<std::string> env = {"KPW=pw"};
+  CliResult r = RunCli(
+      Job("encrypt", {"--passphrase-env", "KPW", "--delete-source", dir / "plain", "/dev/full"}),
+      WithEnv(env));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Exists(dir / "plain"));
+  r = RunCli(
+      Job("encrypt", {"--passphrase-env", "KPW", "--delete-source", dir / "plain", dir / "enc"}),
+      WithEnv(env));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(Exists(dir / "plain"));
+  EXPECT_EQ(ReadFile(dir / "enc").size(), 4u);
+}
+
+TEST(Cli, SettingsFileContentQuotingAndUpdate) {
+  TempFolder dir;
+  WriteText(dir / "plain", "data");
+  WriteText(dir / "pw", " spaced pass \n");
+  CliResult r = RunCli(Job(
+      "encrypt", {"--passphrase-file", dir / "pw", "--save-settings", dir / "plain", dir / "e"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadText(dir / "plain-settings.txt"),
+            "[Settings]\r\nPhrase=\" spaced pass \"\r\nCipher=" + Available().cipherMenu +
+                "\r\nHash=" + Available().hashMenu + "\r\n");
+  EXPECT_EQ(Mode(dir / "plain-settings.txt"), 0600u);
+
+  // An existing file with LF line ends and other entries is updated in place.
+  WriteText(dir / "plain-settings.txt", "[Settings]\nPhrase=old\nMine=1\n[More]\nx=y\n");
+  r = RunCli(
+      Job("encrypt", {"--passphrase-env", "KPW", "--save-settings", dir / "plain", dir / "e"}),
+      WithEnv({"KPW=new"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadText(dir / "plain-settings.txt"),
+            "[Settings]\nPhrase=new\nMine=1\nCipher=" + Available().cipherMenu +
+                "\nHash=" + Available().hashMenu + "\n[More]\nx=y\n");
+
+  // Decryption never writes one.
+  r = RunCli(Job("decrypt", {"--passphrase-env", "KPW", dir / "e", dir / "d"}),
+             WithEnv({"KPW=new"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(Exists(dir / "e-settings.txt"));
+}
+
+TEST(Cli, PassphraseAskedTwiceOnTheTerminalWithoutEcho) {
+  TempFolder dir;
+  WriteText(dir / "plain", "data");
+  ASSERT_EQ(RunCli(Job("encrypt", {"--passphrase-env", "KPW", dir / "plain", dir / "ref"}),
+                   WithEnv({"KPW=Hidden-Word"}))
+                .status,
+            0);
+  CliResult r = RunCliOnTerminal(
+      Job("encrypt", {dir / "plain", dir / "enc"}),
+      {{"Passphrase: ", "Hidden-Word\n"}, {"Retype passphrase: ", "Hidden-Word\n"}});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out.find("Hidden-Word"), std::string::npos) << "echoed: " << r.out;
+  EXPECT_EQ(ReadFile(dir / "enc"), ReadFile(dir / "ref"));
+
+  r = RunCliOnTerminal(
+      Job("encrypt", {dir / "plain", dir / "enc2"}),
+      {{"Passphrase: ", "Hidden-Word\n"}, {"Retype passphrase: ", "hidden-word\n"}});
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("kryvane-cli: error: the two passphrases differ"), std::string::npos)
+      << r.out;
+  EXPECT_FALSE(Exists(dir / "enc2"));
+}
+
+TEST(Cli, ProgressBarOnRequest) {
+  TempFolder dir;
+  WriteFile(dir / "plain", RandomBytes(3 << 20, 13));
+  CliResult r =
+      RunCli(Job("encrypt", {"--passphrase-env", "KPW", "--progress", dir / "plain", dir / "enc"}),
+             WithEnv({"KPW=pw"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("100%"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("error"), std::string::npos) << r.err;
+}
+
+TEST(Cli, HashPrintsDigestLines) {
+  TempFolder dir;
+  WriteText(dir / "abc", "abc");
+  const CliResult r =
+      RunCli({"hash", "-H", "sha1", dir / "abc", dir / "missing", "-"}, WithInput("abc"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "a9993e364706816aba3e25717850c26c9cd0d89d  " + dir / "abc" +
+                       "\na9993e364706816aba3e25717850c26c9cd0d89d  -\n");
+  EXPECT_NE(r.err.find(dir / "missing"), std::string::npos) << r.err;
+  EXPECT_EQ(RunCli({"hash", "-H", "sha1"}, WithInput("")).out,
+            "da39a3ee5e6b4b0d3255bfef95601890afd80709  -\n");
+}
+
+TEST(Cli, TextRoundTrip) {
+  const std::vector<std::string> env = {"KPW=pw"};
+  const std::string text = "Attack at dawn, caf\xC3\xA9";
+  CliResult enc = RunCli({"text", "encrypt", "-c", Available().cipher, "-H", Available().hash,
+                          "--passphrase-env", "KPW", text},
+                         WithEnv(env));
+  ASSERT_EQ(enc.status, 0) << enc.err;
+  ASSERT_TRUE(enc.out.ends_with("\n"));
+  const std::string base64 = enc.out.substr(0, enc.out.size() - 1);
+  EXPECT_EQ(base64.size(), 4 * ((text.size() + 2) / 3));
+  CliResult fromStdin = RunCli({"text", "encrypt", "-c", Available().cipher, "-H", Available().hash,
+                                "--passphrase-env", "KPW"},
+                               WithEnv(env, text + "\n"));
+  EXPECT_EQ(fromStdin.out, enc.out);
+  CliResult dec = RunCli({"text", "decrypt", "-c", Available().cipher, "-H", Available().hash,
+                          "--passphrase-env", "KPW", base64},
+                         WithEnv(env));
+  ASSERT_EQ(dec.status, 0) << dec.err;
+  EXPECT_EQ(dec.out, text + "\n");
+}
+
+}  // namespace
+}  // namespace kryvane::test

@@ -1,0 +1,152 @@
+// Runs kryvane-cli as a child process with given arguments, standard input and environment, and
+// collects its exit status and both output streams.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kryvane::test {
+
+struct CliResult {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;
+  std::string err;
+};
+
+struct CliOptions {
+  std::string input;             // standard input
+  std::vector<std::string> env;  // extra NAME=VALUE entries
+  bool unprivileged = false;     // as user nobody when we are root
+};
+
+inline CliOptions WithEnv(std::vector<std::string> env, std::string input = {},
+                          bool unprivileged = false) {
+  CliOptions o;
+  o.env = std::move(env);
+  o.input = std::move(input);
+  o.unprivileged = unprivileged;
+  return o;
+}
+
+inline CliOptions WithInput(std::string input) {
+  return WithEnv({}, std::move(input));
+}
+
+inline int ExitStatus(int raw) {
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+}
+
+inline std::vector<char*> Argv(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  static std::string path = KRYVANE_CLI_PATH;
+  argv.push_back(path.data());
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  return argv;
+}
+
+inline CliResult RunCli(const std::vector<std::string>& args, const CliOptions& options = {}) {
+  int in[2], out[2], err[2];
+  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+    return {};
+  }
+  std::vector<char*> argv = Argv(args);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    // A new session has no controlling terminal, so the tool cannot ask for a passphrase.
+    ::setsid();
+    ::dup2(in[0], 0);
+    ::dup2(out[1], 1);
+    ::dup2(err[1], 2);
+    for (const std::string& e : options.env) ::putenv(const_cast<char*>(e.c_str()));
+    if (options.unprivileged && ::geteuid() == 0) {
+      if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(97);
+    }
+    ::execv(argv[0], argv.data());
+    ::_exit(96);
+  }
+  ::close(in[0]);
+  ::close(out[1]);
+  ::close(err[1]);
+  std::thread feeder([fd = in[1], data = options.input] {
+    std::size_t done = 0;
+    while (done < data.size()) {
+      const ssize_t put = ::write(fd, data.data() + done, data.size() - done);
+      if (put <= 0) break;
+      done += std::size_t(put);
+    }
+    ::close(fd);
+  });
+  CliResult result;
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open = 2;
+  while (open > 0) {
+    if (::poll(fds, 2, -1) < 0) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[65536];
+      const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (got <= 0) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      } else {
+        sinks[i]->append(buffer, std::size_t(got));
+      }
+    }
+  }
+  feeder.join();
+  int raw = 0;
+  ::waitpid(pid, &raw, 0);
+  result.status = ExitStatus(raw);
+  return result;
+}
+
+// Runs the tool on a pseudo-terminal, answering each prompt that contains a key of answers in
+// turn. Returns everything the terminal showed and the exit status.
+inline CliResult RunCliOnTerminal(const std::vector<std::string>& args,
+                                  const std::vector<std::pair<std::string, std::string>>& answers) {
+  std::vector<char*> argv = Argv(args);
+  int master = -1;
+  const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    ::execv(argv[0], argv.data());
+    ::_exit(96);
+  }
+  CliResult result;
+  std::size_t next = 0, scanned = 0;
+  for (;;) {
+    pollfd p = {master, POLLIN, 0};
+    if (::poll(&p, 1, 20000) <= 0) break;
+    char buffer[4096];
+    const ssize_t got = ::read(master, buffer, sizeof buffer);
+    if (got <= 0) break;  // EIO once the child has closed the terminal
+    result.out.append(buffer, std::size_t(got));
+    if (next < answers.size()) {
+      const auto at = result.out.find(answers[next].first, scanned);
+      if (at != std::string::npos) {
+        scanned = at + answers[next].first.size();
+        const std::string& reply = answers[next].second;
+        if (::write(master, reply.data(), reply.size()) < 0) break;
+        ++next;
+      }
+    }
+  }
+  ::close(master);
+  int raw = 0;
+  ::waitpid(pid, &raw, 0);
+  result.status = ExitStatus(raw);
+  return result;
+}
+
+}  // namespace kryvane::test

@@ -14,12 +14,17 @@
 
 #include "app/about_box.h"
 #include "app/catalogue.h"
+#include "app/file_job.h"
 #include "app/gui_job.h"
 
 namespace kryvane {
 namespace {
 
 constexpr QColor kLabelColour(2, 48, 68);
+
+QString Status(std::string_view text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 template <class W>
 W* Place(QWidget* parent, const char* name, QRect geometry) {
@@ -106,7 +111,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   about_ = new AboutBox(this);
   about_->hide();
   // FormCreate
-  SetStatus(kStatusStarted);
+  SetStatus(Status(kStatusStarted));
   FileEdt_->setFocus();
 }
 
@@ -266,7 +271,7 @@ void MainWindow::ClearFields() {
   ComboBox1_->setEditText(ComboBox1_->itemText(0));
   ComboBox2_->setEditText(ComboBox2_->itemText(0));
   FileEdt_->setFocus();
-  SetStatus(kStatusCleared);
+  SetStatus(Status(kStatusCleared));
 }
 
 void MainWindow::ClearBtnClick() { ClearFields(); }
@@ -274,7 +279,7 @@ void MainWindow::ClearBtnClick() { ClearFields(); }
 void MainWindow::AboutBtnClick() {
   about_->exec();
   FileEdt_->setFocus();
-  SetStatus(kStatusAbout);
+  SetStatus(Status(kStatusAbout));
 }
 
 void MainWindow::CloseBtnClick() { close(); }
@@ -330,7 +335,7 @@ void MainWindow::RunJob(bool encrypt) {
   in.deleteSource = sCheckBox2_->isChecked();
   in.saveSettings = encrypt && sCheckBox3_->isChecked();
   if (in.passphrase != in.retyped) {
-    SetStatus(kStatusMismatch);
+    SetStatus(Status(kStatusMismatch));
     return;
   }
   SetBusy(true);
@@ -355,9 +360,9 @@ void MainWindow::OnJobDone(bool encrypt, bool success, const QString& detail) {
   cancel_.reset();
   if (success) {
     ClearFields();
-    SetStatus(encrypt ? kStatusEncrypted : kStatusDecrypted);
+    SetStatus(Status(encrypt ? kStatusEncrypted : kStatusDecrypted));
   } else {
-    SetStatus(kStatusFailed);
+    SetStatus(Status(kStatusFailed));
     // The status text stays fixed; the cause is there for the pointer to find.
     statusLabel_->setToolTip(detail);
   }

@@ -21,16 +21,6 @@ namespace kryvane {
 
 class AboutBox;
 
-inline const QString kStatusStarted = QStringLiteral("Last action: Kryvane 2.0 started");
-inline const QString kStatusMismatch =
-    QStringLiteral("Last action: Passphrase mismatch !, retype phrase");
-inline const QString kStatusEncrypted = QStringLiteral("Last action: File encrypted successfully");
-inline const QString kStatusDecrypted = QStringLiteral("Last action: File decrypted successfully");
-inline const QString kStatusFailed =
-    QStringLiteral("Last action: File IO error or file does not exists");
-inline const QString kStatusCleared = QStringLiteral("Last action: Clear all fields");
-inline const QString kStatusAbout = QStringLiteral("Last action: Show about Kryvane 2.0");
-
 class MainWindow : public QWidget {
   Q_OBJECT
 

@@ -103,8 +103,8 @@ void Ripemd128::Compress(const uint8_t* block) {
   L4(d, a, b, c, 5, 6) R4(d1, a1, b1, c1, 7, 5)
   L4(c, d, a, b, 6, 5) R4(c1, d1, a1, b1, 10, 15)
   L4(b, c, d, a, 2, 12) R4(b1, c1, d1, a1, 14, 8)
-  // clang-format on
-  const uint32_t t = state_[1] + c + d1;
+      // clang-format on
+      const uint32_t t = state_[1] + c + d1;
   state_[1] = state_[2] + d + a1;
   state_[2] = state_[3] + a + b1;
   state_[3] = state_[0] + b + c1;

@@ -124,8 +124,8 @@ void Ripemd160::Compress(const uint8_t* block) {
   L5(d, e, a, b, c, 6, 8) R5(d1, e1, a1, b1, c1, 3, 13)
   L5(c, d, e, a, b, 15, 5) R5(c1, d1, e1, a1, b1, 9, 11)
   L5(b, c, d, e, a, 13, 6) R5(b1, c1, d1, e1, a1, 11, 11)
-  // clang-format on
-  const uint32_t t = state_[1] + c + d1;
+      // clang-format on
+      const uint32_t t = state_[1] + c + d1;
   state_[1] = state_[2] + d + e1;
   state_[2] = state_[3] + e + a1;
   state_[3] = state_[4] + a + b1;

@@ -37,6 +37,13 @@ inline uint16_t Rotr16(uint16_t x, int n) {
   return uint16_t((x >> n) | (x << (16 - n)));
 }
 
+// (x & y) + (~x & z) of an encryption mixing step: the two terms share no bit, so their sum is
+// this select. With one AND and one XOR the freshest word, x, sits two operations from the
+// result instead of three, which shortens the chain of dependent steps CBC encryption runs.
+inline uint16_t Select(uint16_t x, uint16_t y, uint16_t z) {
+  return uint16_t(z ^ (x & (y ^ z)));
+}
+
 }  // namespace
 
 bool Rc2::SelfTest() {
@@ -69,10 +76,10 @@ void Rc2::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
   uint16_t r2 = uint16_t(in[4] | (in[5] << 8)), r3 = uint16_t(in[6] | (in[7] << 8));
   for (int i = 0; i < 16; ++i) {
     const uint16_t* k = k_.data() + 4 * i;
-    r0 = Rotl16(uint16_t(r0 + k[0] + (r3 & r2) + (~r3 & r1)), 1);
-    r1 = Rotl16(uint16_t(r1 + k[1] + (r0 & r3) + (~r0 & r2)), 2);
-    r2 = Rotl16(uint16_t(r2 + k[2] + (r1 & r0) + (~r1 & r3)), 3);
-    r3 = Rotl16(uint16_t(r3 + k[3] + (r2 & r1) + (~r2 & r0)), 5);
+    r0 = Rotl16(uint16_t(r0 + k[0] + Select(r3, r2, r1)), 1);
+    r1 = Rotl16(uint16_t(r1 + k[1] + Select(r0, r3, r2)), 2);
+    r2 = Rotl16(uint16_t(r2 + k[2] + Select(r1, r0, r3)), 3);
+    r3 = Rotl16(uint16_t(r3 + k[3] + Select(r2, r1, r0)), 5);
     if (i == 4 || i == 10) {
       r0 = uint16_t(r0 + k_[r3 & 63]);
       r1 = uint16_t(r1 + k_[r0 & 63]);
@@ -95,6 +102,8 @@ void Rc2::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
   uint16_t r2 = uint16_t(in[4] | (in[5] << 8)), r3 = uint16_t(in[6] | (in[7] << 8));
   for (int i = 15; i >= 0; --i) {
     const uint16_t* k = k_.data() + 4 * i;
+    // Here the freshest word is the last operand, which the two separate terms keep one
+    // operation from the result.
     r3 = uint16_t(Rotr16(r3, 5) - k[3] - (r2 & r1) - (~r2 & r0));
     r2 = uint16_t(Rotr16(r2, 3) - k[2] - (r1 & r0) - (~r1 & r3));
     r1 = uint16_t(Rotr16(r1, 2) - k[1] - (r0 & r3) - (~r0 & r2));

@@ -5,279 +5,529 @@
 namespace kryvane {
 namespace {
 
+// The S-boxes as tables, entry x the output for input x (input bit 0 from word 0); the self-test
+// checks the gate circuits below against them for every input.
+// clang-format off
+constexpr uint8_t kSBoxTable[8][16] = {
+    {0x3, 0x8, 0xF, 0x1, 0xA, 0x6, 0x5, 0xB, 0xE, 0xD, 0x4, 0x2, 0x7, 0x0, 0x9, 0xC},
+    {0xF, 0xC, 0x2, 0x7, 0x9, 0x0, 0x5, 0xA, 0x1, 0xB, 0xE, 0x8, 0x6, 0xD, 0x3, 0x4},
+    {0x8, 0x6, 0x7, 0x9, 0x3, 0xC, 0xA, 0xF, 0xD, 0x1, 0xE, 0x4, 0x0, 0xB, 0x5, 0x2},
+    {0x0, 0xF, 0xB, 0x8, 0xC, 0x9, 0x6, 0x3, 0xD, 0x1, 0x2, 0x4, 0xA, 0x7, 0x5, 0xE},
+    {0x1, 0xF, 0x8, 0x3, 0xC, 0x0, 0xB, 0x6, 0x2, 0x5, 0x4, 0xA, 0x9, 0xE, 0x7, 0xD},
+    {0xF, 0x5, 0x2, 0xB, 0x4, 0xA, 0x9, 0xC, 0x0, 0x3, 0xE, 0x8, 0xD, 0x6, 0x7, 0x1},
+    {0x7, 0x2, 0xC, 0x5, 0x8, 0x4, 0x6, 0xB, 0xE, 0x9, 0x1, 0xF, 0xD, 0x3, 0xA, 0x0},
+    {0x1, 0xD, 0xF, 0x0, 0xE, 0x8, 0x2, 0xB, 0x7, 0x4, 0xC, 0xA, 0x9, 0x3, 0x5, 0x6},
+};
+// clang-format on
+
 // The S-boxes and their inverses in bitslice form: bit j of the four words is one 4-bit input
-// (word 0 the least significant bit), so one call substitutes all 32 columns. Each output bit is
-// written as its algebraic normal form, derived mechanically from the S-box tables.
+// (word 0 the least significant bit), so one call substitutes all 32 columns. Each is a short
+// circuit of AND, OR, XOR and NOT gates found by a search over the truth tables of kSBoxTable;
+// the self-test checks every one of them, and every inverse, against the table for all 16 inputs.
 // clang-format off
 inline void S0(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
   const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t ab = a & b;
-  const uint32_t ac = a & c;
-  const uint32_t bc = b & c;
-  const uint32_t ad = a & d;
-  const uint32_t bd = b & d;
-  const uint32_t abc = a & b & c;
-  const uint32_t acd = a & c & d;
-  const uint32_t bcd = b & c & d;
-  x0 = ~(a ^ ab ^ c ^ ac ^ bc ^ abc ^ d ^ acd ^ bcd);
-  x1 = ~(a ^ ac ^ bc ^ abc ^ bd ^ acd ^ bcd);
-  x2 = b ^ ab ^ ac ^ abc ^ d ^ bd ^ bcd;
-  x3 = a ^ b ^ c ^ d ^ ad;
+  const uint32_t t0 = a & d;
+  const uint32_t t1 = b ^ t0;
+  const uint32_t t2 = b | c;
+  const uint32_t t3 = a ^ c;
+  const uint32_t t4 = d ^ t3;
+  const uint32_t t5 = t1 ^ t4;
+  const uint32_t t6 = t3 | t4;
+  const uint32_t t7 = t4 & t5;
+  const uint32_t t8 = t0 & t4;
+  const uint32_t t9 = t2 ^ t3;
+  const uint32_t t10 = b ^ t7;
+  const uint32_t t11 = a ^ d;
+  const uint32_t t12 = t1 | t9;
+  const uint32_t t13 = t6 & t12;
+  const uint32_t t14 = ~t13;
+  const uint32_t t15 = t5 ^ t12;
+  const uint32_t t16 = t9 ^ t10;
+  const uint32_t t17 = t8 ^ t16;
+  const uint32_t t18 = t14 ^ t17;
+  const uint32_t t19 = t11 ^ t12;
+  const uint32_t t20 = t9 & t15;
+  const uint32_t t21 = t19 ^ t20;
+  x0 = t18;
+  x1 = t14;
+  x2 = t21;
+  x3 = t5;
 }
 
 inline void InvS0(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
   const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t ab = a & b;
-  const uint32_t ac = a & c;
-  const uint32_t bc = b & c;
-  const uint32_t ad = a & d;
-  const uint32_t bd = b & d;
-  const uint32_t cd = c & d;
-  const uint32_t abd = a & b & d;
-  const uint32_t acd = a & c & d;
-  const uint32_t bcd = b & c & d;
-  x0 = ~(ab ^ c ^ bc ^ ad ^ bd ^ abd ^ cd ^ acd ^ bcd);
-  x1 = a ^ b ^ c ^ ac ^ bd ^ acd ^ bcd;
-  x2 = ~(a ^ b ^ ab ^ c ^ d);
-  x3 = ~(a ^ bc ^ d ^ abd ^ cd ^ acd ^ bcd);
+  const uint32_t t0 = b ^ c;
+  const uint32_t t1 = a ^ c;
+  const uint32_t t2 = a & c;
+  const uint32_t t3 = d | t2;
+  const uint32_t t4 = d ^ t0;
+  const uint32_t t5 = a ^ d;
+  const uint32_t t6 = d ^ t3;
+  const uint32_t t7 = a | t4;
+  const uint32_t t8 = t2 ^ t7;
+  const uint32_t t9 = a & d;
+  const uint32_t t10 = t8 ^ t9;
+  const uint32_t t11 = ~t10;
+  const uint32_t t12 = t4 ^ t5;
+  const uint32_t t13 = t5 ^ t9;
+  const uint32_t t14 = t6 | t12;
+  const uint32_t t15 = t4 & t14;
+  const uint32_t t16 = c ^ t15;
+  const uint32_t t17 = t9 | t14;
+  const uint32_t t18 = t1 & t17;
+  const uint32_t t19 = t15 | t18;
+  const uint32_t t20 = t7 & t16;
+  const uint32_t t21 = t13 | t20;
+  const uint32_t t22 = t16 ^ t21;
+  const uint32_t t23 = ~t22;
+  const uint32_t t24 = t5 | t16;
+  const uint32_t t25 = t0 ^ t24;
+  const uint32_t t26 = t23 ^ t25;
+  x0 = t26;
+  x1 = t19;
+  x2 = t11;
+  x3 = t23;
 }
 
 inline void S1(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
   const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t ab = a & b;
-  const uint32_t ac = a & c;
-  const uint32_t bc = b & c;
-  const uint32_t ad = a & d;
-  const uint32_t bd = b & d;
-  const uint32_t cd = c & d;
-  const uint32_t abd = a & b & d;
-  const uint32_t acd = a & c & d;
-  const uint32_t bcd = b & c & d;
-  x0 = ~(a ^ b ^ bc ^ ad ^ cd ^ acd ^ bcd);
-  x1 = ~(a ^ ab ^ c ^ ac ^ d ^ bd ^ abd ^ acd ^ bcd);
-  x2 = ~(b ^ ab ^ c ^ d);
-  x3 = ~(b ^ ac ^ d ^ ad ^ abd ^ acd ^ bcd);
+  const uint32_t t0 = ~a;
+  const uint32_t t1 = a ^ c;
+  const uint32_t t2 = b & t0;
+  const uint32_t t3 = d ^ t2;
+  const uint32_t t4 = c ^ t3;
+  const uint32_t t5 = ~t4;
+  const uint32_t t6 = t1 | t4;
+  const uint32_t t7 = a | d;
+  const uint32_t t8 = b ^ c;
+  const uint32_t t9 = t1 & t3;
+  const uint32_t t10 = c | t5;
+  const uint32_t t11 = t3 ^ t8;
+  const uint32_t t12 = a ^ t4;
+  const uint32_t t13 = b ^ t9;
+  const uint32_t t14 = t6 | t8;
+  const uint32_t t15 = t13 ^ t14;
+  const uint32_t t16 = ~t15;
+  const uint32_t t17 = c ^ t12;
+  const uint32_t t18 = d ^ t11;
+  const uint32_t t19 = t10 | t18;
+  const uint32_t t20 = t7 ^ t19;
+  const uint32_t t21 = t12 & t18;
+  const uint32_t t22 = t20 | t21;
+  const uint32_t t23 = t8 | t20;
+  const uint32_t t24 = t17 ^ t23;
+  x0 = t22;
+  x1 = t16;
+  x2 = t5;
+  x3 = t24;
 }
 
 inline void InvS1(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
   const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t ab = a & b;
-  const uint32_t ac = a & c;
-  const uint32_t bc = b & c;
-  const uint32_t ad = a & d;
-  const uint32_t bd = b & d;
-  const uint32_t abc = a & b & c;
-  const uint32_t acd = a & c & d;
-  const uint32_t bcd = b & c & d;
-  x0 = ~(a ^ b ^ ab ^ abc ^ bd ^ acd ^ bcd);
-  x1 = b ^ c ^ abc ^ d ^ ad ^ bd ^ acd ^ bcd;
-  x2 = ~(a ^ b ^ ac ^ bc ^ abc ^ d ^ acd);
-  x3 = a ^ c ^ d ^ bd;
+  const uint32_t t0 = ~b;
+  const uint32_t t1 = a ^ d;
+  const uint32_t t2 = a | d;
+  const uint32_t t3 = a ^ t0;
+  const uint32_t t4 = t1 | t3;
+  const uint32_t t5 = t0 ^ t4;
+  const uint32_t t6 = a | t0;
+  const uint32_t t7 = t4 & t6;
+  const uint32_t t8 = t2 & t7;
+  const uint32_t t9 = c ^ t8;
+  const uint32_t t10 = d ^ t8;
+  const uint32_t t11 = t6 ^ t10;
+  const uint32_t t12 = c & t5;
+  const uint32_t t13 = t11 ^ t12;
+  const uint32_t t14 = t5 ^ t9;
+  const uint32_t t15 = t13 ^ t14;
+  const uint32_t t16 = ~t15;
+  const uint32_t t17 = t13 | t14;
+  const uint32_t t18 = t8 ^ t17;
+  x0 = t13;
+  x1 = t16;
+  x2 = t18;
+  x3 = t9;
 }
 
 inline void S2(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
   const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t ac = a & c;
-  const uint32_t bc = b & c;
-  const uint32_t ad = a & d;
-  const uint32_t bd = b & d;
-  const uint32_t cd = c & d;
-  const uint32_t abc = a & b & c;
-  const uint32_t abd = a & b & d;
-  const uint32_t acd = a & c & d;
-  x0 = b ^ c ^ ac ^ d;
-  x1 = a ^ b ^ c ^ bc ^ abc ^ ad ^ abd ^ cd ^ acd;
-  x2 = a ^ b ^ bc ^ d ^ bd ^ abd ^ cd ^ acd;
-  x3 = ~(a ^ b ^ c ^ abc ^ bd);
+  const uint32_t t0 = a | d;
+  const uint32_t t1 = a & c;
+  const uint32_t t2 = d ^ t1;
+  const uint32_t t3 = b ^ t2;
+  const uint32_t t4 = c ^ t3;
+  const uint32_t t5 = b ^ t0;
+  const uint32_t t6 = t2 & t5;
+  const uint32_t t7 = a ^ t4;
+  const uint32_t t8 = t6 ^ t7;
+  const uint32_t t9 = ~t8;
+  const uint32_t t10 = t5 | t8;
+  const uint32_t t11 = t2 ^ t10;
+  const uint32_t t12 = t5 & t8;
+  const uint32_t t13 = t2 ^ t12;
+  x0 = t4;
+  x1 = t11;
+  x2 = t13;
+  x3 = t9;
 }
 
 inline void InvS2(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
   const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t ab = a & b;
-  const uint32_t bc = b & c;
-  const uint32_t ad = a & d;
-  const uint32_t bd = b & d;
-  const uint32_t cd = c & d;
-  const uint32_t abc = a & b & c;
-  const uint32_t abd = a & b & d;
-  const uint32_t acd = a & c & d;
-  x0 = a ^ b ^ c ^ bc ^ bd;
-  x1 = b ^ ab ^ c ^ ad ^ abd ^ cd ^ acd;
-  x2 = ~(a ^ ab ^ c ^ d ^ ad ^ bd ^ abd ^ acd);
-  x3 = ~(ab ^ bc ^ abc ^ d ^ acd);
+  const uint32_t t0 = a ^ d;
+  const uint32_t t1 = c & d;
+  const uint32_t t2 = b | d;
+  const uint32_t t3 = t1 ^ t2;
+  const uint32_t t4 = ~t3;
+  const uint32_t t5 = a | t4;
+  const uint32_t t6 = c ^ t5;
+  const uint32_t t7 = b ^ t2;
+  const uint32_t t8 = t6 ^ t7;
+  const uint32_t t9 = ~t8;
+  const uint32_t t10 = a ^ t9;
+  const uint32_t t11 = t4 ^ t10;
+  const uint32_t t12 = t3 | t9;
+  const uint32_t t13 = t0 ^ t12;
+  const uint32_t t14 = t11 & t13;
+  const uint32_t t15 = t4 ^ t14;
+  x0 = t13;
+  x1 = t9;
+  x2 = t11;
+  x3 = t15;
 }
 
 inline void S3(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
   const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t ab = a & b;
-  const uint32_t ac = a & c;
-  const uint32_t bc = b & c;
-  const uint32_t ad = a & d;
-  const uint32_t bd = b & d;
-  const uint32_t cd = c & d;
-  const uint32_t abc = a & b & c;
-  const uint32_t abd = a & b & d;
-  const uint32_t acd = a & c & d;
-  const uint32_t bcd = b & c & d;
-  x0 = a ^ b ^ bc ^ d ^ ad ^ cd ^ acd ^ bcd;
-  x1 = a ^ b ^ ac ^ ad ^ abd ^ cd ^ acd;
-  x2 = a ^ ab ^ c ^ abc ^ d ^ bd ^ abd;
-  x3 = a ^ b ^ ab ^ c ^ ac ^ abc ^ d ^ cd ^ acd;
+  const uint32_t t0 = b | c;
+  const uint32_t t1 = d ^ t0;
+  const uint32_t t2 = a ^ t1;
+  const uint32_t t3 = b & d;
+  const uint32_t t4 = a | d;
+  const uint32_t t5 = t2 & t4;
+  const uint32_t t6 = b ^ t1;
+  const uint32_t t7 = t2 | t3;
+  const uint32_t t8 = c | t5;
+  const uint32_t t9 = t7 & t8;
+  const uint32_t t10 = c ^ t5;
+  const uint32_t t11 = t0 ^ t10;
+  const uint32_t t12 = t4 ^ t11;
+  const uint32_t t13 = t6 ^ t10;
+  const uint32_t t14 = t1 ^ t13;
+  const uint32_t t15 = t1 | t8;
+  const uint32_t t16 = t14 & t15;
+  const uint32_t t17 = t11 | t13;
+  const uint32_t t18 = t8 & t13;
+  const uint32_t t19 = t0 & t17;
+  const uint32_t t20 = t7 & t19;
+  const uint32_t t21 = t18 | t20;
+  const uint32_t t22 = t5 ^ t12;
+  const uint32_t t23 = d & t18;
+  const uint32_t t24 = t22 ^ t23;
+  x0 = t24;
+  x1 = t21;
+  x2 = t9;
+  x3 = t16;
 }
 
 inline void InvS3(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
   const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t ab = a & b;
-  const uint32_t ac = a & c;
-  const uint32_t bc = b & c;
-  const uint32_t ad = a & d;
-  const uint32_t bd = b & d;
-  const uint32_t cd = c & d;
-  const uint32_t abc = a & b & c;
-  const uint32_t abd = a & b & d;
-  const uint32_t acd = a & c & d;
-  const uint32_t bcd = b & c & d;
-  x0 = a ^ c ^ bc ^ d ^ ad ^ bd ^ bcd;
-  x1 = b ^ c ^ bc ^ abc ^ d ^ ad ^ acd ^ bcd;
-  x2 = ab ^ ac ^ bc ^ ad ^ bd ^ abd ^ cd ^ acd;
-  x3 = a ^ b ^ c ^ ac ^ abc ^ ad ^ abd ^ cd;
+  const uint32_t t0 = a | b;
+  const uint32_t t1 = c ^ t0;
+  const uint32_t t2 = a ^ t0;
+  const uint32_t t3 = d & t0;
+  const uint32_t t4 = a & b;
+  const uint32_t t5 = t1 ^ t4;
+  const uint32_t t6 = a & t1;
+  const uint32_t t7 = a ^ d;
+  const uint32_t t8 = a ^ b;
+  const uint32_t t9 = t2 ^ t6;
+  const uint32_t t10 = b | t1;
+  const uint32_t t11 = t4 & t9;
+  const uint32_t t12 = d ^ t2;
+  const uint32_t t13 = t8 ^ t10;
+  const uint32_t t14 = a ^ t11;
+  const uint32_t t15 = t5 | t7;
+  const uint32_t t16 = t3 ^ t13;
+  const uint32_t t17 = c | t16;
+  const uint32_t t18 = t7 | t9;
+  const uint32_t t19 = t17 & t18;
+  const uint32_t t20 = t12 ^ t17;
+  const uint32_t t21 = t5 ^ t18;
+  const uint32_t t22 = t20 & t21;
+  const uint32_t t23 = t14 ^ t22;
+  const uint32_t t24 = t15 & t23;
+  const uint32_t t25 = t2 & t12;
+  const uint32_t t26 = t22 | t25;
+  const uint32_t t27 = t6 ^ t20;
+  const uint32_t t28 = t14 | t27;
+  const uint32_t t29 = t12 & t24;
+  const uint32_t t30 = t28 ^ t29;
+  x0 = t24;
+  x1 = t26;
+  x2 = t19;
+  x3 = t30;
 }
 
 inline void S4(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
   const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t ab = a & b;
-  const uint32_t ac = a & c;
-  const uint32_t bc = b & c;
-  const uint32_t ad = a & d;
-  const uint32_t bd = b & d;
-  const uint32_t cd = c & d;
-  const uint32_t abc = a & b & c;
-  const uint32_t abd = a & b & d;
-  const uint32_t acd = a & c & d;
-  const uint32_t bcd = b & c & d;
-  x0 = ~(b ^ ab ^ c ^ d ^ ad ^ bd);
-  x1 = a ^ ac ^ bc ^ d ^ bd ^ cd ^ acd ^ bcd;
-  x2 = a ^ ab ^ c ^ bc ^ abc ^ bd ^ abd ^ cd ^ bcd;
-  x3 = a ^ b ^ c ^ bc ^ ad ^ bd ^ abd;
+  const uint32_t t0 = ~b;
+  const uint32_t t1 = a & t0;
+  const uint32_t t2 = b | t1;
+  const uint32_t t3 = d ^ t2;
+  const uint32_t t4 = b ^ t3;
+  const uint32_t t5 = d | t3;
+  const uint32_t t6 = a & t4;
+  const uint32_t t7 = c ^ t5;
+  const uint32_t t8 = ~a;
+  const uint32_t t9 = t4 ^ t7;
+  const uint32_t t10 = d & t8;
+  const uint32_t t11 = b | t7;
+  const uint32_t t12 = a ^ t11;
+  const uint32_t t13 = t4 ^ t12;
+  const uint32_t t14 = t9 | t12;
+  const uint32_t t15 = t3 ^ t14;
+  const uint32_t t16 = t7 ^ t8;
+  const uint32_t t17 = d & t6;
+  const uint32_t t18 = t16 ^ t17;
+  const uint32_t t19 = c ^ d;
+  const uint32_t t20 = t0 ^ t19;
+  const uint32_t t21 = t10 ^ t20;
+  const uint32_t t22 = t5 & t21;
+  const uint32_t t23 = b & t16;
+  const uint32_t t24 = t22 | t23;
+  x0 = t18;
+  x1 = t24;
+  x2 = t15;
+  x3 = t13;
 }
 
 inline void InvS4(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
   const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t ab = a & b;
-  const uint32_t ac = a & c;
-  const uint32_t ad = a & d;
-  const uint32_t bd = b & d;
-  const uint32_t cd = c & d;
-  const uint32_t abc = a & b & c;
-  const uint32_t abd = a & b & d;
-  const uint32_t acd = a & c & d;
-  x0 = ~(a ^ b ^ c ^ d ^ ad ^ abd ^ cd ^ acd);
-  x1 = ab ^ c ^ ac ^ d ^ ad ^ acd;
-  x2 = ~(a ^ b ^ ab ^ c ^ ac ^ abc ^ d ^ bd ^ abd);
-  x3 = b ^ ab ^ c ^ ad ^ abd ^ cd;
+  const uint32_t t0 = a | b;
+  const uint32_t t1 = c ^ t0;
+  const uint32_t t2 = a ^ t0;
+  const uint32_t t3 = d & t0;
+  const uint32_t t4 = a & b;
+  const uint32_t t5 = t1 ^ t4;
+  const uint32_t t6 = a & t1;
+  const uint32_t t7 = a ^ d;
+  const uint32_t t8 = a ^ b;
+  const uint32_t t9 = t2 ^ t6;
+  const uint32_t t10 = d ^ t2;
+  const uint32_t t11 = t6 | t10;
+  const uint32_t t12 = t5 ^ t11;
+  const uint32_t t13 = t1 | t9;
+  const uint32_t t14 = t7 & t12;
+  const uint32_t t15 = t1 ^ t14;
+  const uint32_t t16 = ~t15;
+  const uint32_t t17 = c | d;
+  const uint32_t t18 = t10 ^ t17;
+  const uint32_t t19 = t3 & t8;
+  const uint32_t t20 = t18 | t19;
+  const uint32_t t21 = t13 & t19;
+  const uint32_t t22 = t5 | t17;
+  const uint32_t t23 = a & t22;
+  const uint32_t t24 = t2 ^ t23;
+  const uint32_t t25 = t12 ^ t21;
+  const uint32_t t26 = t24 ^ t25;
+  const uint32_t t27 = ~t26;
+  x0 = t16;
+  x1 = t12;
+  x2 = t27;
+  x3 = t20;
 }
 
 inline void S5(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
   const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t ab = a & b;
-  const uint32_t ac = a & c;
-  const uint32_t ad = a & d;
-  const uint32_t bd = b & d;
-  const uint32_t cd = c & d;
-  const uint32_t abc = a & b & c;
-  const uint32_t abd = a & b & d;
-  const uint32_t acd = a & c & d;
-  const uint32_t bcd = b & c & d;
-  x0 = ~(b ^ ab ^ c ^ d ^ ad ^ bd);
-  x1 = ~(a ^ ab ^ c ^ d ^ bd ^ abd ^ cd);
-  x2 = ~(b ^ ac ^ d ^ abd ^ cd ^ acd ^ bcd);
-  x3 = ~(a ^ b ^ c ^ abc ^ d ^ ad ^ acd);
+  const uint32_t t0 = a ^ b;
+  const uint32_t t1 = b ^ d;
+  const uint32_t t2 = a ^ c;
+  const uint32_t t3 = t0 | t1;
+  const uint32_t t4 = t2 ^ t3;
+  const uint32_t t5 = ~t4;
+  const uint32_t t6 = d | t4;
+  const uint32_t t7 = t0 ^ t6;
+  const uint32_t t8 = ~t7;
+  const uint32_t t9 = a & t6;
+  const uint32_t t10 = c | t0;
+  const uint32_t t11 = t2 & t5;
+  const uint32_t t12 = t2 | t5;
+  const uint32_t t13 = t0 ^ t10;
+  const uint32_t t14 = t6 ^ t12;
+  const uint32_t t15 = t1 & t14;
+  const uint32_t t16 = t9 ^ t15;
+  const uint32_t t17 = ~t16;
+  const uint32_t t18 = t11 ^ t15;
+  const uint32_t t19 = t13 ^ t18;
+  const uint32_t t20 = ~t19;
+  x0 = t5;
+  x1 = t8;
+  x2 = t17;
+  x3 = t20;
 }
 
 inline void InvS5(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
   const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t ab = a & b;
-  const uint32_t ac = a & c;
-  const uint32_t bc = b & c;
-  const uint32_t ad = a & d;
-  const uint32_t bd = b & d;
-  const uint32_t abc = a & b & c;
-  const uint32_t abd = a & b & d;
-  const uint32_t acd = a & c & d;
-  x0 = a ^ bc ^ d ^ abd;
-  x1 = a ^ b ^ ac ^ bc ^ abc ^ d ^ ad ^ abd;
-  x2 = a ^ ab ^ c ^ bd ^ abd ^ acd;
-  x3 = ~(b ^ ab ^ c ^ abc ^ ad);
+  const uint32_t t0 = a | b;
+  const uint32_t t1 = b | c;
+  const uint32_t t2 = ~b;
+  const uint32_t t3 = d & t0;
+  const uint32_t t4 = a & t2;
+  const uint32_t t5 = a & t3;
+  const uint32_t t6 = a ^ d;
+  const uint32_t t7 = t1 ^ t6;
+  const uint32_t t8 = t4 | t7;
+  const uint32_t t9 = c ^ t8;
+  const uint32_t t10 = c | t5;
+  const uint32_t t11 = t4 ^ t10;
+  const uint32_t t12 = t3 ^ t11;
+  const uint32_t t13 = a | t11;
+  const uint32_t t14 = t2 ^ t5;
+  const uint32_t t15 = t1 & t13;
+  const uint32_t t16 = t14 ^ t15;
+  const uint32_t t17 = t4 | t9;
+  const uint32_t t18 = t14 ^ t17;
+  const uint32_t t19 = ~t18;
+  x0 = t19;
+  x1 = t9;
+  x2 = t12;
+  x3 = t16;
 }
 
 inline void S6(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
   const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t ab = a & b;
-  const uint32_t ac = a & c;
-  const uint32_t bc = b & c;
-  const uint32_t ad = a & d;
-  const uint32_t bd = b & d;
-  const uint32_t cd = c & d;
-  const uint32_t abc = a & b & c;
-  const uint32_t abd = a & b & d;
-  const uint32_t bcd = b & c & d;
-  x0 = ~(a ^ b ^ c ^ ac ^ bc ^ abc ^ d ^ abd ^ bcd);
-  x1 = ~(b ^ c ^ ad);
-  x2 = ~(a ^ ab ^ c ^ bc ^ abc ^ bd ^ abd ^ cd ^ bcd);
-  x3 = b ^ ab ^ c ^ ac ^ abc ^ d ^ cd ^ bcd;
+  const uint32_t t0 = b ^ d;
+  const uint32_t t1 = a ^ d;
+  const uint32_t t2 = c ^ t0;
+  const uint32_t t3 = ~t1;
+  const uint32_t t4 = a | t3;
+  const uint32_t t5 = t2 ^ t4;
+  const uint32_t t6 = c | t3;
+  const uint32_t t7 = a ^ t5;
+  const uint32_t t8 = t6 & t7;
+  const uint32_t t9 = c & t4;
+  const uint32_t t10 = t3 | t8;
+  const uint32_t t11 = b | c;
+  const uint32_t t12 = t8 ^ t10;
+  const uint32_t t13 = t2 ^ t12;
+  const uint32_t t14 = t9 ^ t10;
+  const uint32_t t15 = a | b;
+  const uint32_t t16 = t14 ^ t15;
+  const uint32_t t17 = ~t16;
+  const uint32_t t18 = t10 ^ t11;
+  const uint32_t t19 = a & t12;
+  const uint32_t t20 = t18 | t19;
+  const uint32_t t21 = t13 ^ t20;
+  const uint32_t t22 = b ^ t21;
+  x0 = t20;
+  x1 = t5;
+  x2 = t22;
+  x3 = t17;
 }
 
 inline void InvS6(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
   const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t ab = a & b;
-  const uint32_t ac = a & c;
-  const uint32_t bc = b & c;
-  const uint32_t ad = a & d;
-  const uint32_t bd = b & d;
-  const uint32_t cd = c & d;
-  const uint32_t abc = a & b & c;
-  const uint32_t abd = a & b & d;
-  const uint32_t bcd = b & c & d;
-  x0 = ~(a ^ ab ^ ac ^ bc ^ abc ^ d ^ abd ^ bcd);
-  x1 = ~(b ^ c ^ ac ^ d);
-  x2 = ~(a ^ b ^ bc ^ bd ^ abd ^ cd ^ bcd);
-  x3 = ~(b ^ ab ^ c ^ bc ^ abc ^ d ^ ad ^ abd ^ cd ^ bcd);
+  const uint32_t t0 = b | c;
+  const uint32_t t1 = a ^ c;
+  const uint32_t t2 = d | t1;
+  const uint32_t t3 = c ^ t2;
+  const uint32_t t4 = ~t3;
+  const uint32_t t5 = b ^ t3;
+  const uint32_t t6 = t0 | t2;
+  const uint32_t t7 = a ^ t2;
+  const uint32_t t8 = t5 | t7;
+  const uint32_t t9 = d ^ t8;
+  const uint32_t t10 = b ^ t6;
+  const uint32_t t11 = t9 & t10;
+  const uint32_t t12 = t7 ^ t11;
+  const uint32_t t13 = ~t12;
+  const uint32_t t14 = b | t13;
+  const uint32_t t15 = t9 ^ t14;
+  const uint32_t t16 = t13 ^ t15;
+  const uint32_t t17 = t4 ^ t16;
+  const uint32_t t18 = t13 | t16;
+  const uint32_t t19 = t5 ^ t18;
+  x0 = t13;
+  x1 = t17;
+  x2 = t19;
+  x3 = t15;
 }
 
 inline void S7(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
   const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t ab = a & b;
-  const uint32_t ac = a & c;
-  const uint32_t bc = b & c;
-  const uint32_t ad = a & d;
-  const uint32_t bd = b & d;
-  const uint32_t cd = c & d;
-  const uint32_t abc = a & b & c;
-  const uint32_t abd = a & b & d;
-  const uint32_t acd = a & c & d;
-  const uint32_t bcd = b & c & d;
-  x0 = ~(ab ^ c ^ ad ^ bd ^ cd ^ acd ^ bcd);
-  x1 = b ^ ab ^ c ^ ac ^ bc ^ d ^ ad ^ abd ^ acd;
-  x2 = a ^ b ^ c ^ abc ^ d ^ ad ^ bd ^ abd ^ bcd;
-  x3 = a ^ b ^ c ^ ac ^ abc ^ ad;
+  const uint32_t t0 = a | b;
+  const uint32_t t1 = c ^ t0;
+  const uint32_t t2 = a ^ t0;
+  const uint32_t t3 = a & b;
+  const uint32_t t4 = t1 ^ t3;
+  const uint32_t t5 = a & t1;
+  const uint32_t t6 = a ^ d;
+  const uint32_t t7 = a ^ b;
+  const uint32_t t8 = t2 ^ t5;
+  const uint32_t t9 = b | t1;
+  const uint32_t t10 = t3 & t8;
+  const uint32_t t11 = a ^ t4;
+  const uint32_t t12 = d ^ t2;
+  const uint32_t t13 = t7 ^ t9;
+  const uint32_t t14 = t4 | t6;
+  const uint32_t t15 = t6 & t13;
+  const uint32_t t16 = t14 ^ t15;
+  const uint32_t t17 = t1 | t15;
+  const uint32_t t18 = t1 ^ t6;
+  const uint32_t t19 = t10 ^ t17;
+  const uint32_t t20 = t5 & t12;
+  const uint32_t t21 = t19 ^ t20;
+  const uint32_t t22 = t10 ^ t21;
+  const uint32_t t23 = t13 ^ t22;
+  const uint32_t t24 = t2 ^ t23;
+  const uint32_t t25 = t11 | t24;
+  const uint32_t t26 = t6 ^ t25;
+  const uint32_t t27 = t2 | t22;
+  const uint32_t t28 = t4 | t27;
+  const uint32_t t29 = t18 & t28;
+  const uint32_t t30 = b ^ t29;
+  const uint32_t t31 = ~t30;
+  x0 = t31;
+  x1 = t26;
+  x2 = t16;
+  x3 = t21;
 }
 
 inline void InvS7(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
   const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t ab = a & b;
-  const uint32_t ac = a & c;
-  const uint32_t bc = b & c;
-  const uint32_t ad = a & d;
-  const uint32_t bd = b & d;
-  const uint32_t cd = c & d;
-  const uint32_t abc = a & b & c;
-  const uint32_t abd = a & b & d;
-  const uint32_t acd = a & c & d;
-  const uint32_t bcd = b & c & d;
-  x0 = ~(a ^ b ^ bc ^ bd ^ abd ^ cd ^ bcd);
-  x1 = ~(a ^ c ^ bc ^ d ^ ad ^ bd ^ acd ^ bcd);
-  x2 = b ^ ac ^ d ^ abd ^ cd ^ acd;
-  x3 = ab ^ c ^ abc ^ ad ^ bd ^ abd;
+  const uint32_t t0 = a | d;
+  const uint32_t t1 = a ^ b;
+  const uint32_t t2 = a ^ c;
+  const uint32_t t3 = c ^ d;
+  const uint32_t t4 = c | t0;
+  const uint32_t t5 = t1 | t4;
+  const uint32_t t6 = ~t1;
+  const uint32_t t7 = c ^ t0;
+  const uint32_t t8 = c & t2;
+  const uint32_t t9 = t0 & t6;
+  const uint32_t t10 = t3 | t9;
+  const uint32_t t11 = d ^ t2;
+  const uint32_t t12 = t7 ^ t10;
+  const uint32_t t13 = c | t1;
+  const uint32_t t14 = t3 & t13;
+  const uint32_t t15 = ~t12;
+  const uint32_t t16 = t6 | t11;
+  const uint32_t t17 = t15 & t16;
+  const uint32_t t18 = t11 ^ t12;
+  const uint32_t t19 = t2 & t18;
+  const uint32_t t20 = t14 | t19;
+  const uint32_t t21 = t6 ^ t18;
+  const uint32_t t22 = t8 & t21;
+  const uint32_t t23 = t13 ^ t16;
+  const uint32_t t24 = t22 ^ t23;
+  const uint32_t t25 = t5 & t24;
+  const uint32_t t26 = d ^ t24;
+  const uint32_t t27 = a & t17;
+  const uint32_t t28 = t26 ^ t27;
+  x0 = t17;
+  x1 = t28;
+  x2 = t25;
+  x3 = t20;
 }
 // clang-format on
 
@@ -309,6 +559,29 @@ inline void InverseLinearTransform(uint32_t& x0, uint32_t& x1, uint32_t& x2, uin
 
 using SBoxFn = void (*)(uint32_t&, uint32_t&, uint32_t&, uint32_t&);
 constexpr SBoxFn kSBoxes[8] = {S0, S1, S2, S3, S4, S5, S6, S7};
+constexpr SBoxFn kInverseSBoxes[8] = {InvS0, InvS1, InvS2, InvS3, InvS4, InvS5, InvS6, InvS7};
+
+// Runs all 16 inputs through each circuit at once, input v in bit column v, and compares every
+// output bit with the table; each inverse circuit must take the table's outputs back to v.
+bool SBoxCircuitsMatchTables() {
+  bool ok = true;
+  for (int box = 0; box < 8; ++box) {
+    uint32_t in[4] = {}, out[4] = {};
+    for (uint32_t v = 0; v < 16; ++v) {
+      for (int k = 0; k < 4; ++k) {
+        in[k] |= ((v >> k) & 1u) << v;
+        out[k] |= ((uint32_t{kSBoxTable[box][v]} >> k) & 1u) << v;
+      }
+    }
+    uint32_t x[4] = {in[0], in[1], in[2], in[3]};
+    kSBoxes[box](x[0], x[1], x[2], x[3]);
+    for (int k = 0; k < 4; ++k) ok = ok && (x[k] & 0xFFFF) == out[k];
+    uint32_t y[4] = {out[0], out[1], out[2], out[3]};
+    kInverseSBoxes[box](y[0], y[1], y[2], y[3]);
+    for (int k = 0; k < 4; ++k) ok = ok && (y[k] & 0xFFFF) == in[k];
+  }
+  return ok;
+}
 
 }  // namespace
 
@@ -333,7 +606,7 @@ bool Serpent::SelfTest() {
        {0x93, 0xDF, 0x9A, 0x3C, 0xAF, 0xE3, 0x87, 0xBD, 0x99, 0x9E, 0xEB, 0xE3, 0x93, 0xA1, 0x7F, 0xCA}},
   };
   // clang-format on
-  bool ok = true;
+  bool ok = SBoxCircuitsMatchTables();
   try {
     // One instance for all three keys, so re-keying after Wipe is exercised as well.
     Serpent c;

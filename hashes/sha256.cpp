@@ -34,11 +34,16 @@ bool Sha256::SelfTest() {
 // clang-format off
 #define SHA256_S0(x) (Rotr32(x, 2) ^ Rotr32(x, 13) ^ Rotr32(x, 22))
 #define SHA256_S1(x) (Rotr32(x, 6) ^ Rotr32(x, 11) ^ Rotr32(x, 25))
+#define SHA256_s0(x) (Rotr32(x, 7) ^ Rotr32(x, 18) ^ ((x) >> 3))
+#define SHA256_s1(x) (Rotr32(x, 17) ^ Rotr32(x, 19) ^ ((x) >> 10))
 #define SHA256_CH(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
 #define SHA256_MAJ(x, y, z) (((x) & (y)) | ((z) & ((x) | (y))))
+// W[t] for t >= 16 overwrites W[t - 16] in the window; the other three terms are still there.
+#define SHA256_W(t) ((t) < 16 ? w[(t) & 15] : (w[(t) & 15] += \
+  SHA256_s1(w[((t) + 14) & 15]) + w[((t) + 9) & 15] + SHA256_s0(w[((t) + 1) & 15])))
 // Renames the registers instead of moving them: h receives the new a and d the new e.
 #define SHA256_STEP(a, b, c, d, e, f, g, h, t) \
-  h += SHA256_S1(e) + SHA256_CH(e, f, g) + kRound[t] + w[t]; \
+  h += SHA256_S1(e) + SHA256_CH(e, f, g) + kRound[t] + SHA256_W(t); \
   d += h; \
   h += SHA256_S0(a) + SHA256_MAJ(a, b, c);
 #define SHA256_EIGHT(t) \
@@ -49,13 +54,11 @@ bool Sha256::SelfTest() {
 // clang-format on
 
 void Sha256::Compress(const uint8_t* block) {
-  uint32_t w[64];
+  // The schedule is kept as a rolling window of sixteen words, each expanded just before its
+  // step; it gives the same W[t] as expanding all sixty-four first, with far fewer loads and
+  // stores.
+  uint32_t w[16];
   for (int t = 0; t < 16; ++t) w[t] = LoadWord(block + 4 * t);
-  for (int t = 16; t < 64; ++t) {
-    const uint32_t s0 = Rotr32(w[t - 15], 7) ^ Rotr32(w[t - 15], 18) ^ (w[t - 15] >> 3);
-    const uint32_t s1 = Rotr32(w[t - 2], 17) ^ Rotr32(w[t - 2], 19) ^ (w[t - 2] >> 10);
-    w[t] = s1 + w[t - 7] + s0 + w[t - 16];
-  }
   uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
   uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
   SHA256_EIGHT(0)

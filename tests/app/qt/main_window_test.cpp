@@ -215,6 +215,102 @@ class MainWindowTest : public QObject {
     QCOMPARE(child<QLineEdit>(w, "PhraseEdt")->text(), QStringLiteral("Secret"));
   }
 
+  // Encrypt with settings saved and the source deleted, then decrypt, all through the widgets.
+  void wholeJobThroughTheWidgets() {
+    QTemporaryDir dir;
+    const QString plain = dir.filePath(QStringLiteral("report.txt"));
+    const QString sealed = dir.filePath(QStringLiteral("report.kry"));
+    const QString back = dir.filePath(QStringLiteral("report-back.txt"));
+    QByteArray content;
+    for (int i = 0; i < 20000; ++i) content.append(char(i * 7));
+    writeFile(plain, content);
+
+    MainWindow w;
+    w.show();
+    child<QLineEdit>(w, "FileEdt")->setText(plain);
+    child<QLineEdit>(w, "TargetEdt")->setText(sealed);
+    QTest::keyClicks(child<QLineEdit>(w, "PhraseEdt"), QStringLiteral("correct horse"));
+    QTest::keyClicks(child<QLineEdit>(w, "RPhraseEdt"), QStringLiteral("correct horse"));
+    child<QComboBox>(w, "ComboBox1")->setCurrentIndex(3);  // DES, whose text ends in two spaces
+    child<QComboBox>(w, "ComboBox2")->setCurrentIndex(6);  // SHA-256
+    child<QCheckBox>(w, "sCheckBox2")->setChecked(true);
+    child<QCheckBox>(w, "sCheckBox3")->setChecked(true);
+    runJob(w, "EncryptBtn");
+    QCOMPARE(w.StatusText(), QStringLiteral("Last action: File encrypted successfully"));
+    QVERIFY(!QFile::exists(plain));  // deleted after success
+    const QByteArray ciphertext = readFile(sealed);
+    QCOMPARE(ciphertext.size(), content.size());
+    QVERIFY(ciphertext != content);
+    const QByteArray settings = readFile(plain + QStringLiteral("-settings.txt"));
+    QVERIFY(settings.contains("Phrase=correct horse\r\n"));
+    QVERIFY(settings.contains("Cipher=\"DES - block: 64 bits, key: 64 bits  \"\r\n"));
+    QVERIFY(settings.contains("Hash=SHA-256  - digest: 256 bits\r\n"));
+    // Success clears the fields and resets the menus.
+    QVERIFY(child<QLineEdit>(w, "FileEdt")->text().isEmpty());
+    QCOMPARE(child<QComboBox>(w, "ComboBox1")->currentIndex(), 0);
+
+    child<QLineEdit>(w, "FileEdt")->setText(sealed);
+    child<QLineEdit>(w, "TargetEdt")->setText(back);
+    QTest::keyClicks(child<QLineEdit>(w, "PhraseEdt"), QStringLiteral("correct horse"));
+    QTest::keyClicks(child<QLineEdit>(w, "RPhraseEdt"), QStringLiteral("correct horse"));
+    child<QComboBox>(w, "ComboBox1")->setCurrentIndex(3);
+    child<QComboBox>(w, "ComboBox2")->setCurrentIndex(6);
+    child<QCheckBox>(w, "sCheckBox3")->setChecked(true);  // ignored when decrypting
+    runJob(w, "DecryptBtn");
+    QCOMPARE(w.StatusText(), QStringLiteral("Last action: File decrypted successfully"));
+    QCOMPARE(readFile(back), content);
+    QVERIFY(QFile::exists(sealed));
+    QVERIFY(!QFile::exists(sealed + QStringLiteral("-settings.txt")));
+  }
+
+  void failureKeepsFieldsAndShowsTheFixedText() {
+    QTemporaryDir dir;
+    MainWindow w;
+    const QString missing = dir.filePath(QStringLiteral("missing.bin"));
+    const QString target = dir.filePath(QStringLiteral("out.bin"));
+    child<QLineEdit>(w, "FileEdt")->setText(missing);
+    child<QLineEdit>(w, "TargetEdt")->setText(target);
+    runJob(w, "EncryptBtn");
+    QCOMPARE(w.StatusText(), QStringLiteral("Last action: File IO error or file does not exists"));
+    QCOMPARE(child<QLineEdit>(w, "FileEdt")->text(), missing);
+    QVERIFY(!QFile::exists(target));
+    // An edited menu text that matches no entry refuses the job before any file is touched.
+    writeFile(dir.filePath(QStringLiteral("in.bin")), "abc");
+    child<QLineEdit>(w, "FileEdt")->setText(dir.filePath(QStringLiteral("in.bin")));
+    child<QComboBox>(w, "ComboBox1")->setEditText(QStringLiteral("Blowfish"));
+    runJob(w, "EncryptBtn");
+    QCOMPARE(w.StatusText(), QStringLiteral("Last action: File IO error or file does not exists"));
+    QVERIFY(!QFile::exists(target));
+  }
+
+  void cancelLeavesNothingBehind() {
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("big.bin"));
+    const QString target = dir.filePath(QStringLiteral("big.kry"));
+    {
+      QFile f(source);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      QVERIFY(f.resize(qint64(1) << 30));  // sparse: a second or more of work
+    }
+    MainWindow w;
+    w.show();
+    child<QLineEdit>(w, "FileEdt")->setText(source);
+    child<QLineEdit>(w, "TargetEdt")->setText(target);
+    child<QComboBox>(w, "ComboBox1")->setCurrentIndex(4);  // 3DES, the slowest
+    QSignalSpy done(&w, &MainWindow::JobFinished);
+    QTest::mouseClick(child<QToolButton>(w, "EncryptBtn"), Qt::LeftButton);
+    QVERIFY(w.JobRunning());
+    QVERIFY(!child<QToolButton>(w, "EncryptBtn")->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(w.findChild<QToolButton*>(QStringLiteral("CancelBtn"))->isVisible(),
+                             5000);
+    QTest::mouseClick(w.findChild<QToolButton*>(QStringLiteral("CancelBtn")), Qt::LeftButton);
+    QVERIFY(done.wait(30000));
+    QCOMPARE(w.StatusText(), QStringLiteral("Last action: File IO error or file does not exists"));
+    QVERIFY(!QFile::exists(target));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);  // no temporary left either
+    QVERIFY(child<QToolButton>(w, "EncryptBtn")->isEnabled());
+  }
+
   void aboutBoxLinks() {
     MainWindow w;
     UrlRecorder recorder;

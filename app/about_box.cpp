@@ -1,6 +1,7 @@
 #include "app/about_box.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <QDesktopServices>
 #include <QDir>
 #include <QEvent>
@@ -23,6 +24,15 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect 
   return label;
 }
 
+// Labels size themselves to their text, around the same centre: a fallback font wider than the
+// original's must not clip them.
+void FitAroundCentre(QLabel* label) {
+  const QRect g = label->geometry();
+  const int width = std::max(g.width(), label->sizeHint().width());
+  const int height = std::max(g.height(), label->sizeHint().height());
+  label->setGeometry(g.center().x() - width / 2, g.y(), width, height);
+}
+
 }  // namespace
 
 QUrl AboutBox::GuideUrl() {
@@ -40,7 +50,10 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
                  Qt::WindowCloseButtonHint);
   setFixedSize(298, 253);
   setModal(true);
-  QFont font = this->font();
+  QFont font;
+  font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                    QStringLiteral("Arial")});
+  font.setStyleHint(QFont::SansSerif);
   font.setPixelSize(11);
   setFont(font);
 
@@ -59,13 +72,16 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
   titlePalette.setColor(QPalette::WindowText, kTitleColour);
   title->setPalette(titlePalette);
   title->setAlignment(Qt::AlignCenter);
+  FitAroundCentre(title);
 
   auto* credit = MakeLabel(panel, "CreditLbl", QStringLiteral("Kryvane for Linux, 2026"),
                            {66, 32, 140, 13});
   credit->setAlignment(Qt::AlignHCenter);
+  FitAroundCentre(credit);
   auto* line = MakeLabel(panel, "sLabel1", QStringLiteral("A file encryption decryption utility"),
                          {61, 48, 153, 13});
   line->setAlignment(Qt::AlignHCenter);
+  FitAroundCentre(line);
 
   const QString target = GuideUrl().toString();
   comments_ = MakeLabel(panel, "Comments", QStringLiteral("User guide"), {78, 66, 109, 13});

@@ -1,7 +1,6 @@
 #include "app/about_box.h"
 
 #include <QCoreApplication>
-#include <algorithm>
 #include <QDesktopServices>
 #include <QDir>
 #include <QEvent>
@@ -11,6 +10,7 @@
 #include <QPalette>
 #include <QPixmap>
 #include <QStyle>
+#include <algorithm>
 
 namespace kryvane {
 namespace {
@@ -74,8 +74,8 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
   title->setAlignment(Qt::AlignCenter);
   FitAroundCentre(title);
 
-  auto* credit = MakeLabel(panel, "CreditLbl", QStringLiteral("Kryvane for Linux, 2026"),
-                           {66, 32, 140, 13});
+  auto* credit =
+      MakeLabel(panel, "CreditLbl", QStringLiteral("Kryvane for Linux, 2026"), {66, 32, 140, 13});
   credit->setAlignment(Qt::AlignHCenter);
   FitAroundCentre(credit);
   auto* line = MakeLabel(panel, "sLabel1", QStringLiteral("A file encryption decryption utility"),
@@ -97,8 +97,8 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
   image1_->setProperty("hint", target);
   image1_->installEventFilter(this);
 
-  auto* ok = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton),
-                             QStringLiteral("OK"), this);
+  auto* ok =
+      new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), this);
   ok->setObjectName(QStringLiteral("sBitBtn1"));
   ok->setGeometry(108, 214, 75, 33);
   ok->setDefault(true);

@@ -9,7 +9,9 @@ namespace kryvane {
 namespace {
 
 // Paths go to the job in the file system's own encoding.
-std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+std::string LocalPath(const QString& path) {
+  return QFile::encodeName(path).toStdString();
+}
 
 void WipeString(std::string& s) {
   SecureZero(s.data(), s.size());

@@ -102,8 +102,8 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   QFont font;
   // Liberation Sans keeps Arial's metrics, close enough to Tahoma for the fixed layout; a machine
   // with neither uses its sans-serif.
-  font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"),
-                    QStringLiteral("Arial")});
+  font.setFamilies(
+      {QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
   font.setPixelSize(11);
   font.setStyleHint(QFont::SansSerif);
   setFont(font);
@@ -135,8 +135,8 @@ void MainWindow::BuildControls() {
     l->resize(std::max(l->width(), l->sizeHint().width()), l->height());
   }
 
-  EncryptBtn_ = Button(this, "EncryptBtn", "Encrypt", "encrypt.svg", "Execute encryption",
-                       {8, 299, 95, 59});
+  EncryptBtn_ =
+      Button(this, "EncryptBtn", "Encrypt", "encrypt.svg", "Execute encryption", {8, 299, 95, 59});
   QStringList ciphers, hashes;
   for (const CipherEntry& e : CipherCatalogue()) ciphers << QString::fromLatin1(e.menuText);
   for (const HashEntry& e : HashCatalogue()) hashes << QString::fromLatin1(e.menuText);
@@ -146,17 +146,16 @@ void MainWindow::BuildControls() {
   FileEdt_ = Place<QLineEdit>(this, "FileEdt", {20, 31, 486, 21});
   FileEdt_->setMaxLength(255);
   FileEdt_->setToolTip(QStringLiteral("Browse for a source file to encrypt or decrypt"));
-  auto* browseSource = FileEdt_->addAction(
-      style()->standardIcon(QStyle::SP_DirOpenIcon), QLineEdit::TrailingPosition);
+  auto* browseSource = FileEdt_->addAction(style()->standardIcon(QStyle::SP_DirOpenIcon),
+                                           QLineEdit::TrailingPosition);
   browseSource->setObjectName(QStringLiteral("FileEdtBrowse"));
   connect(browseSource, &QAction::triggered, this, &MainWindow::BrowseSource);
 
   TargetEdt_ = Place<QLineEdit>(this, "TargetEdt", {20, 70, 486, 21});
   TargetEdt_->setMaxLength(255);
-  TargetEdt_->setToolTip(
-      QStringLiteral("Browse to create the encrypted or decrypted target file"));
-  auto* browseTarget = TargetEdt_->addAction(
-      style()->standardIcon(QStyle::SP_DialogSaveButton), QLineEdit::TrailingPosition);
+  TargetEdt_->setToolTip(QStringLiteral("Browse to create the encrypted or decrypted target file"));
+  auto* browseTarget = TargetEdt_->addAction(style()->standardIcon(QStyle::SP_DialogSaveButton),
+                                             QLineEdit::TrailingPosition);
   browseTarget->setObjectName(QStringLiteral("TargetEdtBrowse"));
   connect(browseTarget, &QAction::triggered, this, &MainWindow::BrowseTarget);
 
@@ -217,8 +216,8 @@ void MainWindow::BuildControls() {
 
   DecryptBtn_ = Button(this, "DecryptBtn", "Decrypt", "decrypt.svg", "Execute decryption",
                        {112, 299, 95, 59});
-  ClearBtn_ = Button(this, "ClearBtn", "Clear fields", "clear.svg", "Clear all fields",
-                     {217, 299, 95, 59});
+  ClearBtn_ =
+      Button(this, "ClearBtn", "Clear fields", "clear.svg", "Clear all fields", {217, 299, 95, 59});
   AboutBtn_ =
       Button(this, "AboutBtn", "About", "about.svg", "About Kryvane 2.0", {321, 299, 95, 59});
   CloseBtn_ = Button(this, "CloseBtn", "Close", "close.svg", "Exit Kryvane", {425, 299, 95, 59});
@@ -230,12 +229,12 @@ void MainWindow::BuildControls() {
                      "It saved as filename+setting.txt"));
 
   // Frames, labels and the status bar take no focus.
-  for (QWidget* w : std::initializer_list<QWidget*>{sBevel1_, sBevel2_, sBevel3_, sLabel1_,
-                                                    sLabel2_, sLabel3_, sLabel4_, sLabel5_,
-                                                    sLabel6_, sStatusBar1_, statusLabel_}) {
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{sBevel1_, sBevel2_, sBevel3_, sLabel1_, sLabel2_, sLabel3_,
+                                       sLabel4_, sLabel5_, sLabel6_, sStatusBar1_, statusLabel_}) {
     w->setFocusPolicy(Qt::NoFocus);
   }
-  const QWidget* order[] = {EncryptBtn_, ComboBox1_,  FileEdt_,    TargetEdt_, ComboBox2_,
+  const QWidget* order[] = {EncryptBtn_, ComboBox1_,  FileEdt_,    TargetEdt_,  ComboBox2_,
                             PhraseEdt_,  RPhraseEdt_, sCheckBox1_, sCheckBox2_, DecryptBtn_,
                             ClearBtn_,   AboutBtn_,   CloseBtn_,   sCheckBox3_};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
@@ -250,9 +249,13 @@ void MainWindow::BuildControls() {
   connect(CloseBtn_, &QToolButton::clicked, this, &MainWindow::CloseBtnClick);
 }
 
-QString MainWindow::StatusText() const { return statusLabel_->text(); }
+QString MainWindow::StatusText() const {
+  return statusLabel_->text();
+}
 
-void MainWindow::SetStatus(const QString& text) { statusLabel_->setText(text); }
+void MainWindow::SetStatus(const QString& text) {
+  statusLabel_->setText(text);
+}
 
 void MainWindow::sCheckBox1Click() {
   const auto mode = sCheckBox1_->isChecked() ? QLineEdit::Password : QLineEdit::Normal;
@@ -277,7 +280,9 @@ void MainWindow::ClearFields() {
   SetStatus(Status(kStatusCleared));
 }
 
-void MainWindow::ClearBtnClick() { ClearFields(); }
+void MainWindow::ClearBtnClick() {
+  ClearFields();
+}
 
 void MainWindow::AboutBtnClick() {
   about_->exec();
@@ -285,7 +290,9 @@ void MainWindow::AboutBtnClick() {
   SetStatus(Status(kStatusAbout));
 }
 
-void MainWindow::CloseBtnClick() { close(); }
+void MainWindow::CloseBtnClick() {
+  close();
+}
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (jobRunning_) {
@@ -299,8 +306,12 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-void MainWindow::EncryptBtnClick() { RunJob(true); }
-void MainWindow::DecryptBtnClick() { RunJob(false); }
+void MainWindow::EncryptBtnClick() {
+  RunJob(true);
+}
+void MainWindow::DecryptBtnClick() {
+  RunJob(false);
+}
 
 void MainWindow::CancelJob() {
   if (cancel_) cancel_->store(true);
@@ -376,9 +387,9 @@ void MainWindow::OnJobDone(bool encrypt, bool success, const QString& detail) {
 
 void MainWindow::BrowseSource() {
   QString start = FileEdt_->text().isEmpty() ? browseFolder_ : FileEdt_->text();
-  const QString chosen = QFileDialog::getOpenFileName(
-      this, QString(), start, QStringLiteral("All files (*)"), nullptr,
-      QFileDialog::DontUseNativeDialog | QFileDialog::ReadOnly);
+  const QString chosen =
+      QFileDialog::getOpenFileName(this, QString(), start, QStringLiteral("All files (*)"), nullptr,
+                                   QFileDialog::DontUseNativeDialog | QFileDialog::ReadOnly);
   if (!chosen.isEmpty()) {
     FileEdt_->setText(chosen);
     browseFolder_ = QFileInfo(chosen).absolutePath();

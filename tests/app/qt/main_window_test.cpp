@@ -1,5 +1,7 @@
 // The window as a user meets it: layout, texts, keyboard order, masks, the menus, and whole jobs
 // driven through the widgets.
+#include "app/main_window.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -15,7 +17,6 @@
 #include <QToolButton>
 
 #include "app/about_box.h"
-#include "app/main_window.h"
 
 using kryvane::AboutBox;
 using kryvane::MainWindow;
@@ -78,21 +79,35 @@ class MainWindowTest : public QObject {
         {"ClearBtn", {217, 299, 95, 59}, "Clear fields", "Clear all fields"},
         {"AboutBtn", {321, 299, 95, 59}, "About", "About Kryvane 2.0"},
         {"CloseBtn", {425, 299, 95, 59}, "Close", "Exit Kryvane"},
-        {"ComboBox1", {20, 259, 241, 21}, nullptr,
+        {"ComboBox1",
+         {20, 259, 241, 21},
+         nullptr,
          "Select a Cipher, must remeber which cipher to decrypt"},
-        {"ComboBox2", {329, 259, 177, 21}, nullptr,
+        {"ComboBox2",
+         {329, 259, 177, 21},
+         nullptr,
          "Select the hash, must remember which hash to decrypt"},
         {"FileEdt", {20, 31, 486, 21}, nullptr, "Browse for a source file to encrypt or decrypt"},
-        {"TargetEdt", {20, 70, 486, 21}, nullptr,
+        {"TargetEdt",
+         {20, 70, 486, 21},
+         nullptr,
          "Browse to create the encrypted or decrypted target file"},
-        {"PhraseEdt", {20, 144, 486, 21}, nullptr,
+        {"PhraseEdt",
+         {20, 144, 486, 21},
+         nullptr,
          "Enter a secret passphrase\nMust remember it to decrypt an encrypted file"},
         {"RPhraseEdt", {20, 184, 486, 21}, nullptr, "Retype the secret passphrase"},
-        {"sCheckBox1", {20, 206, 161, 20}, "Hide passphrase characters",
+        {"sCheckBox1",
+         {20, 206, 161, 20},
+         "Hide passphrase characters",
          "Check to show asterisk and hide the passphrase"},
-        {"sCheckBox2", {20, 91, 192, 20}, "Delete source file after processing",
+        {"sCheckBox2",
+         {20, 91, 192, 20},
+         "Delete source file after processing",
          "Check to delete the source file after processing"},
-        {"sCheckBox3", {310, 206, 201, 20}, "Save encryption settings for this file",
+        {"sCheckBox3",
+         {310, 206, 201, 20},
+         "Save encryption settings for this file",
          "Check to save the passphrase,and the selcted cipher and hash to a file\n"
          "It saved as filename+setting.txt"},
         {"sStatusBar1", {0, 366, 528, 19}, nullptr, nullptr},
@@ -145,10 +160,9 @@ class MainWindowTest : public QObject {
     w.show();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("FileEdt"));
-    const char* order[] = {"TargetEdt",  "ComboBox2", "PhraseEdt",  "RPhraseEdt",
-                           "sCheckBox1", "sCheckBox2", "DecryptBtn", "ClearBtn",
-                           "AboutBtn",   "CloseBtn",   "sCheckBox3", "EncryptBtn",
-                           "ComboBox1",  "FileEdt"};
+    const char* order[] = {"TargetEdt",  "ComboBox2",  "PhraseEdt", "RPhraseEdt", "sCheckBox1",
+                           "sCheckBox2", "DecryptBtn", "ClearBtn",  "AboutBtn",   "CloseBtn",
+                           "sCheckBox3", "EncryptBtn", "ComboBox1", "FileEdt"};
     for (const char* name : order) {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
       QCOMPARE(QApplication::focusWidget()->objectName(), QString::fromLatin1(name));

@@ -52,18 +52,26 @@ class BlockHash : public HashFacts<Derived> {
     const uint64_t add = uint64_t(size) << 3;
     countLow_ += add;
     countHigh_ += (uint64_t(size) >> 61) + (countLow_ < add ? 1 : 0);
+    if (size == 0) return;
     const auto* p = static_cast<const uint8_t*>(buffer);
-    while (size > 0) {
+    if (fill_ > 0) {
       const std::size_t room = kBlock - fill_;
       if (size < room) {
         std::memcpy(buffer_.data() + fill_, p, size);
         fill_ += size;
-        break;
+        return;
       }
       std::memcpy(buffer_.data() + fill_, p, room);
       p += room;
       size -= room;
       CompressBuffer();
+    }
+    // Whole blocks are compressed straight from the caller's memory; the result is the same as
+    // copying them through the buffer, without the copy and the wipe.
+    for (; size >= kBlock; p += kBlock, size -= kBlock) static_cast<Derived*>(this)->Compress(p);
+    if (size > 0) {
+      std::memcpy(buffer_.data(), p, size);
+      fill_ = size;
     }
   }
 

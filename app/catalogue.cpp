@@ -34,14 +34,13 @@ namespace kryvane {
 namespace {
 
 template <class T>
-std::optional<CipherRef> C() {
+CipherRef C() {
   return CipherRef::Of<T>();
 }
 template <class T>
-std::optional<HashRef> H() {
+HashRef H() {
   return HashRef::Of<T>();
 }
-constexpr std::nullopt_t kNotYet = std::nullopt;
 
 const std::array<CipherEntry, 17>& Ciphers() {
   // clang-format off

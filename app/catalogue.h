@@ -2,7 +2,6 @@
 // because settings files store them), short names for the command line, and the classes.
 #pragma once
 
-#include <optional>
 #include <span>
 #include <string_view>
 
@@ -14,14 +13,14 @@ struct CipherEntry {
   int position;
   std::string_view menuText;
   std::string_view shortName;
-  std::optional<CipherRef> cipher;  // empty while the class is not yet available
+  CipherRef cipher;
 };
 
 struct HashEntry {
   int position;
   std::string_view menuText;
   std::string_view shortName;
-  std::optional<HashRef> hash;
+  HashRef hash;
 };
 
 std::span<const CipherEntry> CipherCatalogue();

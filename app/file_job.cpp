@@ -208,8 +208,6 @@ Choice Choose(const JobRequest& request) {
   }
   const CipherEntry& c = ciphers[static_cast<std::size_t>(*cp)];
   const HashEntry& h = hashes[static_cast<std::size_t>(*hp)];
-  if (!c.cipher) Fail("", "select cipher", std::string(c.shortName) + " is not available yet");
-  if (!h.hash) Fail("", "select hash", std::string(h.shortName) + " is not available yet");
   return {&c, &h};
 }
 
@@ -256,9 +254,9 @@ void Run(const JobRequest& request, const Choice& choice, JobOutcome& outcome) {
 
   TargetFile target(request, source);
 
-  CipherGuard guard{choice.cipher->cipher->Create()};
+  CipherGuard guard{choice.cipher->cipher.Create()};
   try {
-    guard.cipher->InitFromPassphrase(*key, *choice.hash->hash);
+    guard.cipher->InitFromPassphrase(*key, choice.hash->hash);
   } catch (const CipherError& e) {
     Fail("", "derive key", e.what());
   }

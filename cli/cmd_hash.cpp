@@ -18,7 +18,7 @@ struct HashCommand {
   std::vector<std::string> files;
 
   int Run() const {
-    const HashRef& ref = AvailableHash(ResolveHash(algorithms.hash));
+    const HashRef& ref = ResolveHash(algorithms.hash).hash;
     const std::vector<std::string> names = files.empty() ? std::vector<std::string>{"-"} : files;
     int status = kExitOk;
     for (const std::string& name : names) {

@@ -14,14 +14,10 @@ void AddListCommand(CLI::App& app, int* status) {
     for (const CipherEntry& e : CipherCatalogue()) {
       std::cout << "  " << std::setw(3) << e.position << "  " << std::left << std::setw(9)
                 << e.shortName << std::right;
-      if (e.cipher) {
-        const CipherRef& c = *e.cipher;
-        std::cout << "  " << std::setw(2) << c.id << "  " << std::left << std::setw(16)
-                  << c.algorithm << std::right << "  " << std::setw(4) << c.maxKeySize << "  "
-                  << std::setw(5) << (c.blockSize > 0 ? std::to_string(c.blockSize) : "-");
-      } else {
-        std::cout << "  (not yet available)               ";
-      }
+      const CipherRef& c = e.cipher;
+      std::cout << "  " << std::setw(2) << c.id << "  " << std::left << std::setw(16) << c.algorithm
+                << std::right << "  " << std::setw(4) << c.maxKeySize << "  " << std::setw(5)
+                << (c.blockSize > 0 ? std::to_string(c.blockSize) : "-");
       std::cout << "  \"" << e.menuText << "\"\n";
     }
     std::cout << "\nHashes (-H):\n";
@@ -29,13 +25,9 @@ void AddListCommand(CLI::App& app, int* status) {
     for (const HashEntry& e : HashCatalogue()) {
       std::cout << "  " << std::setw(3) << e.position << "  " << std::left << std::setw(9)
                 << e.shortName << std::right;
-      if (e.hash) {
-        const HashRef& h = *e.hash;
-        std::cout << "  " << std::setw(2) << h.id << "  " << std::left << std::setw(24)
-                  << h.algorithm << std::right << "  " << std::setw(6) << h.hashSize;
-      } else {
-        std::cout << "  (not yet available)                 ";
-      }
+      const HashRef& h = e.hash;
+      std::cout << "  " << std::setw(2) << h.id << "  " << std::left << std::setw(24) << h.algorithm
+                << std::right << "  " << std::setw(6) << h.hashSize;
       std::cout << "  \"" << e.menuText << "\"\n";
     }
     *status = kExitOk;

@@ -209,14 +209,6 @@ const HashEntry& ResolveHash(const std::string& name) {
   return *entry;
 }
 
-const HashRef& AvailableHash(const HashEntry& entry) {
-  if (!entry.hash) {
-    Failure("the hash " + std::string(entry.shortName) + " is not available yet in this build",
-            {kListHint});
-  }
-  return *entry.hash;
-}
-
 KeyChoice ObtainKey(const AlgorithmOptions& algorithms, const PassphraseOptions& options,
                     bool stdinTaken) {
   KeyChoice key;
@@ -267,17 +259,11 @@ std::unique_ptr<Cipher> KeyedCipher(const KeyChoice& key) {
   if (key.passphrase != key.retyped) {
     Failure("the two passphrases differ", {"type the same passphrase twice"});
   }
-  if (!key.cipher->cipher) {
-    Failure(
-        "the cipher " + std::string(key.cipher->shortName) + " is not available yet in this build",
-        {kListHint});
-  }
-  const HashRef& hash = AvailableHash(*key.hash);
   std::optional<std::string> bytes = EncodePassphrase(key.passphrase, key.encoding);
   if (!bytes) Failure("the passphrase has characters outside Windows-1252");
-  std::unique_ptr<Cipher> cipher = key.cipher->cipher->Create();
+  std::unique_ptr<Cipher> cipher = key.cipher->cipher.Create();
   try {
-    cipher->InitFromPassphrase(*bytes, hash);
+    cipher->InitFromPassphrase(*bytes, key.hash->hash);
   } catch (const CipherError& e) {
     SecureZero(bytes->data(), bytes->size());
     Failure(std::string("derive key: ") + e.what());

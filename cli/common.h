@@ -51,8 +51,6 @@ void AddPassphraseOptions(CLI::App& cmd, PassphraseOptions& options);
 // A cipher or hash from a short name, a menu position or a menu text; a usage error when unknown.
 const CipherEntry& ResolveCipher(const std::string& name);
 const HashEntry& ResolveHash(const std::string& name);
-// A failure (not a usage error) when the class has not been built in yet.
-const HashRef& AvailableHash(const HashEntry& entry);
 
 // Everything a keyed command needs, with the settings file applied where it was asked for.
 struct KeyChoice {
@@ -69,7 +67,7 @@ KeyChoice ObtainKey(const AlgorithmOptions& algorithms, const PassphraseOptions&
                     bool stdinTaken);
 
 // A cipher of the chosen class keyed from the passphrase, after the checks the file job makes
-// (passphrases equal, classes available, passphrase encodable).
+// (passphrases equal, passphrase encodable).
 std::unique_ptr<Cipher> KeyedCipher(const KeyChoice& key);
 
 // Draws a progress bar on standard error; finishes the line when destroyed.

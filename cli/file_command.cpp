@@ -41,9 +41,6 @@ int FileCommand::Run() const {
   if (outcome.result == JobResult::kFailure) {
     std::vector<std::string> hints;
     const JobError& e = *outcome.error;
-    if (e.operation == "select cipher" || e.operation == "select hash") {
-      hints.emplace_back("'kryvane-cli list' shows which ciphers and hashes are available");
-    }
     if (e.cause == "it is the same file as the source") {
       hints.emplace_back("write to another file; it replaces the target once it is complete");
     }

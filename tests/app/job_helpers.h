@@ -1,4 +1,4 @@
-// Building file job requests over whatever the catalogue has available.
+// Building file job requests over the catalogue's cipher and hash pairs.
 #pragma once
 
 #include <ostream>
@@ -19,7 +19,7 @@ struct Pair {
   }
   // Block size in bytes; 1 for the stream cipher.
   std::size_t BlockBytes() const {
-    return cipher->cipher->blockSize > 0 ? std::size_t(cipher->cipher->blockSize / 8) : 1;
+    return cipher->cipher.blockSize > 0 ? std::size_t(cipher->cipher.blockSize / 8) : 1;
   }
 };
 
@@ -28,13 +28,10 @@ inline void PrintTo(const Pair& pair, std::ostream* os) {
   *os << pair.Name();
 }
 
-inline std::vector<Pair> AvailablePairs() {
+inline std::vector<Pair> AllPairs() {
   std::vector<Pair> pairs;
   for (const CipherEntry& c : CipherCatalogue()) {
-    if (!c.cipher) continue;
-    for (const HashEntry& h : HashCatalogue()) {
-      if (h.hash) pairs.push_back({&c, &h});
-    }
+    for (const HashEntry& h : HashCatalogue()) pairs.push_back({&c, &h});
   }
   return pairs;
 }

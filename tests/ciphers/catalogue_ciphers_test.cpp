@@ -16,12 +16,10 @@ namespace {
 
 using test::Bytes;
 
-// Short names of the menu entries whose class is available.
-std::vector<std::string> AvailableCiphers() {
+// Short names of the menu entries.
+std::vector<std::string> MenuCiphers() {
   std::vector<std::string> v;
-  for (const CipherEntry& e : CipherCatalogue()) {
-    if (e.cipher) v.emplace_back(e.shortName);
-  }
+  for (const CipherEntry& e : CipherCatalogue()) v.emplace_back(e.shortName);
   return v;
 }
 
@@ -35,7 +33,7 @@ const std::map<std::string, uint32_t, std::less<>> kSmallestKey = {
 
 class CatalogueCipher : public ::testing::TestWithParam<std::string> {
  protected:
-  const CipherRef& Ref() const { return *FindCipher(GetParam())->cipher; }
+  const CipherRef& Ref() const { return FindCipher(GetParam())->cipher; }
 };
 
 TEST_P(CatalogueCipher, SelfTestPasses) {
@@ -86,16 +84,10 @@ TEST_P(CatalogueCipher, KeySizeRule) {
 // Every hash of the menu, sizes around a block and around the 8192-byte stream chunk.
 TEST_P(CatalogueCipher, FileFormatWithEveryHash) {
   std::mt19937 rng(7);
-  int hashes = 0;
-  for (const HashEntry& h : HashCatalogue()) {
-    if (!h.hash) continue;
-    ++hashes;
-    test::ExpectFileFormat(Ref(), *h.hash, rng);
-  }
-  EXPECT_GT(hashes, 0);
+  for (const HashEntry& h : HashCatalogue()) test::ExpectFileFormat(Ref(), h.hash, rng);
 }
 
-INSTANTIATE_TEST_SUITE_P(Menu, CatalogueCipher, ::testing::ValuesIn(AvailableCiphers()),
+INSTANTIATE_TEST_SUITE_P(Menu, CatalogueCipher, ::testing::ValuesIn(MenuCiphers()),
                          [](const auto& info) { return info.param; });
 
 }  // namespace

@@ -8,27 +8,21 @@
 namespace kryvane::test {
 namespace {
 
-// The first available cipher and hash, by short name.
+// The first cipher and hash of the menus, by short name and menu text.
 struct Names {
   std::string cipher, hash, cipherMenu, hashMenu;
 };
 
-const Names& Available() {
-  static const Names names = [] {
-    Names n;
-    for (const CipherEntry& c : CipherCatalogue()) {
-      if (c.cipher && n.cipher.empty()) n.cipher = c.shortName, n.cipherMenu = c.menuText;
-    }
-    for (const HashEntry& h : HashCatalogue()) {
-      if (h.hash && n.hash.empty()) n.hash = h.shortName, n.hashMenu = h.menuText;
-    }
-    return n;
-  }();
+const Names& First() {
+  static const Names names{std::string(CipherCatalogue().front().shortName),
+                           std::string(HashCatalogue().front().shortName),
+                           std::string(CipherCatalogue().front().menuText),
+                           std::string(HashCatalogue().front().menuText)};
   return names;
 }
 
 std::vector<std::string> Job(const std::string& command, std::vector<std::string> rest) {
-  std::vector<std::string> args = {command, "-c", Available().cipher, "-H", Available().hash};
+  std::vector<std::string> args = {command, "-c", First().cipher, "-H", First().hash};
   args.insert(args.end(), rest.begin(), rest.end());
   return args;
 }
@@ -79,7 +73,7 @@ TEST(Cli, UsageErrorsExitWith2) {
   };
   for (auto args : cases) {
     if (args.size() > 1 && args[0] != "text") {
-      args.insert(args.begin() + 1, {"-c", Available().cipher, "-H", Available().hash});
+      args.insert(args.begin() + 1, {"-c", First().cipher, "-H", First().hash});
     }
     const CliResult r = RunCli(args);
     ExpectError(r, 2, {});
@@ -192,14 +186,6 @@ TEST(Cli, FailuresNameTheFileAndTheCause) {
                                      dir / "plain", dir / "e"}),
                      WithEnv({"KPW=\xCE\xA9"})),
               1, {"Windows-1252"});
-  for (const CipherEntry& c : CipherCatalogue()) {
-    if (c.cipher) continue;
-    ExpectError(RunCli({"encrypt", "-c", std::string(c.shortName), "-H", Available().hash,
-                        "--passphrase-env", "KPW", dir / "plain", dir / "e"},
-                       WithEnv(env)),
-                1, {std::string(c.shortName), "not available"});
-    break;
-  }
   EXPECT_FALSE(Exists(dir / "e"));
 }
 
@@ -212,19 +198,18 @@ TEST(Cli, WindowsSettingsFile) {
                    WithEnv({"KPW=caf\xC3\xA9"}))
                 .status,
             0);
-  WriteText(dir / "win.txt", "[Settings]\r\nPhrase=caf\xE9\r\nCipher=" + Available().cipherMenu +
-                                 " \r\nHash=" + Available().hashMenu + "\r\n");
+  WriteText(dir / "win.txt", "[Settings]\r\nPhrase=caf\xE9\r\nCipher=" + First().cipherMenu +
+                                 " \r\nHash=" + First().hashMenu + "\r\n");
   const CliResult r = RunCli({"decrypt", "--settings", dir / "win.txt", dir / "enc", dir / "back"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadText(dir / "back"), "data");
 
   // A menu text that lost its trailing spaces still names its entry.
   const CliResult des =
-      RunCli({"encrypt", "-c", "DES - block: 64 bits, key: 64 bits", "-H", Available().hash,
+      RunCli({"encrypt", "-c", "DES - block: 64 bits, key: 64 bits", "-H", First().hash,
               "--passphrase-env", "KPW", dir / "plain", dir / "des"},
              WithEnv({"KPW=x"}));
-  EXPECT_NE(des.status, 2) << des.err;
-  EXPECT_EQ(des.err.find("unknown cipher"), std::string::npos) << des.err;
+  EXPECT_EQ(des.status, 0) << des.err;
 }
 
 TEST(Cli, DeleteSourceOnlyOnSuccess) {
@@ -252,8 +237,8 @@ TEST(Cli, SettingsFileContentQuotingAndUpdate) {
       "encrypt", {"--passphrase-file", dir / "pw", "--save-settings", dir / "plain", dir / "e"}));
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadText(dir / "plain-settings.txt"),
-            "[Settings]\r\nPhrase=\" spaced pass \"\r\nCipher=" + Available().cipherMenu +
-                "\r\nHash=" + Available().hashMenu + "\r\n");
+            "[Settings]\r\nPhrase=\" spaced pass \"\r\nCipher=" + First().cipherMenu +
+                "\r\nHash=" + First().hashMenu + "\r\n");
   EXPECT_EQ(Mode(dir / "plain-settings.txt"), 0600u);
 
   // An existing file with LF line ends and other entries is updated in place.
@@ -263,8 +248,8 @@ TEST(Cli, SettingsFileContentQuotingAndUpdate) {
       WithEnv({"KPW=new"}));
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadText(dir / "plain-settings.txt"),
-            "[Settings]\nPhrase=new\nMine=1\nCipher=" + Available().cipherMenu +
-                "\nHash=" + Available().hashMenu + "\n[More]\nx=y\n");
+            "[Settings]\nPhrase=new\nMine=1\nCipher=" + First().cipherMenu +
+                "\nHash=" + First().hashMenu + "\n[More]\nx=y\n");
 
   // Decryption never writes one.
   r = RunCli(Job("decrypt", {"--passphrase-env", "KPW", dir / "e", dir / "d"}),
@@ -323,18 +308,18 @@ TEST(Cli, HashPrintsDigestLines) {
 TEST(Cli, TextRoundTrip) {
   const std::vector<std::string> env = {"KPW=pw"};
   const std::string text = "Attack at dawn, caf\xC3\xA9";
-  CliResult enc = RunCli({"text", "encrypt", "-c", Available().cipher, "-H", Available().hash,
+  CliResult enc = RunCli({"text", "encrypt", "-c", First().cipher, "-H", First().hash,
                           "--passphrase-env", "KPW", text},
                          WithEnv(env));
   ASSERT_EQ(enc.status, 0) << enc.err;
   ASSERT_TRUE(enc.out.ends_with("\n"));
   const std::string base64 = enc.out.substr(0, enc.out.size() - 1);
   EXPECT_EQ(base64.size(), 4 * ((text.size() + 2) / 3));
-  CliResult fromStdin = RunCli({"text", "encrypt", "-c", Available().cipher, "-H", Available().hash,
-                                "--passphrase-env", "KPW"},
-                               WithEnv(env, text + "\n"));
+  CliResult fromStdin = RunCli(
+      {"text", "encrypt", "-c", First().cipher, "-H", First().hash, "--passphrase-env", "KPW"},
+      WithEnv(env, text + "\n"));
   EXPECT_EQ(fromStdin.out, enc.out);
-  CliResult dec = RunCli({"text", "decrypt", "-c", Available().cipher, "-H", Available().hash,
+  CliResult dec = RunCli({"text", "decrypt", "-c", First().cipher, "-H", First().hash,
                           "--passphrase-env", "KPW", base64},
                          WithEnv(env));
   ASSERT_EQ(dec.status, 0) << dec.err;

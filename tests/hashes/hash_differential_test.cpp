@@ -22,8 +22,7 @@ class HashDifferential : public ::testing::TestWithParam<Reference> {};
 TEST_P(HashDifferential, RandomMessagesAndSplits) {
   const HashEntry* entry = FindHash(GetParam().shortName);
   ASSERT_NE(entry, nullptr);
-  if (!entry->hash) GTEST_SKIP() << "not yet available";
-  auto ours = entry->hash->Create();
+  auto ours = entry->hash.Create();
   auto theirs = Botan::HashFunction::create_or_throw(GetParam().botanName);
   std::mt19937 rng(42);
   std::vector<std::size_t> lengths;

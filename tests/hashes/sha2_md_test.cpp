@@ -22,19 +22,18 @@ class Sha2Md : public ::testing::TestWithParam<Facts> {};
 TEST_P(Sha2Md, CatalogueFactsAndSelfTest) {
   const HashEntry* entry = FindHash(GetParam().shortName);
   ASSERT_NE(entry, nullptr);
-  ASSERT_TRUE(entry->hash.has_value());
-  EXPECT_EQ(entry->hash->id, GetParam().id);
-  EXPECT_EQ(entry->hash->algorithm, GetParam().algorithm);
-  EXPECT_EQ(entry->hash->hashSize, GetParam().hashSize);
-  EXPECT_TRUE(entry->hash->SelfTest());
-  auto h = entry->hash->Create();
+  EXPECT_EQ(entry->hash.id, GetParam().id);
+  EXPECT_EQ(entry->hash.algorithm, GetParam().algorithm);
+  EXPECT_EQ(entry->hash.hashSize, GetParam().hashSize);
+  EXPECT_TRUE(entry->hash.SelfTest());
+  auto h = entry->hash.Create();
   EXPECT_EQ(h->Id(), GetParam().id);
   EXPECT_EQ(h->Algorithm(), GetParam().algorithm);
   EXPECT_EQ(h->HashSize(), GetParam().hashSize);
 }
 
 TEST_P(Sha2Md, FinalWritesExactlyTheDigestThenNeedsInit) {
-  auto h = FindHash(GetParam().shortName)->hash->Create();
+  auto h = FindHash(GetParam().shortName)->hash.Create();
   const std::size_t size = static_cast<std::size_t>(GetParam().hashSize / 8);
   std::vector<uint8_t> out(size + 32, 0xA5);
   h->Init();

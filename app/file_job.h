@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "app/passphrase.h"
+#include "crypto/bytes.h"
 
 namespace kryvane {
 
@@ -61,6 +62,15 @@ struct JobRequest {
   std::function<void(uint64_t done, std::optional<uint64_t> total)> progress;
   // Set from any thread to stop the job; it then fails and leaves no target behind.
   const std::atomic<bool>* cancel = nullptr;
+
+  JobRequest() = default;
+  JobRequest(const JobRequest&) = default;
+  JobRequest& operator=(const JobRequest&) = default;
+  // Every copy of the passphrase is erased when it goes.
+  ~JobRequest() {
+    SecureZero(passphrase.data(), passphrase.size());
+    SecureZero(retypedPassphrase.data(), retypedPassphrase.size());
+  }
 };
 
 enum class JobResult { kSuccess, kMismatch, kFailure };

@@ -10,6 +10,7 @@
 
 #include "app/catalogue.h"
 #include "app/passphrase.h"
+#include "crypto/bytes.h"
 
 namespace kryvane::cli {
 
@@ -59,6 +60,14 @@ struct KeyChoice {
   std::string passphrase;  // text; EncodePassphrase turns it into bytes
   std::string retyped;
   PassphraseEncoding encoding = PassphraseEncoding::kAuto;
+
+  KeyChoice() = default;
+  KeyChoice(const KeyChoice&) = default;
+  KeyChoice& operator=(const KeyChoice&) = default;
+  ~KeyChoice() {
+    SecureZero(passphrase.data(), passphrase.size());
+    SecureZero(retyped.data(), retyped.size());
+  }
 };
 
 // Resolves names and the passphrase. stdinTaken: standard input already carries data, so it

@@ -382,9 +382,8 @@ void Rijndael::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
   TableDecrypt(dec_.data(), rounds_, in, out);
 }
 
-// The fast loops below take all whole blocks but the last; the generic mode takes the last block
-// and the tail, so that it keeps its own chaining value (and the tail rule) as always. It chains
-// that block to the value from before the call, so the value actually reached is swapped in.
+// With the processor's instructions, CBC runs over all whole blocks on the base's chaining value;
+// a final partial block then follows the common tail rule.
 
 void Rijndael::EncryptCBC(const void* in, void* out, std::size_t size) {
 #ifdef KRYVANE_HAVE_AES_INSTRUCTIONS

@@ -116,7 +116,13 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
 }
 
 MainWindow::~MainWindow() {
-  if (cancel_) cancel_->store(true);
+  // A job still running must stop before the widgets it reports to are gone; it removes its
+  // partial target on the way out.
+  if (worker_ != nullptr) {
+    CancelJob();
+    worker_->wait();
+    delete worker_;
+  }
 }
 
 void MainWindow::BuildControls() {
@@ -255,6 +261,7 @@ QString MainWindow::StatusText() const {
 
 void MainWindow::SetStatus(const QString& text) {
   statusLabel_->setText(text);
+  statusLabel_->setToolTip(QString());  // a failure's cause belongs to that failure only
 }
 
 void MainWindow::sCheckBox1Click() {
@@ -354,33 +361,33 @@ void MainWindow::RunJob(bool encrypt) {
   }
   SetBusy(true);
   cancel_ = std::make_shared<std::atomic<bool>>(false);
-  auto cancel = cancel_;
-  QThread* worker = QThread::create([this, in, cancel] {
+  worker_ = QThread::create([this, in, cancel = cancel_] {
     const GuiJobResult result = RunGuiJob(in, *cancel, [this](double fraction) {
       QMetaObject::invokeMethod(
           progress_, [this, fraction] { progress_->setValue(int(fraction * 1000)); },
           Qt::QueuedConnection);
     });
     QMetaObject::invokeMethod(
-        this, [this, in, result] { OnJobDone(in.encrypt, result.success, result.detail); },
+        this, [this, encrypt = in.encrypt, result] { OnJobDone(encrypt, result); },
         Qt::QueuedConnection);
   });
-  connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-  worker->start();
+  worker_->start();
 }
 
-void MainWindow::OnJobDone(bool encrypt, bool success, const QString& detail) {
-  SetBusy(false);
+void MainWindow::OnJobDone(bool encrypt, const GuiJobResult& result) {
+  worker_->wait();  // its last act was to post this call
+  delete worker_;
+  worker_ = nullptr;
   cancel_.reset();
-  if (success) {
+  SetBusy(false);
+  if (result.success) {
     ClearFields();
     SetStatus(Status(encrypt ? kStatusEncrypted : kStatusDecrypted));
   } else {
     SetStatus(Status(kStatusFailed));
     // The status text stays fixed; the cause is there for the pointer to find.
-    statusLabel_->setToolTip(detail);
+    statusLabel_->setToolTip(result.detail);
   }
-  if (success) statusLabel_->setToolTip(QString());
   emit JobFinished();
   if (closeAfterJob_) close();
 }

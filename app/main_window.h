@@ -11,11 +11,14 @@
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QString>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <QWidget>
 #include <atomic>
 #include <memory>
+
+#include "app/gui_job.h"
 
 namespace kryvane {
 
@@ -58,7 +61,7 @@ class MainWindow : public QWidget {
   void SetStatus(const QString& text);
   void BrowseSource();
   void BrowseTarget();
-  void OnJobDone(bool encrypt, bool success, const QString& detail);
+  void OnJobDone(bool encrypt, const GuiJobResult& result);
 
   QFrame* sBevel1_;
   QFrame* sBevel2_;
@@ -94,6 +97,7 @@ class MainWindow : public QWidget {
   bool jobRunning_ = false;
   bool closeAfterJob_ = false;
   std::shared_ptr<std::atomic<bool>> cancel_;
+  QThread* worker_ = nullptr;
 };
 
 }  // namespace kryvane

@@ -2,6 +2,7 @@
 // driven through the widgets.
 #include "app/main_window.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -9,6 +10,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -323,6 +325,77 @@ class MainWindowTest : public QObject {
     QVERIFY(!QFile::exists(target));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);  // no temporary left either
     QVERIFY(child<QToolButton>(w, "EncryptBtn")->isEnabled());
+  }
+
+  void maskCharacterIsAsterisk() {
+    MainWindow w;
+    auto* phrase = child<QLineEdit>(w, "PhraseEdt");
+    phrase->setText(QStringLiteral("secret"));
+    QCOMPARE(phrase->displayText(), QStringLiteral("******"));
+  }
+
+  void cancelledBrowseKeepsTheField() {
+    MainWindow w;
+    w.show();
+    auto* source = child<QLineEdit>(w, "FileEdt");
+    source->setText(QStringLiteral("/tmp/typed-by-hand.txt"));
+    QTimer::singleShot(300, [] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      QVERIFY(dialog != nullptr);
+      QMetaObject::invokeMethod(dialog, "reject");
+    });
+    w.findChild<QAction*>(QStringLiteral("FileEdtBrowse"))->trigger();
+    QCOMPARE(source->text(), QStringLiteral("/tmp/typed-by-hand.txt"));
+  }
+
+  void droppedFileFillsTheSource() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dropped.txt"));
+    writeFile(path, "x");
+    MainWindow w;
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &drop);
+    QCOMPARE(child<QLineEdit>(w, "FileEdt")->text(), path);
+  }
+
+  // Closing the program in the middle of a job stops it cleanly: no crash, no partial target.
+  void destroyedWindowStopsItsJob() {
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("big.bin"));
+    const QString target = dir.filePath(QStringLiteral("big.kry"));
+    {
+      QFile f(source);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      QVERIFY(f.resize(qint64(1) << 30));
+    }
+    auto* w = new MainWindow;
+    child<QLineEdit>(*w, "FileEdt")->setText(source);
+    child<QLineEdit>(*w, "TargetEdt")->setText(target);
+    child<QComboBox>(*w, "ComboBox1")->setCurrentIndex(4);  // 3DES, the slowest
+    QTest::mouseClick(child<QToolButton>(*w, "EncryptBtn"), Qt::LeftButton);
+    QVERIFY(w->JobRunning());
+    QTest::qWait(200);
+    delete w;
+    QTest::qWait(100);  // anything the worker posted must not reach the dead window
+    QVERIFY(!QFile::exists(target));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+  }
+
+  void statusTooltipCarriesTheCauseUntilTheNextAction() {
+    QTemporaryDir dir;
+    MainWindow w;
+    child<QLineEdit>(w, "FileEdt")->setText(dir.filePath(QStringLiteral("missing.bin")));
+    child<QLineEdit>(w, "TargetEdt")->setText(dir.filePath(QStringLiteral("out.bin")));
+    runJob(w, "EncryptBtn");
+    auto* status = w.findChild<QLabel*>(QStringLiteral("StatusText"));
+    QVERIFY(status->toolTip().contains(QStringLiteral("missing.bin")));
+    QTest::mouseClick(child<QToolButton>(w, "ClearBtn"), Qt::LeftButton);
+    QVERIFY(status->toolTip().isEmpty());
   }
 
   void aboutBoxLinks() {

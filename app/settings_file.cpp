@@ -186,6 +186,11 @@ void Store(const std::string& path, const Profile& profile) {
 
   struct stat st;
   const bool replacing = ::stat(path.c_str(), &st) == 0;
+  // The rename below would ignore the file's own permissions: a file its owner made read-only is
+  // refused, as writing to it would be.
+  if (replacing && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+    throw SettingsError(path, "open", ErrnoText(errno));
+  }
   std::string tempPath;
   UniqueFd fd(CreateTempBeside(path, S_IRUSR | S_IWUSR, &tempPath));
   if (!fd) throw SettingsError(path, "create", ErrnoText(errno));

@@ -310,10 +310,11 @@ void Run(const JobRequest& request, const Choice& choice, JobOutcome& outcome) {
   }
   if (request.deleteSource) {
     // Only a regular file holds the result safely on disk; a device or pipe passes it on.
-    // A descriptor handed in (standard output) is written directly, whatever it is.
+    // A descriptor handed in (standard output) is written directly, whatever it is. A missing
+    // target becomes a regular file; a folder is refused with its own message below.
     struct stat t;
-    const bool regular =
-        !request.targetFd && (::stat(request.targetPath.c_str(), &t) != 0 || S_ISREG(t.st_mode));
+    const bool regular = !request.targetFd && (::stat(request.targetPath.c_str(), &t) != 0 ||
+                                               S_ISREG(t.st_mode) || S_ISDIR(t.st_mode));
     if (!regular) {
       Fail(request.sourcePath, "delete", "the target is not a regular file, so the source is kept");
     }

@@ -218,9 +218,13 @@ KeyChoice ObtainKey(const AlgorithmOptions& algorithms, const PassphraseOptions&
   if (sources > 1) {
     Usage("give at most one of --passphrase-file, --passphrase-env and --settings");
   }
+  const bool fromFile = options.fileOption->count() > 0;
+  const bool fromSettings = options.settingsOption->count() > 0;
+  if (fromFile && options.file.empty()) Usage("--passphrase-file needs a file name");
+  if (fromSettings && options.settings.empty()) Usage("--settings needs a file name");
   std::string cipherName = algorithms.cipher;
   std::string hashName = algorithms.hash;
-  if (!options.file.empty()) {
+  if (fromFile) {
     if (options.file == "-" && stdinTaken) {
       Usage("standard input cannot carry both the passphrase and the data");
     }
@@ -231,7 +235,7 @@ KeyChoice ObtainKey(const AlgorithmOptions& algorithms, const PassphraseOptions&
     if (value == nullptr) Failure("the environment variable " + options.env + " is not set");
     key.passphrase = value;
     key.retyped = key.passphrase;
-  } else if (!options.settings.empty()) {
+  } else if (fromSettings) {
     key.passphrase = Setting(options.settings, "Phrase");
     key.retyped = key.passphrase;
     // The menu texts stored in the file choose the algorithms unless given on the command line.
@@ -240,7 +244,7 @@ KeyChoice ObtainKey(const AlgorithmOptions& algorithms, const PassphraseOptions&
   }
   key.cipher = &ResolveCipher(cipherName);
   key.hash = &ResolveHash(hashName);
-  if (options.file.empty() && options.envOption->count() == 0 && options.settings.empty()) {
+  if (sources == 0) {
     UniqueFd tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (!tty) {
       Failure("no passphrase given and no terminal to ask for one",

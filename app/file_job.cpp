@@ -1,6 +1,7 @@
 #include "app/file_job.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +39,39 @@ std::string StreamCause(const StreamError& e, const std::string& name, std::stri
 
 constexpr uint64_t kProgressStep = 1 << 20;
 
+bool IsCancelled(const JobRequest& request) {
+  return request.cancel != nullptr && request.cancel->load(std::memory_order_relaxed);
+}
+
+[[noreturn]] void FailCancelled(const JobRequest& request) {
+  Fail("", request.direction == JobDirection::kEncrypt ? "encrypt" : "decrypt", "cancelled");
+}
+
+// How often a wait for the other end of a pipe looks at the cancel flag.
+constexpr int kWaitStepMs = 50;
+
+// A pipe or device was opened without blocking, so that waiting for its other end stays
+// cancellable; from now on it reads and writes as usual.
+void MakeBlocking(int fd, const std::string& name) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    Fail(name, "open", ErrnoText(errno));
+  }
+}
+
+// Waits until a source that is not a regular file has something to read (for a pipe: its writer
+// came), checking the cancel flag.
+void AwaitReadable(int fd, const JobRequest& request) {
+  for (;;) {
+    if (IsCancelled(request)) FailCancelled(request);
+    pollfd p = {fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, kWaitStepMs);
+    if (ready > 0) break;
+    if (ready < 0 && errno != EINTR) Fail(request.sourcePath, "read", ErrnoText(errno));
+  }
+  MakeBlocking(fd, request.sourcePath);
+}
+
 // Reads through FdSource, reporting progress and honouring the cancel flag between chunks.
 class WatchedSource final : public ByteSource {
  public:
@@ -45,8 +79,7 @@ class WatchedSource final : public ByteSource {
       : inner_(fd, name), name_(std::move(name)), request_(request), total_(total) {}
 
   std::size_t Read(void* buffer, std::size_t n) override {
-    if (Cancelled())
-      Fail("", request_.direction == JobDirection::kEncrypt ? "encrypt" : "decrypt", "cancelled");
+    if (Cancelled()) FailCancelled(request_);
     std::size_t got;
     try {
       got = inner_.Read(buffer, n);
@@ -58,9 +91,7 @@ class WatchedSource final : public ByteSource {
     return got;
   }
 
-  bool Cancelled() const {
-    return request_.cancel != nullptr && request_.cancel->load(std::memory_order_relaxed);
-  }
+  bool Cancelled() const { return IsCancelled(request_); }
   void Report() {
     reported_ = done_;
     if (request_.progress) request_.progress(done_, total_);
@@ -97,7 +128,8 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 }
 
 // The target being written: either a temporary file beside it that replaces it on Commit, or,
-// for a device, pipe or terminal, the target itself. A temporary file that was not committed is
+// for a device, pipe or terminal, the target itself. The temporary file has no name until Commit
+// where the system allows it, so even a kill leaves nothing; a named one that was not committed is
 // removed, so a failure never leaves a partial target.
 class TargetFile {
  public:
@@ -116,6 +148,11 @@ class TargetFile {
     RefuseSameFile(source);
     if (S_ISDIR(stat_.st_mode)) Fail(name_, "open", ErrnoText(EISDIR));
     if (S_ISREG(stat_.st_mode)) {
+      // Replacing goes by rename, which ignores the file's own permissions: a file its owner made
+      // read-only is refused as a write to it would be.
+      if (::faccessat(AT_FDCWD, name_.c_str(), W_OK, AT_EACCESS) != 0) {
+        Fail(name_, "open", ErrnoText(errno));
+      }
       // Replace what a symbolic link points at, not the link, and keep the file's permissions.
       CreateTemp(ResolveLinks(name_), stat_.st_mode & 07777);
       if (::fchown(fd_, stat_.st_uid, stat_.st_gid) != 0) {
@@ -124,16 +161,24 @@ class TargetFile {
       if (::fchmod(fd_, stat_.st_mode & 07777) != 0) Fail(name_, "create", ErrnoText(errno));
       return;
     }
-    // A device, FIFO or socket is written as it is, like standard output.
-    owned_ = UniqueFd(::open(name_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
-    if (!owned_) Fail(name_, "open", ErrnoText(errno));
+    // A device, FIFO or socket is written as it is, like standard output. A FIFO without a
+    // reader refuses a non-blocking open; wait for one, cancellably.
+    for (;;) {
+      owned_ = UniqueFd(::open(name_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+      if (owned_) break;
+      if (errno != ENXIO || !S_ISFIFO(stat_.st_mode)) Fail(name_, "open", ErrnoText(errno));
+      if (IsCancelled(request)) FailCancelled(request);
+      ::poll(nullptr, 0, kWaitStepMs);
+    }
     fd_ = owned_.Get();
+    MakeBlocking(fd_, name_);
   }
 
   TargetFile(const TargetFile&) = delete;
   TargetFile& operator=(const TargetFile&) = delete;
 
   ~TargetFile() {
+    // An unnamed temporary file vanishes with its descriptor.
     if (!tempPath_.empty() && !committed_) {
       owned_.Close();
       ::unlink(tempPath_.c_str());
@@ -145,10 +190,16 @@ class TargetFile {
 
   // Makes the written data durable and, for a temporary file, puts it in the target's place.
   void Commit() {
-    const bool regular = !tempPath_.empty() || S_ISREG(stat_.st_mode);
+    const bool regular = replacing_ || S_ISREG(stat_.st_mode);
     if (regular && ::fsync(fd_) != 0) Fail(name_, "write", ErrnoText(errno));
+    if (unnamed_) {
+      // A fresh name first, then the same atomic rename over the target as for a named one.
+      if (const int err = LinkUnnamedBeside(fd_, finalPath_, &tempPath_); err != 0) {
+        Fail(name_, "replace", ErrnoText(err));
+      }
+    }
     if (const int err = owned_.Close(); err != 0) Fail(name_, "write", ErrnoText(err));
-    if (tempPath_.empty()) return;
+    if (!replacing_) return;
     if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
       Fail(name_, "replace", ErrnoText(errno));
     }
@@ -168,7 +219,11 @@ class TargetFile {
 
   void CreateTemp(const std::string& finalPath, mode_t mode) {
     finalPath_ = finalPath;
-    owned_ = UniqueFd(CreateTempBeside(finalPath_, mode, &tempPath_));
+    replacing_ = true;
+    owned_ = UniqueFd(CreateUnnamedBeside(finalPath_, mode));
+    unnamed_ = static_cast<bool>(owned_);
+    // Some file systems refuse unnamed files; a named one does as well short of a kill.
+    if (!owned_) owned_ = UniqueFd(CreateTempBeside(finalPath_, mode, &tempPath_));
     if (!owned_) Fail(name_, "create", ErrnoText(errno));
     fd_ = owned_.Get();
   }
@@ -179,6 +234,8 @@ class TargetFile {
   UniqueFd owned_;
   std::string finalPath_;
   std::string tempPath_;
+  bool replacing_ = false;  // writing a temporary file that takes the target's place
+  bool unnamed_ = false;    // that file has no name yet
   bool committed_ = false;
 };
 
@@ -230,6 +287,38 @@ void Run(const JobRequest& request, const Choice& choice, JobOutcome& outcome) {
   if (saveSettings && !IsStorableProfileValue(request.passphrase)) {
     Fail(settingsPath, "write", "a passphrase with a line break cannot be stored");
   }
+  if (saveSettings && request.encoding != PassphraseEncoding::kAuto) {
+    // The settings file records no encoding, and whoever reads it keys with the automatic one.
+    std::optional<std::string> automatic =
+        EncodePassphrase(request.passphrase, PassphraseEncoding::kAuto);
+    const bool same = automatic == key;
+    if (automatic) SecureZero(automatic->data(), automatic->size());
+    if (!same) {
+      Fail(settingsPath, "write",
+           "the settings file cannot record the passphrase encoding, and this passphrase is "
+           "keyed differently under the automatic one");
+    }
+  }
+  if (saveSettings) {
+    // The settings write would replace the ciphertext just written.
+    struct stat t, s;
+    const bool same = request.targetFd ? ::fstat(*request.targetFd, &t) == 0 &&
+                                             ::stat(settingsPath.c_str(), &s) == 0 &&
+                                             S_ISREG(t.st_mode) && SameFile(t, s)
+                                       : SamePlace(request.targetPath, settingsPath);
+    if (same) Fail(request.targetPath, "open", "it is the settings file the job is to write");
+  }
+  if (request.deleteSource) {
+    // Only a regular file holds the result safely on disk; a device or pipe passes it on.
+    // A descriptor handed in (standard output) is written directly, whatever it is. A missing
+    // target becomes a regular file; a folder is refused with its own message below.
+    struct stat t;
+    const bool regular = !request.targetFd && (::stat(request.targetPath.c_str(), &t) != 0 ||
+                                               S_ISREG(t.st_mode) || S_ISDIR(t.st_mode));
+    if (!regular) {
+      Fail(request.sourcePath, "delete", "the target is not a regular file, so the source is kept");
+    }
+  }
 
   // The source first: a missing source must not leave a new target behind.
   UniqueFd sourceOwned;
@@ -237,13 +326,22 @@ void Run(const JobRequest& request, const Choice& choice, JobOutcome& outcome) {
   if (request.sourceFd) {
     sourceFd = *request.sourceFd;
   } else {
-    sourceOwned = UniqueFd(::open(request.sourcePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    // Without blocking, so that a FIFO waiting for its writer stays cancellable.
+    sourceOwned =
+        UniqueFd(::open(request.sourcePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!sourceOwned) Fail(request.sourcePath, "open", ErrnoText(errno));
     sourceFd = sourceOwned.Get();
   }
   struct stat source;
   if (::fstat(sourceFd, &source) != 0) Fail(request.sourcePath, "open", ErrnoText(errno));
   if (S_ISDIR(source.st_mode)) Fail(request.sourcePath, "open", ErrnoText(EISDIR));
+  if (sourceOwned) {
+    if (S_ISREG(source.st_mode)) {
+      MakeBlocking(sourceFd, request.sourcePath);
+    } else {
+      AwaitReadable(sourceFd, request);
+    }
+  }
   std::optional<uint64_t> total;
   if (S_ISREG(source.st_mode)) {
     // A descriptor handed in may already have been read from; what is left is what counts.
@@ -316,13 +414,14 @@ std::string JobError::Describe() const {
 JobOutcome RunFileJob(const JobRequest& request) {
   JobOutcome outcome;
   try {
-    const Choice choice = Choose(request);
+    // A mismatch is reported before anything else, as the window always did.
     if (request.passphrase != request.retypedPassphrase) {
       outcome.result = JobResult::kMismatch;
       outcome.statusText = kStatusMismatch;
       outcome.error = JobError{"", "compare passphrases", "the two passphrases differ"};
       return outcome;
     }
+    const Choice choice = Choose(request);
     Run(request, choice, outcome);
   } catch (const JobFailure& f) {
     outcome.result = JobResult::kFailure;

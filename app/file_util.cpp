@@ -34,10 +34,18 @@ std::string ResolveLinks(const std::string& path) {
   return resolved;
 }
 
-int CreateTempBeside(const std::string& path, mode_t mode, std::string* tempPath) {
-  const std::string folder = ParentFolder(path);
+namespace {
+
+std::string BaseName(const std::string& path) {
   const auto slash = path.find_last_of('/');
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Tries make(candidate) on fresh hidden names beside path until it gives anything but EEXIST.
+template <class Make>
+int WithFreshName(const std::string& path, std::string* tempPath, Make make) {
+  const std::string folder = ParentFolder(path);
+  const std::string base = BaseName(path);
   static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::random_device seed;
   std::mt19937 rng(seed());
@@ -52,16 +60,61 @@ int CreateTempBeside(const std::string& path, mode_t mode, std::string* tempPath
     candidate += '.';
     candidate += suffix;
     candidate += ".tmp";
-    const int fd =
-        ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
-    if (fd >= 0) {
+    const int result = make(candidate);
+    if (result >= 0) {
       *tempPath = std::move(candidate);
-      return fd;
+      return result;
     }
     if (errno != EEXIST) return -1;
   }
   errno = EEXIST;
   return -1;
+}
+
+}  // namespace
+
+int CreateTempBeside(const std::string& path, mode_t mode, std::string* tempPath) {
+  return WithFreshName(path, tempPath, [mode](const std::string& candidate) {
+    return ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+  });
+}
+
+int CreateUnnamedBeside(const std::string& path, mode_t mode) {
+#ifdef O_TMPFILE
+  // Naming it later goes through /proc; without /proc the file could never be named.
+  if (::access("/proc/self/fd", X_OK) != 0) return -1;
+  return ::open(ParentFolder(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+#else
+  (void)path;
+  (void)mode;
+  errno = EOPNOTSUPP;
+  return -1;
+#endif
+}
+
+int LinkUnnamedBeside(int fd, const std::string& path, std::string* tempPath) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  const int result = WithFreshName(path, tempPath, [&self](const std::string& candidate) {
+    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW);
+  });
+  return result == 0 ? 0 : errno;
+}
+
+bool SamePlace(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  const bool hasA = ::stat(a.c_str(), &sa) == 0;
+  const bool hasB = ::stat(b.c_str(), &sb) == 0;
+  if (hasA || hasB) return hasA && hasB && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  if (BaseName(a) != BaseName(b)) return false;
+  const auto folder = [](const std::string& path) {
+    const std::string parent = ParentFolder(path);
+    char* real = ::realpath(parent.c_str(), nullptr);
+    if (real == nullptr) return parent;
+    std::string resolved(real);
+    std::free(real);
+    return resolved;
+  };
+  return folder(a) == folder(b);
 }
 
 int SyncParentFolder(const std::string& path) {

@@ -23,6 +23,19 @@ std::string ResolveLinks(const std::string& path);
 // -1 with errno set on failure.
 int CreateTempBeside(const std::string& path, mode_t mode, std::string* tempPath);
 
+// An unnamed file in the folder that will hold path (O_TMPFILE), opened for writing: a crash or a
+// kill leaves nothing behind. Mode as for open(); the umask applies. -1 with errno set when the
+// system or the file system cannot make one; CreateTempBeside then does instead.
+int CreateUnnamedBeside(const std::string& path, mode_t mode);
+
+// Gives the unnamed file fd a new, hidden name beside path (as CreateTempBeside names them) and
+// stores it in *tempPath. Returns 0 or an errno.
+int LinkUnnamedBeside(int fd, const std::string& path, std::string* tempPath);
+
+// Whether a and b name the same file: the same device and inode when both exist, otherwise the
+// same folder (symbolic links resolved) and the same name.
+bool SamePlace(const std::string& a, const std::string& b);
+
 // Flushes the folder that holds path, so that a rename into it is durable. Returns 0 or an errno.
 int SyncParentFolder(const std::string& path);
 

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstdint>
 
+#include "crypto/bytes.h"
+
 namespace kryvane {
 namespace {
 
@@ -92,36 +94,49 @@ bool IsValidUtf8(std::string_view text) {
   return true;
 }
 
+void EraseString(std::string& s) {
+  s.resize(s.capacity());
+  SecureZero(s.data(), s.size());
+  s.clear();
+}
+
 std::optional<std::string> Utf8ToCp1252(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
+  // Built in place and never longer than text, so no copy of it is left behind unerased.
+  std::optional<std::string> out(std::in_place);
+  out->reserve(text.size());
   for (std::size_t pos = 0; pos < text.size();) {
     const auto cp = NextCodePoint(text, pos);
-    if (!cp) return std::nullopt;
-    const auto b = Cp1252Byte(*cp);
-    if (!b) return std::nullopt;
-    out += char(*b);
+    const auto b = cp ? Cp1252Byte(*cp) : std::nullopt;
+    if (!b) {
+      EraseString(*out);
+      return std::nullopt;
+    }
+    *out += char(*b);
   }
   return out;
 }
 
 std::string Cp1252ToUtf8(std::string_view bytes) {
   std::string out;
-  out.reserve(bytes.size() * 2);
+  // At most three bytes a character: the buffer is never reallocated, leaving no stray copy.
+  out.reserve(bytes.size() * 3);
   for (char c : bytes) AppendUtf8(out, Cp1252CodePoint(uint8_t(c)));
   return out;
 }
 
 std::optional<std::string> EncodePassphrase(std::string_view text, PassphraseEncoding encoding) {
-  if (!IsValidUtf8(text)) return std::string(text);
+  // Each result is made where it is returned, so that no temporary copy is left unerased.
+  if (!IsValidUtf8(text)) return std::optional<std::string>(std::in_place, text);
   switch (encoding) {
     case PassphraseEncoding::kUtf8:
-      return std::string(text);
+      return std::optional<std::string>(std::in_place, text);
     case PassphraseEncoding::kCp1252:
       return Utf8ToCp1252(text);
-    case PassphraseEncoding::kAuto:
-      if (auto cp1252 = Utf8ToCp1252(text)) return cp1252;
-      return std::string(text);
+    case PassphraseEncoding::kAuto: {
+      std::optional<std::string> out = Utf8ToCp1252(text);
+      if (!out) out.emplace(text);
+      return out;
+    }
   }
   return std::nullopt;
 }

@@ -30,4 +30,8 @@ std::optional<std::string> EncodePassphrase(std::string_view text, PassphraseEnc
 std::optional<std::string> Utf8ToCp1252(std::string_view text);
 std::string Cp1252ToUtf8(std::string_view bytes);
 
+// Overwrites the whole buffer of s (its spare capacity too) and empties it, for strings that held
+// a passphrase.
+void EraseString(std::string& s);
+
 }  // namespace kryvane

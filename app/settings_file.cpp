@@ -10,6 +10,7 @@
 
 #include "app/file_util.h"
 #include "app/passphrase.h"
+#include "crypto/bytes.h"
 
 namespace kryvane {
 namespace {
@@ -21,11 +22,29 @@ struct Line {
   std::string end;  // "\r\n", "\n" or empty for a last line without one
 };
 
+// Erases a string that may hold the passphrase when it goes.
+struct ErasedString {
+  std::string s;
+  ErasedString() = default;
+  ErasedString(const ErasedString&) = delete;
+  ErasedString& operator=(const ErasedString&) = delete;
+  ~ErasedString() { EraseString(s); }
+};
+
+// The file holds the passphrase, so every line is erased when the profile goes.
 struct Profile {
   bool exists = false;
   bool bom = false;
   std::string lineEnd = "\r\n";
   std::vector<Line> lines;
+
+  Profile() = default;
+  Profile(Profile&&) = default;
+  Profile(const Profile&) = delete;
+  Profile& operator=(const Profile&) = delete;
+  ~Profile() {
+    for (Line& line : lines) EraseString(line.text);
+  }
 };
 
 bool IsBlank(char c) {
@@ -63,12 +82,12 @@ std::optional<std::pair<std::string_view, std::string_view>> Entry(std::string_v
   return std::make_pair(Trim(line.substr(0, eq)), line.substr(eq + 1));
 }
 
-std::string Unquote(std::string_view raw) {
+std::string_view Unquote(std::string_view raw) {
   std::string_view v = Trim(raw);
   if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
     v = v.substr(1, v.size() - 2);
   }
-  return std::string(v);
+  return v;
 }
 
 std::string Quote(std::string_view value) {
@@ -94,24 +113,41 @@ Profile Load(const std::string& path) {
   struct stat st;
   if (::fstat(fd.Get(), &st) != 0) throw SettingsError(path, "read", ErrnoText(errno));
   if (S_ISDIR(st.st_mode)) throw SettingsError(path, "open", ErrnoText(EISDIR));
-  std::string data;
-  char buffer[8192];
+  ErasedString buffered;
+  std::string& data = buffered.s;
+  // Read in one buffer of the file's size (plus room to see its end), so that growing it leaves
+  // no stray copies of the passphrase.
+  data.resize(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 1);
+  std::size_t filled = 0;
   for (;;) {
-    const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
+    if (filled == data.size()) {
+      // The file grew while read: move to a larger buffer, erasing the old one.
+      std::string larger(data.size() * 2, '\0');
+      std::copy(data.begin(), data.end(), larger.begin());
+      EraseString(data);
+      data.swap(larger);
+    }
+    const ssize_t got = ::read(fd.Get(), data.data() + filled, data.size() - filled);
     if (got < 0) {
       if (errno == EINTR) continue;
       throw SettingsError(path, "read", ErrnoText(errno));
     }
     if (got == 0) break;
-    data.append(buffer, static_cast<std::size_t>(got));
+    filled += static_cast<std::size_t>(got);
   }
+  data.resize(filled);
   profile.exists = true;
   if (data.starts_with(kBom)) {
     profile.bom = true;
     data.erase(0, kBom.size());
   }
   // Files written on Windows are in its code page; they become UTF-8 here and when written back.
-  if (!IsValidUtf8(data)) data = Cp1252ToUtf8(data);
+  if (!IsValidUtf8(data)) {
+    std::string converted = Cp1252ToUtf8(data);
+    EraseString(data);
+    data.swap(converted);
+  }
+  profile.lines.reserve(static_cast<std::size_t>(std::count(data.begin(), data.end(), '\n')) + 8);
 
   const auto firstEnd = data.find('\n');
   if (firstEnd != std::string::npos) {
@@ -120,18 +156,18 @@ Profile Load(const std::string& path) {
   std::size_t pos = 0;
   while (pos < data.size()) {
     const auto nl = data.find('\n', pos);
-    Line line;
+    // Filled where it stays, so that no temporary copy of the text is left behind.
+    Line& line = profile.lines.emplace_back();
     if (nl == std::string::npos) {
-      line.text = data.substr(pos);
+      line.text.assign(data, pos);
       pos = data.size();
     } else {
       std::size_t textEnd = nl;
       if (textEnd > pos && data[textEnd - 1] == '\r') --textEnd;
-      line.text = data.substr(pos, textEnd - pos);
+      line.text.assign(data, pos, textEnd - pos);
       line.end = data.substr(textEnd, nl + 1 - textEnd);
       pos = nl + 1;
     }
-    profile.lines.push_back(std::move(line));
   }
   return profile;
 }
@@ -150,10 +186,12 @@ std::optional<std::pair<std::size_t, std::size_t>> FindSection(const Profile& pr
   return std::nullopt;
 }
 
-void InsertLine(Profile& profile, std::size_t at, std::string text) {
+void InsertLine(Profile& profile, std::size_t at, std::string_view text) {
   if (at > 0 && profile.lines[at - 1].end.empty()) profile.lines[at - 1].end = profile.lineEnd;
-  profile.lines.insert(profile.lines.begin() + static_cast<std::ptrdiff_t>(at),
-                       Line{std::move(text), profile.lineEnd});
+  const auto it =
+      profile.lines.insert(profile.lines.begin() + static_cast<std::ptrdiff_t>(at), Line{});
+  it->text.assign(text);
+  it->end = profile.lineEnd;
 }
 
 void Set(Profile& profile, std::string_view section, std::string_view key, std::string_view value) {
@@ -164,28 +202,50 @@ void Set(Profile& profile, std::string_view section, std::string_view key, std::
     std::string header(1, '[');
     header.append(section);
     header += ']';
-    InsertLine(profile, profile.lines.size(), std::move(header));
+    InsertLine(profile, profile.lines.size(), header);
     range = std::make_pair(profile.lines.size() - 1, profile.lines.size());
   }
-  const std::string line = std::string(key) + "=" + Quote(value);
+  ErasedString line;
+  line.s.reserve(key.size() + value.size() + 3);
+  line.s.append(key);
+  line.s += '=';
+  {
+    ErasedString quoted;
+    quoted.s = Quote(value);
+    line.s += quoted.s;
+  }
   std::size_t insertAt = range->first + 1;
   for (std::size_t i = range->first + 1; i < range->second; ++i) {
     const auto entry = Entry(profile.lines[i].text);
     if (entry && EqualsIgnoreCase(entry->first, key)) {
-      profile.lines[i].text = line;
+      EraseString(profile.lines[i].text);
+      profile.lines[i].text = line.s;
       return;
     }
     if (!Trim(profile.lines[i].text).empty()) insertAt = i + 1;
   }
-  InsertLine(profile, insertAt, line);
+  InsertLine(profile, insertAt, line.s);
 }
 
 void Store(const std::string& path, const Profile& profile) {
-  std::string data(profile.bom ? kBom : std::string_view{});
-  for (const Line& line : profile.lines) data += line.text + line.end;
+  ErasedString buffered;
+  std::string& data = buffered.s;
+  std::size_t size = kBom.size();
+  for (const Line& line : profile.lines) size += line.text.size() + line.end.size();
+  data.reserve(size);
+  if (profile.bom) data += kBom;
+  for (const Line& line : profile.lines) {
+    data += line.text;
+    data += line.end;
+  }
 
   struct stat st;
   const bool replacing = ::stat(path.c_str(), &st) == 0;
+  // The rename below would ignore the file's own permissions: a file its owner made read-only is
+  // refused, as writing to it would be.
+  if (replacing && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+    throw SettingsError(path, "open", ErrnoText(errno));
+  }
   std::string tempPath;
   UniqueFd fd(CreateTempBeside(path, S_IRUSR | S_IWUSR, &tempPath));
   if (!fd) throw SettingsError(path, "create", ErrnoText(errno));
@@ -243,9 +303,17 @@ void WriteProfileStrings(const std::string& path, std::string_view section,
   }
   const std::string target = ResolveLinks(path);
   Profile profile = Load(target);
+  // Room for the new lines, so that inserting them moves no line to a new buffer.
+  profile.lines.reserve(profile.lines.size() + entries.size() + 3);
   for (const auto& [key, value] : entries) {
     // The file is UTF-8; a value that is not (a passphrase taken as raw bytes) is Windows-1252.
-    Set(profile, section, key, IsValidUtf8(value) ? value : Cp1252ToUtf8(value));
+    if (IsValidUtf8(value)) {
+      Set(profile, section, key, value);
+    } else {
+      ErasedString converted;
+      converted.s = Cp1252ToUtf8(value);
+      Set(profile, section, key, converted.s);
+    }
   }
   Store(target, profile);
 }
@@ -263,7 +331,9 @@ std::optional<std::string> ReadProfileString(const std::string& path, std::strin
   if (!range) return std::nullopt;
   for (std::size_t i = range->first + 1; i < range->second; ++i) {
     const auto entry = Entry(profile.lines[i].text);
-    if (entry && EqualsIgnoreCase(entry->first, key)) return Unquote(entry->second);
+    if (entry && EqualsIgnoreCase(entry->first, key)) {
+      return std::optional<std::string>(std::in_place, Unquote(entry->second));
+    }
   }
   return std::nullopt;
 }

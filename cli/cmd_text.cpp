@@ -18,6 +18,9 @@ struct TextCommand {
   std::optional<std::string> text;
 
   int Run() const {
+    // Options first: a mistake must not wait for standard input to end.
+    const KeyChoice key = ObtainKey(algorithms, passphrase, !text.has_value());
+    std::unique_ptr<Cipher> cipher = KeyedCipher(key);
     std::string input;
     if (text) {
       input = *text;
@@ -29,8 +32,6 @@ struct TextCommand {
         input.pop_back();
       }
     }
-    const KeyChoice key = ObtainKey(algorithms, passphrase, !text.has_value());
-    std::unique_ptr<Cipher> cipher = KeyedCipher(key);
     const std::string output = encrypt ? cipher->EncryptText(input) : cipher->DecryptText(input);
     cipher->Wipe();
     std::cout << output << "\n";

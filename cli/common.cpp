@@ -4,6 +4,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -74,20 +75,24 @@ std::optional<std::string> AskHidden(int tty, const char* prompt) {
   return line;
 }
 
-std::string StripOneLineEnd(std::string text) {
+void StripOneLineEnd(std::string& text) {
   if (text.ends_with("\r\n")) {
     text.resize(text.size() - 2);
   } else if (text.ends_with("\n")) {
     text.pop_back();
   }
-  return text;
 }
 
-std::string ReadPassphraseFile(const std::string& path) {
-  if (path == "-") return StripOneLineEnd(ReadAll(STDIN_FILENO, "standard input"));
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-  if (!fd) Failure(path + ": open: " + ErrnoText(errno));
-  return StripOneLineEnd(ReadAll(fd.Get(), path));
+// Reads straight into passphrase, so that no copy of it is left behind.
+void ReadPassphraseFile(const std::string& path, std::string& passphrase) {
+  if (path == "-") {
+    ReadAllInto(STDIN_FILENO, "standard input", passphrase);
+  } else {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (!fd) Failure(path + ": open: " + ErrnoText(errno));
+    ReadAllInto(fd.Get(), path, passphrase);
+  }
+  StripOneLineEnd(passphrase);
 }
 
 std::string Setting(const std::string& path, const char* key) {
@@ -218,20 +223,24 @@ KeyChoice ObtainKey(const AlgorithmOptions& algorithms, const PassphraseOptions&
   if (sources > 1) {
     Usage("give at most one of --passphrase-file, --passphrase-env and --settings");
   }
+  const bool fromFile = options.fileOption->count() > 0;
+  const bool fromSettings = options.settingsOption->count() > 0;
+  if (fromFile && options.file.empty()) Usage("--passphrase-file needs a file name");
+  if (fromSettings && options.settings.empty()) Usage("--settings needs a file name");
   std::string cipherName = algorithms.cipher;
   std::string hashName = algorithms.hash;
-  if (!options.file.empty()) {
+  if (fromFile) {
     if (options.file == "-" && stdinTaken) {
       Usage("standard input cannot carry both the passphrase and the data");
     }
-    key.passphrase = ReadPassphraseFile(options.file);
+    ReadPassphraseFile(options.file, key.passphrase);
     key.retyped = key.passphrase;
   } else if (options.envOption->count() > 0) {
     const char* value = std::getenv(options.env.c_str());
     if (value == nullptr) Failure("the environment variable " + options.env + " is not set");
     key.passphrase = value;
     key.retyped = key.passphrase;
-  } else if (!options.settings.empty()) {
+  } else if (fromSettings) {
     key.passphrase = Setting(options.settings, "Phrase");
     key.retyped = key.passphrase;
     // The menu texts stored in the file choose the algorithms unless given on the command line.
@@ -240,7 +249,7 @@ KeyChoice ObtainKey(const AlgorithmOptions& algorithms, const PassphraseOptions&
   }
   key.cipher = &ResolveCipher(cipherName);
   key.hash = &ResolveHash(hashName);
-  if (options.file.empty() && options.envOption->count() == 0 && options.settings.empty()) {
+  if (sources == 0) {
     UniqueFd tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (!tty) {
       Failure("no passphrase given and no terminal to ask for one",
@@ -302,18 +311,42 @@ void ProgressBar::Update(uint64_t done, std::optional<uint64_t> total) {
   drawn_ = true;
 }
 
-std::string ReadAll(int fd, const std::string& name) {
-  std::string data;
+void ReadAllInto(int fd, const std::string& name, std::string& data) {
   char buffer[8192];
+  struct EraseBuffer {
+    char* at;
+    std::size_t size;
+    ~EraseBuffer() { SecureZero(at, size); }
+  } eraseBuffer{buffer, sizeof buffer};
   for (;;) {
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
     if (got < 0) {
       if (errno == EINTR) continue;
       Failure(name + ": read: " + ErrnoText(errno));
     }
-    if (got == 0) return data;
-    data.append(buffer, std::size_t(got));
+    if (got == 0) return;
+    const std::size_t n = std::size_t(got);
+    if (data.size() + n > data.capacity()) {
+      // Grow by hand, erasing the old buffer rather than leaving it to the allocator.
+      std::string larger;
+      larger.reserve(std::max(2 * data.capacity(), data.size() + n));
+      larger.append(data);
+      EraseString(data);
+      data.swap(larger);
+    }
+    data.append(buffer, n);
   }
+}
+
+std::string ReadAll(int fd, const std::string& name) {
+  std::string data;
+  try {
+    ReadAllInto(fd, name, data);
+  } catch (...) {
+    EraseString(data);
+    throw;
+  }
+  return data;
 }
 
 }  // namespace kryvane::cli

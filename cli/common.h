@@ -101,7 +101,9 @@ struct ProgressOptions {
 };
 void AddProgressOptions(CLI::App& cmd, ProgressOptions& options);
 
-// Reads all of fd; a failure names the file.
+// Reads all of fd into data (appending); a failure names the file. The buffers it outgrows are
+// erased, since the text may be a passphrase.
+void ReadAllInto(int fd, const std::string& name, std::string& data);
 std::string ReadAll(int fd, const std::string& name);
 
 }  // namespace kryvane::cli

@@ -1,16 +1,60 @@
 #include "cli/file_command.h"
 
+#include <signal.h>
 #include <unistd.h>
+
+#include <atomic>
 
 #include "cli/commands.h"
 
 namespace kryvane::cli {
+namespace {
+
+// Set by the signal handler, read by the job: a lock-free atomic is safe to store from one.
+std::atomic<bool> gStopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void RequestStop(int) {
+  gStopRequested.store(true, std::memory_order_relaxed);
+}
+
+// While the job runs, Ctrl-C, SIGTERM and SIGHUP cancel it, so that it removes its temporary file
+// and keeps the source; the handler resets itself, so a second signal ends the program at once.
+class StopSignals {
+ public:
+  StopSignals() {
+    struct sigaction action {};
+    action.sa_handler = RequestStop;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+      ::sigaction(kSignals[i], &action, &saved_[i]);
+    }
+  }
+  ~StopSignals() {
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+      ::sigaction(kSignals[i], &saved_[i], nullptr);
+    }
+  }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+ private:
+  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+  struct sigaction saved_[std::size(kSignals)]{};
+};
+
+}  // namespace
 
 int FileCommand::Run() const {
   const bool fromStdin = source == "-";
   const bool toStdout = target == "-";
   if (fromStdin && deleteSource) Usage("--delete-source needs a named source file, not \"-\"");
   if (fromStdin && saveSettings) Usage("--save-settings needs a named source file, not \"-\"");
+  if (toStdout && deleteSource) {
+    Usage("--delete-source needs a named target file, not \"-\"",
+          {"the source is deleted only once the target is safely in a file on disk"});
+  }
 
   const KeyChoice key = ObtainKey(algorithms, passphrase, fromStdin);
   ProgressBar bar(progress.Enabled());
@@ -34,7 +78,13 @@ int FileCommand::Run() const {
     };
   }
 
-  const JobOutcome outcome = RunFileJob(request);
+  request.cancel = &gStopRequested;
+
+  JobOutcome outcome;
+  {
+    const StopSignals stopSignals;
+    outcome = RunFileJob(request);
+  }
   if (outcome.result == JobResult::kMismatch) {
     Failure("the two passphrases differ; nothing was written", {"type the same passphrase twice"});
   }
@@ -43,6 +93,9 @@ int FileCommand::Run() const {
     const JobError& e = *outcome.error;
     if (e.cause == "it is the same file as the source") {
       hints.emplace_back("write to another file; it replaces the target once it is complete");
+    }
+    if (gStopRequested.load()) {
+      hints.emplace_back("stopped by a signal; the target was left as it was and the source kept");
     }
     Failure(e.Describe(), hints);
   }

@@ -1,12 +1,14 @@
 // The file job through real files: round trips, the outcome texts, and every way it can fail.
 #include "app/file_job.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "app/settings_file.h"
@@ -42,6 +44,12 @@ TEST(FileJob, PassphraseMismatchTouchesNoFile) {
     EXPECT_EQ(o.result, JobResult::kMismatch) << retyped;
     EXPECT_EQ(o.statusText, "Last action: Passphrase mismatch !, retype phrase");
   }
+  // The mismatch comes first, even when a menu has no selected entry.
+  JobRequest r = Encrypt(dir / "plain", dir / "enc", AnyPair());
+  r.retypedPassphrase = "other";
+  r.cipherPosition.reset();
+  r.hashPosition.reset();
+  EXPECT_EQ(RunFileJob(r).result, JobResult::kMismatch);
   EXPECT_EQ(ListFolder(dir.Path()), std::set<std::string>{"plain"});
 }
 
@@ -180,7 +188,6 @@ TEST(FileJob, FullDeviceFailsAndKeepsSource) {
   TempFolder dir;
   WriteFile(dir / "plain", RandomBytes(20000, 3));
   JobRequest r = Encrypt(dir / "plain", "/dev/full", AnyPair());
-  r.deleteSource = true;
   r.saveSettings = true;
   const JobOutcome o = RunFileJob(r);
   ExpectFailure(o, "/dev/full", "write");
@@ -212,6 +219,110 @@ TEST(FileJob, DevicesAndPipesAreWrittenDirectly) {
   struct stat st;
   ASSERT_EQ(::lstat((dir / "fifo").c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// Deleting the source is only safe once the result is in a file on disk; a device, a pipe or a
+// descriptor handed in passes it on, so the job is refused before anything is read or written.
+TEST(FileJob, DeleteSourceNeedsARegularFileAsTarget) {
+  TempFolder dir;
+  WriteText(dir / "plain", "data");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const int out = ::open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(out, 0);
+  struct Case {
+    std::string target;
+    bool asDescriptor;
+  };
+  const Case cases[] = {{"/dev/null", false}, {dir / "fifo", false}, {"standard output", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target);
+    JobRequest r = Encrypt(dir / "plain", c.target, AnyPair());
+    if (c.asDescriptor) r.targetFd = out;
+    r.deleteSource = true;
+    r.saveSettings = true;
+    const JobOutcome o = RunFileJob(r);
+    ExpectFailure(o, dir / "plain", "delete");
+    EXPECT_FALSE(o.targetWritten);
+  }
+  ::close(out);
+  EXPECT_EQ(ReadText(dir / "plain"), "data");
+  EXPECT_TRUE(ReadFile(dir / "out").empty());
+  EXPECT_EQ(ListFolder(dir.Path()), (std::set<std::string>{"plain", "fifo", "out"}));
+}
+
+// A FIFO nobody opens at the other end keeps the job waiting; Cancel still stops it.
+TEST(FileJob, WaitForTheOtherEndOfAFifoCanBeCancelled) {
+  TempFolder dir;
+  WriteText(dir / "plain", "data");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const std::pair<std::string, std::string> ends[] = {{dir / "fifo", dir / "out"},
+                                                      {dir / "plain", dir / "fifo"}};
+  for (const auto& [source, target] : ends) {
+    SCOPED_TRACE(source + " -> " + target);
+    std::atomic<bool> cancel{false};
+    JobRequest r = Encrypt(source, target, AnyPair());
+    r.cancel = &cancel;
+    std::thread canceller([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      cancel = true;
+    });
+    const JobOutcome o = RunFileJob(r);
+    canceller.join();
+    ExpectFailure(o, "", "encrypt");
+    EXPECT_EQ(o.error->cause, "cancelled");
+  }
+  EXPECT_EQ(ListFolder(dir.Path()), (std::set<std::string>{"plain", "fifo"}));
+
+  // Once the writer comes, a FIFO source is read to its end as usual.
+  std::thread writer([&] { WriteText(dir / "fifo", "through the pipe"); });
+  const JobOutcome o = RunFileJob(Encrypt(dir / "fifo", dir / "enc", AnyPair()));
+  writer.join();
+  ASSERT_TRUE(o.Succeeded()) << o.error->Describe();
+  ASSERT_TRUE(RunFileJob(Decrypt(dir / "enc", dir / "back", AnyPair())).Succeeded());
+  EXPECT_EQ(ReadText(dir / "back"), "through the pipe");
+}
+
+// Where the file system allows it, the temporary file has no name until it is complete, so a
+// kill or a crash during the job leaves nothing in the folder.
+TEST(FileJob, TemporaryFileHasNoNameWhileWritten) {
+  TempFolder dir;
+  const int probe = ::open(dir.Path().c_str(), O_TMPFILE | O_WRONLY, 0600);
+  if (probe < 0) GTEST_SKIP() << "no unnamed files here";
+  ::close(probe);
+  WriteFile(dir / "plain", RandomBytes(3 * 1024 * 1024, 14));
+  WriteText(dir / "enc", "previous");
+  std::vector<std::set<std::string>> seen;
+  JobRequest r = Encrypt(dir / "plain", dir / "enc", AnyPair());
+  r.progress = [&](uint64_t, std::optional<uint64_t>) { seen.push_back(ListFolder(dir.Path())); };
+  ASSERT_TRUE(RunFileJob(r).Succeeded());
+  ASSERT_FALSE(seen.empty());
+  for (const auto& names : seen) EXPECT_EQ(names, (std::set<std::string>{"plain", "enc"}));
+  EXPECT_EQ(ReadFile(dir / "enc").size(), 3u * 1024 * 1024);
+  EXPECT_EQ(ListFolder(dir.Path()), (std::set<std::string>{"plain", "enc"}));
+}
+
+// Replacing goes by rename, which the file's own permissions do not stop: a target its owner made
+// read-only is refused like a write to it.
+TEST(FileJob, ReadOnlyTargetIsRefused) {
+  TempFolder dir;
+  ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
+  WriteText(dir / "plain", "data");
+  WriteText(dir / "enc", "kept");
+  ASSERT_EQ(::chmod((dir / "plain").c_str(), 0644), 0);
+  ASSERT_EQ(::chmod((dir / "enc").c_str(), 0444), 0);
+  const int status = RunAsUnprivileged([&] {
+    JobRequest r = Encrypt(dir / "plain", dir / "enc", AnyPair());
+    r.deleteSource = true;
+    const JobOutcome o = RunFileJob(r);
+    return !o.Succeeded() && o.error->file == dir / "enc" && o.error->operation == "open" &&
+                   o.error->cause == "Permission denied"
+               ? 0
+               : 1;
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadText(dir / "enc"), "kept");
+  EXPECT_EQ(ReadText(dir / "plain"), "data");
+  EXPECT_EQ(ListFolder(dir.Path()), (std::set<std::string>{"plain", "enc"}));
 }
 
 TEST(FileJob, DescriptorsStandInForStandardStreams) {
@@ -341,6 +452,95 @@ TEST(FileJob, RefusedSettingsWriteFailsAfterCompleteTarget) {
   EXPECT_TRUE(o.targetWritten);
   EXPECT_EQ(ReadFile(dir / "enc").size(), 4u);
   EXPECT_EQ(ReadText(dir / "plain"), "data");
+}
+
+// The settings write would replace the ciphertext just written (and with delete-source, the only
+// copy of the data would be gone), so a target that is the settings file is refused first.
+TEST(FileJob, SettingsFileAsTargetIsRefused) {
+  TempFolder dir;
+  ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0755), 0);
+  WriteText(dir / "plain", "data");
+  const std::string settings = dir / "plain-settings.txt";
+  struct Case {
+    std::string target;
+    const char* existing;  // content of the settings file before the job, if any
+  };
+  const Case cases[] = {
+      {settings, nullptr},
+      {dir / "sub/../plain-settings.txt", nullptr},
+      {settings, "[Settings]\r\nPhrase=old\r\n"},
+      {dir / "hard", "[Settings]\r\nPhrase=old\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target);
+    if (c.existing) {
+      WriteText(settings, c.existing);
+      if (c.target != settings) {
+        ASSERT_EQ(::link(settings.c_str(), c.target.c_str()), 0);
+      }
+    }
+    JobRequest r = Encrypt(dir / "plain", c.target, AnyPair());
+    r.saveSettings = true;
+    r.deleteSource = true;
+    const JobOutcome o = RunFileJob(r);
+    ExpectFailure(o, c.target, "open");
+    EXPECT_EQ(ReadText(dir / "plain"), "data");
+    EXPECT_EQ(Exists(settings), c.existing != nullptr);
+    if (c.existing) {
+      EXPECT_EQ(ReadText(settings), c.existing);
+    }
+  }
+  // Standard output sent to the settings file is refused as well.
+  const int out = ::open(settings.c_str(), O_WRONLY | O_TRUNC);
+  ASSERT_GE(out, 0);
+  JobRequest r = Encrypt(dir / "plain", "standard output", AnyPair());
+  r.targetFd = out;
+  r.saveSettings = true;
+  ExpectFailure(RunFileJob(r), "standard output", "open");
+  ::close(out);
+  EXPECT_EQ(ReadText(dir / "plain"), "data");
+
+  // Without saving settings such a name is an ordinary target.
+  ::unlink((dir / "hard").c_str());
+  ASSERT_TRUE(RunFileJob(Encrypt(dir / "plain", settings, AnyPair())).Succeeded());
+  EXPECT_EQ(ReadFile(settings).size(), 4u);
+}
+
+// The settings file records no encoding and is read back with the automatic one, so saving it is
+// refused for an encoding that keys this passphrase differently.
+TEST(FileJob, SavedSettingsDecryptWhateverTheEncoding) {
+  struct Case {
+    PassphraseEncoding encoding;
+    const char* passphrase;
+    bool refused;
+  };
+  const Case cases[] = {
+      {PassphraseEncoding::kUtf8, "caf\xC3\xA9", true},     // E9 under auto, C3 A9 under UTF-8
+      {PassphraseEncoding::kUtf8, "plain ascii", false},    // the same bytes either way
+      {PassphraseEncoding::kUtf8, "\xCE\xA9", false},       // Greek: UTF-8 under auto too
+      {PassphraseEncoding::kCp1252, "caf\xC3\xA9", false},  // what auto gives
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.passphrase);
+    TempFolder dir;
+    const Bytes plain = RandomBytes(1000, 15);
+    WriteFile(dir / "plain", plain);
+    JobRequest r = Encrypt(dir / "plain", dir / "enc", AnyPair(), c.passphrase);
+    r.encoding = c.encoding;
+    r.saveSettings = true;
+    r.deleteSource = true;
+    const JobOutcome o = RunFileJob(r);
+    if (c.refused) {
+      ExpectFailure(o, dir / "plain-settings.txt", "write");
+      EXPECT_EQ(ListFolder(dir.Path()), std::set<std::string>{"plain"});
+      continue;
+    }
+    ASSERT_TRUE(o.Succeeded()) << o.error->Describe();
+    const auto stored = ReadProfileString(dir / "plain-settings.txt", "Settings", "Phrase");
+    ASSERT_TRUE(stored.has_value());
+    ASSERT_TRUE(RunFileJob(Decrypt(dir / "enc", dir / "back", AnyPair(), *stored)).Succeeded());
+    EXPECT_EQ(ReadFile(dir / "back"), plain);
+  }
 }
 
 TEST(FileJob, PassphraseThatCannotBeStoredIsRefusedFirst) {

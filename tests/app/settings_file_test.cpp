@@ -92,6 +92,27 @@ TEST(SettingsFile, RefusalsLeaveNoFile) {
   EXPECT_TRUE(ListFolder(dir.Path()).empty());
 }
 
+// The file is replaced by rename, which its own permissions do not stop; a file its owner made
+// read-only must stay as it is.
+TEST(SettingsFile, ReadOnlyFileIsNotReplaced) {
+  TempFolder dir;
+  ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
+  WriteText(dir / "s.txt", "[Settings]\nPhrase=old\n");
+  ASSERT_EQ(::chmod((dir / "s.txt").c_str(), 0444), 0);
+  const int status = RunAsUnprivileged([&] {
+    try {
+      WriteProfileString(dir / "s.txt", "Settings", "Phrase", "new");
+    } catch (const SettingsError& e) {
+      return e.Operation() == "open" && e.Cause() == "Permission denied" ? 0 : 2;
+    }
+    return 1;
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadText(dir / "s.txt"), "[Settings]\nPhrase=old\n");
+  EXPECT_EQ(Mode(dir / "s.txt"), 0444u);
+  EXPECT_EQ(ListFolder(dir.Path()), std::set<std::string>{"s.txt"});
+}
+
 TEST(SettingsFile, SymbolicLinkKeepsPointingAtTheUpdatedFile) {
   TempFolder dir;
   WriteText(dir / "real.txt", "[Settings]\nPhrase=old\n");

@@ -1,4 +1,5 @@
 // kryvane-cli as a user runs it: exit statuses, messages, files, pipes, passphrase sources.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "app/catalogue.h"
@@ -69,6 +70,9 @@ TEST(Cli, UsageErrorsExitWith2) {
       {"encrypt", "--passphrase-env", "HOME", "--progress", "--no-progress", p, t},
       {"decrypt", "--passphrase-env", "HOME", "--save-settings", p, t},
       {"encrypt", "--passphrase-file", "-", "-", t},
+      {"encrypt", "--passphrase-file", "", p, t},
+      {"decrypt", "--settings", "", p, t},
+      {"encrypt", "--passphrase-env", "HOME", "--delete-source", p, "-"},
       {"text", "--passphrase-env", "HOME"},
   };
   for (auto args : cases) {
@@ -160,7 +164,9 @@ TEST(Cli, FailuresNameTheFileAndTheCause) {
   const std::vector<Case> cases = {
       {dir / "missing", dir / "enc", {dir / "missing", "No such file or directory"}},
       {dir / "secret", dir / "enc", {dir / "secret", "Permission denied"}},
-      {dir / "plain", "/dev/full", {"/dev/full", "No space left on device"}},
+      {dir / "plain", "/dev/full", {dir / "plain", "not a regular file"}},
+      {dir / "plain", "/dev/null", {dir / "plain", "not a regular file"}},
+      {dir / "plain", dir / "plain-settings.txt", {dir / "plain-settings.txt", "settings file"}},
       {dir / "plain", dir / "plain", {"same file"}},
       {dir / "plain", dir / "link", {dir / "link", "same file"}},
       {dir / "plain", dir / "hard", {dir / "hard", "same file"}},
@@ -179,6 +185,15 @@ TEST(Cli, FailuresNameTheFileAndTheCause) {
             (std::set<std::string>{"plain", "secret", "link", "hard", "sub"}));
   EXPECT_TRUE(ListFolder(dir / "sub").empty());
 
+  ExpectError(
+      RunCli(Job("encrypt", {"--passphrase-env", "KPW", dir / "plain", "/dev/full"}), WithEnv(env)),
+      1, {"/dev/full", "No space left on device"});
+  // A settings file records no encoding: one that keys this passphrase unlike the automatic
+  // encoding would make it decrypt into garbage.
+  ExpectError(RunCli(Job("encrypt", {"--passphrase-env", "KPW", "--encoding", "utf-8",
+                                     "--save-settings", dir / "plain", dir / "e"}),
+                     WithEnv({"KPW=caf\xC3\xA9"})),
+              1, {dir / "plain-settings.txt", "encoding"});
   ExpectError(RunCli(Job("encrypt", {"--passphrase-env", "UNSET_VAR_X", dir / "plain", dir / "e"})),
               1, {"UNSET_VAR_X"});
   ExpectError(RunCli(Job("encrypt", {dir / "plain", dir / "e"})), 1, {"no passphrase given"});
@@ -216,9 +231,9 @@ TEST(Cli, DeleteSourceOnlyOnSuccess) {
   TempFolder dir;
   WriteText(dir / "plain", "data");
   const std::vector<std::string> env = {"KPW=pw"};
-  CliResult r = RunCli(
-      Job("encrypt", {"--passphrase-env", "KPW", "--delete-source", dir / "plain", "/dev/full"}),
-      WithEnv(env));
+  CliResult r = RunCli(Job("encrypt", {"--passphrase-env", "KPW", "--delete-source", dir / "plain",
+                                       dir / "none/enc"}),
+                       WithEnv(env));
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(Exists(dir / "plain"));
   r = RunCli(
@@ -290,6 +305,66 @@ TEST(Cli, ProgressBarOnRequest) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("100%"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("error"), std::string::npos) << r.err;
+}
+
+// Ctrl-C, SIGTERM or SIGHUP in the middle of a job: the job stops, removes its temporary file and
+// keeps the source. Even a kill leaves no temporary file where the folder allows unnamed files.
+TEST(Cli, SignalsStopTheJobLeavingNoTrace) {
+  TempFolder dir;
+  {
+    // Far too large to finish before the signal: the job must stop part way.
+    const int fd = ::open((dir / "big").c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, off_t(1) << 40), 0);
+    ::close(fd);
+  }
+  const int probe = ::open(dir.Path().c_str(), O_TMPFILE | O_WRONLY, 0600);
+  const bool unnamed = probe >= 0;
+  if (probe >= 0) ::close(probe);
+  struct Case {
+    int signal;
+    const char* command;
+  };
+  const Case cases[] = {
+      {SIGINT, "encrypt"}, {SIGTERM, "decrypt"}, {SIGHUP, "encrypt"}, {SIGKILL, "decrypt"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.signal);
+    if (c.signal == SIGKILL && !unnamed) continue;
+    CliProcess cli(Job(c.command, {"--passphrase-env", "KPW", "--progress", "--delete-source",
+                                   dir / "big", dir / "out"}),
+                   {"KPW=pw"});
+    ASSERT_TRUE(cli.AwaitError("MiB", 60000)) << "no progress shown";
+    cli.Signal(c.signal);
+    const CliResult& r = cli.Finish(60000);
+    if (c.signal == SIGKILL) {
+      EXPECT_EQ(r.status, 128 + SIGKILL);
+    } else {
+      EXPECT_EQ(r.status, 1) << r.err;
+      EXPECT_NE(r.err.find("kryvane-cli: error: "), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find("cancelled"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(ListFolder(dir.Path()), std::set<std::string>{"big"});
+  }
+}
+
+// `text` checks its options before it reads its text: a mistake does not wait for the end of
+// standard input (which here never comes).
+TEST(Cli, TextChecksOptionsBeforeReadingInput) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+  };
+  const Case cases[] = {
+      {{"text", "encrypt", "-c", "nonesuch", "--passphrase-env", "KPW"}, 2},
+      {{"text", "decrypt", "--passphrase-env", "UNSET_VAR_X"}, 1},
+      {{"text", "encrypt", "--encoding", "cp1252", "--passphrase-env", "KPW"}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[3]);
+    CliProcess cli(c.args, {"KPW=\xCE\xA9"});
+    const CliResult& r = cli.Finish(30000);
+    ExpectError(r, c.status, {});
+  }
 }
 
 TEST(Cli, HashPrintsDigestLines) {

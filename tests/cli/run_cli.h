@@ -112,6 +112,97 @@ inline CliResult RunCli(const std::vector<std::string>& args, const CliOptions& 
   return result;
 }
 
+// The tool running in the background, for tests that act while it works: its standard input stays
+// open until Finish, so that a read of it would wait.
+class CliProcess {
+ public:
+  CliProcess(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+    int in[2], out[2], err[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ||
+        ::pipe2(err, O_CLOEXEC) != 0) {
+      return;
+    }
+    std::vector<char*> argv = Argv(args);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::setsid();
+      ::dup2(in[0], 0);
+      ::dup2(out[1], 1);
+      ::dup2(err[1], 2);
+      for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
+      ::execv(argv[0], argv.data());
+      ::_exit(96);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    ::close(err[1]);
+    input_ = in[1];
+    fds_[0] = out[0];
+    fds_[1] = err[0];
+  }
+  CliProcess(const CliProcess&) = delete;
+  CliProcess& operator=(const CliProcess&) = delete;
+  ~CliProcess() { Finish(0); }
+
+  // Collects output until standard error holds text, the tool closes its output, or waitMs pass
+  // without anything new; returns whether the text came.
+  bool AwaitError(const std::string& text, int waitMs) {
+    while (result_.err.find(text) == std::string::npos) {
+      if (!Collect(waitMs)) return false;
+    }
+    return true;
+  }
+
+  void Signal(int sig) const {
+    if (pid_ > 0) ::kill(pid_, sig);
+  }
+
+  // Waits for the tool to end, killing it (status 128 + 9) when it stays silent for waitMs.
+  const CliResult& Finish(int waitMs) {
+    if (pid_ <= 0) return result_;
+    while (Collect(waitMs)) {
+    }
+    if (fds_[0] >= 0 || fds_[1] >= 0) ::kill(pid_, SIGKILL);
+    for (int& fd : fds_) {
+      if (fd >= 0) ::close(fd);
+      fd = -1;
+    }
+    if (input_ >= 0) ::close(input_);
+    input_ = -1;
+    int raw = 0;
+    ::waitpid(pid_, &raw, 0);
+    pid_ = -1;
+    result_.status = ExitStatus(raw);
+    return result_;
+  }
+
+ private:
+  // Reads what is there within waitMs; false when nothing came or both streams are closed.
+  bool Collect(int waitMs) {
+    pollfd p[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
+    if (fds_[0] < 0 && fds_[1] < 0) return false;
+    if (::poll(p, 2, waitMs) <= 0) return false;
+    std::string* sinks[2] = {&result_.out, &result_.err};
+    for (int i = 0; i < 2; ++i) {
+      if (fds_[i] < 0 || p[i].revents == 0) continue;
+      char buffer[65536];
+      const ssize_t got = ::read(fds_[i], buffer, sizeof buffer);
+      if (got <= 0) {
+        ::close(fds_[i]);
+        fds_[i] = -1;
+      } else {
+        sinks[i]->append(buffer, std::size_t(got));
+      }
+    }
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int input_ = -1;
+  int fds_[2] = {-1, -1};
+  CliResult result_;
+};
+
 // Runs the tool on a pseudo-terminal, answering each prompt that contains a key of answers in
 // turn. Returns everything the terminal showed and the exit status.
 inline CliResult RunCliOnTerminal(const std::vector<std::string>& args,

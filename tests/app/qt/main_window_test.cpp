@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -327,6 +328,31 @@ class MainWindowTest : public QObject {
     QVERIFY(child<QToolButton>(w, "EncryptBtn")->isEnabled());
   }
 
+  // The bar moves while the job runs, not only when it ends.
+  void progressBarAdvancesDuringTheJob() {
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("big.bin"));
+    {
+      QFile f(source);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      QVERIFY(f.resize(qint64(1) << 30));
+    }
+    MainWindow w;
+    w.show();
+    child<QLineEdit>(w, "FileEdt")->setText(source);
+    child<QLineEdit>(w, "TargetEdt")->setText(dir.filePath(QStringLiteral("big.kry")));
+    child<QComboBox>(w, "ComboBox1")->setCurrentIndex(4);  // 3DES, the slowest
+    QSignalSpy done(&w, &MainWindow::JobFinished);
+    QTest::mouseClick(child<QToolButton>(w, "EncryptBtn"), Qt::LeftButton);
+    auto* bar = w.findChild<QProgressBar*>(QStringLiteral("JobProgress"));
+    QVERIFY(bar != nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(bar->isVisible() && bar->value() > 0, 10000);
+    QVERIFY(w.JobRunning());
+    QVERIFY(bar->value() < bar->maximum());
+    QTest::mouseClick(w.findChild<QToolButton*>(QStringLiteral("CancelBtn")), Qt::LeftButton);
+    QVERIFY(done.wait(30000));
+  }
+
   void maskCharacterIsAsterisk() {
     MainWindow w;
     auto* phrase = child<QLineEdit>(w, "PhraseEdt");
@@ -337,15 +363,22 @@ class MainWindowTest : public QObject {
   void cancelledBrowseKeepsTheField() {
     MainWindow w;
     w.show();
-    auto* source = child<QLineEdit>(w, "FileEdt");
-    source->setText(QStringLiteral("/tmp/typed-by-hand.txt"));
-    QTimer::singleShot(300, [] {
-      QWidget* dialog = QApplication::activeModalWidget();
-      QVERIFY(dialog != nullptr);
-      QMetaObject::invokeMethod(dialog, "reject");
-    });
-    w.findChild<QAction*>(QStringLiteral("FileEdtBrowse"))->trigger();
-    QCOMPARE(source->text(), QStringLiteral("/tmp/typed-by-hand.txt"));
+    for (const char* field : {"FileEdt", "TargetEdt"}) {
+      auto* edit = child<QLineEdit>(w, field);
+      edit->setText(QStringLiteral("/tmp/typed-by-hand.txt"));
+      // The check must run while the action is still inside its dialog: a flag read afterwards
+      // fails when no dialog ever opened.
+      bool dialogShown = false;
+      QTimer::singleShot(300, &w, [&dialogShown] {
+        if (QWidget* dialog = QApplication::activeModalWidget()) {
+          dialogShown = true;
+          QMetaObject::invokeMethod(dialog, "reject");
+        }
+      });
+      w.findChild<QAction*>(QString::fromLatin1(field) + QStringLiteral("Browse"))->trigger();
+      QVERIFY2(dialogShown, field);
+      QCOMPARE(edit->text(), QStringLiteral("/tmp/typed-by-hand.txt"));
+    }
   }
 
   void droppedFileFillsTheSource() {

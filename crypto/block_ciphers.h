@@ -8,6 +8,9 @@
 //   void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const;    // in may equal out
 //   void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const;
 //   void WipeKey();                                                  // erase the key schedule
+// and optionally, for CBC decryption over many blocks:
+//   void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const;
+//     n >= 1 independent one-block decryptions (ECB over n blocks); out may equal in; any n.
 // and calls WipeKey() from its destructor. The modes call the block functions directly, so each
 // algorithm gets its own inlined copy of the chaining loops.
 #pragma once
@@ -104,6 +107,13 @@ class BlockCipherN : public BlockCipher {
   void DecryptCBC(const void* in, void* out, std::size_t size) override {
     RequireKey();
     auto [p, q, blocks, tail] = Split(in, out, size);
+    if constexpr (kHasDecryptBlocks<Derived>) {
+      DecryptCbcRuns(p, q, blocks);
+      p += blocks * B;
+      q += blocks * B;
+      FeedbackTail(p, q, tail);
+      return;
+    }
     Block c, d;
     for (std::size_t i = 0; i < blocks; ++i, p += B, q += B) {
       std::memcpy(c.data(), p, B);
@@ -209,6 +219,39 @@ class BlockCipherN : public BlockCipher {
   }
 
  private:
+  // CBC decryption has no dependency between blocks, so a cipher that decrypts many blocks at
+  // once (interleaved rounds, vector registers) gets whole runs of them.
+  template <class D>
+  static constexpr bool kHasDecryptBlocks = requires(const D& d, const uint8_t* i, uint8_t* o,
+                                                     std::size_t n) {
+    d.DecryptBlocksImpl(i, o, n);
+  };
+
+  // Decrypts each run into a stack buffer, then XORs with the preceding ciphertext blocks from
+  // the last block backwards: when in == out, block i is overwritten only after block i + 1,
+  // the last one to need it, is done.
+  void DecryptCbcRuns(const uint8_t* p, uint8_t* q, std::size_t blocks) {
+    constexpr std::size_t kRun = 1024 / B;
+    alignas(64) uint8_t d[kRun * B];
+    Block next;
+    while (blocks > 0) {
+      const std::size_t n = blocks < kRun ? blocks : kRun;
+      Self().DecryptBlocksImpl(p, d, n);
+      std::memcpy(next.data(), p + (n - 1) * B, B);
+      for (std::size_t i = n - 1; i > 0; --i) {
+        XorInto(d + i * B, p + (i - 1) * B);
+        std::memcpy(q + i * B, d + i * B, B);
+      }
+      XorInto(d, cv_.data());
+      std::memcpy(q, d, B);
+      cv_ = next;
+      p += n * B;
+      q += n * B;
+      blocks -= n;
+    }
+    SecureZero(d, sizeof(d));
+  }
+
   struct Span {
     const uint8_t* p;
     uint8_t* q;

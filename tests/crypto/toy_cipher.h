@@ -8,8 +8,10 @@
 
 namespace kryvane::test {
 
-template <std::size_t B>
-class Toy final : public BlockCipherN<Toy<B>, B> {
+// Multi adds the many-block decryption hook; it works from the last block back to the first, so
+// a caller that hands it overlapping or stale blocks gets different bytes.
+template <std::size_t B, bool Multi = false>
+class Toy final : public BlockCipherN<Toy<B, Multi>, B> {
  public:
   static constexpr int32_t kId = 99;
   static constexpr std::string_view kAlgorithm = "Toy";
@@ -47,9 +49,14 @@ class Toy final : public BlockCipherN<Toy<B>, B> {
     }
     for (std::size_t i = 0; i < B; ++i) out[i] = y[i];
   }
+  void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const requires Multi {
+    ++multiCalls;
+    for (std::size_t i = n; i-- > 0;) DecryptBlockImpl(in + i * B, out + i * B);
+  }
   void WipeKey() { SecureZeroObject(k_); }
 
   int expandCalls = 0;
+  mutable int multiCalls = 0;
 
  private:
   static uint8_t Rotl8(uint8_t v, int n) { return uint8_t((v << n) | (v >> (8 - n))); }

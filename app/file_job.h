@@ -15,16 +15,13 @@
 
 namespace kryvane {
 
-// Status bar texts, exactly as the Windows program showed them.
-inline constexpr std::string_view kStatusStarted = "Last action: Kryvane 2.0 started";
+// Status bar texts of the job's outcomes, exactly as the Windows program showed them.
 inline constexpr std::string_view kStatusMismatch =
     "Last action: Passphrase mismatch !, retype phrase";
 inline constexpr std::string_view kStatusEncrypted = "Last action: File encrypted successfully";
 inline constexpr std::string_view kStatusDecrypted = "Last action: File decrypted successfully";
 inline constexpr std::string_view kStatusFailed =
     "Last action: File IO error or file does not exists";
-inline constexpr std::string_view kStatusCleared = "Last action: Clear all fields";
-inline constexpr std::string_view kStatusAbout = "Last action: Show about Kryvane 2.0";
 
 // Appended to the source path to name the settings file beside it.
 inline constexpr std::string_view kSettingsSuffix = "-settings.txt";

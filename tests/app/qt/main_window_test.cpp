@@ -1,6 +1,6 @@
 // The window as a user meets it: layout, texts, keyboard order, masks, the menus, and whole jobs
 // driven through the widgets.
-#include "app/main_window.h"
+#include "app/window/main_window.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -19,7 +19,7 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include "app/about_box.h"
+#include "app/window/about_box.h"
 
 using kryvane::AboutBox;
 using kryvane::MainWindow;

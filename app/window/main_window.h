@@ -1,28 +1,26 @@
 // The main window: file fields, passphrase fields, the two menus, three check boxes, five buttons
 // and the status bar. The job itself lives in file_job (no Qt there); this class collects the
-// inputs, runs the job on a worker thread and shows the outcome.
+// inputs, hands them to a JobRunner and shows the outcome.
 #pragma once
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFrame>
-#include <QLabel>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QStatusBar>
 #include <QString>
-#include <QThread>
-#include <QTimer>
-#include <QToolButton>
 #include <QWidget>
-#include <atomic>
-#include <memory>
 
-#include "app/gui_job.h"
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QStatusBar;
+class QTimer;
+class QToolButton;
 
 namespace kryvane {
 
 class AboutBox;
+class JobRunner;
+struct JobOutcome;
 
 class MainWindow : public QWidget {
   Q_OBJECT
@@ -32,7 +30,7 @@ class MainWindow : public QWidget {
   ~MainWindow() override;
 
   QString StatusText() const;
-  bool JobRunning() const { return jobRunning_; }
+  bool JobRunning() const;
   AboutBox* About() const { return about_; }
 
  public slots:
@@ -61,7 +59,7 @@ class MainWindow : public QWidget {
   void SetStatus(const QString& text);
   void BrowseSource();
   void BrowseTarget();
-  void OnJobDone(bool encrypt, const GuiJobResult& result);
+  void OnJobDone(const JobOutcome& outcome);
 
   QFrame* sBevel1_;
   QFrame* sBevel2_;
@@ -90,14 +88,12 @@ class MainWindow : public QWidget {
   QCheckBox* sCheckBox3_;
   QProgressBar* progress_;
   QToolButton* cancelBtn_;
-  QTimer progressDelay_;
+  QTimer* progressDelay_;
   AboutBox* about_;
+  JobRunner* runner_;
 
   QString browseFolder_;
-  bool jobRunning_ = false;
   bool closeAfterJob_ = false;
-  std::shared_ptr<std::atomic<bool>> cancel_;
-  QThread* worker_ = nullptr;
 };
 
 }  // namespace kryvane

@@ -1,21 +1,40 @@
-#include "app/main_window.h"
+#include "app/window/main_window.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCompleter>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPalette>
-#include <QThread>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <QToolButton>
 #include <QUrl>
 
-#include "app/about_box.h"
 #include "app/catalogue.h"
 #include "app/file_job.h"
-#include "app/gui_job.h"
+#include "app/window/about_box.h"
+#include "app/window/job_runner.h"
+#include "app/window/status_texts.h"
+
+// Resources of a static library are registered by hand, once, outside any namespace.
+static void InitWindowResources() {
+  static const bool done = [] {
+    Q_INIT_RESOURCE(icons);
+    return true;
+  }();
+  (void)done;
+}
 
 namespace kryvane {
 namespace {
@@ -84,6 +103,11 @@ QComboBox* Menu(QWidget* parent, const char* name, const char* tip, QRect geomet
   return c;
 }
 
+// Paths go to the job in the file system's own encoding.
+std::string LocalPath(const QString& path) {
+  return QFile::encodeName(path).toStdString();
+}
+
 // The entry whose text is displayed; an edited text that matches no entry selects none (-1).
 int SelectedPosition(const QComboBox* menu) {
   return menu->findText(menu->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
@@ -92,6 +116,7 @@ int SelectedPosition(const QComboBox* menu) {
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
+  InitWindowResources();
   setObjectName(QStringLiteral("MainWindow"));
   setWindowTitle(QStringLiteral("Kryvane 2.0"));
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -110,19 +135,19 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   BuildControls();
   about_ = new AboutBox(this);
   about_->hide();
+  runner_ = new JobRunner(this);
+  connect(runner_, &JobRunner::Progress, progress_, &QProgressBar::setValue);
+  connect(runner_, &JobRunner::Finished, this, &MainWindow::OnJobDone);
   // FormCreate
   SetStatus(Status(kStatusStarted));
   FileEdt_->setFocus();
 }
 
-MainWindow::~MainWindow() {
-  // A job still running must stop before the widgets it reports to are gone; it removes its
-  // partial target on the way out.
-  if (worker_ != nullptr) {
-    CancelJob();
-    worker_->wait();
-    delete worker_;
-  }
+// The runner is a child: it stops and waits for a running job before the widgets go.
+MainWindow::~MainWindow() = default;
+
+bool MainWindow::JobRunning() const {
+  return runner_->Running();
 }
 
 void MainWindow::BuildControls() {
@@ -189,10 +214,11 @@ void MainWindow::BuildControls() {
   sStatusBar1_->addPermanentWidget(cancelBtn_);
   cancelBtn_->hide();
   connect(cancelBtn_, &QToolButton::clicked, this, &MainWindow::CancelJob);
-  progressDelay_.setSingleShot(true);
-  progressDelay_.setInterval(400);
-  connect(&progressDelay_, &QTimer::timeout, this, [this] {
-    if (!jobRunning_) return;
+  progressDelay_ = new QTimer(this);
+  progressDelay_->setSingleShot(true);
+  progressDelay_->setInterval(400);
+  connect(progressDelay_, &QTimer::timeout, this, [this] {
+    if (!JobRunning()) return;
     progress_->show();
     cancelBtn_->show();
   });
@@ -302,7 +328,7 @@ void MainWindow::CloseBtnClick() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (jobRunning_) {
+  if (JobRunning()) {
     // Stop the job first: it removes its partial target, then the window closes.
     closeAfterJob_ = true;
     CancelJob();
@@ -321,11 +347,10 @@ void MainWindow::DecryptBtnClick() {
 }
 
 void MainWindow::CancelJob() {
-  if (cancel_) cancel_->store(true);
+  runner_->Cancel();
 }
 
 void MainWindow::SetBusy(bool busy) {
-  jobRunning_ = busy;
   for (QWidget* w : std::initializer_list<QWidget*>{
            EncryptBtn_, DecryptBtn_, ClearBtn_, AboutBtn_, FileEdt_, TargetEdt_, PhraseEdt_,
            RPhraseEdt_, ComboBox1_, ComboBox2_, sCheckBox1_, sCheckBox2_, sCheckBox3_}) {
@@ -333,61 +358,44 @@ void MainWindow::SetBusy(bool busy) {
   }
   if (busy) {
     progress_->setValue(0);
-    progressDelay_.start();
+    progressDelay_->start();
   } else {
-    progressDelay_.stop();
+    progressDelay_->stop();
     progress_->hide();
     cancelBtn_->hide();
   }
 }
 
 void MainWindow::RunJob(bool encrypt) {
-  if (jobRunning_) return;
-  GuiJobInputs in;
-  in.encrypt = encrypt;
-  in.source = FileEdt_->text();
-  in.target = TargetEdt_->text();
-  in.passphrase = PhraseEdt_->text();
-  in.retyped = RPhraseEdt_->text();
-  in.cipherPosition = SelectedPosition(ComboBox1_);
-  in.hashPosition = SelectedPosition(ComboBox2_);
-  in.cipherText = ComboBox1_->currentText();
-  in.hashText = ComboBox2_->currentText();
-  in.deleteSource = sCheckBox2_->isChecked();
-  in.saveSettings = encrypt && sCheckBox3_->isChecked();
-  if (in.passphrase != in.retyped) {
+  if (JobRunning()) return;
+  JobRequest request;
+  request.direction = encrypt ? JobDirection::kEncrypt : JobDirection::kDecrypt;
+  request.sourcePath = LocalPath(FileEdt_->text());
+  request.targetPath = LocalPath(TargetEdt_->text());
+  request.passphrase = PhraseEdt_->text().toStdString();
+  request.retypedPassphrase = RPhraseEdt_->text().toStdString();
+  if (const int c = SelectedPosition(ComboBox1_); c >= 0) request.cipherPosition = c;
+  if (const int h = SelectedPosition(ComboBox2_); h >= 0) request.hashPosition = h;
+  request.cipherMenuText = ComboBox1_->currentText().toStdString();
+  request.hashMenuText = ComboBox2_->currentText().toStdString();
+  request.deleteSource = sCheckBox2_->isChecked();
+  request.saveSettings = encrypt && sCheckBox3_->isChecked();
+  if (request.passphrase != request.retypedPassphrase) {
     SetStatus(Status(kStatusMismatch));
     return;
   }
   SetBusy(true);
-  cancel_ = std::make_shared<std::atomic<bool>>(false);
-  worker_ = QThread::create([this, in, cancel = cancel_] {
-    const GuiJobResult result = RunGuiJob(in, *cancel, [this](double fraction) {
-      QMetaObject::invokeMethod(
-          progress_, [this, fraction] { progress_->setValue(int(fraction * 1000)); },
-          Qt::QueuedConnection);
-    });
-    QMetaObject::invokeMethod(
-        this, [this, encrypt = in.encrypt, result] { OnJobDone(encrypt, result); },
-        Qt::QueuedConnection);
-  });
-  worker_->start();
+  runner_->Start(std::move(request));
 }
 
-void MainWindow::OnJobDone(bool encrypt, const GuiJobResult& result) {
-  worker_->wait();  // its last act was to post this call
-  delete worker_;
-  worker_ = nullptr;
-  cancel_.reset();
+void MainWindow::OnJobDone(const JobOutcome& outcome) {
   SetBusy(false);
-  if (result.success) {
+  if (outcome.Succeeded()) {
     ClearFields();
-    SetStatus(Status(encrypt ? kStatusEncrypted : kStatusDecrypted));
-  } else {
-    SetStatus(Status(kStatusFailed));
-    // The status text stays fixed; the cause is there for the pointer to find.
-    statusLabel_->setToolTip(result.detail);
   }
+  SetStatus(Status(outcome.statusText));
+  // The status text stays fixed; the cause is there for the pointer to find.
+  if (outcome.error) statusLabel_->setToolTip(QString::fromStdString(outcome.error->Describe()));
   emit JobFinished();
   if (closeAfterJob_) close();
 }
@@ -417,7 +425,7 @@ void MainWindow::BrowseTarget() {
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-  if (event->mimeData()->hasUrls() && !jobRunning_) event->acceptProposedAction();
+  if (event->mimeData()->hasUrls() && !JobRunning()) event->acceptProposedAction();
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {

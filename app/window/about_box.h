@@ -2,9 +2,9 @@
 #pragma once
 
 #include <QDialog>
-#include <QLabel>
-#include <QPushButton>
-#include <QUrl>
+
+class QLabel;
+class QUrl;
 
 namespace kryvane {
 

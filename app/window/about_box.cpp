@@ -1,4 +1,4 @@
-#include "app/about_box.h"
+#include "app/window/about_box.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -7,9 +7,12 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QIcon>
+#include <QLabel>
 #include <QPalette>
 #include <QPixmap>
+#include <QPushButton>
 #include <QStyle>
+#include <QUrl>
 #include <algorithm>
 
 namespace kryvane {

@@ -1,0 +1,44 @@
+// Runs one file job at a time on a worker thread it owns, and reports back on the thread that
+// created it. Destroying the runner stops a running job and waits for it.
+#pragma once
+
+#include <QObject>
+#include <atomic>
+#include <memory>
+
+#include "app/file_job.h"
+
+class QThread;
+
+namespace kryvane {
+
+class JobRunner : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit JobRunner(QObject* parent = nullptr);
+  ~JobRunner() override;
+
+  bool Running() const { return thread_ != nullptr; }
+
+  // Takes the request over; its progress and cancel members are the runner's own. Ignored while a
+  // job runs.
+  void Start(JobRequest request);
+  // Asks the running job to stop; it then fails with nothing written.
+  void Cancel();
+  bool CancelRequested() const { return cancel_.load(); }
+
+ signals:
+  // Thousandths of the source done, emitted when the figure changes.
+  void Progress(int permille);
+  void Finished(const kryvane::JobOutcome& outcome);
+
+ private:
+  void Done(const JobOutcome& outcome);
+
+  std::unique_ptr<QThread> thread_;
+  std::atomic<bool> cancel_{false};
+  std::atomic<int> permille_{-1};
+};
+
+}  // namespace kryvane

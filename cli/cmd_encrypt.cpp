@@ -15,7 +15,8 @@ void AddEncryptCommand(CLI::App& app, int* status) {
   cmd->footer(
       "The target is exactly as long as the source and records neither passphrase, cipher nor "
       "hash:\nkeep them, or they cannot be decrypted.\n\nExample:\n  kryvane-cli encrypt -c rc4 "
-      "-H sha1 --passphrase-file pw.txt report.pdf report.pdf.enc\n");
+      "-H sha1 --passphrase-file pw.txt report.pdf report.pdf.enc\n"
+      "  kryvane-cli encrypt --passphrase-file pw.txt --output-dir vault -r Documents/\n");
 }
 
 }  // namespace kryvane::cli

@@ -264,6 +264,19 @@ KeyChoice ObtainKey(const AlgorithmOptions& algorithms, const PassphraseOptions&
   return key;
 }
 
+KeyChoice KeyFromSettingsFile(const AlgorithmOptions& algorithms, const std::string& path,
+                              PassphraseEncoding encoding) {
+  KeyChoice key;
+  key.encoding = encoding;
+  key.passphrase = Setting(path, "Phrase");
+  key.retyped = key.passphrase;
+  key.cipher = &ResolveCipher(algorithms.cipherOption->count() > 0 ? algorithms.cipher
+                                                                   : Setting(path, "Cipher"));
+  key.hash =
+      &ResolveHash(algorithms.hashOption->count() > 0 ? algorithms.hash : Setting(path, "Hash"));
+  return key;
+}
+
 std::unique_ptr<Cipher> KeyedCipher(const KeyChoice& key) {
   if (key.passphrase != key.retyped) {
     Failure("the two passphrases differ", {"type the same passphrase twice"});

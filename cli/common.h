@@ -75,6 +75,11 @@ struct KeyChoice {
 KeyChoice ObtainKey(const AlgorithmOptions& algorithms, const PassphraseOptions& passphrase,
                     bool stdinTaken);
 
+// The key a settings file records; -c and -H, when given, override its menu texts. Failures
+// name the settings file.
+KeyChoice KeyFromSettingsFile(const AlgorithmOptions& algorithms, const std::string& path,
+                              PassphraseEncoding encoding);
+
 // A cipher of the chosen class keyed from the passphrase, after the checks the file job makes
 // (passphrases equal, passphrase encodable).
 std::unique_ptr<Cipher> KeyedCipher(const KeyChoice& key);

@@ -47,6 +47,16 @@ class StopSignals {
 }  // namespace
 
 int FileCommand::Run() const {
+  if (!batch.outputDir.empty()) {
+    const StopSignals stopSignals;
+    return RunBatchCommand(*this, &gStopRequested);
+  }
+  if (paths.size() != 2) {
+    Usage(paths.size() < 2 ? "SOURCE and TARGET are required"
+                           : "give one SOURCE and one TARGET, or --output-dir DIR and SOURCEs");
+  }
+  const std::string& source = paths[0];
+  const std::string& target = paths[1];
   const bool fromStdin = source == "-";
   const bool toStdout = target == "-";
   if (fromStdin && deleteSource) Usage("--delete-source needs a named source file, not \"-\"");
@@ -106,11 +116,26 @@ int FileCommand::Run() const {
 CLI::App* AddFileCommand(CLI::App& app, const std::string& name, const std::string& description,
                          std::shared_ptr<FileCommand> command, int* status) {
   CLI::App* cmd = app.add_subcommand(name, description);
-  cmd->add_option("SOURCE", command->source, "File to read, or \"-\" for standard input")
+  cmd->add_option("SOURCE TARGET", command->paths,
+                  "File to read (\"-\": standard input) and file to write (replaced once "
+                  "complete; \"-\": standard output); with --output-dir, the SOURCE files and "
+                  "folders")
       ->required();
-  cmd->add_option("TARGET", command->target,
-                  "File to write (replaced once complete), or \"-\" for standard output")
-      ->required();
+  BatchOptions& batch = command->batch;
+  cmd->add_option("--output-dir", batch.outputDir,
+                  "Process every SOURCE into this folder, each file on its own")
+      ->type_name("DIR");
+  cmd->add_flag("-r,--recursive", batch.recursive,
+                "With --output-dir: the files in SOURCE folders, keeping their relative paths");
+  cmd->add_option("--suffix", batch.suffix,
+                  "With --output-dir: added to encrypted names, removed from decrypted ones "
+                  "(default .kry)")
+      ->type_name("TEXT");
+  cmd->add_option("-j,--jobs", batch.jobs,
+                  "With --output-dir: files processed at once (default: one per core)")
+      ->type_name("N")
+      ->check(CLI::Range(1u, 256u));
+  cmd->add_flag("--force", batch.force, "With --output-dir: replace targets that exist");
   AddCipherOption(*cmd, command->algorithms);
   AddHashOption(*cmd, command->algorithms);
   AddPassphraseOptions(*cmd, command->passphrase);

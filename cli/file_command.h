@@ -5,14 +5,16 @@
 #include <memory>
 
 #include "app/file_job.h"
+#include "cli/batch.h"
 #include "cli/common.h"
 
 namespace kryvane::cli {
 
 struct FileCommand {
   JobDirection direction = JobDirection::kEncrypt;
-  std::string source;
-  std::string target;
+  // SOURCE TARGET; or, with an output folder, every SOURCE.
+  std::vector<std::string> paths;
+  BatchOptions batch;
   AlgorithmOptions algorithms;
   PassphraseOptions passphrase;
   ProgressOptions progress;

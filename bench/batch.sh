@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Batch throughput: one worker against one per core, on the same cached files in one run.
+#   bench/batch.sh [CIPHER]     (default blowfish; needs build/)
+# Two batches: many small files (2000 x 32 KiB) and a few large ones (4 x 64 MiB).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cipher=${1:-blowfish}
+cli=build/cli/kryvane-cli
+[ -x "$cli" ] || { echo "build first: scripts/test.sh" >&2; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export KPW="benchmark passphrase"
+cores=$(nproc)
+
+mkdir -p "$work/small" "$work/large"
+head -c $((2000 * 32 * 1024)) /dev/urandom | split -b 32768 -a 4 - "$work/small/f"
+for i in 1 2 3 4; do head -c $((64 * 1024 * 1024)) /dev/urandom > "$work/large/f$i"; done
+
+seconds() {  # wall time of "$@" in seconds
+  local start end
+  start=$(date +%s.%N)
+  "$@" 2> /dev/null
+  end=$(date +%s.%N)
+  echo "$end - $start" | bc
+}
+
+printf '%-28s %10s %10s %8s\n' "batch ($cipher)" "-j 1 s" "-j $cores s" "speed-up"
+for set in small large; do
+  mib=$(du -sm "$work/$set" | cut -f1)
+  one=$(seconds "$cli" encrypt -c "$cipher" --passphrase-env KPW --no-progress -j 1 -r \
+    --output-dir "$work/out1" "$work/$set")
+  all=$(seconds "$cli" encrypt -c "$cipher" --passphrase-env KPW --no-progress -j "$cores" -r \
+    --output-dir "$work/outN" "$work/$set")
+  cmp -s <(cd "$work/out1" && find . -type f -exec cat {} + | md5sum) \
+    <(cd "$work/outN" && find . -type f -exec cat {} + | md5sum) ||
+    { echo "the two runs wrote different files" >&2; exit 1; }
+  printf '%-28s %10.2f %10.2f %7.2fx\n' "$set ($(ls "$work/$set" | wc -l) files, $mib MiB)" \
+    "$one" "$all" "$(echo "$one / $all" | bc -l)"
+  rm -rf "$work/out1" "$work/outN"
+done

@@ -2,6 +2,14 @@
 
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+// GCC 12's AVX-512 unpack intrinsics start from a deliberately undefined register.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#include <immintrin.h>
+#pragma GCC diagnostic pop
+#endif
+
 namespace kryvane {
 namespace {
 
@@ -25,505 +33,521 @@ constexpr uint8_t kSBoxTable[8][16] = {
 // circuit of AND, OR, XOR and NOT gates found by a search over the truth tables of kSBoxTable;
 // the self-test checks every one of them, and every inverse, against the table for all 16 inputs.
 // clang-format off
-inline void S0(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-  const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t t0 = a & d;
-  const uint32_t t1 = b ^ t0;
-  const uint32_t t2 = b | c;
-  const uint32_t t3 = a ^ c;
-  const uint32_t t4 = d ^ t3;
-  const uint32_t t5 = t1 ^ t4;
-  const uint32_t t6 = t3 | t4;
-  const uint32_t t7 = t4 & t5;
-  const uint32_t t8 = t0 & t4;
-  const uint32_t t9 = t2 ^ t3;
-  const uint32_t t10 = b ^ t7;
-  const uint32_t t11 = a ^ d;
-  const uint32_t t12 = t1 | t9;
-  const uint32_t t13 = t6 & t12;
-  const uint32_t t14 = ~t13;
-  const uint32_t t15 = t5 ^ t12;
-  const uint32_t t16 = t9 ^ t10;
-  const uint32_t t17 = t8 ^ t16;
-  const uint32_t t18 = t14 ^ t17;
-  const uint32_t t19 = t11 ^ t12;
-  const uint32_t t20 = t9 & t15;
-  const uint32_t t21 = t19 ^ t20;
+template <class W>
+[[gnu::always_inline]] inline void S0(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = a & d;
+  const W t1 = b ^ t0;
+  const W t2 = b | c;
+  const W t3 = a ^ c;
+  const W t4 = d ^ t3;
+  const W t5 = t1 ^ t4;
+  const W t6 = t3 | t4;
+  const W t7 = t4 & t5;
+  const W t8 = t0 & t4;
+  const W t9 = t2 ^ t3;
+  const W t10 = b ^ t7;
+  const W t11 = a ^ d;
+  const W t12 = t1 | t9;
+  const W t13 = t6 & t12;
+  const W t14 = ~t13;
+  const W t15 = t5 ^ t12;
+  const W t16 = t9 ^ t10;
+  const W t17 = t8 ^ t16;
+  const W t18 = t14 ^ t17;
+  const W t19 = t11 ^ t12;
+  const W t20 = t9 & t15;
+  const W t21 = t19 ^ t20;
   x0 = t18;
   x1 = t14;
   x2 = t21;
   x3 = t5;
 }
 
-inline void InvS0(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-  const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t t0 = b ^ c;
-  const uint32_t t1 = a ^ c;
-  const uint32_t t2 = a & c;
-  const uint32_t t3 = d | t2;
-  const uint32_t t4 = d ^ t0;
-  const uint32_t t5 = a ^ d;
-  const uint32_t t6 = d ^ t3;
-  const uint32_t t7 = a | t4;
-  const uint32_t t8 = t2 ^ t7;
-  const uint32_t t9 = a & d;
-  const uint32_t t10 = t8 ^ t9;
-  const uint32_t t11 = ~t10;
-  const uint32_t t12 = t4 ^ t5;
-  const uint32_t t13 = t5 ^ t9;
-  const uint32_t t14 = t6 | t12;
-  const uint32_t t15 = t4 & t14;
-  const uint32_t t16 = c ^ t15;
-  const uint32_t t17 = t9 | t14;
-  const uint32_t t18 = t1 & t17;
-  const uint32_t t19 = t15 | t18;
-  const uint32_t t20 = t7 & t16;
-  const uint32_t t21 = t13 | t20;
-  const uint32_t t22 = t16 ^ t21;
-  const uint32_t t23 = ~t22;
-  const uint32_t t24 = t5 | t16;
-  const uint32_t t25 = t0 ^ t24;
-  const uint32_t t26 = t23 ^ t25;
+template <class W>
+[[gnu::always_inline]] inline void InvS0(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = b ^ c;
+  const W t1 = a ^ c;
+  const W t2 = a & c;
+  const W t3 = d | t2;
+  const W t4 = d ^ t0;
+  const W t5 = a ^ d;
+  const W t6 = d ^ t3;
+  const W t7 = a | t4;
+  const W t8 = t2 ^ t7;
+  const W t9 = a & d;
+  const W t10 = t8 ^ t9;
+  const W t11 = ~t10;
+  const W t12 = t4 ^ t5;
+  const W t13 = t5 ^ t9;
+  const W t14 = t6 | t12;
+  const W t15 = t4 & t14;
+  const W t16 = c ^ t15;
+  const W t17 = t9 | t14;
+  const W t18 = t1 & t17;
+  const W t19 = t15 | t18;
+  const W t20 = t7 & t16;
+  const W t21 = t13 | t20;
+  const W t22 = t16 ^ t21;
+  const W t23 = ~t22;
+  const W t24 = t5 | t16;
+  const W t25 = t0 ^ t24;
+  const W t26 = t23 ^ t25;
   x0 = t26;
   x1 = t19;
   x2 = t11;
   x3 = t23;
 }
 
-inline void S1(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-  const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t t0 = ~a;
-  const uint32_t t1 = a ^ c;
-  const uint32_t t2 = b & t0;
-  const uint32_t t3 = d ^ t2;
-  const uint32_t t4 = c ^ t3;
-  const uint32_t t5 = ~t4;
-  const uint32_t t6 = t1 | t4;
-  const uint32_t t7 = a | d;
-  const uint32_t t8 = b ^ c;
-  const uint32_t t9 = t1 & t3;
-  const uint32_t t10 = c | t5;
-  const uint32_t t11 = t3 ^ t8;
-  const uint32_t t12 = a ^ t4;
-  const uint32_t t13 = b ^ t9;
-  const uint32_t t14 = t6 | t8;
-  const uint32_t t15 = t13 ^ t14;
-  const uint32_t t16 = ~t15;
-  const uint32_t t17 = c ^ t12;
-  const uint32_t t18 = d ^ t11;
-  const uint32_t t19 = t10 | t18;
-  const uint32_t t20 = t7 ^ t19;
-  const uint32_t t21 = t12 & t18;
-  const uint32_t t22 = t20 | t21;
-  const uint32_t t23 = t8 | t20;
-  const uint32_t t24 = t17 ^ t23;
+template <class W>
+[[gnu::always_inline]] inline void S1(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = ~a;
+  const W t1 = a ^ c;
+  const W t2 = b & t0;
+  const W t3 = d ^ t2;
+  const W t4 = c ^ t3;
+  const W t5 = ~t4;
+  const W t6 = t1 | t4;
+  const W t7 = a | d;
+  const W t8 = b ^ c;
+  const W t9 = t1 & t3;
+  const W t10 = c | t5;
+  const W t11 = t3 ^ t8;
+  const W t12 = a ^ t4;
+  const W t13 = b ^ t9;
+  const W t14 = t6 | t8;
+  const W t15 = t13 ^ t14;
+  const W t16 = ~t15;
+  const W t17 = c ^ t12;
+  const W t18 = d ^ t11;
+  const W t19 = t10 | t18;
+  const W t20 = t7 ^ t19;
+  const W t21 = t12 & t18;
+  const W t22 = t20 | t21;
+  const W t23 = t8 | t20;
+  const W t24 = t17 ^ t23;
   x0 = t22;
   x1 = t16;
   x2 = t5;
   x3 = t24;
 }
 
-inline void InvS1(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-  const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t t0 = ~b;
-  const uint32_t t1 = a ^ d;
-  const uint32_t t2 = a | d;
-  const uint32_t t3 = a ^ t0;
-  const uint32_t t4 = t1 | t3;
-  const uint32_t t5 = t0 ^ t4;
-  const uint32_t t6 = a | t0;
-  const uint32_t t7 = t4 & t6;
-  const uint32_t t8 = t2 & t7;
-  const uint32_t t9 = c ^ t8;
-  const uint32_t t10 = d ^ t8;
-  const uint32_t t11 = t6 ^ t10;
-  const uint32_t t12 = c & t5;
-  const uint32_t t13 = t11 ^ t12;
-  const uint32_t t14 = t5 ^ t9;
-  const uint32_t t15 = t13 ^ t14;
-  const uint32_t t16 = ~t15;
-  const uint32_t t17 = t13 | t14;
-  const uint32_t t18 = t8 ^ t17;
+template <class W>
+[[gnu::always_inline]] inline void InvS1(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = ~b;
+  const W t1 = a ^ d;
+  const W t2 = a | d;
+  const W t3 = a ^ t0;
+  const W t4 = t1 | t3;
+  const W t5 = t0 ^ t4;
+  const W t6 = a | t0;
+  const W t7 = t4 & t6;
+  const W t8 = t2 & t7;
+  const W t9 = c ^ t8;
+  const W t10 = d ^ t8;
+  const W t11 = t6 ^ t10;
+  const W t12 = c & t5;
+  const W t13 = t11 ^ t12;
+  const W t14 = t5 ^ t9;
+  const W t15 = t13 ^ t14;
+  const W t16 = ~t15;
+  const W t17 = t13 | t14;
+  const W t18 = t8 ^ t17;
   x0 = t13;
   x1 = t16;
   x2 = t18;
   x3 = t9;
 }
 
-inline void S2(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-  const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t t0 = a | d;
-  const uint32_t t1 = a & c;
-  const uint32_t t2 = d ^ t1;
-  const uint32_t t3 = b ^ t2;
-  const uint32_t t4 = c ^ t3;
-  const uint32_t t5 = b ^ t0;
-  const uint32_t t6 = t2 & t5;
-  const uint32_t t7 = a ^ t4;
-  const uint32_t t8 = t6 ^ t7;
-  const uint32_t t9 = ~t8;
-  const uint32_t t10 = t5 | t8;
-  const uint32_t t11 = t2 ^ t10;
-  const uint32_t t12 = t5 & t8;
-  const uint32_t t13 = t2 ^ t12;
+template <class W>
+[[gnu::always_inline]] inline void S2(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = a | d;
+  const W t1 = a & c;
+  const W t2 = d ^ t1;
+  const W t3 = b ^ t2;
+  const W t4 = c ^ t3;
+  const W t5 = b ^ t0;
+  const W t6 = t2 & t5;
+  const W t7 = a ^ t4;
+  const W t8 = t6 ^ t7;
+  const W t9 = ~t8;
+  const W t10 = t5 | t8;
+  const W t11 = t2 ^ t10;
+  const W t12 = t5 & t8;
+  const W t13 = t2 ^ t12;
   x0 = t4;
   x1 = t11;
   x2 = t13;
   x3 = t9;
 }
 
-inline void InvS2(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-  const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t t0 = a ^ d;
-  const uint32_t t1 = c & d;
-  const uint32_t t2 = b | d;
-  const uint32_t t3 = t1 ^ t2;
-  const uint32_t t4 = ~t3;
-  const uint32_t t5 = a | t4;
-  const uint32_t t6 = c ^ t5;
-  const uint32_t t7 = b ^ t2;
-  const uint32_t t8 = t6 ^ t7;
-  const uint32_t t9 = ~t8;
-  const uint32_t t10 = a ^ t9;
-  const uint32_t t11 = t4 ^ t10;
-  const uint32_t t12 = t3 | t9;
-  const uint32_t t13 = t0 ^ t12;
-  const uint32_t t14 = t11 & t13;
-  const uint32_t t15 = t4 ^ t14;
+template <class W>
+[[gnu::always_inline]] inline void InvS2(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = a ^ d;
+  const W t1 = c & d;
+  const W t2 = b | d;
+  const W t3 = t1 ^ t2;
+  const W t4 = ~t3;
+  const W t5 = a | t4;
+  const W t6 = c ^ t5;
+  const W t7 = b ^ t2;
+  const W t8 = t6 ^ t7;
+  const W t9 = ~t8;
+  const W t10 = a ^ t9;
+  const W t11 = t4 ^ t10;
+  const W t12 = t3 | t9;
+  const W t13 = t0 ^ t12;
+  const W t14 = t11 & t13;
+  const W t15 = t4 ^ t14;
   x0 = t13;
   x1 = t9;
   x2 = t11;
   x3 = t15;
 }
 
-inline void S3(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-  const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t t0 = b | c;
-  const uint32_t t1 = d ^ t0;
-  const uint32_t t2 = a ^ t1;
-  const uint32_t t3 = b & d;
-  const uint32_t t4 = a | d;
-  const uint32_t t5 = t2 & t4;
-  const uint32_t t6 = b ^ t1;
-  const uint32_t t7 = t2 | t3;
-  const uint32_t t8 = c | t5;
-  const uint32_t t9 = t7 & t8;
-  const uint32_t t10 = c ^ t5;
-  const uint32_t t11 = t0 ^ t10;
-  const uint32_t t12 = t4 ^ t11;
-  const uint32_t t13 = t6 ^ t10;
-  const uint32_t t14 = t1 ^ t13;
-  const uint32_t t15 = t1 | t8;
-  const uint32_t t16 = t14 & t15;
-  const uint32_t t17 = t11 | t13;
-  const uint32_t t18 = t8 & t13;
-  const uint32_t t19 = t0 & t17;
-  const uint32_t t20 = t7 & t19;
-  const uint32_t t21 = t18 | t20;
-  const uint32_t t22 = t5 ^ t12;
-  const uint32_t t23 = d & t18;
-  const uint32_t t24 = t22 ^ t23;
+template <class W>
+[[gnu::always_inline]] inline void S3(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = b | c;
+  const W t1 = d ^ t0;
+  const W t2 = a ^ t1;
+  const W t3 = b & d;
+  const W t4 = a | d;
+  const W t5 = t2 & t4;
+  const W t6 = b ^ t1;
+  const W t7 = t2 | t3;
+  const W t8 = c | t5;
+  const W t9 = t7 & t8;
+  const W t10 = c ^ t5;
+  const W t11 = t0 ^ t10;
+  const W t12 = t4 ^ t11;
+  const W t13 = t6 ^ t10;
+  const W t14 = t1 ^ t13;
+  const W t15 = t1 | t8;
+  const W t16 = t14 & t15;
+  const W t17 = t11 | t13;
+  const W t18 = t8 & t13;
+  const W t19 = t0 & t17;
+  const W t20 = t7 & t19;
+  const W t21 = t18 | t20;
+  const W t22 = t5 ^ t12;
+  const W t23 = d & t18;
+  const W t24 = t22 ^ t23;
   x0 = t24;
   x1 = t21;
   x2 = t9;
   x3 = t16;
 }
 
-inline void InvS3(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-  const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t t0 = a | b;
-  const uint32_t t1 = c ^ t0;
-  const uint32_t t2 = a ^ t0;
-  const uint32_t t3 = d & t0;
-  const uint32_t t4 = a & b;
-  const uint32_t t5 = t1 ^ t4;
-  const uint32_t t6 = a & t1;
-  const uint32_t t7 = a ^ d;
-  const uint32_t t8 = a ^ b;
-  const uint32_t t9 = t2 ^ t6;
-  const uint32_t t10 = b | t1;
-  const uint32_t t11 = t4 & t9;
-  const uint32_t t12 = d ^ t2;
-  const uint32_t t13 = t8 ^ t10;
-  const uint32_t t14 = a ^ t11;
-  const uint32_t t15 = t5 | t7;
-  const uint32_t t16 = t3 ^ t13;
-  const uint32_t t17 = c | t16;
-  const uint32_t t18 = t7 | t9;
-  const uint32_t t19 = t17 & t18;
-  const uint32_t t20 = t12 ^ t17;
-  const uint32_t t21 = t5 ^ t18;
-  const uint32_t t22 = t20 & t21;
-  const uint32_t t23 = t14 ^ t22;
-  const uint32_t t24 = t15 & t23;
-  const uint32_t t25 = t2 & t12;
-  const uint32_t t26 = t22 | t25;
-  const uint32_t t27 = t6 ^ t20;
-  const uint32_t t28 = t14 | t27;
-  const uint32_t t29 = t12 & t24;
-  const uint32_t t30 = t28 ^ t29;
+template <class W>
+[[gnu::always_inline]] inline void InvS3(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = a | b;
+  const W t1 = c ^ t0;
+  const W t2 = a ^ t0;
+  const W t3 = d & t0;
+  const W t4 = a & b;
+  const W t5 = t1 ^ t4;
+  const W t6 = a & t1;
+  const W t7 = a ^ d;
+  const W t8 = a ^ b;
+  const W t9 = t2 ^ t6;
+  const W t10 = b | t1;
+  const W t11 = t4 & t9;
+  const W t12 = d ^ t2;
+  const W t13 = t8 ^ t10;
+  const W t14 = a ^ t11;
+  const W t15 = t5 | t7;
+  const W t16 = t3 ^ t13;
+  const W t17 = c | t16;
+  const W t18 = t7 | t9;
+  const W t19 = t17 & t18;
+  const W t20 = t12 ^ t17;
+  const W t21 = t5 ^ t18;
+  const W t22 = t20 & t21;
+  const W t23 = t14 ^ t22;
+  const W t24 = t15 & t23;
+  const W t25 = t2 & t12;
+  const W t26 = t22 | t25;
+  const W t27 = t6 ^ t20;
+  const W t28 = t14 | t27;
+  const W t29 = t12 & t24;
+  const W t30 = t28 ^ t29;
   x0 = t24;
   x1 = t26;
   x2 = t19;
   x3 = t30;
 }
 
-inline void S4(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-  const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t t0 = ~b;
-  const uint32_t t1 = a & t0;
-  const uint32_t t2 = b | t1;
-  const uint32_t t3 = d ^ t2;
-  const uint32_t t4 = b ^ t3;
-  const uint32_t t5 = d | t3;
-  const uint32_t t6 = a & t4;
-  const uint32_t t7 = c ^ t5;
-  const uint32_t t8 = ~a;
-  const uint32_t t9 = t4 ^ t7;
-  const uint32_t t10 = d & t8;
-  const uint32_t t11 = b | t7;
-  const uint32_t t12 = a ^ t11;
-  const uint32_t t13 = t4 ^ t12;
-  const uint32_t t14 = t9 | t12;
-  const uint32_t t15 = t3 ^ t14;
-  const uint32_t t16 = t7 ^ t8;
-  const uint32_t t17 = d & t6;
-  const uint32_t t18 = t16 ^ t17;
-  const uint32_t t19 = c ^ d;
-  const uint32_t t20 = t0 ^ t19;
-  const uint32_t t21 = t10 ^ t20;
-  const uint32_t t22 = t5 & t21;
-  const uint32_t t23 = b & t16;
-  const uint32_t t24 = t22 | t23;
+template <class W>
+[[gnu::always_inline]] inline void S4(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = ~b;
+  const W t1 = a & t0;
+  const W t2 = b | t1;
+  const W t3 = d ^ t2;
+  const W t4 = b ^ t3;
+  const W t5 = d | t3;
+  const W t6 = a & t4;
+  const W t7 = c ^ t5;
+  const W t8 = ~a;
+  const W t9 = t4 ^ t7;
+  const W t10 = d & t8;
+  const W t11 = b | t7;
+  const W t12 = a ^ t11;
+  const W t13 = t4 ^ t12;
+  const W t14 = t9 | t12;
+  const W t15 = t3 ^ t14;
+  const W t16 = t7 ^ t8;
+  const W t17 = d & t6;
+  const W t18 = t16 ^ t17;
+  const W t19 = c ^ d;
+  const W t20 = t0 ^ t19;
+  const W t21 = t10 ^ t20;
+  const W t22 = t5 & t21;
+  const W t23 = b & t16;
+  const W t24 = t22 | t23;
   x0 = t18;
   x1 = t24;
   x2 = t15;
   x3 = t13;
 }
 
-inline void InvS4(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-  const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t t0 = a | b;
-  const uint32_t t1 = c ^ t0;
-  const uint32_t t2 = a ^ t0;
-  const uint32_t t3 = d & t0;
-  const uint32_t t4 = a & b;
-  const uint32_t t5 = t1 ^ t4;
-  const uint32_t t6 = a & t1;
-  const uint32_t t7 = a ^ d;
-  const uint32_t t8 = a ^ b;
-  const uint32_t t9 = t2 ^ t6;
-  const uint32_t t10 = d ^ t2;
-  const uint32_t t11 = t6 | t10;
-  const uint32_t t12 = t5 ^ t11;
-  const uint32_t t13 = t1 | t9;
-  const uint32_t t14 = t7 & t12;
-  const uint32_t t15 = t1 ^ t14;
-  const uint32_t t16 = ~t15;
-  const uint32_t t17 = c | d;
-  const uint32_t t18 = t10 ^ t17;
-  const uint32_t t19 = t3 & t8;
-  const uint32_t t20 = t18 | t19;
-  const uint32_t t21 = t13 & t19;
-  const uint32_t t22 = t5 | t17;
-  const uint32_t t23 = a & t22;
-  const uint32_t t24 = t2 ^ t23;
-  const uint32_t t25 = t12 ^ t21;
-  const uint32_t t26 = t24 ^ t25;
-  const uint32_t t27 = ~t26;
+template <class W>
+[[gnu::always_inline]] inline void InvS4(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = a | b;
+  const W t1 = c ^ t0;
+  const W t2 = a ^ t0;
+  const W t3 = d & t0;
+  const W t4 = a & b;
+  const W t5 = t1 ^ t4;
+  const W t6 = a & t1;
+  const W t7 = a ^ d;
+  const W t8 = a ^ b;
+  const W t9 = t2 ^ t6;
+  const W t10 = d ^ t2;
+  const W t11 = t6 | t10;
+  const W t12 = t5 ^ t11;
+  const W t13 = t1 | t9;
+  const W t14 = t7 & t12;
+  const W t15 = t1 ^ t14;
+  const W t16 = ~t15;
+  const W t17 = c | d;
+  const W t18 = t10 ^ t17;
+  const W t19 = t3 & t8;
+  const W t20 = t18 | t19;
+  const W t21 = t13 & t19;
+  const W t22 = t5 | t17;
+  const W t23 = a & t22;
+  const W t24 = t2 ^ t23;
+  const W t25 = t12 ^ t21;
+  const W t26 = t24 ^ t25;
+  const W t27 = ~t26;
   x0 = t16;
   x1 = t12;
   x2 = t27;
   x3 = t20;
 }
 
-inline void S5(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-  const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t t0 = a ^ b;
-  const uint32_t t1 = b ^ d;
-  const uint32_t t2 = a ^ c;
-  const uint32_t t3 = t0 | t1;
-  const uint32_t t4 = t2 ^ t3;
-  const uint32_t t5 = ~t4;
-  const uint32_t t6 = d | t4;
-  const uint32_t t7 = t0 ^ t6;
-  const uint32_t t8 = ~t7;
-  const uint32_t t9 = a & t6;
-  const uint32_t t10 = c | t0;
-  const uint32_t t11 = t2 & t5;
-  const uint32_t t12 = t2 | t5;
-  const uint32_t t13 = t0 ^ t10;
-  const uint32_t t14 = t6 ^ t12;
-  const uint32_t t15 = t1 & t14;
-  const uint32_t t16 = t9 ^ t15;
-  const uint32_t t17 = ~t16;
-  const uint32_t t18 = t11 ^ t15;
-  const uint32_t t19 = t13 ^ t18;
-  const uint32_t t20 = ~t19;
+template <class W>
+[[gnu::always_inline]] inline void S5(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = a ^ b;
+  const W t1 = b ^ d;
+  const W t2 = a ^ c;
+  const W t3 = t0 | t1;
+  const W t4 = t2 ^ t3;
+  const W t5 = ~t4;
+  const W t6 = d | t4;
+  const W t7 = t0 ^ t6;
+  const W t8 = ~t7;
+  const W t9 = a & t6;
+  const W t10 = c | t0;
+  const W t11 = t2 & t5;
+  const W t12 = t2 | t5;
+  const W t13 = t0 ^ t10;
+  const W t14 = t6 ^ t12;
+  const W t15 = t1 & t14;
+  const W t16 = t9 ^ t15;
+  const W t17 = ~t16;
+  const W t18 = t11 ^ t15;
+  const W t19 = t13 ^ t18;
+  const W t20 = ~t19;
   x0 = t5;
   x1 = t8;
   x2 = t17;
   x3 = t20;
 }
 
-inline void InvS5(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-  const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t t0 = a | b;
-  const uint32_t t1 = b | c;
-  const uint32_t t2 = ~b;
-  const uint32_t t3 = d & t0;
-  const uint32_t t4 = a & t2;
-  const uint32_t t5 = a & t3;
-  const uint32_t t6 = a ^ d;
-  const uint32_t t7 = t1 ^ t6;
-  const uint32_t t8 = t4 | t7;
-  const uint32_t t9 = c ^ t8;
-  const uint32_t t10 = c | t5;
-  const uint32_t t11 = t4 ^ t10;
-  const uint32_t t12 = t3 ^ t11;
-  const uint32_t t13 = a | t11;
-  const uint32_t t14 = t2 ^ t5;
-  const uint32_t t15 = t1 & t13;
-  const uint32_t t16 = t14 ^ t15;
-  const uint32_t t17 = t4 | t9;
-  const uint32_t t18 = t14 ^ t17;
-  const uint32_t t19 = ~t18;
+template <class W>
+[[gnu::always_inline]] inline void InvS5(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = a | b;
+  const W t1 = b | c;
+  const W t2 = ~b;
+  const W t3 = d & t0;
+  const W t4 = a & t2;
+  const W t5 = a & t3;
+  const W t6 = a ^ d;
+  const W t7 = t1 ^ t6;
+  const W t8 = t4 | t7;
+  const W t9 = c ^ t8;
+  const W t10 = c | t5;
+  const W t11 = t4 ^ t10;
+  const W t12 = t3 ^ t11;
+  const W t13 = a | t11;
+  const W t14 = t2 ^ t5;
+  const W t15 = t1 & t13;
+  const W t16 = t14 ^ t15;
+  const W t17 = t4 | t9;
+  const W t18 = t14 ^ t17;
+  const W t19 = ~t18;
   x0 = t19;
   x1 = t9;
   x2 = t12;
   x3 = t16;
 }
 
-inline void S6(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-  const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t t0 = b ^ d;
-  const uint32_t t1 = a ^ d;
-  const uint32_t t2 = c ^ t0;
-  const uint32_t t3 = ~t1;
-  const uint32_t t4 = a | t3;
-  const uint32_t t5 = t2 ^ t4;
-  const uint32_t t6 = c | t3;
-  const uint32_t t7 = a ^ t5;
-  const uint32_t t8 = t6 & t7;
-  const uint32_t t9 = c & t4;
-  const uint32_t t10 = t3 | t8;
-  const uint32_t t11 = b | c;
-  const uint32_t t12 = t8 ^ t10;
-  const uint32_t t13 = t2 ^ t12;
-  const uint32_t t14 = t9 ^ t10;
-  const uint32_t t15 = a | b;
-  const uint32_t t16 = t14 ^ t15;
-  const uint32_t t17 = ~t16;
-  const uint32_t t18 = t10 ^ t11;
-  const uint32_t t19 = a & t12;
-  const uint32_t t20 = t18 | t19;
-  const uint32_t t21 = t13 ^ t20;
-  const uint32_t t22 = b ^ t21;
+template <class W>
+[[gnu::always_inline]] inline void S6(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = b ^ d;
+  const W t1 = a ^ d;
+  const W t2 = c ^ t0;
+  const W t3 = ~t1;
+  const W t4 = a | t3;
+  const W t5 = t2 ^ t4;
+  const W t6 = c | t3;
+  const W t7 = a ^ t5;
+  const W t8 = t6 & t7;
+  const W t9 = c & t4;
+  const W t10 = t3 | t8;
+  const W t11 = b | c;
+  const W t12 = t8 ^ t10;
+  const W t13 = t2 ^ t12;
+  const W t14 = t9 ^ t10;
+  const W t15 = a | b;
+  const W t16 = t14 ^ t15;
+  const W t17 = ~t16;
+  const W t18 = t10 ^ t11;
+  const W t19 = a & t12;
+  const W t20 = t18 | t19;
+  const W t21 = t13 ^ t20;
+  const W t22 = b ^ t21;
   x0 = t20;
   x1 = t5;
   x2 = t22;
   x3 = t17;
 }
 
-inline void InvS6(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-  const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t t0 = b | c;
-  const uint32_t t1 = a ^ c;
-  const uint32_t t2 = d | t1;
-  const uint32_t t3 = c ^ t2;
-  const uint32_t t4 = ~t3;
-  const uint32_t t5 = b ^ t3;
-  const uint32_t t6 = t0 | t2;
-  const uint32_t t7 = a ^ t2;
-  const uint32_t t8 = t5 | t7;
-  const uint32_t t9 = d ^ t8;
-  const uint32_t t10 = b ^ t6;
-  const uint32_t t11 = t9 & t10;
-  const uint32_t t12 = t7 ^ t11;
-  const uint32_t t13 = ~t12;
-  const uint32_t t14 = b | t13;
-  const uint32_t t15 = t9 ^ t14;
-  const uint32_t t16 = t13 ^ t15;
-  const uint32_t t17 = t4 ^ t16;
-  const uint32_t t18 = t13 | t16;
-  const uint32_t t19 = t5 ^ t18;
+template <class W>
+[[gnu::always_inline]] inline void InvS6(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = b | c;
+  const W t1 = a ^ c;
+  const W t2 = d | t1;
+  const W t3 = c ^ t2;
+  const W t4 = ~t3;
+  const W t5 = b ^ t3;
+  const W t6 = t0 | t2;
+  const W t7 = a ^ t2;
+  const W t8 = t5 | t7;
+  const W t9 = d ^ t8;
+  const W t10 = b ^ t6;
+  const W t11 = t9 & t10;
+  const W t12 = t7 ^ t11;
+  const W t13 = ~t12;
+  const W t14 = b | t13;
+  const W t15 = t9 ^ t14;
+  const W t16 = t13 ^ t15;
+  const W t17 = t4 ^ t16;
+  const W t18 = t13 | t16;
+  const W t19 = t5 ^ t18;
   x0 = t13;
   x1 = t17;
   x2 = t19;
   x3 = t15;
 }
 
-inline void S7(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-  const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t t0 = a | b;
-  const uint32_t t1 = c ^ t0;
-  const uint32_t t2 = a ^ t0;
-  const uint32_t t3 = a & b;
-  const uint32_t t4 = t1 ^ t3;
-  const uint32_t t5 = a & t1;
-  const uint32_t t6 = a ^ d;
-  const uint32_t t7 = a ^ b;
-  const uint32_t t8 = t2 ^ t5;
-  const uint32_t t9 = b | t1;
-  const uint32_t t10 = t3 & t8;
-  const uint32_t t11 = a ^ t4;
-  const uint32_t t12 = d ^ t2;
-  const uint32_t t13 = t7 ^ t9;
-  const uint32_t t14 = t4 | t6;
-  const uint32_t t15 = t6 & t13;
-  const uint32_t t16 = t14 ^ t15;
-  const uint32_t t17 = t1 | t15;
-  const uint32_t t18 = t1 ^ t6;
-  const uint32_t t19 = t10 ^ t17;
-  const uint32_t t20 = t5 & t12;
-  const uint32_t t21 = t19 ^ t20;
-  const uint32_t t22 = t10 ^ t21;
-  const uint32_t t23 = t13 ^ t22;
-  const uint32_t t24 = t2 ^ t23;
-  const uint32_t t25 = t11 | t24;
-  const uint32_t t26 = t6 ^ t25;
-  const uint32_t t27 = t2 | t22;
-  const uint32_t t28 = t4 | t27;
-  const uint32_t t29 = t18 & t28;
-  const uint32_t t30 = b ^ t29;
-  const uint32_t t31 = ~t30;
+template <class W>
+[[gnu::always_inline]] inline void S7(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = a | b;
+  const W t1 = c ^ t0;
+  const W t2 = a ^ t0;
+  const W t3 = a & b;
+  const W t4 = t1 ^ t3;
+  const W t5 = a & t1;
+  const W t6 = a ^ d;
+  const W t7 = a ^ b;
+  const W t8 = t2 ^ t5;
+  const W t9 = b | t1;
+  const W t10 = t3 & t8;
+  const W t11 = a ^ t4;
+  const W t12 = d ^ t2;
+  const W t13 = t7 ^ t9;
+  const W t14 = t4 | t6;
+  const W t15 = t6 & t13;
+  const W t16 = t14 ^ t15;
+  const W t17 = t1 | t15;
+  const W t18 = t1 ^ t6;
+  const W t19 = t10 ^ t17;
+  const W t20 = t5 & t12;
+  const W t21 = t19 ^ t20;
+  const W t22 = t10 ^ t21;
+  const W t23 = t13 ^ t22;
+  const W t24 = t2 ^ t23;
+  const W t25 = t11 | t24;
+  const W t26 = t6 ^ t25;
+  const W t27 = t2 | t22;
+  const W t28 = t4 | t27;
+  const W t29 = t18 & t28;
+  const W t30 = b ^ t29;
+  const W t31 = ~t30;
   x0 = t31;
   x1 = t26;
   x2 = t16;
   x3 = t21;
 }
 
-inline void InvS7(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-  const uint32_t a = x0, b = x1, c = x2, d = x3;
-  const uint32_t t0 = a | d;
-  const uint32_t t1 = a ^ b;
-  const uint32_t t2 = a ^ c;
-  const uint32_t t3 = c ^ d;
-  const uint32_t t4 = c | t0;
-  const uint32_t t5 = t1 | t4;
-  const uint32_t t6 = ~t1;
-  const uint32_t t7 = c ^ t0;
-  const uint32_t t8 = c & t2;
-  const uint32_t t9 = t0 & t6;
-  const uint32_t t10 = t3 | t9;
-  const uint32_t t11 = d ^ t2;
-  const uint32_t t12 = t7 ^ t10;
-  const uint32_t t13 = c | t1;
-  const uint32_t t14 = t3 & t13;
-  const uint32_t t15 = ~t12;
-  const uint32_t t16 = t6 | t11;
-  const uint32_t t17 = t15 & t16;
-  const uint32_t t18 = t11 ^ t12;
-  const uint32_t t19 = t2 & t18;
-  const uint32_t t20 = t14 | t19;
-  const uint32_t t21 = t6 ^ t18;
-  const uint32_t t22 = t8 & t21;
-  const uint32_t t23 = t13 ^ t16;
-  const uint32_t t24 = t22 ^ t23;
-  const uint32_t t25 = t5 & t24;
-  const uint32_t t26 = d ^ t24;
-  const uint32_t t27 = a & t17;
-  const uint32_t t28 = t26 ^ t27;
+template <class W>
+[[gnu::always_inline]] inline void InvS7(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = a | d;
+  const W t1 = a ^ b;
+  const W t2 = a ^ c;
+  const W t3 = c ^ d;
+  const W t4 = c | t0;
+  const W t5 = t1 | t4;
+  const W t6 = ~t1;
+  const W t7 = c ^ t0;
+  const W t8 = c & t2;
+  const W t9 = t0 & t6;
+  const W t10 = t3 | t9;
+  const W t11 = d ^ t2;
+  const W t12 = t7 ^ t10;
+  const W t13 = c | t1;
+  const W t14 = t3 & t13;
+  const W t15 = ~t12;
+  const W t16 = t6 | t11;
+  const W t17 = t15 & t16;
+  const W t18 = t11 ^ t12;
+  const W t19 = t2 & t18;
+  const W t20 = t14 | t19;
+  const W t21 = t6 ^ t18;
+  const W t22 = t8 & t21;
+  const W t23 = t13 ^ t16;
+  const W t24 = t22 ^ t23;
+  const W t25 = t5 & t24;
+  const W t26 = d ^ t24;
+  const W t27 = a & t17;
+  const W t28 = t26 ^ t27;
   x0 = t17;
   x1 = t28;
   x2 = t25;
@@ -531,35 +555,50 @@ inline void InvS7(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
 }
 // clang-format on
 
-inline void LinearTransform(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-  x0 = Rotl32(x0, 13);
-  x2 = Rotl32(x2, 3);
-  x1 ^= x0 ^ x2;
-  x3 ^= x2 ^ (x0 << 3);
-  x1 = Rotl32(x1, 1);
-  x3 = Rotl32(x3, 7);
-  x0 ^= x1 ^ x3;
-  x2 ^= x3 ^ (x1 << 7);
-  x0 = Rotl32(x0, 5);
-  x2 = Rotl32(x2, 22);
+// Rotations by a constant, written with shifts so that they also work lane by lane on vectors.
+template <int N, class W>
+[[gnu::always_inline]] inline void Rotl(W& x) {
+  x = (x << N) | (x >> (32 - N));
+}
+template <int N, class W>
+[[gnu::always_inline]] inline void Rotr(W& x) {
+  x = (x >> N) | (x << (32 - N));
 }
 
-inline void InverseLinearTransform(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-  x2 = Rotr32(x2, 22);
-  x0 = Rotr32(x0, 5);
+template <class W>
+[[gnu::always_inline]] inline void LinearTransform(W& x0, W& x1, W& x2, W& x3) {
+  Rotl<13>(x0);
+  Rotl<3>(x2);
+  x1 ^= x0 ^ x2;
+  x3 ^= x2 ^ (x0 << 3);
+  Rotl<1>(x1);
+  Rotl<7>(x3);
+  x0 ^= x1 ^ x3;
+  x2 ^= x3 ^ (x1 << 7);
+  Rotl<5>(x0);
+  Rotl<22>(x2);
+}
+
+template <class W>
+[[gnu::always_inline]] inline void InverseLinearTransform(W& x0, W& x1, W& x2, W& x3) {
+  Rotr<22>(x2);
+  Rotr<5>(x0);
   x2 ^= x3 ^ (x1 << 7);
   x0 ^= x1 ^ x3;
-  x3 = Rotr32(x3, 7);
-  x1 = Rotr32(x1, 1);
+  Rotr<7>(x3);
+  Rotr<1>(x1);
   x3 ^= x2 ^ (x0 << 3);
   x1 ^= x0 ^ x2;
-  x2 = Rotr32(x2, 3);
-  x0 = Rotr32(x0, 13);
+  Rotr<3>(x2);
+  Rotr<13>(x0);
 }
 
 using SBoxFn = void (*)(uint32_t&, uint32_t&, uint32_t&, uint32_t&);
-constexpr SBoxFn kSBoxes[8] = {S0, S1, S2, S3, S4, S5, S6, S7};
-constexpr SBoxFn kInverseSBoxes[8] = {InvS0, InvS1, InvS2, InvS3, InvS4, InvS5, InvS6, InvS7};
+constexpr SBoxFn kSBoxes[8] = {S0<uint32_t>, S1<uint32_t>, S2<uint32_t>, S3<uint32_t>,
+                               S4<uint32_t>, S5<uint32_t>, S6<uint32_t>, S7<uint32_t>};
+constexpr SBoxFn kInverseSBoxes[8] = {InvS0<uint32_t>, InvS1<uint32_t>, InvS2<uint32_t>,
+                                      InvS3<uint32_t>, InvS4<uint32_t>, InvS5<uint32_t>,
+                                      InvS6<uint32_t>, InvS7<uint32_t>};
 
 // Runs all 16 inputs through each circuit at once, input v in bit column v, and compares every
 // output bit with the table; each inverse circuit must take the table's outputs back to v.
@@ -581,6 +620,144 @@ bool SBoxCircuitsMatchTables() {
     for (int k = 0; k < 4; ++k) ok = ok && (y[k] & 0xFFFF) == in[k];
   }
   return ok;
+}
+
+// The 32 rounds over four words. W is a 32-bit word (one block) or a vector of them (one block
+// per lane); a subkey word applies to every lane.
+// clang-format off
+#define SERPENT_KEY(i) \
+  x0 ^= k[4 * (i)]; x1 ^= k[4 * (i) + 1]; x2 ^= k[4 * (i) + 2]; x3 ^= k[4 * (i) + 3];
+#define SERPENT_ROUND(i, S) SERPENT_KEY(i) S(x0, x1, x2, x3); LinearTransform(x0, x1, x2, x3);
+#define SERPENT_INV_ROUND(i, S) InverseLinearTransform(x0, x1, x2, x3); S(x0, x1, x2, x3); SERPENT_KEY(i)
+#define SERPENT_SEVEN(r) \
+  SERPENT_ROUND(r, S0) SERPENT_ROUND(r + 1, S1) SERPENT_ROUND(r + 2, S2) SERPENT_ROUND(r + 3, S3) \
+  SERPENT_ROUND(r + 4, S4) SERPENT_ROUND(r + 5, S5) SERPENT_ROUND(r + 6, S6)
+#define SERPENT_INV_SEVEN(r) \
+  SERPENT_INV_ROUND(r + 6, InvS6) SERPENT_INV_ROUND(r + 5, InvS5) SERPENT_INV_ROUND(r + 4, InvS4) \
+  SERPENT_INV_ROUND(r + 3, InvS3) SERPENT_INV_ROUND(r + 2, InvS2) SERPENT_INV_ROUND(r + 1, InvS1) \
+  SERPENT_INV_ROUND(r, InvS0)
+
+template <class W>
+[[gnu::always_inline]] inline void EncryptWords(const uint32_t* k, W& x0, W& x1, W& x2, W& x3) {
+  SERPENT_SEVEN(0)  SERPENT_ROUND(7, S7)
+  SERPENT_SEVEN(8)  SERPENT_ROUND(15, S7)
+  SERPENT_SEVEN(16) SERPENT_ROUND(23, S7)
+  SERPENT_SEVEN(24)
+  // The last round replaces the linear transformation with the final subkey.
+  SERPENT_KEY(31) S7(x0, x1, x2, x3); SERPENT_KEY(32)
+}
+
+template <class W>
+[[gnu::always_inline]] inline void DecryptWords(const uint32_t* k, W& x0, W& x1, W& x2, W& x3) {
+  SERPENT_KEY(32) InvS7(x0, x1, x2, x3); SERPENT_KEY(31)
+  SERPENT_INV_SEVEN(24)
+  SERPENT_INV_ROUND(23, InvS7) SERPENT_INV_SEVEN(16)
+  SERPENT_INV_ROUND(15, InvS7) SERPENT_INV_SEVEN(8)
+  SERPENT_INV_ROUND(7, InvS7)  SERPENT_INV_SEVEN(0)
+}
+// clang-format on
+
+#undef SERPENT_KEY
+#undef SERPENT_ROUND
+#undef SERPENT_INV_ROUND
+#undef SERPENT_SEVEN
+#undef SERPENT_INV_SEVEN
+
+void PortableDecrypt(const uint32_t* k, const uint8_t* in, uint8_t* out) {
+  uint32_t x0 = LoadLe32(in), x1 = LoadLe32(in + 4), x2 = LoadLe32(in + 8), x3 = LoadLe32(in + 12);
+  DecryptWords(k, x0, x1, x2, x3);
+  StoreLe32(out, x0);
+  StoreLe32(out + 4, x1);
+  StoreLe32(out + 8, x2);
+  StoreLe32(out + 12, x3);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Vector paths: a group of blocks is loaded as whole registers and transposed within each
+// 128-bit lane, so register k holds word k of every block (in an order the same transposition
+// undoes on the way out). These functions are compiled for their instruction set only and run
+// only after the processor has been asked.
+
+#if defined(__x86_64__) || defined(__i386__)
+#define KRYVANE_SERPENT_VECTORS 1
+
+using U32x8 = uint32_t __attribute__((vector_size(32)));
+using U32x16 = uint32_t __attribute__((vector_size(64)));
+
+#define KRYVANE_AVX2 __attribute__((target("avx2")))
+#define KRYVANE_AVX512 __attribute__((target("avx2,avx512f,avx512vl,avx512bw")))
+
+// The 4 x 4 word transposition in every 128-bit lane; it is its own inverse.
+KRYVANE_AVX2 inline void Transpose(__m256i& a, __m256i& b, __m256i& c, __m256i& d) {
+  const __m256i t0 = _mm256_unpacklo_epi32(a, b), t1 = _mm256_unpackhi_epi32(a, b);
+  const __m256i t2 = _mm256_unpacklo_epi32(c, d), t3 = _mm256_unpackhi_epi32(c, d);
+  a = _mm256_unpacklo_epi64(t0, t2);
+  b = _mm256_unpackhi_epi64(t0, t2);
+  c = _mm256_unpacklo_epi64(t1, t3);
+  d = _mm256_unpackhi_epi64(t1, t3);
+}
+
+KRYVANE_AVX512 inline void Transpose(__m512i& a, __m512i& b, __m512i& c, __m512i& d) {
+  const __m512i t0 = _mm512_unpacklo_epi32(a, b), t1 = _mm512_unpackhi_epi32(a, b);
+  const __m512i t2 = _mm512_unpacklo_epi32(c, d), t3 = _mm512_unpackhi_epi32(c, d);
+  a = _mm512_unpacklo_epi64(t0, t2);
+  b = _mm512_unpackhi_epi64(t0, t2);
+  c = _mm512_unpacklo_epi64(t1, t3);
+  d = _mm512_unpackhi_epi64(t1, t3);
+}
+
+// Eight blocks per pass: two per 256-bit register.
+KRYVANE_AVX2 void DecryptAvx2(const uint32_t* k, const uint8_t* in, uint8_t* out) {
+  const auto* p = reinterpret_cast<const __m256i*>(in);
+  auto* q = reinterpret_cast<__m256i*>(out);
+  __m256i a = _mm256_loadu_si256(p), b = _mm256_loadu_si256(p + 1);
+  __m256i c = _mm256_loadu_si256(p + 2), d = _mm256_loadu_si256(p + 3);
+  Transpose(a, b, c, d);
+  U32x8 x0 = U32x8(a), x1 = U32x8(b), x2 = U32x8(c), x3 = U32x8(d);
+  DecryptWords(k, x0, x1, x2, x3);
+  a = __m256i(x0);
+  b = __m256i(x1);
+  c = __m256i(x2);
+  d = __m256i(x3);
+  Transpose(a, b, c, d);
+  _mm256_storeu_si256(q, a);
+  _mm256_storeu_si256(q + 1, b);
+  _mm256_storeu_si256(q + 2, c);
+  _mm256_storeu_si256(q + 3, d);
+}
+
+// Sixteen blocks per pass: four per 512-bit register.
+KRYVANE_AVX512 void DecryptAvx512(const uint32_t* k, const uint8_t* in, uint8_t* out) {
+  __m512i a = _mm512_loadu_si512(in), b = _mm512_loadu_si512(in + 64);
+  __m512i c = _mm512_loadu_si512(in + 128), d = _mm512_loadu_si512(in + 192);
+  Transpose(a, b, c, d);
+  U32x16 x0 = U32x16(a), x1 = U32x16(b), x2 = U32x16(c), x3 = U32x16(d);
+  DecryptWords(k, x0, x1, x2, x3);
+  a = __m512i(x0);
+  b = __m512i(x1);
+  c = __m512i(x2);
+  d = __m512i(x3);
+  Transpose(a, b, c, d);
+  _mm512_storeu_si512(out, a);
+  _mm512_storeu_si512(out + 64, b);
+  _mm512_storeu_si512(out + 128, c);
+  _mm512_storeu_si512(out + 192, d);
+}
+
+#endif
+
+// Runs whole groups of `width` blocks through `group`; a final short group goes through a
+// zero-padded buffer when that is cheaper than one block at a time.
+template <std::size_t kWidth, class Group>
+void DecryptGroups(const uint32_t* k, const uint8_t* in, uint8_t* out, std::size_t n, Group group) {
+  for (; n >= kWidth; n -= kWidth, in += 16 * kWidth, out += 16 * kWidth) group(k, in, out);
+  if (n == 0) return;
+  if (n == 1) return PortableDecrypt(k, in, out);
+  uint8_t buf[16 * kWidth] = {};
+  std::memcpy(buf, in, 16 * n);
+  group(k, buf, buf);
+  std::memcpy(out, buf, 16 * n);
+  SecureZeroObject(buf);
 }
 
 }  // namespace
@@ -642,33 +819,16 @@ void Serpent::ExpandKey(const uint8_t* key, uint32_t bits) {
   for (int i = 0; i <= kRounds; ++i) {
     uint32_t* k = w + 8 + 4 * i;
     kSBoxes[(3 - i + 32) % 8](k[0], k[1], k[2], k[3]);
-    subKeys_[i] = {k[0], k[1], k[2], k[3]};
+    std::memcpy(subKeys_.data() + 4 * i, k, 16);
   }
   SecureZeroObject(w);
   SecureZeroObject(bytes);
+  isa_ = UsableIsa();
 }
-
-// clang-format off
-#define SERPENT_KEY(i) \
-  x0 ^= subKeys_[i][0]; x1 ^= subKeys_[i][1]; x2 ^= subKeys_[i][2]; x3 ^= subKeys_[i][3];
-#define SERPENT_ROUND(i, S) SERPENT_KEY(i) S(x0, x1, x2, x3); LinearTransform(x0, x1, x2, x3);
-#define SERPENT_INV_ROUND(i, S) InverseLinearTransform(x0, x1, x2, x3); S(x0, x1, x2, x3); SERPENT_KEY(i)
-#define SERPENT_SEVEN(r) \
-  SERPENT_ROUND(r, S0) SERPENT_ROUND(r + 1, S1) SERPENT_ROUND(r + 2, S2) SERPENT_ROUND(r + 3, S3) \
-  SERPENT_ROUND(r + 4, S4) SERPENT_ROUND(r + 5, S5) SERPENT_ROUND(r + 6, S6)
-#define SERPENT_INV_SEVEN(r) \
-  SERPENT_INV_ROUND(r + 6, InvS6) SERPENT_INV_ROUND(r + 5, InvS5) SERPENT_INV_ROUND(r + 4, InvS4) \
-  SERPENT_INV_ROUND(r + 3, InvS3) SERPENT_INV_ROUND(r + 2, InvS2) SERPENT_INV_ROUND(r + 1, InvS1) \
-  SERPENT_INV_ROUND(r, InvS0)
 
 void Serpent::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
   uint32_t x0 = LoadLe32(in), x1 = LoadLe32(in + 4), x2 = LoadLe32(in + 8), x3 = LoadLe32(in + 12);
-  SERPENT_SEVEN(0)  SERPENT_ROUND(7, S7)
-  SERPENT_SEVEN(8)  SERPENT_ROUND(15, S7)
-  SERPENT_SEVEN(16) SERPENT_ROUND(23, S7)
-  SERPENT_SEVEN(24)
-  // The last round replaces the linear transformation with the final subkey.
-  SERPENT_KEY(31) S7(x0, x1, x2, x3); SERPENT_KEY(32)
+  EncryptWords(subKeys_.data(), x0, x1, x2, x3);
   StoreLe32(out, x0);
   StoreLe32(out + 4, x1);
   StoreLe32(out + 8, x2);
@@ -676,27 +836,21 @@ void Serpent::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
 }
 
 void Serpent::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
-  uint32_t x0 = LoadLe32(in), x1 = LoadLe32(in + 4), x2 = LoadLe32(in + 8), x3 = LoadLe32(in + 12);
-  SERPENT_KEY(32) InvS7(x0, x1, x2, x3); SERPENT_KEY(31)
-  SERPENT_INV_SEVEN(24)
-  SERPENT_INV_ROUND(23, InvS7) SERPENT_INV_SEVEN(16)
-  SERPENT_INV_ROUND(15, InvS7) SERPENT_INV_SEVEN(8)
-  SERPENT_INV_ROUND(7, InvS7)  SERPENT_INV_SEVEN(0)
-  StoreLe32(out, x0);
-  StoreLe32(out + 4, x1);
-  StoreLe32(out + 8, x2);
-  StoreLe32(out + 12, x3);
+  PortableDecrypt(subKeys_.data(), in, out);
 }
-// clang-format on
 
-#undef SERPENT_KEY
-#undef SERPENT_ROUND
-#undef SERPENT_INV_ROUND
-#undef SERPENT_SEVEN
-#undef SERPENT_INV_SEVEN
+void Serpent::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
+  const uint32_t* k = subKeys_.data();
+#ifdef KRYVANE_SERPENT_VECTORS
+  if (isa_ >= Isa::kAvx512) return DecryptGroups<16>(k, in, out, n, DecryptAvx512);
+  if (isa_ >= Isa::kAvx2) return DecryptGroups<8>(k, in, out, n, DecryptAvx2);
+#endif
+  for (std::size_t i = 0; i < n; ++i) PortableDecrypt(k, in + 16 * i, out + 16 * i);
+}
 
 void Serpent::WipeKey() {
   SecureZeroObject(subKeys_);
+  isa_ = Isa::kPortable;
 }
 
 }  // namespace kryvane

@@ -7,6 +7,7 @@
 
 #include "crypto/algorithm_ids.h"
 #include "crypto/block_ciphers.h"
+#include "crypto/cpu_paths.h"
 
 namespace kryvane {
 
@@ -23,7 +24,12 @@ class Serpent final : public BlockCipher128<Serpent> {
 
   void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const;
   void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const;
+  // n independent blocks, bitsliced over vector lanes where the processor allows (eight blocks
+  // per 256-bit register, sixteen per 512-bit one); out may equal in.
+  void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const;
   void WipeKey();
+  // The instruction set the keyed instance runs on.
+  Isa Path() const { return isa_; }
 
  protected:
   // Any size the base accepts is usable: a size that is not a whole number of bytes keeps only
@@ -31,7 +37,8 @@ class Serpent final : public BlockCipher128<Serpent> {
   void ExpandKey(const uint8_t* key, uint32_t bits) override;
 
  private:
-  std::array<std::array<uint32_t, 4>, kRounds + 1> subKeys_;
+  std::array<uint32_t, 4 * (kRounds + 1)> subKeys_;  // four words per round, and the last
+  Isa isa_ = Isa::kPortable;
 };
 
 }  // namespace kryvane

@@ -6,6 +6,7 @@
 
 #include "crypto/algorithm_ids.h"
 #include "crypto/block_ciphers.h"
+#include "crypto/cpu_paths.h"
 
 namespace kryvane {
 
@@ -21,7 +22,12 @@ class Idea final : public BlockCipher64<Idea> {
 
   void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const { Crypt(z_.data(), in, out); }
   void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const { Crypt(d_.data(), in, out); }
+  // n independent blocks, one per 16-bit vector lane where the processor allows (8, 16 or 32 at
+  // once); out may equal in.
+  void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const;
   void WipeKey();
+  // The instruction set the keyed instance runs on.
+  Isa Path() const { return isa_; }
 
   // The group operations: multiplication modulo 65537 with 0 standing for 65536, and its inverse.
   static uint16_t Mul(uint16_t a, uint16_t b) {
@@ -41,6 +47,7 @@ class Idea final : public BlockCipher64<Idea> {
 
   std::array<uint16_t, 52> z_;  // encryption subkeys
   std::array<uint16_t, 52> d_;  // decryption subkeys
+  Isa isa_ = Isa::kPortable;
 };
 
 }  // namespace kryvane

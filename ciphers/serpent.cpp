@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "ciphers/block_groups.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 // GCC 12's AVX-512 unpack intrinsics start from a deliberately undefined register.
 #pragma GCC diagnostic push
@@ -746,20 +748,6 @@ KRYVANE_AVX512 void DecryptAvx512(const uint32_t* k, const uint8_t* in, uint8_t*
 
 #endif
 
-// Runs whole groups of `width` blocks through `group`; a final short group goes through a
-// zero-padded buffer when that is cheaper than one block at a time.
-template <std::size_t kWidth, class Group>
-void DecryptGroups(const uint32_t* k, const uint8_t* in, uint8_t* out, std::size_t n, Group group) {
-  for (; n >= kWidth; n -= kWidth, in += 16 * kWidth, out += 16 * kWidth) group(k, in, out);
-  if (n == 0) return;
-  if (n == 1) return PortableDecrypt(k, in, out);
-  uint8_t buf[16 * kWidth] = {};
-  std::memcpy(buf, in, 16 * n);
-  group(k, buf, buf);
-  std::memcpy(out, buf, 16 * n);
-  SecureZeroObject(buf);
-}
-
 }  // namespace
 
 bool Serpent::SelfTest() {
@@ -842,8 +830,15 @@ void Serpent::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
 void Serpent::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
   const uint32_t* k = subKeys_.data();
 #ifdef KRYVANE_SERPENT_VECTORS
-  if (isa_ >= Isa::kAvx512) return DecryptGroups<16>(k, in, out, n, DecryptAvx512);
-  if (isa_ >= Isa::kAvx2) return DecryptGroups<8>(k, in, out, n, DecryptAvx2);
+  const auto one = [k](const uint8_t* p, uint8_t* q) { PortableDecrypt(k, p, q); };
+  if (isa_ >= Isa::kAvx512) {
+    return RunGroups<16, 16>(
+        in, out, n, [k](const uint8_t* p, uint8_t* q) { DecryptAvx512(k, p, q); }, one);
+  }
+  if (isa_ >= Isa::kAvx2) {
+    return RunGroups<16, 8>(
+        in, out, n, [k](const uint8_t* p, uint8_t* q) { DecryptAvx2(k, p, q); }, one);
+  }
 #endif
   for (std::size_t i = 0; i < n; ++i) PortableDecrypt(k, in + 16 * i, out + 16 * i);
 }

@@ -7,6 +7,7 @@
 
 #include "crypto/algorithm_ids.h"
 #include "crypto/block_ciphers.h"
+#include "crypto/cpu_paths.h"
 
 namespace kryvane {
 
@@ -21,7 +22,15 @@ class Tea final : public BlockCipher64<Tea> {
 
   void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const;
   void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const;
-  void WipeKey() { SecureZeroObject(k_); }
+  // n independent blocks, one per 32-bit vector lane where the processor allows (8, 16 or 32 at
+  // once, two blocks interleaved otherwise); out may equal in.
+  void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const;
+  void WipeKey() {
+    SecureZeroObject(k_);
+    isa_ = Isa::kPortable;
+  }
+  // The instruction set the keyed instance runs on.
+  Isa Path() const { return isa_; }
 
  protected:
   // Big-endian key words from the zero-padded key; a trailing half byte is dropped and a size
@@ -30,6 +39,7 @@ class Tea final : public BlockCipher64<Tea> {
 
  private:
   std::array<uint32_t, 4> k_{};
+  Isa isa_ = Isa::kPortable;
 };
 
 }  // namespace kryvane

@@ -3,14 +3,7 @@
 #include <type_traits>
 
 #include "ciphers/block_groups.h"
-
-#if defined(__x86_64__) || defined(__i386__)
-// GCC 12's AVX-512 unpack intrinsics start from a deliberately undefined register.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#include <immintrin.h>
-#pragma GCC diagnostic pop
-#endif
+#include "ciphers/x86_vectors.h"
 
 namespace kryvane {
 namespace {
@@ -21,26 +14,17 @@ namespace {
 // from the low and high halves of the 16 x 16-bit product. These functions are compiled for their
 // instruction set only and run only after the processor has been asked.
 
-#if defined(__x86_64__) || defined(__i386__)
-#define KRYVANE_IDEA_VECTORS 1
-
-#define KRYVANE_SSE __attribute__((target("sse4.1,ssse3")))
-#define KRYVANE_AVX2 __attribute__((target("avx2")))
-#define KRYVANE_AVX512 __attribute__((target("avx2,avx512f,avx512vl,avx512bw")))
-
-using U16x8 = uint16_t __attribute__((vector_size(16)));
-using U16x16 = uint16_t __attribute__((vector_size(32)));
-using U16x32 = uint16_t __attribute__((vector_size(64)));
+#ifdef KRYVANE_X86_VECTORS
 
 // The high halves of the lanes' 32-bit products. (References, not values: these types may
 // not be passed in registers outside the functions compiled for them.)
-KRYVANE_SSE inline void MulHigh(const U16x8& a, const U16x8& b, U16x8& hi) {
+KRYVANE_TARGET_SSE inline void MulHigh(const U16x8& a, const U16x8& b, U16x8& hi) {
   hi = U16x8(_mm_mulhi_epu16(__m128i(a), __m128i(b)));
 }
-KRYVANE_AVX2 inline void MulHigh(const U16x16& a, const U16x16& b, U16x16& hi) {
+KRYVANE_TARGET_AVX2 inline void MulHigh(const U16x16& a, const U16x16& b, U16x16& hi) {
   hi = U16x16(_mm256_mulhi_epu16(__m256i(a), __m256i(b)));
 }
-KRYVANE_AVX512 inline void MulHigh(const U16x32& a, const U16x32& b, U16x32& hi) {
+KRYVANE_TARGET_AVX512 inline void MulHigh(const U16x32& a, const U16x32& b, U16x32& hi) {
   hi = U16x32(_mm512_mulhi_epu16(__m512i(a), __m512i(b)));
 }
 
@@ -113,9 +97,9 @@ template <class V>
     d = P##_unpackhi_epi64(v2, v3);                                           \
   }
 
-KRYVANE_IDEA_TRANSPOSE(KRYVANE_SSE, __m128i, _mm)
-KRYVANE_IDEA_TRANSPOSE(KRYVANE_AVX2, __m256i, _mm256)
-KRYVANE_IDEA_TRANSPOSE(KRYVANE_AVX512, __m512i, _mm512)
+KRYVANE_IDEA_TRANSPOSE(KRYVANE_TARGET_SSE, __m128i, _mm)
+KRYVANE_IDEA_TRANSPOSE(KRYVANE_TARGET_AVX2, __m256i, _mm256)
+KRYVANE_IDEA_TRANSPOSE(KRYVANE_TARGET_AVX512, __m512i, _mm512)
 #undef KRYVANE_IDEA_TRANSPOSE
 
 // Four registers' worth of blocks (sizeof(M) / 2 of them) through the rounds.
@@ -142,9 +126,9 @@ KRYVANE_IDEA_TRANSPOSE(KRYVANE_AVX512, __m512i, _mm512)
     std::memcpy(out, r, sizeof(r));                                      \
   }
 
-KRYVANE_IDEA_GROUP(CryptSse, KRYVANE_SSE, __m128i, U16x8)
-KRYVANE_IDEA_GROUP(CryptAvx2, KRYVANE_AVX2, __m256i, U16x16)
-KRYVANE_IDEA_GROUP(CryptAvx512, KRYVANE_AVX512, __m512i, U16x32)
+KRYVANE_IDEA_GROUP(CryptSse, KRYVANE_TARGET_SSE, __m128i, U16x8)
+KRYVANE_IDEA_GROUP(CryptAvx2, KRYVANE_TARGET_AVX2, __m256i, U16x16)
+KRYVANE_IDEA_GROUP(CryptAvx512, KRYVANE_TARGET_AVX512, __m512i, U16x32)
 #undef KRYVANE_IDEA_GROUP
 
 #endif
@@ -253,7 +237,7 @@ void Idea::Crypt(const uint16_t* k, const uint8_t* in, uint8_t* out) {
 void Idea::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
   const uint16_t* k = d_.data();
   const auto one = [k](const uint8_t* p, uint8_t* q) { Crypt(k, p, q); };
-#ifdef KRYVANE_IDEA_VECTORS
+#ifdef KRYVANE_X86_VECTORS
   const auto run = [&](auto width, auto group) {
     RunGroups<8, decltype(width)::value>(
         in, out, n, [k, group](const uint8_t* p, uint8_t* q) { group(k, p, q); }, one);

@@ -3,14 +3,7 @@
 #include <cstring>
 
 #include "ciphers/block_groups.h"
-
-#if defined(__x86_64__) || defined(__i386__)
-// GCC 12's AVX-512 unpack intrinsics start from a deliberately undefined register.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#include <immintrin.h>
-#pragma GCC diagnostic pop
-#endif
+#include "ciphers/x86_vectors.h"
 
 namespace kryvane {
 namespace {
@@ -680,48 +673,22 @@ void PortableDecrypt(const uint32_t* k, const uint8_t* in, uint8_t* out) {
 // undoes on the way out). These functions are compiled for their instruction set only and run
 // only after the processor has been asked.
 
-#if defined(__x86_64__) || defined(__i386__)
-#define KRYVANE_SERPENT_VECTORS 1
-
-using U32x8 = uint32_t __attribute__((vector_size(32)));
-using U32x16 = uint32_t __attribute__((vector_size(64)));
-
-#define KRYVANE_AVX2 __attribute__((target("avx2")))
-#define KRYVANE_AVX512 __attribute__((target("avx2,avx512f,avx512vl,avx512bw")))
-
-// The 4 x 4 word transposition in every 128-bit lane; it is its own inverse.
-KRYVANE_AVX2 inline void Transpose(__m256i& a, __m256i& b, __m256i& c, __m256i& d) {
-  const __m256i t0 = _mm256_unpacklo_epi32(a, b), t1 = _mm256_unpackhi_epi32(a, b);
-  const __m256i t2 = _mm256_unpacklo_epi32(c, d), t3 = _mm256_unpackhi_epi32(c, d);
-  a = _mm256_unpacklo_epi64(t0, t2);
-  b = _mm256_unpackhi_epi64(t0, t2);
-  c = _mm256_unpacklo_epi64(t1, t3);
-  d = _mm256_unpackhi_epi64(t1, t3);
-}
-
-KRYVANE_AVX512 inline void Transpose(__m512i& a, __m512i& b, __m512i& c, __m512i& d) {
-  const __m512i t0 = _mm512_unpacklo_epi32(a, b), t1 = _mm512_unpackhi_epi32(a, b);
-  const __m512i t2 = _mm512_unpacklo_epi32(c, d), t3 = _mm512_unpackhi_epi32(c, d);
-  a = _mm512_unpacklo_epi64(t0, t2);
-  b = _mm512_unpackhi_epi64(t0, t2);
-  c = _mm512_unpacklo_epi64(t1, t3);
-  d = _mm512_unpackhi_epi64(t1, t3);
-}
+#ifdef KRYVANE_X86_VECTORS
 
 // Eight blocks per pass: two per 256-bit register.
-KRYVANE_AVX2 void DecryptAvx2(const uint32_t* k, const uint8_t* in, uint8_t* out) {
+KRYVANE_TARGET_AVX2 void DecryptAvx2(const uint32_t* k, const uint8_t* in, uint8_t* out) {
   const auto* p = reinterpret_cast<const __m256i*>(in);
   auto* q = reinterpret_cast<__m256i*>(out);
   __m256i a = _mm256_loadu_si256(p), b = _mm256_loadu_si256(p + 1);
   __m256i c = _mm256_loadu_si256(p + 2), d = _mm256_loadu_si256(p + 3);
-  Transpose(a, b, c, d);
+  Transpose4x4(a, b, c, d);
   U32x8 x0 = U32x8(a), x1 = U32x8(b), x2 = U32x8(c), x3 = U32x8(d);
   DecryptWords(k, x0, x1, x2, x3);
   a = __m256i(x0);
   b = __m256i(x1);
   c = __m256i(x2);
   d = __m256i(x3);
-  Transpose(a, b, c, d);
+  Transpose4x4(a, b, c, d);
   _mm256_storeu_si256(q, a);
   _mm256_storeu_si256(q + 1, b);
   _mm256_storeu_si256(q + 2, c);
@@ -729,17 +696,17 @@ KRYVANE_AVX2 void DecryptAvx2(const uint32_t* k, const uint8_t* in, uint8_t* out
 }
 
 // Sixteen blocks per pass: four per 512-bit register.
-KRYVANE_AVX512 void DecryptAvx512(const uint32_t* k, const uint8_t* in, uint8_t* out) {
+KRYVANE_TARGET_AVX512 void DecryptAvx512(const uint32_t* k, const uint8_t* in, uint8_t* out) {
   __m512i a = _mm512_loadu_si512(in), b = _mm512_loadu_si512(in + 64);
   __m512i c = _mm512_loadu_si512(in + 128), d = _mm512_loadu_si512(in + 192);
-  Transpose(a, b, c, d);
+  Transpose4x4(a, b, c, d);
   U32x16 x0 = U32x16(a), x1 = U32x16(b), x2 = U32x16(c), x3 = U32x16(d);
   DecryptWords(k, x0, x1, x2, x3);
   a = __m512i(x0);
   b = __m512i(x1);
   c = __m512i(x2);
   d = __m512i(x3);
-  Transpose(a, b, c, d);
+  Transpose4x4(a, b, c, d);
   _mm512_storeu_si512(out, a);
   _mm512_storeu_si512(out + 64, b);
   _mm512_storeu_si512(out + 128, c);
@@ -829,7 +796,7 @@ void Serpent::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
 
 void Serpent::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
   const uint32_t* k = subKeys_.data();
-#ifdef KRYVANE_SERPENT_VECTORS
+#ifdef KRYVANE_X86_VECTORS
   const auto one = [k](const uint8_t* p, uint8_t* q) { PortableDecrypt(k, p, q); };
   if (isa_ >= Isa::kAvx512) {
     return RunGroups<16, 16>(

@@ -3,14 +3,7 @@
 #include <type_traits>
 
 #include "ciphers/block_groups.h"
-
-#if defined(__x86_64__) || defined(__i386__)
-// GCC 12's AVX-512 unpack intrinsics start from a deliberately undefined register.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#include <immintrin.h>
-#pragma GCC diagnostic pop
-#endif
+#include "ciphers/x86_vectors.h"
 
 namespace kryvane {
 namespace {
@@ -51,16 +44,7 @@ template <int G, class W>
 // lane; two such pairs per pass. Compiled for their instruction set only and run only after the
 // processor has been asked.
 
-#if defined(__x86_64__) || defined(__i386__)
-#define KRYVANE_TEA_VECTORS 1
-
-#define KRYVANE_SSE __attribute__((target("sse4.1,ssse3")))
-#define KRYVANE_AVX2 __attribute__((target("avx2")))
-#define KRYVANE_AVX512 __attribute__((target("avx2,avx512f,avx512vl,avx512bw")))
-
-using U32x4 = uint32_t __attribute__((vector_size(16)));
-using U32x8 = uint32_t __attribute__((vector_size(32)));
-using U32x16 = uint32_t __attribute__((vector_size(64)));
+#ifdef KRYVANE_X86_VECTORS
 
 template <class W>
 [[gnu::always_inline]] inline void SwapBytes(W& x) {
@@ -84,9 +68,9 @@ template <class W>
     z = b;                                                                                       \
   }
 
-KRYVANE_TEA_TRANSPOSE(KRYVANE_SSE, __m128i, _mm, 128)
-KRYVANE_TEA_TRANSPOSE(KRYVANE_AVX2, __m256i, _mm256, 256)
-KRYVANE_TEA_TRANSPOSE(KRYVANE_AVX512, __m512i, _mm512, 512)
+KRYVANE_TEA_TRANSPOSE(KRYVANE_TARGET_SSE, __m128i, _mm, 128)
+KRYVANE_TEA_TRANSPOSE(KRYVANE_TARGET_AVX2, __m256i, _mm256, 256)
+KRYVANE_TEA_TRANSPOSE(KRYVANE_TARGET_AVX512, __m512i, _mm512, 512)
 #undef KRYVANE_TEA_TRANSPOSE
 
 // Four registers' worth of blocks (sizeof(M) / 2 of them) through the decryption.
@@ -115,9 +99,9 @@ KRYVANE_TEA_TRANSPOSE(KRYVANE_AVX512, __m512i, _mm512, 512)
     std::memcpy(out, r, sizeof(r));                                      \
   }
 
-KRYVANE_TEA_GROUP(DecryptSse, KRYVANE_SSE, __m128i, U32x4)
-KRYVANE_TEA_GROUP(DecryptAvx2, KRYVANE_AVX2, __m256i, U32x8)
-KRYVANE_TEA_GROUP(DecryptAvx512, KRYVANE_AVX512, __m512i, U32x16)
+KRYVANE_TEA_GROUP(DecryptSse, KRYVANE_TARGET_SSE, __m128i, U32x4)
+KRYVANE_TEA_GROUP(DecryptAvx2, KRYVANE_TARGET_AVX2, __m256i, U32x8)
+KRYVANE_TEA_GROUP(DecryptAvx512, KRYVANE_TARGET_AVX512, __m512i, U32x16)
 #undef KRYVANE_TEA_GROUP
 
 #endif
@@ -182,7 +166,7 @@ void Tea::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
 void Tea::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
   const uint32_t* k = k_.data();
   const auto one = [k](const uint8_t* p, uint8_t* q) { PortableDecrypt(k, p, q); };
-#ifdef KRYVANE_TEA_VECTORS
+#ifdef KRYVANE_X86_VECTORS
   const auto run = [&](auto width, auto group) {
     RunGroups<8, decltype(width)::value>(
         in, out, n, [k, group](const uint8_t* p, uint8_t* q) { group(k, p, q); }, one);

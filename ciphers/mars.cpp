@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "ciphers/block_groups.h"
+#include "ciphers/x86_vectors.h"
+
 namespace kryvane {
 namespace {
 
@@ -126,20 +129,158 @@ inline EOut EFunction(uint32_t x, uint32_t k1, uint32_t k2) {
 }
 
 // (d0, d1, d2, d3) := (d1, d2, d3, d0) and its inverse.
-inline void RotateWords(uint32_t& d0, uint32_t& d1, uint32_t& d2, uint32_t& d3) {
-  const uint32_t t = d0;
+template <class W>
+[[gnu::always_inline]] inline void RotateWords(W& d0, W& d1, W& d2, W& d3) {
+  const W t = d0;
   d0 = d1;
   d1 = d2;
   d2 = d3;
   d3 = t;
 }
-inline void UnrotateWords(uint32_t& d0, uint32_t& d1, uint32_t& d2, uint32_t& d3) {
-  const uint32_t t = d3;
+template <class W>
+[[gnu::always_inline]] inline void UnrotateWords(W& d0, W& d1, W& d2, W& d3) {
+  const W t = d3;
   d3 = d2;
   d2 = d1;
   d1 = d0;
   d0 = t;
 }
+
+// ---------------------------------------------------------------------------------------------
+// Decryption over W, a word (one block) or a vector of words (one block per lane): table
+// look-ups gather lane by lane, rotations by a data-dependent amount shift each lane by its own.
+
+#ifdef KRYVANE_X86_VECTORS
+KRYVANE_TARGET_AVX2 inline void Lookup(const uint32_t* table, const U32x8& i, U32x8& out) {
+  out = U32x8(_mm256_i32gather_epi32(reinterpret_cast<const int*>(table), __m256i(i), 4));
+}
+KRYVANE_TARGET_AVX512 inline void Lookup(const uint32_t* table, const U32x16& i, U32x16& out) {
+  out = U32x16(_mm512_i32gather_epi32(__m512i(i), table, 4));
+}
+#endif
+[[gnu::always_inline]] inline void Lookup(const uint32_t* table, const uint32_t& i, uint32_t& out) {
+  out = table[i];
+}
+
+// Vector values returned from an always-inlined helper never cross a call, so the warning that
+// their calling convention differs without the vector instructions does not apply.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+template <class W>
+[[gnu::always_inline]] inline W Sbox(const uint32_t* table, const W& index) {
+  W v;
+  Lookup(table, index, v);
+  return v;
+}
+
+// x rotated left by n & 31 (n & 31 == 0 leaves x as it is).
+template <class W>
+[[gnu::always_inline]] inline void RotlBy(W& x, const W& n) {
+  const W s = n & 31;
+  x = (x << s) | (x >> ((32 - s) & 31));
+}
+template <int N, class W>
+[[gnu::always_inline]] inline void Rotl(W& x) {
+  x = (x << N) | (x >> (32 - N));
+}
+
+template <class W>
+[[gnu::always_inline]] inline void DecryptWords(const uint32_t* key, W& d0, W& d1, W& d2, W& d3) {
+  const uint32_t* s0 = kS;
+  const uint32_t* s1 = kS + 256;
+  d0 += key[36];
+  d1 += key[37];
+  d2 += key[38];
+  d3 += key[39];
+
+#pragma GCC unroll 8
+  for (int i = 7; i >= 0; --i) {
+    UnrotateWords(d0, d1, d2, d3);
+    Rotl<8>(d0);
+    d3 ^= Sbox(s0, (d0 >> 8) & 0xFF);
+    d3 += Sbox(s1, (d0 >> 16) & 0xFF);
+    d2 += Sbox(s0, d0 >> 24);
+    d1 ^= Sbox(s1, d0 & 0xFF);
+    if (i == 2 || i == 6) d0 += d3;
+    if (i == 3 || i == 7) d0 += d1;
+  }
+
+#pragma GCC unroll 16
+  for (int i = 15; i >= 0; --i) {
+    UnrotateWords(d0, d1, d2, d3);
+    Rotl<19>(d0);
+    // The E-function of the core round.
+    W m = d0 + key[2 * i + 4];
+    W r = d0;
+    Rotl<13>(r);
+    r *= key[2 * i + 5];
+    W l = Sbox(kS, m & 511);
+    Rotl<5>(r);
+    RotlBy(m, r);
+    l ^= r;
+    Rotl<5>(r);
+    l ^= r;
+    RotlBy(l, r);
+    d2 -= m;
+    if (i < 8) {
+      d1 -= l;
+      d3 ^= r;
+    } else {
+      d3 -= l;
+      d1 ^= r;
+    }
+  }
+
+#pragma GCC unroll 8
+  for (int i = 7; i >= 0; --i) {
+    UnrotateWords(d0, d1, d2, d3);
+    if (i == 0 || i == 4) d0 -= d3;
+    if (i == 1 || i == 5) d0 -= d1;
+    Rotl<24>(d0);
+    d3 ^= Sbox(s1, d0 >> 24);
+    d2 -= Sbox(s0, (d0 >> 16) & 0xFF);
+    d1 -= Sbox(s1, (d0 >> 8) & 0xFF);
+    d1 ^= Sbox(s0, d0 & 0xFF);
+  }
+
+  d0 -= key[0];
+  d1 -= key[1];
+  d2 -= key[2];
+  d3 -= key[3];
+}
+
+#pragma GCC diagnostic pop
+
+void PortableDecrypt(const uint32_t* key, const uint8_t* in, uint8_t* out) {
+  uint32_t d0 = LoadLe32(in), d1 = LoadLe32(in + 4), d2 = LoadLe32(in + 8), d3 = LoadLe32(in + 12);
+  DecryptWords(key, d0, d1, d2, d3);
+  StoreLe32(out, d0);
+  StoreLe32(out + 4, d1);
+  StoreLe32(out + 8, d2);
+  StoreLe32(out + 12, d3);
+}
+
+#ifdef KRYVANE_X86_VECTORS
+// Four registers of consecutive blocks, transposed to one word per register and back.
+#define KRYVANE_MARS_GROUP(NAME, TARGET, M, V)                             \
+  TARGET void NAME(const uint32_t* key, const uint8_t* in, uint8_t* out) { \
+    M r[4];                                                                \
+    std::memcpy(r, in, sizeof(r));                                         \
+    Transpose4x4(r[0], r[1], r[2], r[3]);                                  \
+    V d0 = V(r[0]), d1 = V(r[1]), d2 = V(r[2]), d3 = V(r[3]);              \
+    DecryptWords(key, d0, d1, d2, d3);                                     \
+    r[0] = M(d0);                                                          \
+    r[1] = M(d1);                                                          \
+    r[2] = M(d2);                                                          \
+    r[3] = M(d3);                                                          \
+    Transpose4x4(r[0], r[1], r[2], r[3]);                                  \
+    std::memcpy(out, r, sizeof(r));                                        \
+  }
+
+KRYVANE_MARS_GROUP(DecryptAvx2, KRYVANE_TARGET_AVX2, __m256i, U32x8)
+KRYVANE_MARS_GROUP(DecryptAvx512, KRYVANE_TARGET_AVX512, __m512i, U32x16)
+#undef KRYVANE_MARS_GROUP
+#endif
 
 }  // namespace
 
@@ -223,6 +364,7 @@ void Mars::ExpandKey(const uint8_t* key, uint32_t bits) {
   }
   SecureZeroObject(k);
   SecureZeroObject(t);
+  isa_ = UsableIsa();
 }
 
 void Mars::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
@@ -273,54 +415,28 @@ void Mars::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
 }
 
 void Mars::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
-  const SubKeyArray& key = subKeys_;
-  uint32_t d0 = LoadLe32(in) + key[36], d1 = LoadLe32(in + 4) + key[37],
-           d2 = LoadLe32(in + 8) + key[38], d3 = LoadLe32(in + 12) + key[39];
+  PortableDecrypt(subKeys_.data(), in, out);
+}
 
-  for (int i = 7; i >= 0; --i) {
-    UnrotateWords(d0, d1, d2, d3);
-    d0 = Rotr32(d0, 24);
-    d3 ^= S0(Byte(d0, 1));
-    d3 += S1(Byte(d0, 2));
-    d2 += S0(Byte(d0, 3));
-    d1 ^= S1(Byte(d0, 0));
-    if (i == 2 || i == 6) d0 += d3;
-    if (i == 3 || i == 7) d0 += d1;
+void Mars::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
+  const uint32_t* k = subKeys_.data();
+  const auto one = [k](const uint8_t* p, uint8_t* q) { PortableDecrypt(k, p, q); };
+#ifdef KRYVANE_X86_VECTORS
+  if (isa_ >= Isa::kAvx512) {
+    return RunGroups<16, 16>(
+        in, out, n, [k](const uint8_t* p, uint8_t* q) { DecryptAvx512(k, p, q); }, one);
   }
-
-  for (int i = 15; i >= 0; --i) {
-    UnrotateWords(d0, d1, d2, d3);
-    d0 = Rotr32(d0, 13);
-    const EOut e = EFunction(d0, key[2 * i + 4], key[2 * i + 5]);
-    d2 -= e.m;
-    if (i < 8) {
-      d1 -= e.l;
-      d3 ^= e.r;
-    } else {
-      d3 -= e.l;
-      d1 ^= e.r;
-    }
+  if (isa_ >= Isa::kAvx2) {
+    return RunGroups<16, 8>(
+        in, out, n, [k](const uint8_t* p, uint8_t* q) { DecryptAvx2(k, p, q); }, one);
   }
-
-  for (int i = 7; i >= 0; --i) {
-    UnrotateWords(d0, d1, d2, d3);
-    if (i == 0 || i == 4) d0 -= d3;
-    if (i == 1 || i == 5) d0 -= d1;
-    d0 = Rotl32(d0, 24);
-    d3 ^= S1(Byte(d0, 3));
-    d2 -= S0(Byte(d0, 2));
-    d1 -= S1(Byte(d0, 1));
-    d1 ^= S0(Byte(d0, 0));
-  }
-
-  StoreLe32(out, d0 - key[0]);
-  StoreLe32(out + 4, d1 - key[1]);
-  StoreLe32(out + 8, d2 - key[2]);
-  StoreLe32(out + 12, d3 - key[3]);
+#endif
+  for (std::size_t i = 0; i < n; ++i) one(in + 16 * i, out + 16 * i);
 }
 
 void Mars::WipeKey() {
   SecureFill(subKeys_.data(), 0xFF, sizeof(subKeys_));
+  isa_ = Isa::kPortable;
 }
 
 }  // namespace kryvane

@@ -8,6 +8,7 @@
 
 #include "crypto/algorithm_ids.h"
 #include "crypto/block_ciphers.h"
+#include "crypto/cpu_paths.h"
 
 namespace kryvane {
 
@@ -25,7 +26,12 @@ class Mars final : public BlockCipher128<Mars> {
 
   void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const;
   void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const;
+  // n independent blocks, one per 32-bit vector lane where the processor allows (8 or 16 at
+  // once, with gathered table look-ups); out may equal in.
+  void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const;
   void WipeKey();
+  // The instruction set the keyed instance runs on.
+  Isa Path() const { return isa_; }
 
   // K0..K39 as built by the key schedule (all FF bytes while unkeyed); for inspection only.
   const SubKeyArray& SubKeys() const { return subKeys_; }
@@ -41,6 +47,7 @@ class Mars final : public BlockCipher128<Mars> {
 
  private:
   SubKeyArray subKeys_;
+  Isa isa_ = Isa::kPortable;
 };
 
 }  // namespace kryvane

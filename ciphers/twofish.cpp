@@ -235,25 +235,49 @@ void Twofish::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
 }
 
 void Twofish::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
+  DecryptGroup<1>(in, out);
+}
+
+// kN blocks side by side: the table look-ups of one block overlap the additions of the others.
+template <int kN>
+inline void Twofish::DecryptGroup(const uint8_t* in, uint8_t* out) const {
   const uint32_t* k = subKeys_.data();
-  uint32_t r0 = LoadLe32(in) ^ k[4];
-  uint32_t r1 = LoadLe32(in + 4) ^ k[5];
-  uint32_t r2 = LoadLe32(in + 8) ^ k[6];
-  uint32_t r3 = LoadLe32(in + 12) ^ k[7];
-  for (int r = 15; r > 0; r -= 2) {
-    uint32_t t0 = G(r0);
-    uint32_t t1 = G(Rotl32(r1, 8));
-    r2 = Rotl32(r2, 1) ^ (t0 + t1 + k[2 * r + 8]);
-    r3 = Rotr32(r3 ^ (t0 + 2 * t1 + k[2 * r + 9]), 1);
-    t0 = G(r2);
-    t1 = G(Rotl32(r3, 8));
-    r0 = Rotl32(r0, 1) ^ (t0 + t1 + k[2 * r + 6]);
-    r1 = Rotr32(r1 ^ (t0 + 2 * t1 + k[2 * r + 7]), 1);
+  uint32_t r0[kN], r1[kN], r2[kN], r3[kN];
+  for (int b = 0; b < kN; ++b) {
+    r0[b] = LoadLe32(in + 16 * b) ^ k[4];
+    r1[b] = LoadLe32(in + 16 * b + 4) ^ k[5];
+    r2[b] = LoadLe32(in + 16 * b + 8) ^ k[6];
+    r3[b] = LoadLe32(in + 16 * b + 12) ^ k[7];
   }
-  StoreLe32(out, r2 ^ k[0]);
-  StoreLe32(out + 4, r3 ^ k[1]);
-  StoreLe32(out + 8, r0 ^ k[2]);
-  StoreLe32(out + 12, r1 ^ k[3]);
+  for (int r = 15; r > 0; r -= 2) {
+#pragma GCC unroll 4
+    for (int b = 0; b < kN; ++b) {
+      const uint32_t t0 = G(r0[b]);
+      const uint32_t t1 = G(Rotl32(r1[b], 8));
+      r2[b] = Rotl32(r2[b], 1) ^ (t0 + t1 + k[2 * r + 8]);
+      r3[b] = Rotr32(r3[b] ^ (t0 + 2 * t1 + k[2 * r + 9]), 1);
+    }
+#pragma GCC unroll 4
+    for (int b = 0; b < kN; ++b) {
+      const uint32_t t0 = G(r2[b]);
+      const uint32_t t1 = G(Rotl32(r3[b], 8));
+      r0[b] = Rotl32(r0[b], 1) ^ (t0 + t1 + k[2 * r + 6]);
+      r1[b] = Rotr32(r1[b] ^ (t0 + 2 * t1 + k[2 * r + 7]), 1);
+    }
+  }
+  for (int b = 0; b < kN; ++b) {
+    StoreLe32(out + 16 * b, r2[b] ^ k[0]);
+    StoreLe32(out + 16 * b + 4, r3[b] ^ k[1]);
+    StoreLe32(out + 16 * b + 8, r0[b] ^ k[2]);
+    StoreLe32(out + 16 * b + 12, r1[b] ^ k[3]);
+  }
+}
+
+void Twofish::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
+  for (; n >= kInterleave; n -= kInterleave, in += 16 * kInterleave, out += 16 * kInterleave) {
+    DecryptGroup<kInterleave>(in, out);
+  }
+  for (; n > 0; --n, in += 16, out += 16) DecryptGroup<1>(in, out);
 }
 
 bool Twofish::SelfTest() {

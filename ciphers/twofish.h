@@ -23,6 +23,8 @@ class Twofish final : public BlockCipher128<Twofish> {
 
   void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const;
   void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const;
+  // n independent blocks, several interleaved; out may equal in.
+  void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const;
   void WipeKey();
 
   // How often this process has built the shared MDS tables: 0 before the first Twofish exists,
@@ -36,6 +38,10 @@ class Twofish final : public BlockCipher128<Twofish> {
   void ExpandKey(const uint8_t* key, uint32_t bits) override;
 
  private:
+  static constexpr std::size_t kInterleave = 4;
+  template <int kN>
+  void DecryptGroup(const uint8_t* in, uint8_t* out) const;
+
   uint32_t G(uint32_t x) const {
     return sBoxes_[2 * (x & 0xFF)] ^ sBoxes_[2 * ((x >> 8) & 0xFF) + 1] ^
            sBoxes_[512 + 2 * ((x >> 16) & 0xFF)] ^ sBoxes_[512 + 2 * (x >> 24) + 1];

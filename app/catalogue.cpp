@@ -121,4 +121,20 @@ const HashEntry* FindHash(std::string_view name) {
   return Find(Hashes(), name);
 }
 
+bool RunSelfTests(std::span<const CipherEntry> ciphers, std::span<const HashEntry> hashes,
+                  const std::function<void(std::string_view algorithm, bool passed)>& report) {
+  bool all = true;
+  for (const CipherEntry& e : ciphers) {
+    const bool ok = e.cipher.SelfTest();
+    report(e.cipher.algorithm, ok);
+    all = all && ok;
+  }
+  for (const HashEntry& e : hashes) {
+    const bool ok = e.hash.SelfTest();
+    report(e.hash.algorithm, ok);
+    all = all && ok;
+  }
+  return all;
+}
+
 }  // namespace kryvane

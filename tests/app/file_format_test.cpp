@@ -1,6 +1,6 @@
-// The encrypted file format, per cipher and hash pair: round trips over the sizes where chunks and
-// blocks meet, golden files that pin every pair's output, and, for the pairs OpenSSL can express,
-// byte-identical agreement with an independent construction of the format from its primitives.
+// The encrypted file format: round trips over the sizes where chunks and blocks meet, golden files
+// that pin every pair's output, and, for the pairs OpenSSL can express, byte-identical agreement
+// with an independent construction of the format from its primitives.
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/evp.h>
 #include <openssl/provider.h>
@@ -13,6 +13,7 @@
 
 #include "tests/app/job_helpers.h"
 #include "tests/app/temp_files.h"
+#include "tests/support/cipher_checks.h"
 #include "tests/support/vec_file.h"
 
 namespace kryvane::test {
@@ -35,30 +36,56 @@ std::vector<std::size_t> Sizes(std::size_t b, std::size_t larger) {
   return sizes;
 }
 
-TEST_P(FileFormat, RoundTripOverChunkAndBlockEdges) {
+// What the job does with the bytes depends on the algorithms only through the block size: one pair
+// per block size and one with the stream cipher cover every edge.
+std::vector<Pair> OnePairPerBlockSize() {
+  std::map<std::size_t, Pair> first;
+  for (const Pair& pair : AllPairs()) first.emplace(pair.BlockBytes(), pair);
+  std::vector<Pair> pairs;
+  for (const auto& [bytes, pair] : first) pairs.push_back(pair);
+  return pairs;
+}
+
+class JobRoundTrip : public testing::TestWithParam<Pair> {};
+
+INSTANTIATE_TEST_SUITE_P(, JobRoundTrip, testing::ValuesIn(OnePairPerBlockSize()), PairName);
+
+// The file the job must write, from the class's one-block function (or the key, for RC4) and the
+// chain model.
+Bytes ExpectedFile(const Pair& pair, const std::string& passphrase, const Bytes& plain) {
+  std::unique_ptr<Cipher> c = pair.cipher->cipher.Create();
+  c->InitFromPassphrase(passphrase, pair.hash->hash);
+  if (const auto* block = dynamic_cast<const BlockCipher*>(c.get())) {
+    return test::ReferenceCbc(
+        [block](const uint8_t* in, uint8_t* out) { block->EncryptBlock(in, out); },
+        pair.BlockBytes(), plain);
+  }
+  std::unique_ptr<Hash> h = pair.hash->hash.Create();
+  Bytes digest(std::size_t(pair.hash->hash.hashSize / 8));
+  h->Init();
+  h->UpdateText(passphrase);
+  h->Final(digest.data());
+  digest.resize(std::min(digest.size(), std::size_t(pair.cipher->cipher.maxKeySize / 8)));
+  return ReferenceRc4File(digest, plain);
+}
+
+TEST_P(JobRoundTrip, OverChunkAndBlockEdges) {
   const Pair& pair = GetParam();
   TempFolder dir;
-  const uint32_t seed = std::random_device{}();
-  SCOPED_TRACE("random seed " + std::to_string(seed));
-  const std::size_t larger = 3 * 8192 + 1 + std::mt19937(seed)() % 40000;
+  const std::size_t larger = 3 * 8192 + 1 + 12345;
   for (std::size_t size : Sizes(pair.BlockBytes(), larger)) {
     SCOPED_TRACE("size " + std::to_string(size));
-    const Bytes plain = RandomBytes(size, seed + uint32_t(size));
+    const Bytes plain = RandomBytes(size, uint32_t(size));
     WriteFile(dir / "plain", plain);
     const JobOutcome enc = RunFileJob(Encrypt(dir / "plain", dir / "enc", pair));
     ASSERT_TRUE(enc.Succeeded()) << enc.error->Describe();
     const Bytes cipher = ReadFile(dir / "enc");
-    ASSERT_EQ(cipher.size(), size);
-    if (size >= 8) {
-      EXPECT_NE(cipher, plain);
-    }
-    ASSERT_TRUE(RunFileJob(Encrypt(dir / "plain", dir / "enc2", pair)).Succeeded());
-    EXPECT_EQ(ReadFile(dir / "enc2"), cipher) << "two encryptions differ";
+    EXPECT_EQ(cipher, ExpectedFile(pair, "correct horse", plain));
     const JobOutcome dec = RunFileJob(Decrypt(dir / "enc", dir / "dec", pair));
     ASSERT_TRUE(dec.Succeeded()) << dec.error->Describe();
     EXPECT_EQ(ReadFile(dir / "dec"), plain);
   }
-  EXPECT_EQ(ListFolder(dir.Path()), (std::set<std::string>{"plain", "enc", "enc2", "dec"}))
+  EXPECT_EQ(ListFolder(dir.Path()), (std::set<std::string>{"plain", "enc", "dec"}))
       << "temporary files left behind";
 }
 

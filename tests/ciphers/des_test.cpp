@@ -1,5 +1,5 @@
-// DES and triple DES: the key-size rules of the file format and agreement with Botan for every
-// key size the cipher accepts.
+// DES and triple DES: the key-size rules of the file format (agreement with Botan for every key
+// size is a row of reference_library_test.cpp).
 #include "ciphers/des.h"
 
 #include <gtest/gtest.h>
@@ -16,28 +16,6 @@ namespace {
 using test::Bytes;
 using test::FromHex;
 using test::ToHex;
-
-// Whole bytes, zero-padded to the standard 8 bytes.
-test::ReferenceBlock SingleDesReference(const Bytes& key, uint32_t bits) {
-  return test::BotanBlock("DES", test::PaddedKey(key, bits, 8));
-}
-
-// K1 || K2 || K3 from the whole bytes, zero-padded to 24; up to 128 bits K3 is K1.
-test::ReferenceBlock TripleDesReference(const Bytes& key, uint32_t bits) {
-  Bytes k = test::PaddedKey(key, bits, 24);
-  if (bits <= 128) std::copy_n(k.begin(), 8, k.begin() + 16);
-  return test::BotanBlock("TripleDES", k);
-}
-
-TEST(Des, MatchesBotanForEveryKeySize) {
-  test::ExpectMatchesReferenceForEveryKeySize(CipherRef::Of<Des>(), &SingleDesReference,
-                                              {.randomKeys = 8, .seed = 1234});
-}
-
-TEST(TripleDes, MatchesBotanForEveryKeySize) {
-  test::ExpectMatchesReferenceForEveryKeySize(CipherRef::Of<TripleDes>(), &TripleDesReference,
-                                              {.randomKeys = 8, .seed = 1234});
-}
 
 Bytes Encrypt(BlockCipher& c, const Bytes& key, uint32_t bits, const Bytes& block) {
   c.Init(key.data(), bits);

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build and the tests need, skipping what is already there.
+# Packages named as arguments are installed too (scripts/fuzz.sh adds clang).
 set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config clang-format
@@ -7,6 +8,7 @@ packages=(
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev libbotan-2-dev libcrypto++-dev
   xvfb xauth
+  "$@"
 )
 missing=()
 for p in "${packages[@]}"; do

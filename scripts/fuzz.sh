@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of fuzz/ with clang, AddressSanitizer and UBSan in build-fuzz/,
 # and runs each on its seed corpus (fuzz/corpus/TARGET) for a fixed time, two at a time.
-#   scripts/fuzz.sh                   every target for 20 s (what CI runs)
+#   scripts/fuzz.sh                   every target for 15 s (what CI runs)
 #   scripts/fuzz.sh SECONDS [TARGET...]
 # New inputs go to build-fuzz/corpus/TARGET, a failing input to build-fuzz/artifacts/; the seeds
 # in the repository are only read. To add what a long run found to the seeds:
 #   build-fuzz/fuzz/TARGET -merge=1 fuzz/corpus/TARGET build-fuzz/corpus/TARGET
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds=${1:-20}
+seconds=${1:-15}
 shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(base64_fuzz codepage_fuzz settings_fuzz text_fuzz cipher_fuzz)

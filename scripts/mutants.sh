@@ -51,15 +51,16 @@ mutant selftest-always-passes app/catalogue.cpp $'  return all;\n}' $'  return t
   app_tests 'SelfTests.*'
 mutant known-answer-cannot-fail crypto/block_ciphers.h 'return enc && dec;' 'return enc || dec;' \
   crypto_tests 'KnownAnswer.*'
-mutant progress-bar-idle app/main_window.cpp 'progress_->setValue(int(fraction * 1000));' \
-  '(void)fraction;' gui_tests 'progressBarAdvancesDuringTheJob'
+mutant progress-bar-idle app/window/main_window.cpp \
+  'connect(runner_, &JobRunner::Progress, progress_, &QProgressBar::setValue);' '' \
+  gui_tests 'progressBarAdvancesDuringTheJob'
 mutant ctr-tail-counter crypto/block_ciphers.h \
   $'      IncCounter();\n      for (std::size_t j = 0; j < tail; ++j)' \
   $'      for (std::size_t j = 0; j < tail; ++j)' \
   crypto_tests 'BlockModes.ChainingValueAfterCalls'
 mutant named-temp-left-behind app/file_job.cpp '      ::unlink(tempPath_.c_str());' '' \
   app_tests 'FileJob.NamedTemporaryFileIsRemovedOnFailure'
-mutant browse-without-dialog app/main_window.cpp \
+mutant browse-without-dialog app/window/main_window.cpp \
   $'void MainWindow::BrowseTarget() {\n' $'void MainWindow::BrowseTarget() {\n  if (isVisible()) return;\n' \
   gui_tests 'cancelledBrowseKeepsTheField'
 # Faults the suite caught before these tests were written.
@@ -83,7 +84,7 @@ mutant cp1252-euro app/passphrase.cpp '0x20AC, 0x0081, 0x201A,' '0x20AD, 0x0081,
   app_tests 'Passphrase*'
 mutant cli-usage-status cli/commands.h 'inline constexpr int kExitUsage = 2;' \
   'inline constexpr int kExitUsage = 1;' cli_tests 'Cli.UsageErrorsExitWith2'
-mutant tab-order app/main_window.cpp 'setTabOrder(sCheckBox3_, EncryptBtn_);' \
+mutant tab-order app/window/main_window.cpp 'setTabOrder(sCheckBox3_, EncryptBtn_);' \
   'setTabOrder(sCheckBox3_, ComboBox1_);' gui_tests 'tabOrderAndStartFocus'
 mutant progress-only-at-end app/file_job.cpp \
   'if (request_.progress && done_ - reported_ >= kProgressStep) Report();' '' \

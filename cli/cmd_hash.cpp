@@ -1,6 +1,3 @@
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <iostream>
 #include <memory>
@@ -9,6 +6,7 @@
 #include "app/file_util.h"
 #include "cli/commands.h"
 #include "cli/common.h"
+#include "cli/digests.h"
 
 namespace kryvane::cli {
 namespace {
@@ -16,59 +14,26 @@ namespace {
 struct HashCommand {
   AlgorithmOptions algorithms;
   std::vector<std::string> files;
+  bool check = false;
 
   int Run() const {
-    const HashRef& ref = ResolveHash(algorithms.hash).hash;
+    const HashEntry& entry = ResolveHash(algorithms.hash);
     const std::vector<std::string> names = files.empty() ? std::vector<std::string>{"-"} : files;
+    if (check) return CheckDigestLists(entry, names);
     int status = kExitOk;
     for (const std::string& name : names) {
       std::string error;
-      const std::string digest = Digest(ref, name, &error);
-      if (!error.empty()) {
+      const std::optional<std::string> digest = FileDigest(entry.hash, name, &error);
+      if (!digest) {
         PrintError(error, {});
         status = kExitFailed;
         continue;
       }
-      std::cout << digest << "  " << name << "\n";
+      std::cout << FormatDigestLine(*digest, name) << "\n";
     }
     std::cout.flush();
     if (!std::cout) Failure("standard output: write: " + ErrnoText(errno));
     return status;
-  }
-
-  static std::string Digest(const HashRef& ref, const std::string& name, std::string* error) {
-    UniqueFd owned;
-    int fd = STDIN_FILENO;
-    if (name != "-") {
-      owned = UniqueFd(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-      if (!owned) {
-        *error = name + ": open: " + ErrnoText(errno);
-        return {};
-      }
-      fd = owned.Get();
-    }
-    std::unique_ptr<Hash> hash = ref.Create();
-    hash->Init();
-    std::vector<uint8_t> buffer(1 << 16);
-    for (;;) {
-      const ssize_t got = ::read(fd, buffer.data(), buffer.size());
-      if (got < 0) {
-        if (errno == EINTR) continue;
-        *error = (name == "-" ? "standard input" : name) + ": read: " + ErrnoText(errno);
-        return {};
-      }
-      if (got == 0) break;
-      hash->Update(buffer.data(), std::size_t(got));
-    }
-    std::vector<uint8_t> digest(std::size_t(ref.hashSize / 8));
-    hash->Final(digest.data());
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (uint8_t b : digest) {
-      hex += kHex[b >> 4];
-      hex += kHex[b & 15];
-    }
-    return hex;
   }
 };
 
@@ -79,7 +44,10 @@ void AddHashCommand(CLI::App& app, int* status) {
   CLI::App* cmd = app.add_subcommand(
       "hash", "Print the digest of each FILE (standard input when none) as \"HEX  NAME\" lines");
   AddHashOption(*cmd, command->algorithms);
-  cmd->add_option("FILE", command->files, "Files to hash; \"-\" is standard input");
+  cmd->add_flag("--check", command->check,
+                "Read \"HEX  NAME\" lines from each FILE and verify the files they name");
+  cmd->add_option("FILE", command->files,
+                  "Files to hash (or digest lists); \"-\" is standard input");
   cmd->callback([command, status] { *status = command->Run(); });
 }
 

@@ -3,6 +3,8 @@
 
 #include "cli/commands.h"
 #include "cli/common.h"
+#include "cli/parse_errors.h"
+#include "kryvane/version.h"
 
 int main(int argc, char** argv) {
   namespace cli = kryvane::cli;
@@ -11,6 +13,7 @@ int main(int argc, char** argv) {
   CLI::App app{"kryvane-cli: encrypt and decrypt files, compatible with Kryvane 2.0 files"};
   app.name("kryvane-cli");
   app.require_subcommand(1);
+  app.set_version_flag("--version", "kryvane-cli " KRYVANE_VERSION);
   app.footer(
       "Exit status: 0 on success, 1 when the job failed, 2 on a usage error.\n"
       "The passphrase is never taken from the command line. See kryvane-cli(1).\n");
@@ -25,8 +28,9 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);
-    cli::PrintError(e.what(), {"'kryvane-cli --help' or 'kryvane-cli COMMAND --help' shows usage"});
-    return cli::kExitUsage;
+    const cli::CommandError error = cli::DescribeParseError(app, e);
+    cli::PrintError(error.message, error.hints);
+    return error.status;
   } catch (const cli::CommandError& e) {
     cli::PrintError(e.message, e.hints);
     return e.status;

@@ -1,0 +1,52 @@
+// The "HEX  NAME" lines that `hash` prints and `hash --check` reads, in the format of the
+// coreutils *sum tools: a name holding a backslash, a line feed or a carriage return is written
+// with \\, \n and \r, and its line starts with a backslash, so that every name survives the
+// round trip through a text file.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/catalogue.h"
+#include "crypto/components.h"
+
+namespace kryvane::cli {
+
+// The name as a line shows it, and whether the line needs the leading backslash.
+struct EscapedName {
+  std::string text;
+  bool escaped = false;
+};
+EscapedName EscapeDigestName(std::string_view name);
+
+// "HEX  NAME", with the leading backslash where the name needs escaping. No line end.
+std::string FormatDigestLine(std::string_view hex, std::string_view name);
+
+struct DigestLine {
+  std::string hex;  // as written, any case
+  std::string name;
+  bool binary = false;  // the '*' marker; kept only to accept the *sum tools' lines
+};
+
+// One line without its "\n" (a trailing "\r" is dropped, for lists written on Windows); nothing
+// when it is not of the form "[\]HEX  NAME" or "[\]HEX *NAME" with hex digits and a name.
+std::optional<DigestLine> ParseDigestLine(std::string_view line);
+
+// The lower-case hex digest of the file (standard input for "-"); on failure, nothing, with
+// *error set to "NAME: OPERATION: CAUSE".
+std::optional<std::string> FileDigest(const HashRef& ref, const std::string& name,
+                                      std::string* error);
+
+}  // namespace kryvane::cli
+
+namespace kryvane::cli {
+
+// `hash --check`: verifies every "HEX  NAME" line of each list (standard input for "-") against
+// the named file's digest under hash, printing "NAME: OK" or "NAME: FAILED" lines and a summary
+// of failures on standard error. Returns the exit status: failure when any line did not verify,
+// could not be read or was not a digest line of this hash.
+int CheckDigestLists(const HashEntry& hash, const std::vector<std::string>& lists);
+
+}  // namespace kryvane::cli

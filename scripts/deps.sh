@@ -8,6 +8,7 @@ packages=(
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev libbotan-2-dev libcrypto++-dev
   xvfb xauth
+  zsh fish
   "$@"
 )
 missing=()

@@ -1,0 +1,70 @@
+# bash completion for kryvane-cli. The cipher and hash names come from the program itself
+# (`kryvane-cli list --names`), so they are never written down twice.
+
+_kryvane_cli_names() {
+  "${COMP_WORDS[0]}" list --names "$1" 2>/dev/null
+}
+
+_kryvane_cli() {
+  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+  COMPREPLY=()
+
+  # The command path: the words before the cursor that are commands, not options or values.
+  local command="" i word
+  for ((i = 1; i < COMP_CWORD; i++)); do
+    word=${COMP_WORDS[i]}
+    case "$command:$word" in
+      :encrypt | :decrypt | :hash | :text | :list | :selftest) command=$word ;;
+      text:encrypt | text:decrypt) command="text $word" ;;
+    esac
+  done
+
+  case "$prev" in
+    -c | --cipher)
+      mapfile -t COMPREPLY < <(compgen -W "$(_kryvane_cli_names ciphers)" -- "$cur")
+      return ;;
+    -H | --hash)
+      mapfile -t COMPREPLY < <(compgen -W "$(_kryvane_cli_names hashes)" -- "$cur")
+      return ;;
+    --encoding)
+      mapfile -t COMPREPLY < <(compgen -W "auto cp1252 utf-8" -- "$cur")
+      return ;;
+    --passphrase-env)
+      mapfile -t COMPREPLY < <(compgen -e -- "$cur")
+      return ;;
+    --passphrase-file | --settings)
+      compopt -o filenames 2>/dev/null
+      mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+      return ;;
+  esac
+
+  local words="" files=""
+  local keyed="-c --cipher -H --hash --passphrase-file --passphrase-env --settings --encoding"
+  case "$command" in
+    "") words="encrypt decrypt hash text list selftest -h --help --version" ;;
+    encrypt) words="$keyed --delete-source --save-settings --progress --no-progress -h --help"
+      files=1 ;;
+    decrypt) words="$keyed --delete-source --progress --no-progress -h --help"
+      files=1 ;;
+    hash) words="-H --hash --check -h --help"
+      files=1 ;;
+    text) words="encrypt decrypt -h --help" ;;
+    "text encrypt" | "text decrypt") words="$keyed -h --help" ;;
+    list) words="ciphers hashes --names -h --help" ;;
+    selftest) words="-h --help" ;;
+  esac
+  if [[ -n $files && $cur != -* ]]; then
+    compopt -o filenames 2>/dev/null
+    mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+    return
+  fi
+  # Options only once a dash is typed, as the other shells do.
+  if [[ $cur != -* ]]; then
+    local word commands=""
+    for word in $words; do [[ $word == -* ]] || commands+=" $word"; done
+    words=$commands
+  fi
+  mapfile -t COMPREPLY < <(compgen -W "$words" -- "$cur")
+}
+
+complete -F _kryvane_cli kryvane-cli

@@ -1,0 +1,43 @@
+# fish completion for kryvane-cli. The cipher and hash names come from the program itself
+# (`kryvane-cli list --names`), so they are never written down twice.
+
+function __kryvane_cli_names -a menu
+    set -l program (commandline -opc)[1]
+    $program list --names $menu 2>/dev/null
+end
+
+set -l commands encrypt decrypt hash text list selftest
+set -l keyed '__fish_seen_subcommand_from encrypt decrypt; or __fish_seen_subcommand_from text; and __fish_seen_subcommand_from encrypt decrypt'
+set -l jobs '__fish_seen_subcommand_from encrypt decrypt; and not __fish_seen_subcommand_from text'
+
+complete -c kryvane-cli -f
+complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -l version -d 'Show the version'
+complete -c kryvane-cli -s h -l help -d 'Show the usage'
+complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -a encrypt -d 'Encrypt SOURCE into TARGET'
+complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -a decrypt -d 'Decrypt SOURCE into TARGET'
+complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -a hash -d 'Print or check digests of files'
+complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -a text -d 'Encrypt or decrypt a text as Base64'
+complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -a list -d 'List the cipher and hash menus'
+complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -a selftest -d 'Run the known-answer test of every class'
+
+# encrypt, decrypt, text encrypt, text decrypt
+complete -c kryvane-cli -n $keyed -s c -l cipher -x -a '(__kryvane_cli_names ciphers)' -d Cipher
+complete -c kryvane-cli -n "$keyed; or __fish_seen_subcommand_from hash" -s H -l hash -x -a '(__kryvane_cli_names hashes)' -d Hash
+complete -c kryvane-cli -n $keyed -l passphrase-file -r -F -d 'Read the passphrase from a file'
+complete -c kryvane-cli -n $keyed -l passphrase-env -x -a '(set -n -x)' -d 'Read the passphrase from an environment variable'
+complete -c kryvane-cli -n $keyed -l settings -r -F -d 'Passphrase, cipher and hash from a settings file'
+complete -c kryvane-cli -n $keyed -l encoding -x -a 'auto cp1252 utf-8' -d 'How the passphrase becomes bytes'
+
+# encrypt and decrypt of files
+complete -c kryvane-cli -n $jobs -F
+complete -c kryvane-cli -n $jobs -l delete-source -d 'Delete the source after success'
+complete -c kryvane-cli -n $jobs -l progress -d 'Show a progress bar'
+complete -c kryvane-cli -n $jobs -l no-progress -d 'Show no progress bar'
+complete -c kryvane-cli -n "__fish_seen_subcommand_from encrypt; and not __fish_seen_subcommand_from text" -l save-settings -d 'Write SOURCE-settings.txt beside the source'
+
+# hash, text, list
+complete -c kryvane-cli -n '__fish_seen_subcommand_from hash' -F
+complete -c kryvane-cli -n '__fish_seen_subcommand_from hash' -l check -d 'Verify the digest lines in each FILE'
+complete -c kryvane-cli -n '__fish_seen_subcommand_from text; and not __fish_seen_subcommand_from encrypt decrypt' -a 'encrypt decrypt'
+complete -c kryvane-cli -n '__fish_seen_subcommand_from list' -a 'ciphers hashes'
+complete -c kryvane-cli -n '__fish_seen_subcommand_from list' -l names -d 'Only the short names'

@@ -1,9 +1,11 @@
 #include <QApplication>
 #include <QIcon>
 
+#include "app/info_options.h"
 #include "app/window/main_window.h"
 
 int main(int argc, char** argv) {
+  if (const auto status = kryvane::AnswerInfoOptions(argc, argv)) return *status;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Kryvane 2.0 File Encryption Utility"));
   QApplication::setDesktopFileName(QStringLiteral("kryvane"));

@@ -9,6 +9,7 @@ packages=(
   libssl-dev libbotan-2-dev libcrypto++-dev
   xvfb xauth
   zsh fish
+  librsvg2-bin appstream desktop-file-utils
   "$@"
 )
 missing=()

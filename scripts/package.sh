@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds the Debian packages (kryvane and kryvane-dev) from the Release build in build/ and checks
+# them: dpkg-deb --info/--contents, lintian (no errors), desktop-file-validate and appstreamcli on
+# the packaged files. The packages land in build/packages/.
+#   scripts/package.sh
+# Needs lintian besides what scripts/deps.sh installs (installed here when missing).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+if ! command -v lintian > /dev/null; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends lintian
+fi
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build build
+rm -rf build/packages
+(cd build && cpack)
+
+main=$(ls build/packages/kryvane_*.deb)
+dev=$(ls build/packages/kryvane-dev_*.deb)
+for deb in "$main" "$dev"; do
+  echo "== $deb"
+  dpkg-deb --info "$deb"
+  dpkg-deb --contents "$deb"
+done
+
+# The menu entry and the AppStream data as packaged.
+unpacked=$(mktemp -d)
+trap 'rm -rf "$unpacked"' EXIT
+dpkg-deb -x "$main" "$unpacked"
+desktop-file-validate "$unpacked"/usr/share/applications/*.desktop
+appstreamcli validate --no-net --pedantic "$unpacked"/usr/share/metainfo/*.metainfo.xml
+
+echo "== lintian"
+# lintian exits non-zero on errors; warnings are printed and do not fail.
+lintian --fail-on error "$main" "$dev"
+echo "packages built and checked: $main $dev"

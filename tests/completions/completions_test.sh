@@ -77,7 +77,8 @@ for shell in bash zsh fish; do
 done
 
 if ((failures > 0)); then
-  echo "$failures completion checks failed"
+  echo "$failures completion checks failed: the files in completions/ must offer the commands and"
+  echo "options that each command's --help lists; a new one goes into all three files"
   exit 1
 fi
 echo "completions: bash, zsh and fish offer the program's names, commands and options"

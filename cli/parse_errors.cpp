@@ -29,7 +29,9 @@ std::vector<CLI::App*> CommandPath(CLI::App& app) {
 
 std::string CommandList(CLI::App& command) {
   std::string names;
-  for (const CLI::App* sub : command.get_subcommands([](CLI::App*) { return true; })) {
+  // Option groups are nameless subcommands to the parser; they are not commands.
+  for (const CLI::App* sub :
+       command.get_subcommands([](CLI::App* sub) { return !sub->get_name().empty(); })) {
     names += (names.empty() ? "" : ", ") + sub->get_name();
   }
   return names;

@@ -2,7 +2,8 @@
 # (`kryvane-cli list --names`), so they are never written down twice.
 
 _kryvane_cli_names() {
-  "${COMP_WORDS[0]}" list --names "$1" 2>/dev/null
+  local program=${COMP_WORDS[0]}
+  "${program/#\~/$HOME}" list --names "$1" 2>/dev/null
 }
 
 _kryvane_cli() {

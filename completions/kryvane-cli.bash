@@ -37,15 +37,22 @@ _kryvane_cli() {
       compopt -o filenames 2>/dev/null
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       return ;;
+    --output-dir)
+      compopt -o filenames 2>/dev/null
+      mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+      return ;;
+    --suffix | -j | --jobs)
+      return ;;
   esac
 
   local words="" files=""
   local keyed="-c --cipher -H --hash --passphrase-file --passphrase-env --settings --encoding"
+  local batch="--output-dir -r --recursive --suffix -j --jobs --force"
   case "$command" in
     "") words="encrypt decrypt hash text list selftest -h --help --version" ;;
-    encrypt) words="$keyed --delete-source --save-settings --progress --no-progress -h --help"
+    encrypt) words="$keyed $batch --delete-source --save-settings --progress --no-progress -h --help"
       files=1 ;;
-    decrypt) words="$keyed --delete-source --progress --no-progress -h --help"
+    decrypt) words="$keyed $batch --use-settings --delete-source --progress --no-progress -h --help"
       files=1 ;;
     hash) words="-H --hash --check -h --help"
       files=1 ;;

@@ -34,6 +34,12 @@ complete -c kryvane-cli -n $jobs -l delete-source -d 'Delete the source after su
 complete -c kryvane-cli -n $jobs -l progress -d 'Show a progress bar'
 complete -c kryvane-cli -n $jobs -l no-progress -d 'Show no progress bar'
 complete -c kryvane-cli -n "__fish_seen_subcommand_from encrypt; and not __fish_seen_subcommand_from text" -l save-settings -d 'Write SOURCE-settings.txt beside the source'
+complete -c kryvane-cli -n $jobs -l output-dir -x -a '(__fish_complete_directories)' -d 'Process every source into this folder'
+complete -c kryvane-cli -n $jobs -s r -l recursive -d 'With --output-dir: the files in source folders'
+complete -c kryvane-cli -n $jobs -l suffix -x -d 'With --output-dir: added to encrypted names, removed from decrypted ones'
+complete -c kryvane-cli -n $jobs -s j -l jobs -x -d 'With --output-dir: files processed at once'
+complete -c kryvane-cli -n $jobs -l force -d 'With --output-dir: replace targets that exist'
+complete -c kryvane-cli -n "__fish_seen_subcommand_from decrypt; and not __fish_seen_subcommand_from text" -l use-settings -d 'With --output-dir: each file keyed by the settings file beside it'
 
 # hash, text, list
 complete -c kryvane-cli -n '__fish_seen_subcommand_from hash' -F

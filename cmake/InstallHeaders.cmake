@@ -3,6 +3,7 @@
 # header, and kryvane/kryvane.h, which includes them all.
 # The public headers are those of the units (x.h beside x.cpp) and every header they include;
 # helpers that only sources include (vector intrinsics, block grouping) stay private.
+cmake_policy(PUSH)
 cmake_policy(SET CMP0057 NEW)  # if(IN_LIST)
 set(public)
 set(pending)
@@ -46,3 +47,4 @@ endforeach()
 file(WRITE "${KRYVANE_HEADER_STAGING}/kryvane.h" "${all}")
 file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/${KRYVANE_INCLUDE_DESTINATION}" TYPE FILE
   FILES "${KRYVANE_HEADER_STAGING}/kryvane.h" "${KRYVANE_VERSION_HEADER}")
+cmake_policy(POP)

@@ -14,7 +14,10 @@ trap 'rm -rf "$work"' EXIT
 stage=$work/stage
 fail() { echo "FAIL: $*"; exit 1; }
 
-cmake --install "$build" --prefix "$stage" > "$work/install.log" || { cat "$work/install.log"; fail "cmake --install"; }
+cmake --install "$build" --prefix "$stage" > "$work/install.log" 2>&1 || { cat "$work/install.log"; fail "cmake --install"; }
+grep -q "CMake Warning" "$work/install.log" && { cat "$work/install.log"; fail "warnings from cmake --install"; }
+# A shared library (-DBUILD_SHARED_LIBS=ON) in a prefix the loader does not search.
+export LD_LIBRARY_PATH="$stage/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 
 # Public headers: each compiles alone, and none reaches outside include/kryvane/.
 (cd "$stage/include" && find kryvane -name '*.h' | sort) > "$work/headers"

@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <random>
+
+#include "app/atomic_output_test_hook.h"
 
 namespace kryvane {
 
@@ -79,7 +82,21 @@ int CreateTempBeside(const std::string& path, mode_t mode, std::string* tempPath
   });
 }
 
+namespace {
+std::atomic<bool> gForceNamed{false};
+}  // namespace
+
+namespace test_hooks {
+void ForceNamedTemporaryFiles(bool on) {
+  gForceNamed.store(on);
+}
+}  // namespace test_hooks
+
 int CreateUnnamedBeside(const std::string& path, mode_t mode) {
+  if (gForceNamed.load()) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
 #ifdef O_TMPFILE
   // Naming it later goes through /proc; without /proc the file could never be named.
   if (::access("/proc/self/fd", X_OK) != 0) return -1;

@@ -76,8 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     }
   }
 
-  bool sound =
-      PlainName(section) && !entries.empty() && (!existing || kryvane::IsValidUtf8(before));
+  // A file that is not valid UTF-8 (one written on Windows) is rewritten in UTF-8, so the
+  // values come back whatever the file held.
+  bool sound = PlainName(section) && !entries.empty();
   std::set<std::string> keys;
   for (const auto& [key, value] : entries) {
     sound = sound && PlainName(key) && keys.insert(Lower(key)).second &&

@@ -119,6 +119,21 @@ TEST(Bech32, PublishedVectors) {
   }
 }
 
+TEST(AgeBase64, OnlyCanonicalUnpaddedTextDecodes) {
+  EXPECT_EQ(DecodeBase64NoPad(""), Bytes{});
+  EXPECT_EQ(DecodeBase64NoPad("AA"), Bytes{0});
+  EXPECT_EQ(DecodeBase64NoPad("AAE"), (Bytes{0, 1}));
+  EXPECT_EQ(DecodeBase64NoPad("+/8"), (Bytes{0xfb, 0xff}));
+  for (const char* bad : {"AB", "AAF", "AA==", "AAA=", "A", "AAAAA", "AA AA", "AA-_"}) {
+    EXPECT_FALSE(DecodeBase64NoPad(bad).has_value()) << bad;
+  }
+  const Bytes all = test::RandomBytes(100, 3);
+  for (std::size_t n = 0; n <= all.size(); n += 7) {
+    const Bytes part(all.begin(), all.begin() + std::ptrdiff_t(n));
+    EXPECT_EQ(DecodeBase64NoPad(EncodeBase64NoPad(part)), part);
+  }
+}
+
 TEST(AgeKeys, KeygenPairIdentityGivesItsRecipient) {
   const std::string secret = KeysValue("Identity");
   const std::string public_ = KeysValue("Recipient");
@@ -259,9 +274,13 @@ TEST_F(AgeFiles, ReaderAndAgeRejectEveryTampering) {
       {"stanza type", flip(at.stanzaLine + 3)},
       {"stanza share", flip(at.shareArg + 5)},
       {"stanza body", flip(at.body + 10)},
-      // 'Q' and 'R' differ in a bit the last character of a 32-byte body leaves unused.
+      // The same bytes under another spelling: the last character's lowest bit is unused.
       {"non-canonical body",
-       [&](Bytes& f) { f[at.body + 42] = f[at.body + 42] == 'A' ? 'B' : 'A'; }},
+       [&](Bytes& f) {
+         const std::string_view alphabet =
+             "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+         f[at.body + 42] = uint8_t(alphabet[alphabet.find(char(f[at.body + 42])) ^ 1]);
+       }},
       {"MAC", flip(at.mac + 7)},
       {"payload nonce", flip(at.nonce + 2)},
       {"chunk 0", flip(at.chunk0 + 100, 0x80)},

@@ -111,10 +111,10 @@ std::vector<Key> ParseKeyLines(std::string_view text, Parse parse, const char* w
     const std::string_view line = Trim(raw);
     if (line.empty() || line.front() == '#') continue;
     std::optional<Key> key = parse(line);
-    if (!key) throw FormatError("line " + std::to_string(number) + " is not " + what);
+    if (!key) throw AgeError("line " + std::to_string(number) + " is not " + what);
     keys.push_back(std::move(*key));
   }
-  if (keys.empty()) throw FormatError(std::string("there is no ") + what + " in it");
+  if (keys.empty()) throw AgeError(std::string("there is no ") + what + " in it");
   return keys;
 }
 
@@ -192,7 +192,7 @@ Stanza WrapForRecipient(const FileKey& fileKey, const Recipient& recipient) {
   std::array<uint8_t, 32> share;
   X25519Base(ephemeral.span(), share);
   if (!X25519(ephemeral.span(), recipient.key, shared.bytes)) {
-    throw FormatError("the recipient " + recipient.ToString() + " is not a usable X25519 key");
+    throw AgeError("the recipient " + recipient.ToString() + " is not a usable X25519 key");
   }
   std::array<uint8_t, 64> salt;
   std::copy(share.begin(), share.end(), salt.begin());
@@ -308,7 +308,7 @@ class Writer::ArmorSink final : public ByteSink {
 Writer::Writer(ByteSink& out, std::span<const Stanza> stanzas, const FileKey& fileKey,
                const Options& options)
     : out_(&out) {
-  if (stanzas.empty()) throw FormatError("a file needs at least one recipient");
+  if (stanzas.empty()) throw AgeError("a file needs at least one recipient");
   if (options.armor) {
     armor_ = std::make_unique<ArmorSink>(out);
     out_ = armor_.get();
@@ -368,20 +368,20 @@ class Reader::Input {
  public:
   explicit Input(ByteSource& source) : source_(source), buffer_(kBufferSize) {}
 
-  // The next line without its '\n'. False at the end of the data; FormatError when the line
+  // The next line without its '\n'. False at the end of the data; AgeError when the line
   // is longer than max or the data ends inside it.
   bool ReadLine(std::string& line, std::size_t max, const char* where) {
     line.clear();
     for (;;) {
       if (begin_ == end_ && !Fill()) {
         if (line.empty()) return false;
-        throw FormatError(std::string("the file ends inside ") + where);
+        throw AgeError(std::string("the file ends inside ") + where);
       }
       const uint8_t* start = buffer_.data() + begin_;
       const auto* nl = static_cast<const uint8_t*>(std::memchr(start, '\n', end_ - begin_));
       const std::size_t take = nl ? std::size_t(nl - start) : end_ - begin_;
       if (line.size() + take > max)
-        throw FormatError(std::string("a line of ") + where + " is too long");
+        throw AgeError(std::string("a line of ") + where + " is too long");
       line.append(reinterpret_cast<const char*>(start), take);
       begin_ += take;
       if (nl) {
@@ -457,7 +457,7 @@ class Reader::ArmorSource final : public ByteSource {
   explicit ArmorSource(Input& in) : in_(in) {
     std::string line;
     if (!in_.ReadLine(line, kMaxHeaderLine, "the armor") || StripCr(line) != kArmorBegin) {
-      throw FormatError("the armor does not start with its begin line");
+      throw AgeError("the armor does not start with its begin line");
     }
   }
 
@@ -487,7 +487,7 @@ class Reader::ArmorSource final : public ByteSource {
     decoded_.clear();
     offset_ = 0;
     if (!in_.ReadLine(line_, kMaxHeaderLine, "the armor")) {
-      throw FormatError("the armor has no end line (the file is cut short)");
+      throw AgeError("the armor has no end line (the file is cut short)");
     }
     const std::string_view line = StripCr(line_);
     if (line == kArmorEnd) {
@@ -497,17 +497,17 @@ class Reader::ArmorSource final : public ByteSource {
         const std::string_view rest = in_.Peek(4096);
         if (rest.empty()) break;
         if (rest.find_first_not_of(" \t\r\n") != std::string_view::npos) {
-          throw FormatError("data follows the armor's end line");
+          throw AgeError("data follows the armor's end line");
         }
         in_.Skip(rest.size());
       }
       return false;
     }
     if (shortSeen_ || line.empty() || line.size() > kColumns) {
-      throw FormatError("the armor has a line of the wrong length");
+      throw AgeError("the armor has a line of the wrong length");
     }
     shortSeen_ = line.size() < kColumns || line.back() == '=';
-    if (!DecodePaddedInto(line, decoded_)) throw FormatError("the armor is not valid base64");
+    if (!DecodePaddedInto(line, decoded_)) throw AgeError("the armor is not valid base64");
     return true;
   }
 
@@ -535,13 +535,13 @@ Reader::Reader(ByteSource& in, const Unlock& unlock)
   std::string header, line;
   const auto nextLine = [&](std::size_t max) {
     if (!in_->ReadLine(line, max, "the header"))
-      throw FormatError("the file ends inside the header");
-    if (header.size() + line.size() + 1 > kMaxHeader) throw FormatError("the header is too long");
+      throw AgeError("the file ends inside the header");
+    if (header.size() + line.size() + 1 > kMaxHeader) throw AgeError("the header is too long");
     (header += line) += '\n';
   };
-  if (!in_->ReadLine(line, kMaxHeaderLine, "the header")) throw FormatError("the file is empty");
+  if (!in_->ReadLine(line, kMaxHeaderLine, "the header")) throw AgeError("the file is empty");
   if (line != kVersionLine) {
-    throw FormatError(line.starts_with("age-encryption.org/")
+    throw AgeError(line.starts_with("age-encryption.org/")
                           ? "the file is of an age version this program does not know"
                           : "it is not an age file");
   }
@@ -554,39 +554,42 @@ Reader::Reader(ByteSource& in, const Unlock& unlock)
       std::optional<std::vector<uint8_t>> decoded;
       if (line.size() > 4 && line[3] == ' ') decoded = DecodeBase64NoPad(line.substr(4));
       if (!decoded || decoded->size() != mac.size())
-        throw FormatError("the header's MAC line is malformed");
+        throw AgeError("the header's MAC line is malformed");
       std::copy(decoded->begin(), decoded->end(), mac.begin());
       header.resize(header.size() - line.size() - 1 + 3);  // the MAC covers up to "---"
       break;
     }
-    if (!line.starts_with("-> ")) throw FormatError("the header has a malformed line");
+    if (!line.starts_with("-> ")) throw AgeError("the header has a malformed line");
     Stanza s;
     std::string_view rest = std::string_view(line).substr(3);
     for (;;) {
       const auto space = rest.find(' ');
       s.args.emplace_back(rest.substr(0, space));
-      if (!IsArgument(s.args.back())) throw FormatError("the header has a malformed stanza");
+      if (!IsArgument(s.args.back())) throw AgeError("the header has a malformed stanza");
       if (space == std::string_view::npos) break;
       rest.remove_prefix(space + 1);
     }
     for (;;) {
       nextLine(kColumns);
-      if (!DecodeInto(line, s.body)) throw FormatError("a stanza body is not valid base64");
+      if (!DecodeInto(line, s.body)) throw AgeError("a stanza body is not valid base64");
       if (line.size() < kColumns) break;
     }
     stanzas_.push_back(std::move(s));
   }
-  if (stanzas_.empty()) throw FormatError("the header has no recipient stanza");
+  if (stanzas_.empty()) throw AgeError("the header has no recipient stanza");
 
   FileKey fileKey;
   bool opened = false;
   const bool hasScrypt = std::any_of(stanzas_.begin(), stanzas_.end(),
                                      [](const Stanza& s) { return s.args[0] == "scrypt"; });
   if (hasScrypt && stanzas_.size() != 1) {
-    throw FormatError("an scrypt stanza is not the only one in the header");
+    throw AgeError("an scrypt stanza is not the only one in the header");
   }
-  if (unlock.passphrase) {
-    if (!hasScrypt) throw FormatError("the file is not encrypted with a passphrase");
+  if (unlock.fileKey) {
+    fileKey = *unlock.fileKey;
+    opened = true;
+  } else if (unlock.passphrase) {
+    if (!hasScrypt) throw AgeError("the file is not encrypted with a passphrase");
     const Stanza& s = stanzas_[0];
     std::optional<std::vector<uint8_t>> salt;
     if (s.args.size() == 3) salt = DecodeBase64NoPad(s.args[1]);
@@ -594,27 +597,27 @@ Reader::Reader(ByteSource& in, const Unlock& unlock)
     if (!salt || salt->size() != 16 || factor.empty() || factor.size() > 2 || factor[0] == '0' ||
         !std::all_of(factor.begin(), factor.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
         s.body.size() != 32) {
-      throw FormatError("the scrypt stanza is malformed");
+      throw AgeError("the scrypt stanza is malformed");
     }
     const int logN = std::stoi(factor);
     if (logN > unlock.maxWorkFactor) {
-      throw FormatError("the passphrase's work factor 2^" + factor + " is above the limit 2^" +
+      throw AgeError("the passphrase's work factor 2^" + factor + " is above the limit 2^" +
                         std::to_string(unlock.maxWorkFactor));
     }
     std::vector<uint8_t> labelled(kScryptLabel.begin(), kScryptLabel.end());
     labelled.insert(labelled.end(), salt->begin(), salt->end());
     Key32 wrapKey;
     Scrypt(*unlock.passphrase, labelled, logN, wrapKey);
-    if (!OpenFileKey(wrapKey, s.body, fileKey)) throw FormatError("the passphrase is wrong");
+    if (!OpenFileKey(wrapKey, s.body, fileKey)) throw AgeError("the passphrase is wrong");
     opened = true;
   } else {
-    if (hasScrypt) throw FormatError("the file is encrypted with a passphrase, not to a key");
+    if (hasScrypt) throw AgeError("the file is encrypted with a passphrase, not to a key");
     for (const Stanza& s : stanzas_) {
       if (s.args[0] != "X25519") continue;
       std::optional<std::vector<uint8_t>> share;
       if (s.args.size() == 2) share = DecodeBase64NoPad(s.args[1]);
       if (!share || share->size() != 32 || s.body.size() != 32) {
-        throw FormatError("an X25519 stanza is malformed");
+        throw AgeError("an X25519 stanza is malformed");
       }
       std::array<uint8_t, 64> salt;
       std::copy(share->begin(), share->end(), salt.begin());
@@ -622,7 +625,7 @@ Reader::Reader(ByteSource& in, const Unlock& unlock)
         Key32 shared, wrapKey;
         if (!X25519(id.secret.span(), std::span<const uint8_t, 32>(share->data(), 32),
                     shared.bytes)) {
-          throw FormatError("an X25519 stanza has an invalid share");
+          throw AgeError("an X25519 stanza has an invalid share");
         }
         const Recipient r = id.ToRecipient();
         std::copy(r.key.begin(), r.key.end(), salt.begin() + 32);
@@ -634,18 +637,18 @@ Reader::Reader(ByteSource& in, const Unlock& unlock)
       }
       if (opened) break;
     }
-    if (!opened) throw FormatError("no identity matches a recipient of the file");
+    if (!opened) throw AgeError("no identity matches a recipient of the file");
   }
 
   std::array<uint8_t, 32> expected;
   HeaderMac(fileKey, header, expected);
   if (!EqualConstantTime(expected, mac)) {
-    throw FormatError("the header's MAC does not match (the header was changed)");
+    throw AgeError("the header's MAC does not match (the header was changed)");
   }
 
   Nonce nonce;
   if (in_->ReadFull(nonce.data(), nonce.size()) != nonce.size()) {
-    throw FormatError("the file ends before its payload");
+    throw AgeError("the file ends before its payload");
   }
   Key32 key;
   PayloadKey(fileKey, nonce, key);
@@ -663,20 +666,20 @@ bool Reader::NextChunk() {
   const bool last = got < kSealedChunk || in_->AtEnd();
   const std::string name = "chunk " + std::to_string(index_);
   if (got < kTagSize) {
-    throw FormatError(got == 0 ? "the file ends before its last chunk"
+    throw AgeError(got == 0 ? "the file ends before its last chunk"
                                : "the file ends inside " + name);
   }
   const std::size_t size = got - kTagSize;
-  if (last && size == 0 && index_ > 0) throw FormatError("the last chunk is empty");
+  if (last && size == 0 && index_ > 0) throw AgeError("the last chunk is empty");
   if (!aead_->Open(ChunkNonce(index_, last), chunk_.data(), size, plain_.data())) {
     if (!last) {
       // Sealed as the last chunk, yet more follows?
       if (aead_->Open(ChunkNonce(index_, true), chunk_.data(), size, plain_.data())) {
         SecureZero(plain_.data(), size);
-        throw FormatError("data follows the last chunk");
+        throw AgeError("data follows the last chunk");
       }
     }
-    throw FormatError(name + " does not authenticate (the file was changed or cut short)");
+    throw AgeError(name + " does not authenticate (the file was changed or cut short)");
   }
   available_ = size;
   offset_ = 0;

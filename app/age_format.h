@@ -27,12 +27,12 @@ inline constexpr std::string_view kArmorEnd = "-----END AGE ENCRYPTED FILE-----"
 
 // A file that is not a valid age file, or does not open with the keys given. what() is the
 // cause, worded for a user ("chunk 3 does not authenticate").
-class FormatError : public std::runtime_error {
+class AgeError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-using FileKey = Secret<16>;
+using FileKey = SecretArray<16>;
 using Nonce = std::array<uint8_t, kNonceSize>;
 
 // Base64 of the header: standard alphabet, no padding; decoding refuses padding and any
@@ -56,7 +56,7 @@ struct Identity {
 std::optional<Identity> ParseIdentity(std::string_view text);
 
 // Files of keys as age reads them: one a line, blank lines and lines starting with '#' ignored.
-// A line that is not a key throws FormatError naming its line number (never its text, which may
+// A line that is not a key throws AgeError naming its line number (never its text, which may
 // be a secret).
 std::vector<Recipient> ParseRecipients(std::string_view text);
 std::vector<Identity> ParseIdentities(std::string_view text);
@@ -116,6 +116,9 @@ struct Unlock {
   std::vector<Identity> identities;
   std::optional<std::string> passphrase;  // the bytes scrypt takes
   int maxWorkFactor = kMaxWorkFactor;
+  // The file key itself, known to whoever wrote the file: reading back what was just written to
+  // recipients whose secret keys are elsewhere. The stanzas are then not opened.
+  std::optional<FileKey> fileKey;
 
   Unlock() = default;
   Unlock(const Unlock&) = default;
@@ -126,7 +129,7 @@ struct Unlock {
 };
 
 // Reads an age file, binary or armored, from in. The constructor reads the header, opens a stanza
-// and checks the MAC; Read returns authenticated plaintext only and fails (FormatError) on a chunk
+// and checks the MAC; Read returns authenticated plaintext only and fails (AgeError) on a chunk
 // that does not authenticate, a file that ends before its last chunk and data after it.
 class Reader final : public ByteSource {
  public:

@@ -17,5 +17,6 @@ void AddEncryptCommand(CLI::App& app, int* status);
 void AddDecryptCommand(CLI::App& app, int* status);
 void AddHashCommand(CLI::App& app, int* status);
 void AddTextCommand(CLI::App& app, int* status);
+void AddConvertCommand(CLI::App& app, int* status);
 
 }  // namespace kryvane::cli

@@ -24,6 +24,7 @@ int main(int argc, char** argv) {
   cli::AddTextCommand(app, &status);
   cli::AddListCommand(app, &status);
   cli::AddSelftestCommand(app, &status);
+  cli::AddConvertCommand(app, &status);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -42,7 +42,7 @@ Opened Open(const Bytes& file, const Unlock& unlock) {
     while (const std::size_t got = reader.Read(buffer, sizeof buffer)) {
       result.plaintext.insert(result.plaintext.end(), buffer, buffer + got);
     }
-  } catch (const FormatError& e) {
+  } catch (const AgeError& e) {
     result.error = e.what();
   }
   return result;
@@ -158,11 +158,11 @@ TEST(AgeKeys, KeyFilesSkipCommentsAndNameTheBadLineOnly) {
     // A secret pasted where recipients belong must not be echoed in the message.
     ParseRecipients(public_ + "\n" + secret + "\n");
     FAIL() << "accepted an identity as a recipient";
-  } catch (const FormatError& e) {
+  } catch (const AgeError& e) {
     EXPECT_NE(std::string(e.what()).find("line 2"), std::string::npos) << e.what();
     EXPECT_EQ(std::string(e.what()).find("SECRET"), std::string::npos) << e.what();
   }
-  EXPECT_THROW(ParseIdentities("# nothing but a comment\n"), FormatError);
+  EXPECT_THROW(ParseIdentities("# nothing but a comment\n"), AgeError);
 }
 
 TEST(AgePayload, FramingKnownAnswers) {

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -17,6 +16,7 @@
 #include <thread>
 
 #include "app/catalogue.h"
+#include "app/detector.h"
 #include "app/file_util.h"
 #include "crypto/components.h"
 
@@ -45,7 +45,7 @@ bool IsCancelled(const ConvertRequest& request) {
 
 constexpr std::size_t kBlockSize = 1 << 20;  // plaintext handed between the threads at once
 constexpr std::size_t kBlocks = 4;           // so at most 4 MiB of plaintext in flight
-constexpr std::size_t kGuardSample = 64 * 1024;
+constexpr std::size_t kGuardSample = kAssessedBytes;
 constexpr uint64_t kProgressStep = 1 << 20;
 
 // Thrown in the decrypting thread when the other one has given up.
@@ -443,15 +443,13 @@ void Run(const ConvertRequest& request, ConvertOutcome& outcome) {
   }
   if (!held.empty()) {
     const std::vector<uint8_t>& first = *held.front();
-    std::vector<uint8_t> sample(
-        first.begin(), first.begin() + std::ptrdiff_t(std::min(first.size(), kGuardSample)));
-    outcome.looksRandom = DecryptionLooksRandom(sample);
-    SecureZero(sample.data(), sample.size());
+    const Plausibility verdict = Assess({first.data(), std::min(first.size(), kGuardSample)});
+    outcome.looksRandom = verdict.verdict == Verdict::kRandomLooking;
     if (outcome.looksRandom && !request.force) {
       throw ConvertFailure{
           JobError{request.sourcePath, "decrypt",
-                   "the decryption looks like random bytes: the passphrase, cipher or hash is "
-                   "probably wrong; nothing was written"},
+                   "the decryption looks like random bytes (" + verdict.evidence +
+                       "): the passphrase, cipher or hash is probably wrong; nothing was written"},
           true};
     }
   }
@@ -518,43 +516,6 @@ void Run(const ConvertRequest& request, ConvertOutcome& outcome) {
 }
 
 }  // namespace
-
-bool DecryptionLooksRandom(std::span<const uint8_t> start) {
-  // Too little to tell.
-  if (start.size() < 32) return false;
-  // Compressed and media formats look random after their signature.
-  static constexpr std::string_view kSignatures[] = {"PK\x03\x04",
-                                                     "\x1f\x8b",
-                                                     "\xff\xd8\xff",
-                                                     "\x89PNG",
-                                                     "%PDF",
-                                                     "7z\xbc\xaf",
-                                                     "\xfd"
-                                                     "7zXZ",
-                                                     "BZh",
-                                                     "\x28\xb5\x2f\xfd",
-                                                     "Rar!",
-                                                     "GIF8",
-                                                     "RIFF",
-                                                     "OggS",
-                                                     "fLaC",
-                                                     "ID3"};
-  const std::string_view text(reinterpret_cast<const char*>(start.data()), start.size());
-  for (const std::string_view s : kSignatures) {
-    if (text.starts_with(s)) return false;
-  }
-  // A chi-square test of the byte histogram: uniform bytes score about 255, anything with
-  // structure far more. The bound allows six standard deviations, wider for short samples.
-  uint32_t counts[256] = {};
-  for (const uint8_t b : start) ++counts[b];
-  const double n = double(start.size());
-  const double expected = n / 256.0;
-  double chi = 0;
-  for (const uint32_t c : counts) chi += (double(c) - expected) * (double(c) - expected);
-  chi /= expected;
-  const double sd = std::sqrt(2.0 * 255.0 + 65536.0 / n);
-  return chi < 255.0 + 6.0 * sd;
-}
 
 ConvertOutcome RunConvert(const ConvertRequest& request) {
   ConvertOutcome outcome;

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -65,9 +64,6 @@ struct ConvertOutcome {
 };
 
 ConvertOutcome RunConvert(const ConvertRequest& request);
-
-// Whether the start of a legacy decryption looks like random bytes rather than a file.
-bool DecryptionLooksRandom(std::span<const uint8_t> start);
 
 struct CheckOutcome {
   std::optional<JobError> error;

@@ -15,10 +15,24 @@ _kryvane_cli() {
   for ((i = 1; i < COMP_CWORD; i++)); do
     word=${COMP_WORDS[i]}
     case "$command:$word" in
-      :encrypt | :decrypt | :hash | :text | :list | :selftest) command=$word ;;
+      :encrypt | :decrypt | :hash | :text | :list | :selftest | :convert) command=$word ;;
       text:encrypt | text:decrypt) command="text $word" ;;
     esac
   done
+
+  # In convert, -r names a recipient and these take files or variables.
+  if [[ $command == convert ]]; then
+    case "$prev" in
+      -r | --recipient | --work-factor) return ;;
+      -R | --recipients-file | -i | --identity | --new-passphrase-file | --check)
+        compopt -o filenames 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+        return ;;
+      --new-passphrase-env)
+        mapfile -t COMPREPLY < <(compgen -e -- "$cur")
+        return ;;
+    esac
+  fi
 
   case "$prev" in
     -c | --cipher)
@@ -49,7 +63,7 @@ _kryvane_cli() {
   local keyed="-c --cipher -H --hash --passphrase-file --passphrase-env --settings --encoding"
   local batch="--output-dir -r --recursive --suffix -j --jobs --force"
   case "$command" in
-    "") words="encrypt decrypt hash text list selftest -h --help --version" ;;
+    "") words="encrypt decrypt hash text list selftest convert -h --help --version" ;;
     encrypt) words="$keyed $batch --delete-source --save-settings --progress --no-progress -h --help"
       files=1 ;;
     decrypt) words="$keyed $batch --use-settings --delete-source --progress --no-progress -h --help"
@@ -60,6 +74,10 @@ _kryvane_cli() {
     "text encrypt" | "text decrypt") words="$keyed -h --help" ;;
     list) words="ciphers hashes --names -h --help" ;;
     selftest) words="-h --help" ;;
+    convert) words="$keyed -r --recipient -R --recipients-file --to-passphrase --new-passphrase-file
+      --new-passphrase-env --work-factor -a --armor --delete-source --force --progress --no-progress
+      --check -i --identity -h --help"
+      files=1 ;;
   esac
   if [[ -n $files && $cur != -* ]]; then
     compopt -o filenames 2>/dev/null

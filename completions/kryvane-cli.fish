@@ -6,8 +6,8 @@ function __kryvane_cli_names -a menu
     $program list --names $menu 2>/dev/null
 end
 
-set -l commands encrypt decrypt hash text list selftest
-set -l keyed '__fish_seen_subcommand_from encrypt decrypt; or __fish_seen_subcommand_from text; and __fish_seen_subcommand_from encrypt decrypt'
+set -l commands encrypt decrypt hash text list selftest convert
+set -l keyed '__fish_seen_subcommand_from encrypt decrypt convert; or __fish_seen_subcommand_from text; and __fish_seen_subcommand_from encrypt decrypt'
 set -l jobs '__fish_seen_subcommand_from encrypt decrypt; and not __fish_seen_subcommand_from text'
 
 complete -c kryvane-cli -f
@@ -19,6 +19,7 @@ complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -a hash -
 complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -a text -d 'Encrypt or decrypt a text as Base64'
 complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -a list -d 'List the cipher and hash menus'
 complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -a selftest -d 'Run the known-answer test of every class'
+complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -a convert -d 'Re-encrypt a legacy file into an age file, or check one'
 
 # encrypt, decrypt, text encrypt, text decrypt
 complete -c kryvane-cli -n $keyed -s c -l cipher -x -a '(__kryvane_cli_names ciphers)' -d Cipher
@@ -40,6 +41,23 @@ complete -c kryvane-cli -n $jobs -l suffix -x -d 'With --output-dir: added to en
 complete -c kryvane-cli -n $jobs -s j -l jobs -x -d 'With --output-dir: files processed at once'
 complete -c kryvane-cli -n $jobs -l force -d 'With --output-dir: replace targets that exist'
 complete -c kryvane-cli -n "__fish_seen_subcommand_from decrypt; and not __fish_seen_subcommand_from text" -l use-settings -d 'With --output-dir: each file keyed by the settings file beside it'
+
+# convert
+set -l convert '__fish_seen_subcommand_from convert'
+complete -c kryvane-cli -n $convert -F
+complete -c kryvane-cli -n $convert -s r -l recipient -x -d 'An age1... recipient'
+complete -c kryvane-cli -n $convert -s R -l recipients-file -r -F -d 'A file of recipients'
+complete -c kryvane-cli -n $convert -l to-passphrase -d 'Encrypt to a new passphrase'
+complete -c kryvane-cli -n $convert -l new-passphrase-file -r -F -d 'Read the new passphrase from a file'
+complete -c kryvane-cli -n $convert -l new-passphrase-env -x -a '(set -n -x)' -d 'Read the new passphrase from an environment variable'
+complete -c kryvane-cli -n $convert -l work-factor -x -d 'scrypt work factor, log2 of N'
+complete -c kryvane-cli -n $convert -s a -l armor -d 'Write the PEM text form'
+complete -c kryvane-cli -n $convert -l delete-source -d 'Delete the source once the age file is verified'
+complete -c kryvane-cli -n $convert -l force -d 'Convert even a decryption that looks random'
+complete -c kryvane-cli -n $convert -l progress -d 'Show a progress bar'
+complete -c kryvane-cli -n $convert -l no-progress -d 'Show no progress bar'
+complete -c kryvane-cli -n $convert -l check -r -F -d 'Authenticate an age file'
+complete -c kryvane-cli -n $convert -s i -l identity -r -F -d 'A file of identities, for --check'
 
 # hash, text, list
 complete -c kryvane-cli -n '__fish_seen_subcommand_from hash' -F

@@ -1,14 +1,19 @@
 #include <QApplication>
 #include <QIcon>
+#include <QStyleFactory>
 
 #include "app/info_options.h"
 #include "app/window/main_window.h"
+#include "app/window/skin.h"
 
 int main(int argc, char** argv) {
   if (const auto status = kryvane::AnswerInfoOptions(argc, argv)) return *status;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Kryvane 2.0 File Encryption Utility"));
   QApplication::setDesktopFileName(QStringLiteral("kryvane"));
+  // The dialogs and tooltips wear the window's skin too, whatever the desktop's theme.
+  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  QApplication::setPalette(kryvane::SkinPalette());
   kryvane::MainWindow window;  // registers the icons
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/kryvane.svg")));
   window.show();

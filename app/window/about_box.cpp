@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPalette>
 #include <QPixmap>
@@ -14,6 +15,8 @@
 #include <QStyle>
 #include <QUrl>
 #include <algorithm>
+
+#include "app/window/skin.h"
 
 namespace kryvane {
 namespace {
@@ -92,21 +95,41 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
   comments_->setWordWrap(true);
   comments_->setProperty("hint", target);
   comments_->setMouseTracking(true);
+  // Underlined in every state, so that it reads as a link whatever its colour; it takes the
+  // focus from the keyboard and opens with Return or Space.
+  QFont linkFont = comments_->font();
+  linkFont.setUnderline(true);
+  comments_->setFont(linkFont);
+  comments_->setFocusPolicy(Qt::StrongFocus);
+  comments_->setAccessibleName(QStringLiteral("User guide"));
+  comments_->setAccessibleDescription(QStringLiteral("Link: opens the user guide"));
   comments_->installEventFilter(this);
 
+  // The picture is drawn to fit its control, so that its last row stays inside.
   image1_ = MakeLabel(panel, "Image1", QString(), {63, 84, 145, 105});
   image1_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  image1_->setPixmap(QIcon(QStringLiteral(":/icons/about-picture.svg")).pixmap(147, 110));
+  image1_->setPixmap(QIcon(QStringLiteral(":/icons/about-picture.svg")).pixmap(image1_->size()));
   image1_->setProperty("hint", target);
+  image1_->setAccessibleName(QStringLiteral("Kryvane picture"));
+  image1_->setAccessibleDescription(QStringLiteral(
+      "A padlock marked K over rows of hexadecimal bytes; a link that opens the user guide"));
   image1_->installEventFilter(this);
 
-  auto* ok =
+  ok_ =
       new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), this);
+  QPushButton* ok = ok_;
   ok->setObjectName(QStringLiteral("sBitBtn1"));
   ok->setGeometry(108, 214, 75, 33);
   ok->setDefault(true);
   ok->setAutoDefault(true);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  setTabOrder(ok, comments_);
+  ApplySkin(this);
+}
+
+void AboutBox::showEvent(QShowEvent* event) {
+  ok_->setFocus();  // each time: Return closes the box, as its OK button does
+  QDialog::showEvent(event);
 }
 
 bool AboutBox::eventFilter(QObject* watched, QEvent* event) {
@@ -129,6 +152,14 @@ bool AboutBox::eventFilter(QObject* watched, QEvent* event) {
         QPalette p = comments_->palette();
         p.setColor(QPalette::WindowText, Qt::black);
         comments_->setPalette(p);
+      }
+      break;
+    }
+    case QEvent::KeyPress: {
+      const int key = static_cast<QKeyEvent*>(event)->key();
+      if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+        OpenLink(control);
+        return true;
       }
       break;
     }

@@ -4,6 +4,7 @@
 #include <QDialog>
 
 class QLabel;
+class QPushButton;
 class QUrl;
 
 namespace kryvane {
@@ -23,12 +24,14 @@ class AboutBox : public QDialog {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void OpenLink(QWidget* control);
 
   QLabel* comments_;
   QLabel* image1_;
+  QPushButton* ok_;
 };
 
 }  // namespace kryvane

@@ -1,5 +1,7 @@
 #include "app/window/main_window.h"
 
+#include <QAccessible>
+#include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -10,21 +12,26 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPalette>
 #include <QProgressBar>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+#include <utility>
 
 #include "app/catalogue.h"
 #include "app/file_job.h"
 #include "app/window/about_box.h"
 #include "app/window/job_runner.h"
+#include "app/window/skin.h"
 #include "app/window/status_texts.h"
 
 // Resources of a static library are registered by hand, once, outside any namespace.
@@ -108,6 +115,21 @@ std::string LocalPath(const QString& path) {
   return QFile::encodeName(path).toStdString();
 }
 
+// The file fields refuse typing beyond 255 characters; a path from a dialog or a drop goes in
+// whole, however long, since a cut path would name another file.
+constexpr int kTypedPathLimit = 255;
+
+void SetPath(QLineEdit* field, const QString& path) {
+  field->setMaxLength(std::max<int>(kTypedPathLimit, static_cast<int>(path.size())));
+  field->setText(path);
+}
+
+QString LabelName(const QLabel* label) {
+  QString name = label->text();
+  if (name.endsWith(QLatin1Char(':'))) name.chop(1);
+  return name;
+}
+
 // The entry whose text is displayed; an edited text that matches no entry selects none (-1).
 int SelectedPosition(const QComboBox* menu) {
   return menu->findText(menu->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
@@ -115,7 +137,9 @@ int SelectedPosition(const QComboBox* menu) {
 
 }  // namespace
 
-MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
+MainWindow::MainWindow(QWidget* parent) : MainWindow(&MainWindow::RunSelfTests, parent) {}
+
+MainWindow::MainWindow(SelfTest selfTest, QWidget* parent) : QWidget(parent) {
   InitWindowResources();
   setObjectName(QStringLiteral("MainWindow"));
   setWindowTitle(QStringLiteral("Kryvane 2.0"));
@@ -133,6 +157,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   font.setStyleHint(QFont::SansSerif);
   setFont(font);
   BuildControls();
+  ApplySkin(this);
   about_ = new AboutBox(this);
   about_->hide();
   runner_ = new JobRunner(this);
@@ -140,11 +165,27 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   connect(runner_, &JobRunner::Finished, this, &MainWindow::OnJobDone);
   // FormCreate
   SetStatus(Status(kStatusStarted));
+  failedSelfTests_ = selfTest();
+  if (!failedSelfTests_.isEmpty()) {
+    ShowCause(QStringLiteral("Self-test failed: %1. Encrypt and Decrypt are disabled.")
+                  .arg(failedSelfTests_.join(QStringLiteral(", "))));
+  }
   FileEdt_->setFocus();
 }
 
 // The runner is a child: it stops and waits for a running job before the widgets go.
 MainWindow::~MainWindow() = default;
+
+QStringList MainWindow::RunSelfTests() {
+  QStringList failed;
+  for (const CipherEntry& e : CipherCatalogue()) {
+    if (!e.cipher.SelfTest()) failed << Status(e.cipher.algorithm);
+  }
+  for (const HashEntry& e : HashCatalogue()) {
+    if (!e.hash.SelfTest()) failed << Status(e.hash.algorithm);
+  }
+  return failed;
+}
 
 bool MainWindow::JobRunning() const {
   return runner_->Running();
@@ -166,50 +207,74 @@ void MainWindow::BuildControls() {
     l->resize(std::max(l->width(), l->sizeHint().width()), l->height());
   }
 
+  // The ampersands give Alt+E, Alt+D, Alt+L, Alt+A and Alt+C; the texts show without them.
   EncryptBtn_ =
-      Button(this, "EncryptBtn", "Encrypt", "encrypt.svg", "Execute encryption", {8, 299, 95, 59});
+      Button(this, "EncryptBtn", "&Encrypt", "encrypt.svg", "Execute encryption", {8, 299, 95, 59});
   QStringList ciphers, hashes;
   for (const CipherEntry& e : CipherCatalogue()) ciphers << QString::fromLatin1(e.menuText);
   for (const HashEntry& e : HashCatalogue()) hashes << QString::fromLatin1(e.menuText);
   ComboBox1_ = Menu(this, "ComboBox1", "Select a Cipher, must remeber which cipher to decrypt",
                     {20, 259, 241, 21}, ciphers);
 
+  // The browse buttons inside the fields answer F4 and Alt+Down while their field has the focus.
+  const QList<QKeySequence> browseKeys{QKeySequence(Qt::Key_F4),
+                                       QKeySequence(Qt::ALT | Qt::Key_Down)};
   FileEdt_ = Place<QLineEdit>(this, "FileEdt", {20, 31, 486, 21});
-  FileEdt_->setMaxLength(255);
+  FileEdt_->setMaxLength(kTypedPathLimit);
   FileEdt_->setToolTip(QStringLiteral("Browse for a source file to encrypt or decrypt"));
   auto* browseSource = FileEdt_->addAction(style()->standardIcon(QStyle::SP_DirOpenIcon),
                                            QLineEdit::TrailingPosition);
   browseSource->setObjectName(QStringLiteral("FileEdtBrowse"));
+  browseSource->setText(QStringLiteral("Browse for the source file"));
+  browseSource->setToolTip(QStringLiteral("Browse for the source file (F4)"));
+  browseSource->setShortcuts(browseKeys);
+  browseSource->setShortcutContext(Qt::WidgetShortcut);
   connect(browseSource, &QAction::triggered, this, &MainWindow::BrowseSource);
 
   TargetEdt_ = Place<QLineEdit>(this, "TargetEdt", {20, 70, 486, 21});
-  TargetEdt_->setMaxLength(255);
+  TargetEdt_->setMaxLength(kTypedPathLimit);
   TargetEdt_->setToolTip(QStringLiteral("Browse to create the encrypted or decrypted target file"));
   auto* browseTarget = TargetEdt_->addAction(style()->standardIcon(QStyle::SP_DialogSaveButton),
                                              QLineEdit::TrailingPosition);
   browseTarget->setObjectName(QStringLiteral("TargetEdtBrowse"));
+  browseTarget->setText(QStringLiteral("Browse for the target file"));
+  browseTarget->setToolTip(QStringLiteral("Browse for the target file (F4)"));
+  browseTarget->setShortcuts(browseKeys);
+  browseTarget->setShortcutContext(Qt::WidgetShortcut);
   connect(browseTarget, &QAction::triggered, this, &MainWindow::BrowseTarget);
+  // A typed target has not been confirmed by the save dialog.
+  connect(TargetEdt_, &QLineEdit::textEdited, this, [this] { confirmedTarget_.clear(); });
 
   ComboBox2_ = Menu(this, "ComboBox2", "Select the hash, must remember which hash to decrypt",
                     {329, 259, 177, 21}, hashes);
 
   sStatusBar1_ = Place<QStatusBar>(this, "sStatusBar1", {0, 366, 528, 19});
   sStatusBar1_->setSizeGripEnabled(false);
+  sStatusBar1_->setAccessibleName(QStringLiteral("Status"));
   statusLabel_ = new QLabel(sStatusBar1_);
   statusLabel_->setObjectName(QStringLiteral("StatusText"));
-  sStatusBar1_->addWidget(statusLabel_, 1);
+  statusLabel_->setAccessibleName(QStringLiteral("Last action"));
+  sStatusBar1_->addWidget(statusLabel_);
+  // The cause of a failure, where it is seen; the fixed status text stays beside it.
+  causeLabel_ = new QLabel(sStatusBar1_);
+  causeLabel_->setObjectName(QStringLiteral("StatusCause"));
+  causeLabel_->setAccessibleName(QStringLiteral("Cause"));
+  causeLabel_->setMinimumWidth(40);
+  sStatusBar1_->addWidget(causeLabel_, 1);
   progress_ = new QProgressBar(sStatusBar1_);
   progress_->setObjectName(QStringLiteral("JobProgress"));
+  progress_->setAccessibleName(QStringLiteral("Job progress"));
   progress_->setRange(0, 1000);
-  progress_->setMaximumWidth(160);
+  progress_->setMaximumWidth(120);
   progress_->setMaximumHeight(15);
-  progress_->setTextVisible(false);
+  progress_->setTextVisible(true);
+  progress_->setFormat(QStringLiteral("%p%"));
   sStatusBar1_->addPermanentWidget(progress_);
   progress_->hide();
   cancelBtn_ = new QToolButton(sStatusBar1_);
   cancelBtn_->setObjectName(QStringLiteral("CancelBtn"));
   cancelBtn_->setText(QStringLiteral("Cancel"));
-  cancelBtn_->setToolTip(QStringLiteral("Stop the running job; nothing is written"));
+  cancelBtn_->setToolTip(QStringLiteral("Stop the running job; nothing is written (Esc)"));
   cancelBtn_->setMaximumHeight(17);
   sStatusBar1_->addPermanentWidget(cancelBtn_);
   cancelBtn_->hide();
@@ -222,6 +287,8 @@ void MainWindow::BuildControls() {
     progress_->show();
     cancelBtn_->show();
   });
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, &MainWindow::CancelJob);
 
   PhraseEdt_ = Place<QLineEdit>(this, "PhraseEdt", {20, 144, 486, 21});
   PhraseEdt_->setMaxLength(80);
@@ -246,13 +313,13 @@ void MainWindow::BuildControls() {
   sCheckBox2_->setText(QStringLiteral("Delete source file after processing"));
   sCheckBox2_->setToolTip(QStringLiteral("Check to delete the source file after processing"));
 
-  DecryptBtn_ = Button(this, "DecryptBtn", "Decrypt", "decrypt.svg", "Execute decryption",
+  DecryptBtn_ = Button(this, "DecryptBtn", "&Decrypt", "decrypt.svg", "Execute decryption",
                        {112, 299, 95, 59});
-  ClearBtn_ =
-      Button(this, "ClearBtn", "Clear fields", "clear.svg", "Clear all fields", {217, 299, 95, 59});
+  ClearBtn_ = Button(this, "ClearBtn", "C&lear fields", "clear.svg", "Clear all fields",
+                     {217, 299, 95, 59});
   AboutBtn_ =
-      Button(this, "AboutBtn", "About", "about.svg", "About Kryvane 2.0", {321, 299, 95, 59});
-  CloseBtn_ = Button(this, "CloseBtn", "Close", "close.svg", "Exit Kryvane", {425, 299, 95, 59});
+      Button(this, "AboutBtn", "&About", "about.svg", "About Kryvane 2.0", {321, 299, 95, 59});
+  CloseBtn_ = Button(this, "CloseBtn", "&Close", "close.svg", "Exit Kryvane", {425, 299, 95, 59});
 
   sCheckBox3_ = Place<QCheckBox>(this, "sCheckBox3", {310, 206, 201, 20});
   sCheckBox3_->setText(QStringLiteral("Save encryption settings for this file"));
@@ -260,10 +327,19 @@ void MainWindow::BuildControls() {
       QStringLiteral("Check to save the passphrase,and the selcted cipher and hash to a file\n"
                      "It saved as filename+setting.txt"));
 
+  // Each label names its control, for the screen reader as for the eye.
+  const std::pair<QLabel*, QWidget*> buddies[] = {{sLabel1_, FileEdt_},   {sLabel2_, TargetEdt_},
+                                                  {sLabel3_, PhraseEdt_}, {sLabel4_, RPhraseEdt_},
+                                                  {sLabel5_, ComboBox1_}, {sLabel6_, ComboBox2_}};
+  for (const auto& [label, control] : buddies) {
+    label->setBuddy(control);
+    control->setAccessibleName(LabelName(label));
+  }
+
   // Frames, labels and the status bar take no focus.
-  for (QWidget* w :
-       std::initializer_list<QWidget*>{sBevel1_, sBevel2_, sBevel3_, sLabel1_, sLabel2_, sLabel3_,
-                                       sLabel4_, sLabel5_, sLabel6_, sStatusBar1_, statusLabel_}) {
+  for (QWidget* w : std::initializer_list<QWidget*>{
+           sBevel1_, sBevel2_, sBevel3_, sLabel1_, sLabel2_, sLabel3_, sLabel4_, sLabel5_, sLabel6_,
+           sStatusBar1_, statusLabel_, causeLabel_}) {
     w->setFocusPolicy(Qt::NoFocus);
   }
   const QWidget* order[] = {EncryptBtn_, ComboBox1_,  FileEdt_,    TargetEdt_,  ComboBox2_,
@@ -279,15 +355,79 @@ void MainWindow::BuildControls() {
   connect(ClearBtn_, &QToolButton::clicked, this, &MainWindow::ClearBtnClick);
   connect(AboutBtn_, &QToolButton::clicked, this, &MainWindow::AboutBtnClick);
   connect(CloseBtn_, &QToolButton::clicked, this, &MainWindow::CloseBtnClick);
+
+  // Return and Enter press a focused button; a file dropped on any field goes to the source.
+  for (QToolButton* b : {EncryptBtn_, DecryptBtn_, ClearBtn_, AboutBtn_, CloseBtn_, cancelBtn_}) {
+    b->installEventFilter(this);
+  }
+  for (QWidget* w : findChildren<QWidget*>()) {
+    if (w->acceptDrops()) w->installEventFilter(this);
+  }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::KeyPress: {
+      auto* button = qobject_cast<QToolButton*>(watched);
+      const int key = static_cast<QKeyEvent*>(event)->key();
+      if (button != nullptr && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+        if (button->isEnabled()) button->animateClick();
+        return true;
+      }
+      break;
+    }
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* drag = static_cast<QDragMoveEvent*>(event);
+      if (!drag->mimeData()->hasUrls()) break;  // text dragged between fields stays text
+      if (AcceptsDrag(drag->mimeData())) {
+        drag->acceptProposedAction();
+      } else {
+        drag->ignore();
+      }
+      return true;
+    }
+    case QEvent::Drop: {
+      auto* drop = static_cast<QDropEvent*>(event);
+      if (!drop->mimeData()->hasUrls()) break;
+      if (AcceptsDrag(drop->mimeData())) {
+        Drop(drop->mimeData());
+        drop->acceptProposedAction();
+      }
+      return true;
+    }
+    default:
+      break;
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 QString MainWindow::StatusText() const {
   return statusLabel_->text();
 }
 
+QString MainWindow::CauseText() const {
+  return causeText_;
+}
+
 void MainWindow::SetStatus(const QString& text) {
   statusLabel_->setText(text);
-  statusLabel_->setToolTip(QString());  // a failure's cause belongs to that failure only
+  ShowCause(QString());  // a failure's cause belongs to that failure only
+}
+
+void MainWindow::ShowCause(const QString& cause) {
+  causeText_ = cause;
+  statusLabel_->setToolTip(cause);
+  causeLabel_->setToolTip(cause);
+  // The end of a cause says the most ("…/nope.txt: open: No such file or directory").
+  const int room = std::max(40, sStatusBar1_->width() - statusLabel_->sizeHint().width() - 24);
+  causeLabel_->setText(causeLabel_->fontMetrics().elidedText(cause, Qt::ElideLeft, room));
+}
+
+void MainWindow::Refuse(const QString& cause, QWidget* focus) {
+  SetStatus(Status(kStatusFailed));
+  ShowCause(cause);
+  if (focus != nullptr) focus->setFocus();
 }
 
 void MainWindow::sCheckBox1Click() {
@@ -299,6 +439,9 @@ void MainWindow::sCheckBox1Click() {
 void MainWindow::ClearFields() {
   FileEdt_->clear();
   TargetEdt_->clear();
+  FileEdt_->setMaxLength(kTypedPathLimit);
+  TargetEdt_->setMaxLength(kTypedPathLimit);
+  confirmedTarget_.clear();
   sCheckBox2_->setChecked(false);
   sCheckBox1_->setChecked(true);
   sCheckBox1Click();  // runs even when the box was already checked
@@ -318,7 +461,10 @@ void MainWindow::ClearBtnClick() {
 }
 
 void MainWindow::AboutBtnClick() {
+  const int finishedBefore = jobsFinished_;
   about_->exec();
+  // A job may run on while the box is open; its progress or outcome stays in the status bar.
+  if (JobRunning() || jobsFinished_ != finishedBefore) return;
   FileEdt_->setFocus();
   SetStatus(Status(kStatusAbout));
 }
@@ -329,10 +475,22 @@ void MainWindow::CloseBtnClick() {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (JobRunning()) {
-    // Stop the job first: it removes its partial target, then the window closes.
+    event->ignore();
+    if (closeAfterJob_) return;  // already stopping
+    QMessageBox ask(QMessageBox::Question, windowTitle(),
+                    QStringLiteral("A job is running. Stop it and close?"),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    ask.setObjectName(QStringLiteral("CloseQuestion"));
+    ask.setDefaultButton(QMessageBox::No);
+    ask.setEscapeButton(QMessageBox::No);
+    if (ask.exec() != QMessageBox::Yes) return;
+    if (!JobRunning()) {  // it ended while the question was open
+      close();
+      return;
+    }
+    // The job removes its partial target as it stops; the window closes when it has.
     closeAfterJob_ = true;
     CancelJob();
-    event->ignore();
     return;
   }
   about_->close();
@@ -351,9 +509,10 @@ void MainWindow::CancelJob() {
 }
 
 void MainWindow::SetBusy(bool busy) {
+  // About stays usable while a job runs; Close asks first.
   for (QWidget* w : std::initializer_list<QWidget*>{
-           EncryptBtn_, DecryptBtn_, ClearBtn_, AboutBtn_, FileEdt_, TargetEdt_, PhraseEdt_,
-           RPhraseEdt_, ComboBox1_, ComboBox2_, sCheckBox1_, sCheckBox2_, sCheckBox3_}) {
+           EncryptBtn_, DecryptBtn_, ClearBtn_, FileEdt_, TargetEdt_, PhraseEdt_, RPhraseEdt_,
+           ComboBox1_, ComboBox2_, sCheckBox1_, sCheckBox2_, sCheckBox3_}) {
     w->setEnabled(!busy);
   }
   if (busy) {
@@ -366,8 +525,45 @@ void MainWindow::SetBusy(bool busy) {
   }
 }
 
+bool MainWindow::ConfirmReplace(const QString& target) {
+  const QFileInfo info(target);
+  if (!info.exists() && !info.isSymLink()) return true;
+  if (target == confirmedTarget_) return true;  // the save dialog asked already
+  QMessageBox ask(QMessageBox::Question, windowTitle(),
+                  QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(target),
+                  QMessageBox::Yes | QMessageBox::No, this);
+  ask.setObjectName(QStringLiteral("ReplaceQuestion"));
+  ask.setDefaultButton(QMessageBox::No);
+  ask.setEscapeButton(QMessageBox::No);
+  return ask.exec() == QMessageBox::Yes;
+}
+
 void MainWindow::RunJob(bool encrypt) {
   if (JobRunning()) return;
+  QWidget* pressed = qobject_cast<QWidget*>(sender());
+  if (PhraseEdt_->text() != RPhraseEdt_->text()) {
+    SetStatus(Status(kStatusMismatch));
+    return;
+  }
+  if (!failedSelfTests_.isEmpty()) {
+    Refuse(QStringLiteral("Self-test failed: %1. Encrypt and Decrypt are disabled.")
+               .arg(failedSelfTests_.join(QStringLiteral(", "))),
+           nullptr);
+    return;
+  }
+  // Nothing is read or written for a job that names no file.
+  for (const auto& [field, label] :
+       {std::pair{FileEdt_, sLabel1_}, std::pair{TargetEdt_, sLabel2_}}) {
+    if (field->text().isEmpty()) {
+      Refuse(QStringLiteral("%1: the field is empty").arg(LabelName(label)), field);
+      return;
+    }
+  }
+  if (!ConfirmReplace(TargetEdt_->text())) {
+    TargetEdt_->setFocus();
+    return;
+  }
+
   JobRequest request;
   request.direction = encrypt ? JobDirection::kEncrypt : JobDirection::kDecrypt;
   request.sourcePath = LocalPath(FileEdt_->text());
@@ -380,22 +576,32 @@ void MainWindow::RunJob(bool encrypt) {
   request.hashMenuText = ComboBox2_->currentText().toStdString();
   request.deleteSource = sCheckBox2_->isChecked();
   request.saveSettings = encrypt && sCheckBox3_->isChecked();
-  if (request.passphrase != request.retypedPassphrase) {
-    SetStatus(Status(kStatusMismatch));
-    return;
-  }
+
+  // Disabling the focused control sends the focus elsewhere; it comes back when the job ends.
+  focusBeforeJob_ = focusWidget() != nullptr ? focusWidget() : pressed;
   SetBusy(true);
+  SetStatus((encrypt ? QStringLiteral("Encrypting %1…") : QStringLiteral("Decrypting %1…"))
+                .arg(QFileInfo(FileEdt_->text()).fileName()));
   runner_->Start(std::move(request));
 }
 
 void MainWindow::OnJobDone(const JobOutcome& outcome) {
+  ++jobsFinished_;
+  const bool cancelled = runner_->CancelRequested() && !outcome.Succeeded();
   SetBusy(false);
-  if (outcome.Succeeded()) {
-    ClearFields();
+  if (outcome.Succeeded()) ClearFields();
+  if (cancelled) {
+    SetStatus(Status(kStatusCancelled));
+  } else {
+    SetStatus(Status(outcome.statusText));
+    if (outcome.error) {
+      ShowCause(QString::fromStdString(outcome.error->Describe()));
+    } else if (outcome.warning) {
+      ShowCause(QString::fromStdString(outcome.warning->Describe()));
+    }
   }
-  SetStatus(Status(outcome.statusText));
-  // The status text stays fixed; the cause is there for the pointer to find.
-  if (outcome.error) statusLabel_->setToolTip(QString::fromStdString(outcome.error->Describe()));
+  if (focusBeforeJob_ != nullptr && focusBeforeJob_->isEnabled()) focusBeforeJob_->setFocus();
+  focusBeforeJob_.clear();
   emit JobFinished();
   if (closeAfterJob_) close();
 }
@@ -406,7 +612,7 @@ void MainWindow::BrowseSource() {
       QFileDialog::getOpenFileName(this, QString(), start, QStringLiteral("All files (*)"), nullptr,
                                    QFileDialog::DontUseNativeDialog | QFileDialog::ReadOnly);
   if (!chosen.isEmpty()) {
-    FileEdt_->setText(chosen);
+    SetPath(FileEdt_, chosen);
     browseFolder_ = QFileInfo(chosen).absolutePath();
   }
   FileEdt_->setFocus();
@@ -414,26 +620,52 @@ void MainWindow::BrowseSource() {
 
 void MainWindow::BrowseTarget() {
   QString start = TargetEdt_->text().isEmpty() ? browseFolder_ : TargetEdt_->text();
-  const QString chosen = QFileDialog::getSaveFileName(
-      this, QString(), start, QStringLiteral("All files (*)"), nullptr,
-      QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite);
+  // The dialog asks before an existing file is chosen, so the job does not ask again.
+  const QString chosen =
+      QFileDialog::getSaveFileName(this, QString(), start, QStringLiteral("All files (*)"), nullptr,
+                                   QFileDialog::DontUseNativeDialog);
   if (!chosen.isEmpty()) {
-    TargetEdt_->setText(chosen);
+    SetPath(TargetEdt_, chosen);
+    confirmedTarget_ = chosen;
     browseFolder_ = QFileInfo(chosen).absolutePath();
   }
   TargetEdt_->setFocus();
 }
 
+bool MainWindow::AcceptsDrag(const QMimeData* data) const {
+  return data->hasUrls() && !JobRunning();
+}
+
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-  if (event->mimeData()->hasUrls() && !JobRunning()) event->acceptProposedAction();
+  if (AcceptsDrag(event->mimeData())) event->acceptProposedAction();
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {
-  const QList<QUrl> urls = event->mimeData()->urls();
-  if (!urls.isEmpty() && urls.first().isLocalFile()) {
-    FileEdt_->setText(urls.first().toLocalFile());
-    event->acceptProposedAction();
+  if (!AcceptsDrag(event->mimeData())) return;
+  Drop(event->mimeData());
+  event->acceptProposedAction();
+}
+
+// One local file fills the source field with its plain path; anything else is refused aloud.
+void MainWindow::Drop(const QMimeData* data) {
+  const QList<QUrl> urls = data->urls();
+  if (urls.size() != 1) {
+    ShowCause(QStringLiteral("Drop one file at a time (%1 were dropped)").arg(urls.size()));
+    return;
   }
+  const QUrl& url = urls.first();
+  if (!url.isLocalFile()) {
+    ShowCause(QStringLiteral("%1: not a local file").arg(url.toDisplayString()));
+    return;
+  }
+  const QString path = url.toLocalFile();
+  if (QFileInfo(path).isDir()) {
+    ShowCause(QStringLiteral("%1: is a folder; drop a file").arg(path));
+    return;
+  }
+  ShowCause(QString());
+  SetPath(FileEdt_, path);
+  FileEdt_->setFocus();
 }
 
 }  // namespace kryvane

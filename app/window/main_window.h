@@ -3,14 +3,18 @@
 // inputs, hands them to a JobRunner and shows the outcome.
 #pragma once
 
+#include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QMimeData;
 class QProgressBar;
 class QStatusBar;
 class QTimer;
@@ -26,10 +30,20 @@ class MainWindow : public QWidget {
   Q_OBJECT
 
  public:
+  // Names the algorithms whose known-answer test failed; empty when all passed.
+  using SelfTest = std::function<QStringList()>;
+
   explicit MainWindow(QWidget* parent = nullptr);
+  // Runs selfTest instead of the catalogues' own tests at start.
+  MainWindow(SelfTest selfTest, QWidget* parent = nullptr);
   ~MainWindow() override;
 
+  // Every cipher and hash of the two menus, by its known-answer test.
+  static QStringList RunSelfTests();
+
   QString StatusText() const;
+  // The cause of the last failure or refusal, or a notice; empty after a plain success.
+  QString CauseText() const;
   bool JobRunning() const;
   AboutBox* About() const { return about_; }
 
@@ -51,14 +65,20 @@ class MainWindow : public QWidget {
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildControls();
   void RunJob(bool encrypt);
   void SetBusy(bool busy);
   void SetStatus(const QString& text);
+  void ShowCause(const QString& cause);
+  void Refuse(const QString& cause, QWidget* focus);
+  bool ConfirmReplace(const QString& target);
   void BrowseSource();
   void BrowseTarget();
+  bool AcceptsDrag(const QMimeData* data) const;
+  void Drop(const QMimeData* data);
   void OnJobDone(const JobOutcome& outcome);
 
   QFrame* sBevel1_;
@@ -77,6 +97,7 @@ class MainWindow : public QWidget {
   QComboBox* ComboBox2_;
   QStatusBar* sStatusBar1_;
   QLabel* statusLabel_;
+  QLabel* causeLabel_;
   QLineEdit* PhraseEdt_;
   QLineEdit* RPhraseEdt_;
   QCheckBox* sCheckBox1_;
@@ -93,6 +114,13 @@ class MainWindow : public QWidget {
   JobRunner* runner_;
 
   QString browseFolder_;
+  QString causeText_;
+  // The target path the save dialog already confirmed; any other existing target is asked about.
+  QString confirmedTarget_;
+  // Where the focus was when the job started; it goes back there when the job ends.
+  QPointer<QWidget> focusBeforeJob_;
+  QStringList failedSelfTests_;
+  int jobsFinished_ = 0;
   bool closeAfterJob_ = false;
 };
 

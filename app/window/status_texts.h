@@ -8,5 +8,6 @@ namespace kryvane {
 inline constexpr std::string_view kStatusStarted = "Last action: Kryvane 2.0 started";
 inline constexpr std::string_view kStatusCleared = "Last action: Clear all fields";
 inline constexpr std::string_view kStatusAbout = "Last action: Show about Kryvane 2.0";
+inline constexpr std::string_view kStatusCancelled = "Last action: Cancelled, nothing written";
 
 }  // namespace kryvane

@@ -2,14 +2,18 @@
 // driven through the widgets.
 #include "app/window/main_window.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QSignalSpy>
@@ -18,6 +22,9 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <cmath>
+#include <functional>
+#include <memory>
 
 #include "app/window/about_box.h"
 
@@ -52,6 +59,61 @@ class MainWindowTest : public QObject {
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(data);
   }
+  // A sparse gigabyte under the slowest cipher: seconds of work, time enough to act during it.
+  void startLongJob(MainWindow& w, const QTemporaryDir& dir) {
+    const QString source = dir.filePath(QStringLiteral("big.bin"));
+    {
+      QFile f(source);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      QVERIFY(f.resize(qint64(1) << 30));
+    }
+    child<QLineEdit>(w, "FileEdt")->setText(source);
+    child<QLineEdit>(w, "TargetEdt")->setText(dir.filePath(QStringLiteral("big.kry")));
+    child<QComboBox>(w, "ComboBox1")->setCurrentIndex(4);  // 3DES
+    QTest::mouseClick(child<QToolButton>(w, "EncryptBtn"), Qt::LeftButton);
+    QVERIFY(w.JobRunning());
+  }
+  // Runs act() from the event loop of the modal dialog that the caller is about to open; the
+  // returned flag says whether one opened at all.
+  std::shared_ptr<bool> whenModal(QObject* context, std::function<void(QWidget*)> act) {
+    auto seen = std::make_shared<bool>(false);
+    QTimer::singleShot(300, context, [seen, act] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      if (dialog == nullptr) return;
+      *seen = true;
+      // A failed check inside act() must not leave the test waiting on an open dialog.
+      QTimer::singleShot(3000, dialog, [dialog] {
+        if (dialog->isVisible()) QMetaObject::invokeMethod(dialog, "reject");
+      });
+      act(dialog);
+    });
+    return seen;
+  }
+  // The control with the keyboard focus, once the window is active again (as a window manager
+  // makes it when a dialog closes; the offscreen platform needs asking).
+  QWidget* focused(MainWindow& w) {
+    w.activateWindow();
+    if (!QTest::qWaitForWindowActive(&w)) return &w;
+    return QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : &w;
+  }
+  QString causeShown(MainWindow& w) {
+    return w.findChild<QLabel*>(QStringLiteral("StatusCause"))->text();
+  }
+  void drop(QWidget* on, const QList<QUrl>& urls) {
+    // As file managers offer it: the addresses, and the same as plain text.
+    QMimeData data;
+    data.setUrls(urls);
+    QStringList text;
+    for (const QUrl& url : urls) text << url.toString();
+    data.setText(text.join(QLatin1Char('\n')));
+    const QPoint at = on->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(on, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(on, &dropped);
+  }
+
   // Fills the fields and presses a button, then waits for the job's status text.
   void runJob(MainWindow& w, const char* button) {
     QSignalSpy done(&w, &MainWindow::JobFinished);
@@ -118,7 +180,11 @@ class MainWindowTest : public QObject {
     for (const Expect& e : controls) {
       QWidget* c = child<QWidget>(w, e.name);
       QCOMPARE(c->geometry(), e.geometry);
-      if (e.text) QCOMPARE(c->property("text").toString(), QString::fromUtf8(e.text));
+      if (e.text) {
+        // The ampersand marks the button's Alt key and is not shown.
+        QCOMPARE(c->property("text").toString().remove(QLatin1Char('&')),
+                 QString::fromUtf8(e.text));
+      }
       if (e.tip) QCOMPARE(c->toolTip(), QString::fromUtf8(e.tip));
     }
     // Labels size themselves to their text but keep their place.
@@ -300,32 +366,29 @@ class MainWindowTest : public QObject {
     QVERIFY(!QFile::exists(target));
   }
 
+  // Cancel from the status bar's button or with Escape: its own text, and nothing written.
   void cancelLeavesNothingBehind() {
-    QTemporaryDir dir;
-    const QString source = dir.filePath(QStringLiteral("big.bin"));
-    const QString target = dir.filePath(QStringLiteral("big.kry"));
-    {
-      QFile f(source);
-      QVERIFY(f.open(QIODevice::WriteOnly));
-      QVERIFY(f.resize(qint64(1) << 30));  // sparse: a second or more of work
+    for (const bool escape : {false, true}) {
+      QTemporaryDir dir;
+      MainWindow w;
+      w.show();
+      QVERIFY(QTest::qWaitForWindowActive(&w));
+      QSignalSpy done(&w, &MainWindow::JobFinished);
+      startLongJob(w, dir);
+      QVERIFY(!child<QToolButton>(w, "EncryptBtn")->isEnabled());
+      if (escape) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+      } else {
+        auto* cancel = child<QToolButton>(w, "CancelBtn");
+        QTRY_VERIFY_WITH_TIMEOUT(cancel->isVisible(), 5000);
+        QTest::mouseClick(cancel, Qt::LeftButton);
+      }
+      QVERIFY(done.wait(30000));
+      QCOMPARE(w.StatusText(), QStringLiteral("Last action: Cancelled, nothing written"));
+      QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("big.kry"))));
+      QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);  // no temporary left either
+      QVERIFY(child<QToolButton>(w, "EncryptBtn")->isEnabled());
     }
-    MainWindow w;
-    w.show();
-    child<QLineEdit>(w, "FileEdt")->setText(source);
-    child<QLineEdit>(w, "TargetEdt")->setText(target);
-    child<QComboBox>(w, "ComboBox1")->setCurrentIndex(4);  // 3DES, the slowest
-    QSignalSpy done(&w, &MainWindow::JobFinished);
-    QTest::mouseClick(child<QToolButton>(w, "EncryptBtn"), Qt::LeftButton);
-    QVERIFY(w.JobRunning());
-    QVERIFY(!child<QToolButton>(w, "EncryptBtn")->isEnabled());
-    QTRY_VERIFY_WITH_TIMEOUT(w.findChild<QToolButton*>(QStringLiteral("CancelBtn"))->isVisible(),
-                             5000);
-    QTest::mouseClick(w.findChild<QToolButton*>(QStringLiteral("CancelBtn")), Qt::LeftButton);
-    QVERIFY(done.wait(30000));
-    QCOMPARE(w.StatusText(), QStringLiteral("Last action: File IO error or file does not exists"));
-    QVERIFY(!QFile::exists(target));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);  // no temporary left either
-    QVERIFY(child<QToolButton>(w, "EncryptBtn")->isEnabled());
   }
 
   // The bar moves while the job runs, not only when it ends.
@@ -381,19 +444,51 @@ class MainWindowTest : public QObject {
     }
   }
 
+  // Wherever the file lands, fields included, the source field gets its plain path and the
+  // field under the pointer keeps its text.
   void droppedFileFillsTheSource() {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("dropped.txt"));
     writeFile(path, "x");
-    MainWindow w;
-    QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(path)});
-    QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&w, &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&w, &drop);
-    QCOMPARE(child<QLineEdit>(w, "FileEdt")->text(), path);
+    for (const char* on : {"MainWindow", "FileEdt", "TargetEdt", "PhraseEdt", "ComboBox1"}) {
+      MainWindow w;
+      child<QLineEdit>(w, "FileEdt")->setText(QStringLiteral("/old/source"));
+      child<QLineEdit>(w, "TargetEdt")->setText(QStringLiteral("/old/target"));
+      child<QLineEdit>(w, "PhraseEdt")->setText(QStringLiteral("pass"));
+      QWidget* target =
+          QByteArray(on) == "MainWindow" ? static_cast<QWidget*>(&w) : child<QWidget>(w, on);
+      if (auto* menu = qobject_cast<QComboBox*>(target)) target = menu->lineEdit();
+      drop(target, {QUrl::fromLocalFile(path)});
+      QCOMPARE(child<QLineEdit>(w, "FileEdt")->text(), path);
+      QCOMPARE(child<QLineEdit>(w, "TargetEdt")->text(), QStringLiteral("/old/target"));
+      QCOMPARE(child<QLineEdit>(w, "PhraseEdt")->text(), QStringLiteral("pass"));
+      QCOMPARE(child<QComboBox>(w, "ComboBox1")->currentIndex(), 0);
+    }
+  }
+
+  // Several files, a folder or a remote address are refused aloud, and the source stays.
+  void refusedDropsSaySo() {
+    QTemporaryDir dir;
+    const QString a = dir.filePath(QStringLiteral("a.txt"));
+    const QString b = dir.filePath(QStringLiteral("b.txt"));
+    writeFile(a, "a");
+    writeFile(b, "b");
+    const struct {
+      QList<QUrl> urls;
+      QString cause;
+    } cases[] = {
+        {{QUrl::fromLocalFile(a), QUrl::fromLocalFile(b)}, QStringLiteral("one file at a time")},
+        {{QUrl::fromLocalFile(dir.path())}, QStringLiteral("is a folder")},
+        {{QUrl(QStringLiteral("https://example.org/a.txt"))}, QStringLiteral("not a local file")},
+    };
+    for (const auto& c : cases) {
+      MainWindow w;
+      child<QLineEdit>(w, "FileEdt")->setText(QStringLiteral("/old/source"));
+      drop(child<QLineEdit>(w, "PhraseEdt"), c.urls);
+      QCOMPARE(child<QLineEdit>(w, "FileEdt")->text(), QStringLiteral("/old/source"));
+      QVERIFY2(w.CauseText().contains(c.cause), qPrintable(w.CauseText()));
+      QVERIFY(child<QLineEdit>(w, "PhraseEdt")->text().isEmpty());
+    }
   }
 
   // Closing the program in the middle of a job stops it cleanly: no crash, no partial target.
@@ -419,16 +514,29 @@ class MainWindowTest : public QObject {
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);
   }
 
-  void statusTooltipCarriesTheCauseUntilTheNextAction() {
+  // The fixed text stays; the cause is shown beside it and goes with the next action.
+  void causeIsShownUntilTheNextAction() {
     QTemporaryDir dir;
     MainWindow w;
-    child<QLineEdit>(w, "FileEdt")->setText(dir.filePath(QStringLiteral("missing.bin")));
+    w.show();
+    const QString missing = dir.filePath(QStringLiteral("nope.txt"));
+    child<QLineEdit>(w, "FileEdt")->setText(missing);
     child<QLineEdit>(w, "TargetEdt")->setText(dir.filePath(QStringLiteral("out.bin")));
     runJob(w, "EncryptBtn");
+    QCOMPARE(w.StatusText(), QStringLiteral("Last action: File IO error or file does not exists"));
+    QCOMPARE(w.CauseText(), missing + QStringLiteral(": open: No such file or directory"));
+    // The field shows the end of a long cause, where the file name and the reason are.
+    QVERIFY2(causeShown(w).endsWith(QStringLiteral("nope.txt: open: No such file or directory")),
+             qPrintable(causeShown(w)));
+    auto* cause = w.findChild<QLabel*>(QStringLiteral("StatusCause"));
+    QVERIFY(cause->isVisible());
+    QVERIFY(cause->geometry().right() <=
+            w.findChild<QWidget*>(QStringLiteral("sStatusBar1"))->width());
     auto* status = w.findChild<QLabel*>(QStringLiteral("StatusText"));
-    QVERIFY(status->toolTip().contains(QStringLiteral("missing.bin")));
+    QVERIFY(status->toolTip().contains(QStringLiteral("nope.txt")));
     QTest::mouseClick(child<QToolButton>(w, "ClearBtn"), Qt::LeftButton);
     QVERIFY(status->toolTip().isEmpty());
+    QVERIFY(causeShown(w).isEmpty());
   }
 
   void aboutBoxLinks() {
@@ -464,6 +572,394 @@ class MainWindowTest : public QObject {
     QVERIFY(!about->isVisible());
     QCOMPARE(w.StatusText(), QStringLiteral("Last action: Show about Kryvane 2.0"));
     QCOMPARE(w.focusWidget(), child<QLineEdit>(w, "FileEdt"));
+  }
+
+  // A button pressed from the keyboard keeps the focus through a failure and a cancel, so a
+  // second Space presses it again instead of Close.
+  void focusReturnsWhenTheJobEnds() {
+    QTemporaryDir dir;
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QSignalSpy done(&w, &MainWindow::JobFinished);
+    child<QLineEdit>(w, "FileEdt")->setText(dir.filePath(QStringLiteral("missing.bin")));
+    child<QLineEdit>(w, "TargetEdt")->setText(dir.filePath(QStringLiteral("out.bin")));
+    auto* decrypt = child<QToolButton>(w, "DecryptBtn");
+    decrypt->setFocus();
+    QTest::keyClick(decrypt, Qt::Key_Space);
+    QVERIFY(done.wait(30000));
+    QCOMPARE(w.StatusText(), QStringLiteral("Last action: File IO error or file does not exists"));
+    QCOMPARE(QApplication::focusWidget(), decrypt);
+
+    startLongJob(w, dir);  // pressed with the mouse: the focus goes back to Encrypt
+    QVERIFY(QApplication::focusWidget() != child<QToolButton>(w, "CloseBtn"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    QVERIFY(done.wait(30000));
+    QCOMPARE(QApplication::focusWidget(), child<QToolButton>(w, "EncryptBtn"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);  // runs again, does not quit
+    QVERIFY(w.isVisible());
+    QVERIFY(w.JobRunning());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    QVERIFY(done.wait(30000));
+  }
+
+  // Closing during a job asks first; No (the default) lets the job go on, Yes stops it, removes
+  // the partial target and closes the window promptly.
+  void closeDuringAJobAsks() {
+    QTemporaryDir dir;
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    startLongJob(w, dir);
+    QString asked;
+    auto seen = whenModal(&w, [&asked](QWidget* box) {
+      asked = static_cast<QMessageBox*>(box)->text();
+      QTest::keyClick(box, Qt::Key_Return);  // the default answer
+    });
+    QVERIFY(!w.close());  // what Alt+F4 and the title bar's button do
+    QVERIFY(*seen);
+    QCOMPARE(asked, QStringLiteral("A job is running. Stop it and close?"));
+    QVERIFY(w.isVisible());
+    QVERIFY(w.JobRunning());
+
+    seen = whenModal(&w, [](QWidget* box) {
+      static_cast<QMessageBox*>(box)->button(QMessageBox::Yes)->click();
+    });
+    QTest::mouseClick(child<QToolButton>(w, "CloseBtn"), Qt::LeftButton);
+    QVERIFY(*seen);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 5000);
+    QVERIFY(!w.JobRunning());
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("big.kry"))));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+  }
+
+  // An empty file field is refused at once, by name, before anything is read or written.
+  void emptyFieldsAreRefused() {
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("in.txt"));
+    writeFile(source, "data");
+    const QString here = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));  // a temporary file would land here
+    const struct {
+      const char* empty;
+      const char* name;
+    } cases[] = {{"FileEdt", "Select source file"}, {"TargetEdt", "Create target file"}};
+    for (const auto& c : cases) {
+      MainWindow w;
+      w.show();
+      child<QLineEdit>(w, "FileEdt")->setText(source);
+      child<QLineEdit>(w, "TargetEdt")->setText(dir.filePath(QStringLiteral("out.bin")));
+      child<QLineEdit>(w, c.empty)->clear();
+      QTest::mouseClick(child<QToolButton>(w, "EncryptBtn"), Qt::LeftButton);
+      QVERIFY(!w.JobRunning());
+      QCOMPARE(w.StatusText(),
+               QStringLiteral("Last action: File IO error or file does not exists"));
+      QVERIFY2(w.CauseText().startsWith(QString::fromLatin1(c.name)), qPrintable(w.CauseText()));
+      QCOMPARE(w.focusWidget(), child<QLineEdit>(w, c.empty));
+      QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"in.txt"});
+    }
+    QVERIFY(QDir::setCurrent(here));
+  }
+
+  // A path from a dialog or a drop goes in whole, past the 255 characters that typing allows,
+  // and the job writes to that path and no other.
+  void longPathsFromDialogsStayWhole() {
+    QTemporaryDir dir;
+    QString folder = dir.path();
+    while (folder.size() < 300) folder += QStringLiteral("/") + QString(60, QLatin1Char('d'));
+    QVERIFY(QDir().mkpath(folder));
+    const QString source = folder + QStringLiteral("/source-with-a-long-name.txt");
+    const QString target = folder + QStringLiteral("/target-with-a-long-name.bin");
+    writeFile(source, "long paths");
+    MainWindow w;
+    w.show();
+    const struct {
+      const char* field;
+      QString path;
+    } picks[] = {{"FileEdt", source}, {"TargetEdt", target}};
+    for (const auto& pick : picks) {
+      auto seen = whenModal(&w, [path = pick.path](QWidget* dialog) {
+        auto* files = qobject_cast<QFileDialog*>(dialog);
+        QVERIFY(files != nullptr);
+        // Typed into the dialog's own name field, as a user pastes a path there.
+        auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        QVERIFY(name != nullptr);
+        name->setText(path);
+        QTest::keyClick(name, Qt::Key_Return);
+      });
+      w.findChild<QAction*>(QString::fromLatin1(pick.field) + QStringLiteral("Browse"))->trigger();
+      QVERIFY(*seen);
+      QCOMPARE(child<QLineEdit>(w, pick.field)->text(), pick.path);
+    }
+    QTest::keyClicks(child<QLineEdit>(w, "PhraseEdt"), QStringLiteral("pw"));
+    QTest::keyClicks(child<QLineEdit>(w, "RPhraseEdt"), QStringLiteral("pw"));
+    runJob(w, "EncryptBtn");
+    QCOMPARE(w.StatusText(), QStringLiteral("Last action: File encrypted successfully"));
+    QCOMPARE(readFile(target).size(), qsizetype(10));
+    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);  // nothing under a cut name
+
+    drop(&w, {QUrl::fromLocalFile(source)});
+    QCOMPARE(child<QLineEdit>(w, "FileEdt")->text(), source);
+    // Typing keeps its limit.
+    auto* typed = child<QLineEdit>(w, "TargetEdt");
+    typed->clear();
+    QTest::keyClicks(typed, QString(300, QLatin1Char('x')));
+    QCOMPARE(typed->text().size(), 255);
+  }
+
+  // Return on a focused button presses it; Alt and a letter press the five buttons; F4 or
+  // Alt+Down in a file field opens its dialog.
+  void keyboardReachesEveryAction() {
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto* phrase = child<QLineEdit>(w, "PhraseEdt");
+    auto* retyped = child<QLineEdit>(w, "RPhraseEdt");
+    const QString mismatch = QStringLiteral("Last action: Passphrase mismatch !, retype phrase");
+    for (const char* button : {"EncryptBtn", "DecryptBtn"}) {
+      for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        phrase->setText(QStringLiteral("a"));
+        retyped->setText(QStringLiteral("b"));
+        QTest::mouseClick(child<QToolButton>(w, "ClearBtn"), Qt::LeftButton);
+        phrase->setText(QStringLiteral("a"));
+        child<QToolButton>(w, button)->setFocus();
+        QTest::keyClick(focused(w), key);
+        QTRY_COMPARE(w.StatusText(), mismatch);
+      }
+    }
+    const struct {
+      Qt::Key key;
+      const char* status;
+    } mnemonics[] = {{Qt::Key_E, "Last action: Passphrase mismatch !, retype phrase"},
+                     {Qt::Key_L, "Last action: Clear all fields"},
+                     {Qt::Key_D, "Last action: Passphrase mismatch !, retype phrase"}};
+    for (const auto& m : mnemonics) {
+      QTest::mouseClick(child<QToolButton>(w, "ClearBtn"), Qt::LeftButton);
+      phrase->setText(QStringLiteral("a"));  // any job press ends in a mismatch
+      w.findChild<QLabel*>(QStringLiteral("StatusText"))->clear();
+      QTest::keyClick(focused(w), m.key, Qt::AltModifier);
+      QTRY_COMPARE(w.StatusText(), QString::fromLatin1(m.status));
+    }
+    QWidget* in = focused(w);
+    auto seen = whenModal(&w, [](QWidget* about) { QTest::keyClick(about, Qt::Key_Return); });
+    QTest::keyClick(in, Qt::Key_A, Qt::AltModifier);
+    QTRY_VERIFY(*seen);  // a mnemonic clicks after a short animation
+    QCOMPARE(w.StatusText(), QStringLiteral("Last action: Show about Kryvane 2.0"));
+    for (const char* field : {"FileEdt", "TargetEdt"}) {
+      for (const auto& [key, modifiers] :
+           {std::pair{Qt::Key_F4, Qt::NoModifier}, std::pair{Qt::Key_Down, Qt::AltModifier}}) {
+        child<QLineEdit>(w, field)->setFocus();
+        QWidget* in = focused(w);  // first: the wait must not eat the dialog's timer
+        seen = whenModal(&w, [](QWidget* dialog) { QMetaObject::invokeMethod(dialog, "reject"); });
+        QTest::keyClick(in, key, modifiers);
+        QVERIFY2(*seen, field);
+        QCOMPARE(focused(w), child<QLineEdit>(w, field));
+      }
+    }
+    in = focused(w);
+    seen = whenModal(&w, [](QWidget*) {});
+    QTest::keyClick(in, Qt::Key_C, Qt::AltModifier);
+    QTRY_VERIFY(!w.isVisible());
+    QVERIFY(!*seen);  // no job, no question
+  }
+
+  // What a screen reader says for each control: its label, or its own text.
+  void accessibleNames() {
+    MainWindow w;
+    w.show();
+    const struct {
+      const char* control;
+      const char* name;
+    } names[] = {{"FileEdt", "Select source file"},
+                 {"TargetEdt", "Create target file"},
+                 {"PhraseEdt", "Enter passphrase"},
+                 {"RPhraseEdt", "Retype passphrase"},
+                 {"ComboBox1", "Select encryption cipher"},
+                 {"ComboBox2", "Select hash Algorithm"},
+                 {"sCheckBox1", "Hide passphrase characters"},
+                 {"sCheckBox2", "Delete source file after processing"},
+                 {"sCheckBox3", "Save encryption settings for this file"},
+                 {"EncryptBtn", "Encrypt"},
+                 {"CloseBtn", "Close"},
+                 {"JobProgress", "Job progress"}};
+    for (const auto& n : names) {
+      // A screen reader announces the control's own name or the label it is labelled by (the
+      // menus on Linux name themselves by their current entry).
+      QAccessibleInterface* a = QAccessible::queryAccessibleInterface(child<QWidget>(w, n.control));
+      QVERIFY(a != nullptr);
+      QStringList spoken{a->text(QAccessible::Name)};
+      for (const auto& [label, relation] : a->relations(QAccessible::Label)) {
+        spoken << label->text(QAccessible::Name).remove(QLatin1Char(':'));
+      }
+      QVERIFY2(spoken.contains(QString::fromLatin1(n.name)), qPrintable(spoken.join(" | ")));
+    }
+    QCOMPARE(child<QLabel>(w, "sLabel1")->buddy(), child<QWidget>(w, "FileEdt"));
+    // The Browse buttons inside the two fields.
+    for (const char* field : {"FileEdt", "TargetEdt"}) {
+      const auto buttons = child<QLineEdit>(w, field)->findChildren<QToolButton*>();
+      QCOMPARE(buttons.size(), 1);
+      const QString name =
+          QAccessible::queryAccessibleInterface(buttons.first())->text(QAccessible::Name);
+      QVERIFY2(name.startsWith(QStringLiteral("Browse")), qPrintable(name));
+    }
+    QVERIFY(!w.About()->Image1()->accessibleDescription().isEmpty());
+    QCOMPARE(QAccessible::queryAccessibleInterface(w.About()->Comments())->text(QAccessible::Name),
+             QStringLiteral("User guide"));
+  }
+
+  // While a job runs: what it does, how far it is, and About still opens without taking over
+  // the status bar.
+  void feedbackWhileAJobRuns() {
+    QTemporaryDir dir;
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QSignalSpy done(&w, &MainWindow::JobFinished);
+    startLongJob(w, dir);
+    QCOMPARE(w.StatusText(), QStringLiteral("Encrypting big.bin…"));
+    auto* bar = w.findChild<QProgressBar*>(QStringLiteral("JobProgress"));
+    QTRY_VERIFY_WITH_TIMEOUT(bar->isVisible() && bar->value() > 0, 10000);
+    QVERIFY(bar->isTextVisible());
+    QVERIFY(bar->text().endsWith(QLatin1Char('%')));
+    auto* about = child<QToolButton>(w, "AboutBtn");
+    QVERIFY(about->isEnabled());
+    auto seen = whenModal(&w, [](QWidget* box) { QTest::keyClick(box, Qt::Key_Return); });
+    QTest::mouseClick(about, Qt::LeftButton);
+    QVERIFY(*seen);
+    QCOMPARE(w.StatusText(), QStringLiteral("Encrypting big.bin…"));
+    QVERIFY(w.JobRunning());
+    w.CancelJob();
+    QVERIFY(done.wait(30000));
+  }
+
+  // A typed target that exists is replaced only after a Yes; No leaves it and the source alone.
+  void existingTypedTargetAsksFirst() {
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("in.txt"));
+    const QString target = dir.filePath(QStringLiteral("keep.bin"));
+    writeFile(source, "new content");
+    writeFile(target, "precious");
+    MainWindow w;
+    w.show();
+    for (const bool replace : {false, true}) {
+      child<QLineEdit>(w, "FileEdt")->setText(source);
+      child<QLineEdit>(w, "TargetEdt")->setText(target);
+      QString asked;
+      auto seen = whenModal(&w, [&asked, replace](QWidget* box) {
+        auto* question = static_cast<QMessageBox*>(box);
+        asked = question->text();
+        if (replace) {
+          question->button(QMessageBox::Yes)->click();
+        } else {
+          QTest::keyClick(box, Qt::Key_Return);  // the default: No
+        }
+      });
+      QSignalSpy done(&w, &MainWindow::JobFinished);
+      QTest::mouseClick(child<QToolButton>(w, "EncryptBtn"), Qt::LeftButton);
+      QVERIFY(*seen);
+      QVERIFY(asked.contains(target));
+      if (replace) {
+        QVERIFY(done.wait(30000));
+        QCOMPARE(readFile(target).size(), qsizetype(11));
+      } else {
+        QVERIFY(!w.JobRunning());
+        QCOMPARE(done.count(), 0);
+        QCOMPARE(readFile(target), QByteArray("precious"));
+      }
+    }
+  }
+
+  // A failed known-answer test at start is named, and Encrypt and Decrypt then refuse.
+  void failedSelfTestRefusesJobs() {
+    QCOMPARE(MainWindow::RunSelfTests(), QStringList());
+    MainWindow healthy;
+    QVERIFY(healthy.CauseText().isEmpty());
+
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("in.txt"));
+    const QString target = dir.filePath(QStringLiteral("out.bin"));
+    writeFile(source, "data");
+    MainWindow w([] { return QStringList{QStringLiteral("Blowfish")}; });
+    QVERIFY(w.CauseText().contains(QStringLiteral("Self-test failed: Blowfish")));
+    child<QLineEdit>(w, "FileEdt")->setText(source);
+    child<QLineEdit>(w, "TargetEdt")->setText(target);
+    for (const char* button : {"EncryptBtn", "DecryptBtn"}) {
+      QTest::mouseClick(child<QToolButton>(w, button), Qt::LeftButton);
+      QVERIFY(!w.JobRunning());
+      QVERIFY(w.CauseText().contains(QStringLiteral("Blowfish")));
+      QVERIFY(!QFile::exists(target));
+    }
+  }
+
+  // Under a dark desktop palette the window keeps its own light skin: the labels and the about
+  // box's title stay readable, measured on the drawn pixels.
+  void darkDesktopKeepsTheSkinReadable() {
+    const QPalette desktop = QApplication::palette();
+    QPalette dark(QColor(45, 45, 45), QColor(30, 30, 30));
+    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    QApplication::setPalette(dark);
+    auto luminance = [](QColor c) {
+      auto channel = [](double v) {
+        v /= 255.0;
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+      };
+      return 0.2126 * channel(c.red()) + 0.7152 * channel(c.green()) + 0.0722 * channel(c.blue());
+    };
+    // The contrast between the background (the control's corner) and its darkest pixel.
+    auto contrast = [&](const QImage& image, QRect area) {
+      const QColor background = image.pixelColor(area.topLeft());
+      double darkest = 1.0;
+      for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+          darkest = std::min(darkest, luminance(image.pixelColor(x, y)));
+        }
+      }
+      return (luminance(background) + 0.05) / (darkest + 0.05);
+    };
+    {
+      MainWindow w;
+      w.show();
+      const QImage shot = w.grab().toImage();
+      for (const char* name : {"sLabel1", "sLabel2", "sLabel3", "sLabel4", "sLabel5", "sLabel6"}) {
+        const double ratio = contrast(shot, child<QLabel>(w, name)->geometry());
+        QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1: %2").arg(name).arg(ratio)));
+      }
+      AboutBox* about = w.About();
+      const QImage box = about->grab().toImage();
+      auto* title = about->findChild<QLabel*>(QStringLiteral("sLabelFX1"));
+      const QRect area(title->mapTo(about, QPoint(0, 0)), title->size());
+      QVERIFY2(contrast(box, area) >= 4.5, qPrintable(QString::number(contrast(box, area))));
+    }
+    QApplication::setPalette(desktop);
+  }
+
+  // The picture fits its control whole; the link is underlined and opens from the keyboard.
+  void aboutBoxPictureAndKeyboardLink() {
+    MainWindow w;
+    AboutBox* about = w.About();
+    QLabel* image = about->Image1();
+    const QSize drawn = image->pixmap().deviceIndependentSize().toSize();
+    QVERIFY(drawn.width() <= image->width() && drawn.height() <= image->height());
+    QVERIFY(drawn.height() >= image->height() - 2);  // not shrunk more than it needs
+    QVERIFY(about->Comments()->font().underline());
+
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
+    w.show();
+    bool stayedOpen = false;
+    auto seen = whenModal(&w, [&stayedOpen, about](QWidget*) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      QCOMPARE(QApplication::focusWidget(), about->Comments());
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+      stayedOpen = about->isVisible();
+      about->accept();
+    });
+    QTest::mouseClick(child<QToolButton>(w, "AboutBtn"), Qt::LeftButton);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QVERIFY(*seen);
+    QVERIFY(stayedOpen);
+    QCOMPARE(recorder.opened, QList<QUrl>{AboutBox::GuideUrl()});
   }
 };
 

@@ -1,6 +1,5 @@
 #include <QApplication>
 #include <QIcon>
-#include <QStyleFactory>
 
 #include "app/info_options.h"
 #include "app/window/main_window.h"
@@ -12,7 +11,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Kryvane 2.0 File Encryption Utility"));
   QApplication::setDesktopFileName(QStringLiteral("kryvane"));
   // The dialogs and tooltips wear the window's skin too, whatever the desktop's theme.
-  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  QApplication::setStyle(kryvane::Skin());
   QApplication::setPalette(kryvane::SkinPalette());
   kryvane::MainWindow window;  // registers the icons
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/kryvane.svg")));

@@ -298,9 +298,6 @@ void MainWindow::BuildControls() {
   RPhraseEdt_->setMaxLength(80);
   RPhraseEdt_->setToolTip(QStringLiteral("Retype the secret passphrase"));
   for (QLineEdit* e : {FileEdt_, TargetEdt_, PhraseEdt_, RPhraseEdt_}) BlackOnWhite(e);
-  for (QLineEdit* e : {PhraseEdt_, RPhraseEdt_}) {
-    e->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));  // masked with "*"
-  }
 
   sCheckBox1_ = Place<QCheckBox>(this, "sCheckBox1", {20, 206, 161, 20});
   sCheckBox1_->setText(QStringLiteral("Hide passphrase characters"));

@@ -1,20 +1,32 @@
 #include "app/window/skin.h"
 
 #include <QPalette>
-#include <QStyle>
+#include <QProxyStyle>
 #include <QStyleFactory>
 #include <QWidget>
 
 namespace kryvane {
 namespace {
 
-// One style object for the whole program, created on first use and owned by the application.
-QStyle* SkinStyle() {
-  static QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"));
-  return style;
-}
+// Fusion, with passphrases masked by "*" as the Windows program masked them.
+class SkinStyle final : public QProxyStyle {
+ public:
+  SkinStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* returnData) const override {
+    if (hint == SH_LineEdit_PasswordCharacter) return '*';
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
+  }
+};
 
 }  // namespace
+
+QStyle* Skin() {
+  // One style object for the whole run; widgets do not own the style they are given.
+  static QStyle* style = new SkinStyle;
+  return style;
+}
 
 QPalette SkinPalette() {
   // Button face, window text and white fields, as on the desktop the program was made for.
@@ -54,7 +66,7 @@ QPalette SkinPalette() {
 }
 
 void ApplySkin(QWidget* window) {
-  QStyle* style = SkinStyle();
+  QStyle* style = Skin();
   // A widget's style does not pass to its children; each control takes it. The palette does
   // pass on, merged with the colours a control sets for itself (the labels' blue, the fields'
   // black on white).

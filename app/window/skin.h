@@ -3,9 +3,13 @@
 #pragma once
 
 class QPalette;
+class QStyle;
 class QWidget;
 
 namespace kryvane {
+
+// The skin's style: Fusion, with passphrases masked by "*".
+QStyle* Skin();
 
 QPalette SkinPalette();
 

@@ -33,6 +33,7 @@
 #include "app/window/job_runner.h"
 #include "app/window/skin.h"
 #include "app/window/status_texts.h"
+#include "crypto/bytes.h"
 
 // Resources of a static library are registered by hand, once, outside any namespace.
 static void InitWindowResources() {
@@ -122,6 +123,14 @@ constexpr int kTypedPathLimit = 255;
 void SetPath(QLineEdit* field, const QString& path) {
   field->setMaxLength(std::max<int>(kTypedPathLimit, static_cast<int>(path.size())));
   field->setText(path);
+}
+
+// The passphrase's UTF-8 bytes go into the request; the one temporary copy is erased.
+template <class Holder>
+void SetSecret(Holder& into, const QString& text) {
+  QByteArray utf8 = text.toUtf8();
+  into = std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+  SecureZero(utf8.data(), static_cast<std::size_t>(utf8.size()));
 }
 
 QString LabelName(const QLabel* label) {
@@ -565,8 +574,8 @@ void MainWindow::RunJob(bool encrypt) {
   request.direction = encrypt ? JobDirection::kEncrypt : JobDirection::kDecrypt;
   request.sourcePath = LocalPath(FileEdt_->text());
   request.targetPath = LocalPath(TargetEdt_->text());
-  request.passphrase = PhraseEdt_->text().toStdString();
-  request.retypedPassphrase = RPhraseEdt_->text().toStdString();
+  SetSecret(request.passphrase, PhraseEdt_->text());
+  SetSecret(request.retypedPassphrase, RPhraseEdt_->text());
   if (const int c = SelectedPosition(ComboBox1_); c >= 0) request.cipherPosition = c;
   if (const int h = SelectedPosition(ComboBox2_); h >= 0) request.hashPosition = h;
   request.cipherMenuText = ComboBox1_->currentText().toStdString();
@@ -576,6 +585,7 @@ void MainWindow::RunJob(bool encrypt) {
 
   // Disabling the focused control sends the focus elsewhere; it comes back when the job ends.
   focusBeforeJob_ = focusWidget() != nullptr ? focusWidget() : pressed;
+  encryptRunning_ = encrypt;
   SetBusy(true);
   SetStatus((encrypt ? QStringLiteral("Encrypting %1…") : QStringLiteral("Decrypting %1…"))
                 .arg(QFileInfo(FileEdt_->text()).fileName()));
@@ -585,16 +595,25 @@ void MainWindow::RunJob(bool encrypt) {
 void MainWindow::OnJobDone(const JobOutcome& outcome) {
   ++jobsFinished_;
   const bool cancelled = runner_->CancelRequested() && !outcome.Succeeded();
+  const bool encrypted = encryptRunning_;
   SetBusy(false);
   if (outcome.Succeeded()) ClearFields();
   if (cancelled) {
     SetStatus(Status(kStatusCancelled));
+  } else if (!outcome.Succeeded() && outcome.targetWritten && outcome.error) {
+    // The target is complete and stays; only a later step failed (the settings file). The fields
+    // stay too, so nothing typed is lost.
+    SetStatus(Status(encrypted ? kStatusEncrypted : kStatusDecrypted));
+    ShowCause(QStringLiteral("Target written, but %1")
+                  .arg(QString::fromStdString(outcome.error->Describe())));
   } else {
     SetStatus(Status(outcome.statusText));
     if (outcome.error) {
       ShowCause(QString::fromStdString(outcome.error->Describe()));
     } else if (outcome.warning) {
-      ShowCause(QString::fromStdString(outcome.warning->Describe()));
+      // A success with a leftover problem, such as a source that could not be deleted.
+      ShowCause(
+          QStringLiteral("Done, but %1").arg(QString::fromStdString(outcome.warning->Describe())));
     }
   }
   if (focusBeforeJob_ != nullptr && focusBeforeJob_->isEnabled()) focusBeforeJob_->setFocus();

@@ -121,6 +121,7 @@ class MainWindow : public QWidget {
   QPointer<QWidget> focusBeforeJob_;
   QStringList failedSelfTests_;
   int jobsFinished_ = 0;
+  bool encryptRunning_ = true;
   bool closeAfterJob_ = false;
 };
 

@@ -869,6 +869,26 @@ class MainWindowTest : public QObject {
     }
   }
 
+  // A target that is complete while the settings file could not be written is reported as
+  // both: the success text, the settings file's cause beside it, and the fields kept.
+  void settingsNotWrittenAfterTheTarget() {
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("in.txt"));
+    const QString target = dir.filePath(QStringLiteral("out.bin"));
+    writeFile(source, "hello");
+    QVERIFY(QDir().mkdir(source + QStringLiteral("-settings.txt")));  // in the settings' way
+    MainWindow w;
+    child<QLineEdit>(w, "FileEdt")->setText(source);
+    child<QLineEdit>(w, "TargetEdt")->setText(target);
+    child<QCheckBox>(w, "sCheckBox3")->setChecked(true);
+    runJob(w, "EncryptBtn");
+    QCOMPARE(w.StatusText(), QStringLiteral("Last action: File encrypted successfully"));
+    QVERIFY2(w.CauseText().contains(QStringLiteral("in.txt-settings.txt")),
+             qPrintable(w.CauseText()));
+    QCOMPARE(readFile(target).size(), qsizetype(5));
+    QCOMPARE(child<QLineEdit>(w, "FileEdt")->text(), source);
+  }
+
   // A failed known-answer test at start is named, and Encrypt and Decrypt then refuse.
   void failedSelfTestRefusesJobs() {
     QCOMPARE(MainWindow::RunSelfTests(), QStringList());

@@ -17,33 +17,44 @@ JobRunner::~JobRunner() {
 
 void JobRunner::Start(JobRequest request) {
   if (Running()) return;
-  cancel_.store(false);
-  permille_.store(-1);
   request.cancel = &cancel_;
   request.progress = [this](uint64_t done, std::optional<uint64_t> total) {
-    if (!total || *total == 0) return;
-    const int permille = int(done * 1000 / *total);
-    // Only a changed figure crosses threads: a 2 GiB job reports far more often than that.
-    if (permille_.exchange(permille) == permille) return;
-    QMetaObject::invokeMethod(
-        this, [this, permille] { emit Progress(permille); }, Qt::QueuedConnection);
+    if (total && *total > 0) ReportProgress(int(done * 1000 / *total));
   };
-  thread_.reset(QThread::create([this, request = std::move(request)] {
-    const JobOutcome outcome = RunFileJob(request);
-    QMetaObject::invokeMethod(
-        this, [this, outcome] { Done(outcome); }, Qt::QueuedConnection);
-  }));
-  thread_->start();
+  // Shared, so that the work stays copyable while the request holds move-only secrets.
+  auto held = std::make_shared<JobRequest>(std::move(request));
+  Launch([this, held]() -> std::function<void()> {
+    JobOutcome outcome = RunFileJob(*held);
+    return [this, outcome = std::move(outcome)] { emit Finished(outcome); };
+  });
 }
 
 void JobRunner::Cancel() {
   if (Running()) cancel_.store(true);
 }
 
-void JobRunner::Done(const JobOutcome& outcome) {
+void JobRunner::ReportProgress(int permille) {
+  // Only a changed figure crosses threads: a 2 GiB job reports far more often than that.
+  if (permille_.exchange(permille) == permille) return;
+  QMetaObject::invokeMethod(
+      this, [this, permille] { emit Progress(permille); }, Qt::QueuedConnection);
+}
+
+void JobRunner::Launch(std::function<std::function<void()>()> work) {
+  cancel_.store(false);
+  permille_.store(-1);
+  thread_.reset(QThread::create([this, work = std::move(work)] {
+    std::function<void()> report = work();
+    QMetaObject::invokeMethod(
+        this, [this, report = std::move(report)] { Done(report); }, Qt::QueuedConnection);
+  }));
+  thread_->start();
+}
+
+void JobRunner::Done(const std::function<void()>& report) {
   thread_->wait();  // its last act was to post this call
   thread_.reset();
-  emit Finished(outcome);
+  report();
 }
 
 }  // namespace kryvane

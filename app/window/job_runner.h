@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 #include "app/file_job.h"
@@ -34,7 +35,11 @@ class JobRunner : public QObject {
   void Finished(const kryvane::JobOutcome& outcome);
 
  private:
-  void Done(const JobOutcome& outcome);
+  // Runs work on the owned thread; what it returns then runs on this object's thread.
+  void Launch(std::function<std::function<void()>()> work);
+  void Done(const std::function<void()>& report);
+  // From the worker thread: thousandths done.
+  void ReportProgress(int permille);
 
   std::unique_ptr<QThread> thread_;
   std::atomic<bool> cancel_{false};

@@ -1,9 +1,9 @@
 // Converting a legacy file to an age file in one stream: the legacy decryption runs on one
 // thread, sealing and writing on another, and no plaintext reaches a disk. The age file replaces
-// the target only once it has been flushed and read back (every chunk authenticates, the
-// plaintext digest equals that of the legacy decryption); only then may the source go. A legacy
-// decryption that looks random (a wrong passphrase, cipher or hash) stops the job before anything
-// is written, unless forced.
+// the target once complete and flushed; before the source may go, it is also read back from the
+// disk (every chunk authenticates, the plaintext digest equals that of the legacy decryption). A
+// legacy decryption that looks random (a wrong passphrase, cipher or hash) stops the job before
+// anything is written, unless forced.
 #pragma once
 
 #include <atomic>
@@ -37,6 +37,9 @@ struct ConvertRequest {
   int workFactor = age::kDefaultWorkFactor;
   bool armor = false;
 
+  // Read the age file back from the disk before it replaces the target; always done before the
+  // source is deleted.
+  bool verify = false;
   bool deleteSource = false;
   bool force = false;  // convert even a decryption that looks random
 

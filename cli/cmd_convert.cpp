@@ -33,6 +33,7 @@ struct ConvertCommand {
   CLI::Option* newEnvOption = nullptr;
   int workFactor = age::kDefaultWorkFactor;
   bool armor = false;
+  bool verify = false;
   bool deleteSource = false;
   bool force = false;
   std::string check;
@@ -222,6 +223,7 @@ int ConvertCommand::Run() const {
   if (fromStdin) request.sourceFd = STDIN_FILENO;
   if (toStdout) request.targetFd = STDOUT_FILENO;
   request.armor = armor;
+  request.verify = verify;
   request.deleteSource = deleteSource;
   request.force = force;
   ProgressBar bar(progress.Enabled());
@@ -250,7 +252,7 @@ int ConvertCommand::Run() const {
 
 int ConvertCommand::RunCheck() const {
   if (!source.empty() || !target.empty()) Usage("--check takes only the age file");
-  if (!recipients.empty() || !recipientFiles.empty() || toPassphrase || deleteSource) {
+  if (!recipients.empty() || !recipientFiles.empty() || toPassphrase || deleteSource || verify) {
     Usage("--check takes -i/--identity or a passphrase, nothing to write with");
   }
   age::Unlock unlock;
@@ -330,8 +332,11 @@ void AddConvertCommand(CLI::App& app, int* status) {
                   "scrypt work factor: log2 of N, 1-22 (default 18, as age uses)")
       ->check(CLI::Range(1, age::kMaxWorkFactor));
   cmd->add_flag("-a,--armor", c->armor, "Write the PEM text form");
+  cmd->add_flag("--verify", c->verify,
+                "Read the age file back from the disk and match it before it replaces TARGET");
   cmd->add_flag("--delete-source", c->deleteSource,
-                "Delete the source once the age file is written, flushed and verified");
+                "Delete the source once the age file is written, flushed and verified (implies "
+                "--verify)");
   cmd->add_flag("--force", c->force,
                 "Convert even when the decryption looks random (wrong passphrase, cipher or hash)");
   AddProgressOptions(*cmd, c->progress);
@@ -345,7 +350,8 @@ void AddConvertCommand(CLI::App& app, int* status) {
       ->allow_extra_args(false);
   cmd->footer(
       "The legacy key options are those of decrypt. No plaintext touches a disk, and the source "
-      "is deleted only after the age file has been read back and matched.\n\nExamples:\n"
+      "is deleted only after the age file has been read back from the disk and "
+      "matched.\n\nExamples:\n"
       "  kryvane-cli convert --settings report.pdf-settings.txt -r age1... report.pdf.enc "
       "report.pdf.age\n"
       "  kryvane-cli convert --check report.pdf.age -i key.txt\n");

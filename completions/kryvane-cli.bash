@@ -75,7 +75,7 @@ _kryvane_cli() {
     list) words="ciphers hashes --names -h --help" ;;
     selftest) words="-h --help" ;;
     convert) words="$keyed -r --recipient -R --recipients-file --to-passphrase --new-passphrase-file
-      --new-passphrase-env --work-factor -a --armor --delete-source --force --progress --no-progress
+      --new-passphrase-env --work-factor -a --armor --verify --delete-source --force --progress --no-progress
       --check -i --identity -h --help"
       files=1 ;;
   esac

@@ -52,6 +52,7 @@ complete -c kryvane-cli -n $convert -l new-passphrase-file -r -F -d 'Read the ne
 complete -c kryvane-cli -n $convert -l new-passphrase-env -x -a '(set -n -x)' -d 'Read the new passphrase from an environment variable'
 complete -c kryvane-cli -n $convert -l work-factor -x -d 'scrypt work factor, log2 of N'
 complete -c kryvane-cli -n $convert -s a -l armor -d 'Write the PEM text form'
+complete -c kryvane-cli -n $convert -l verify -d 'Read the age file back and match it'
 complete -c kryvane-cli -n $convert -l delete-source -d 'Delete the source once the age file is verified'
 complete -c kryvane-cli -n $convert -l force -d 'Convert even a decryption that looks random'
 complete -c kryvane-cli -n $convert -l progress -d 'Show a progress bar'

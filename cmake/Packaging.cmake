@@ -26,6 +26,8 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME kryvane)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION utils)
+# Qt loads the SVG icons through plugins, which dpkg-shlibdeps cannot see; it adds the rest.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libqt6svg6")
 # The first line of a description is the package's summary.
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "encrypt and decrypt files compatible with Kryvane 2.0
 Kryvane encrypts and decrypts one file at a time under a passphrase, with one

@@ -25,6 +25,9 @@ for deb in "$main" "$dev"; do
   dpkg-deb --contents "$deb"
 done
 
+# Qt's SVG plugins are needed for the icons but invisible to dpkg-shlibdeps.
+dpkg-deb -f "$main" Depends | grep -q libqt6svg6 || { echo "kryvane does not depend on libqt6svg6"; exit 1; }
+
 # The menu entry and the AppStream data as packaged.
 unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT

@@ -225,6 +225,7 @@ class Output {
     }
     // A new file got the umask at creation; an existing target's permissions carry over.
     if (existing && ::fchmod(owned_.Get(), mode) != 0) Fail(name_, "create", ErrnoText(errno));
+    replaces_ = existing;
     fd_ = owned_.Get();
   }
   Output(const Output&) = delete;
@@ -245,6 +246,10 @@ class Output {
   bool IsFile() const {
     return static_cast<bool>(owned_);
   }
+  // Whether a file is there that the new one replaces.
+  bool Replaces() const {
+    return replaces_;
+  }
 
   // Makes the data durable; with dropCache, later reads come from the disk, not from memory.
   void Flush(bool dropCache) {
@@ -253,7 +258,8 @@ class Output {
     if (dropCache) ::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
   }
 
-  void Commit() {
+  // Puts the file in the target's place; with durable, the rename is flushed too.
+  void Commit(bool durable) {
     if (!IsFile()) return;
     if (unnamed_) {
       const std::string self = "/proc/self/fd/" + std::to_string(fd_);
@@ -267,6 +273,7 @@ class Output {
     if (const int err = owned_.Close(); err != 0) Fail(name_, "write", ErrnoText(err));
     if (::rename(temp_.c_str(), final_.c_str()) != 0) Fail(name_, "replace", ErrnoText(errno));
     committed_ = true;
+    if (!durable) return;
     if (const int dir = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
       ::fsync(dir);
       ::close(dir);
@@ -302,6 +309,7 @@ class Output {
   UniqueFd owned_;
   int fd_ = -1;
   bool unnamed_ = false;
+  bool replaces_ = false;
   bool committed_ = false;
 };
 
@@ -467,10 +475,12 @@ void Run(const ConvertRequest& request, ConvertOutcome& outcome) {
   }
   OutputSink sink(out);
   age::Writer writer(sink, stanzas, fileKey, {.armor = request.armor, .nonce = std::nullopt});
+  // The digest serves the read-back only.
+  const bool verify = out.IsFile() && (request.verify || request.deleteSource);
   age::Sha256 digest;
   const auto consume = [&](std::vector<uint8_t>* b) {
     writer.Write(b->data(), b->size());
-    digest.Update(b->data(), b->size());
+    if (verify) digest.Update(b->data(), b->size());
     queue.Recycle(b);
   };
   for (std::vector<uint8_t>* b : held) consume(b);
@@ -490,15 +500,15 @@ void Run(const ConvertRequest& request, ConvertOutcome& outcome) {
   outcome.bytes = writer.PlaintextSize();
   reader.Report();
 
-  if (out.IsFile()) {
-    const bool verify = request.verify || request.deleteSource;
-    out.Flush(verify);
-    if (verify) {
-      Verify(out, stanzas, fileKey, digest.Final(), outcome.bytes);
-      outcome.verified = true;
-    }
+  // A new age file next to a kept source needs no flush: a crash can only cut it short, and a
+  // reader refuses a file cut short. Replacing a file, or deleting the source, waits for the disk.
+  const bool durable = verify || out.Replaces();
+  if (durable) out.Flush(verify);
+  if (verify) {
+    Verify(out, stanzas, fileKey, digest.Final(), outcome.bytes);
+    outcome.verified = true;
   }
-  out.Commit();
+  out.Commit(durable);
 
   if (request.deleteSource) {
     // Only the file that was read goes: not one that took its name meanwhile.

@@ -18,16 +18,17 @@ age-keygen -o "$work/key.txt" 2> /dev/null
 recipient=$(age-keygen -y "$work/key.txt")
 cat "$work/legacy" > /dev/null  # cached
 
-convert="$cli convert --passphrase-env KPW --no-progress -r $recipient $work/legacy $work/c.age"
-verify="$cli convert --verify --passphrase-env KPW --no-progress -r $recipient $work/legacy $work/v.age"
+# Each run writes a new file, as the pipe does: replacing one would add a flush to the disk.
+convert="sh -c 'rm -f $work/c.age; $cli convert --passphrase-env KPW --no-progress -r $recipient $work/legacy $work/c.age'"
+verify="sh -c 'rm -f $work/v.age; $cli convert --verify --passphrase-env KPW --no-progress -r $recipient $work/legacy $work/v.age'"
 pipe="sh -c '$cli decrypt --passphrase-env KPW --no-progress $work/legacy - | age -r $recipient > $work/p.age'"
 
 echo "legacy file: $(du -m "$work/legacy" | cut -f1) MiB, Blowfish with HAVAL (the defaults)"
 if command -v farm-bench > /dev/null; then
   echo "== convert (A) against decrypt | age -r (B)"
-  farm-bench -n 5 --timeout 600 --vs "$pipe" -- $convert
+  eval farm-bench -n 5 --timeout 600 --vs "\"$pipe\"" -- $convert
   echo "== convert --verify (A) against decrypt | age -r (B)"
-  farm-bench -n 5 --timeout 600 --vs "$pipe" -- $verify
+  eval farm-bench -n 5 --timeout 600 --vs "\"$pipe\"" -- $verify
 else
   seconds() {
     local start end

@@ -82,6 +82,24 @@ TEST_F(Convert, AgeOpensWhatConvertWrites) {
   }
 }
 
+TEST_F(Convert, StandardInputToStandardOutput) {
+  const Bytes plain = TextLike(100000);
+  const std::string legacy = Legacy("legacy", plain);
+  const CliResult r = RunCli({"convert", "--passphrase-env", "OLD", "-r", recipient_, "-", "-"},
+                             WithEnv({"OLD=old pass"}, ReadText(legacy)));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.starts_with("age-encryption.org/v1\n"));
+  const std::string file = dir_ / "piped.age";
+  WriteText(file, r.out);
+  const CliResult check = RunCli({"convert", "--check", file, "-i", keyFile_});
+  EXPECT_EQ(check.out, file + ": OK (100000 bytes authenticated)\n") << check.err;
+  // The guard works on a pipe too: nothing at all reaches standard output.
+  const CliResult wrong = RunCli({"convert", "--passphrase-env", "OLD", "-r", recipient_, "-", "-"},
+                                 WithEnv({"OLD=wrong"}, ReadText(legacy)));
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_TRUE(wrong.out.empty());
+}
+
 TEST_F(Convert, PassphraseFileOpensInAgeOnATerminalAndInCheck) {
   const Bytes plain = TextLike(70000);
   const std::string source = Legacy("legacy", plain), target = dir_ / "p.age";

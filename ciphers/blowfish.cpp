@@ -209,7 +209,6 @@ bool Blowfish::SelfTest() {
 
 void Blowfish::ExpandKey(const uint8_t* key, uint32_t bits) {
   const std::size_t n = bits / 8;
-  if (n == 0) throw CipherError(kInvalidKeySize);
   for (std::size_t i = 0; i < 4; ++i) {
     for (std::size_t j = 0; j < 256; ++j) s_[i][j] = kInitialS[i][j];
   }
@@ -239,49 +238,68 @@ void Blowfish::ExpandKey(const uint8_t* key, uint32_t bits) {
   SecureZeroObject(block);
 }
 
-// One round pair: the halves trade roles instead of being swapped.
-#define BLOWFISH_ROUNDS(a, b) \
-  r ^= F(l ^= p_[a]);         \
-  l ^= F(r ^= p_[b]);
+// Each round XORs its subkey into the half that F is about to change, not into the half F
+// reads, so the subkey is applied while F's table loads are under way: the chain from one F to
+// the next is only F itself.
+inline void Blowfish::EncryptWords(uint32_t& l, uint32_t& r) const {
+  uint32_t a = l ^ p_[0], b = r;
+  for (std::size_t i = 1; i < 17; i += 2) {
+    b = (b ^ p_[i]) ^ F(a);
+    a = (a ^ p_[i + 1]) ^ F(b);
+  }
+  l = b ^ p_[17];
+  r = a;
+}
 
 void Blowfish::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
   uint32_t l = LoadBe32(in), r = LoadBe32(in + 4);
-  BLOWFISH_ROUNDS(0, 1)
-  BLOWFISH_ROUNDS(2, 3)
-  BLOWFISH_ROUNDS(4, 5)
-  BLOWFISH_ROUNDS(6, 7)
-  BLOWFISH_ROUNDS(8, 9)
-  BLOWFISH_ROUNDS(10, 11)
-  BLOWFISH_ROUNDS(12, 13)
-  BLOWFISH_ROUNDS(14, 15)
-  // After an even number of rounds without swaps the halves sit in exchanged roles.
-  l ^= p_[16];
-  r ^= p_[17];
-  StoreBe32(out, r);
-  StoreBe32(out + 4, l);
+  EncryptWords(l, r);
+  StoreBe32(out, l);
+  StoreBe32(out + 4, r);
+}
+
+void Blowfish::EncryptCbcImpl(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv) const {
+  uint32_t l = LoadBe32(cv), r = LoadBe32(cv + 4);
+  for (std::size_t i = 0; i < n; ++i, in += 8, out += 8) {
+    l ^= LoadBe32(in);
+    r ^= LoadBe32(in + 4);
+    EncryptWords(l, r);
+    StoreBe32(out, l);
+    StoreBe32(out + 4, r);
+  }
+  StoreBe32(cv, l);
+  StoreBe32(cv + 4, r);
+}
+
+template <std::size_t N>
+void Blowfish::DecryptLanes(const uint8_t* in, uint8_t* out) const {
+  uint32_t l[N], r[N];
+  for (std::size_t j = 0; j < N; ++j) {
+    l[j] = LoadBe32(in + 8 * j);
+    r[j] = LoadBe32(in + 8 * j + 4);
+  }
+  for (std::size_t i = 17; i > 1; i -= 2) {
+    for (std::size_t j = 0; j < N; ++j) r[j] ^= F(l[j] ^= p_[i]);
+    for (std::size_t j = 0; j < N; ++j) l[j] ^= F(r[j] ^= p_[i - 1]);
+  }
+  for (std::size_t j = 0; j < N; ++j) {
+    StoreBe32(out + 8 * j, r[j] ^ p_[0]);
+    StoreBe32(out + 8 * j + 4, l[j] ^ p_[1]);
+  }
 }
 
 void Blowfish::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
-  uint32_t l = LoadBe32(in), r = LoadBe32(in + 4);
-  BLOWFISH_ROUNDS(17, 16)
-  BLOWFISH_ROUNDS(15, 14)
-  BLOWFISH_ROUNDS(13, 12)
-  BLOWFISH_ROUNDS(11, 10)
-  BLOWFISH_ROUNDS(9, 8)
-  BLOWFISH_ROUNDS(7, 6)
-  BLOWFISH_ROUNDS(5, 4)
-  BLOWFISH_ROUNDS(3, 2)
-  l ^= p_[1];
-  r ^= p_[0];
-  StoreBe32(out, r);
-  StoreBe32(out + 4, l);
+  DecryptLanes<1>(in, out);
 }
 
-#undef BLOWFISH_ROUNDS
+void Blowfish::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
+  for (; n >= 4; n -= 4, in += 32, out += 32) DecryptLanes<4>(in, out);
+  for (; n > 0; --n, in += 8, out += 8) DecryptLanes<1>(in, out);
+}
 
 void Blowfish::WipeKey() {
-  SecureFill(s_.data(), 0xFF, sizeof(s_));
-  SecureFill(p_.data(), 0xFF, sizeof(p_));
+  s_.Wipe();
+  p_.Wipe();
 }
 
 }  // namespace kryvane

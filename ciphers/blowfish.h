@@ -12,27 +12,35 @@ class Blowfish final : public BlockCipher64<Blowfish> {
  public:
   static constexpr int32_t kId = ids::kBlowfish;
   static constexpr std::string_view kAlgorithm = "Blowfish";
+  static constexpr int32_t kMinKeySize = 8;
   static constexpr int32_t kMaxKeySize = 448;
   static bool SelfTest();
 
-  Blowfish() { WipeKey(); }
-  ~Blowfish() override { WipeKey(); }
+ private:
+  friend BlockCipher64<Blowfish>;
 
+  // Uses the first bits / 8 key bytes cyclically.
+  void ExpandKey(const uint8_t* key, uint32_t bits) override;
   void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const;
   void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const;
+  void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const;
+  void EncryptCbcImpl(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv) const;
+
+  // The sixteen rounds and the output whitening on the two halves, in place.
+  inline void EncryptWords(uint32_t& l, uint32_t& r) const;
   void WipeKey();
 
- protected:
-  // Uses the first bits / 8 key bytes cyclically; a size with no whole byte is refused.
-  void ExpandKey(const uint8_t* key, uint32_t bits) override;
+  // N independent blocks with their rounds interleaved, so the table lookups of one block fill
+  // the wait for another's.
+  template <std::size_t N>
+  void DecryptLanes(const uint8_t* in, uint8_t* out) const;
 
- private:
   uint32_t F(uint32_t x) const {
     return ((s_[0][x >> 24] + s_[1][(x >> 16) & 0xFF]) ^ s_[2][(x >> 8) & 0xFF]) + s_[3][x & 0xFF];
   }
 
-  std::array<std::array<uint32_t, 256>, 4> s_;
-  std::array<uint32_t, 18> p_;
+  Wiped<std::array<std::array<uint32_t, 256>, 4>> s_{};
+  WipedArray<uint32_t, 18> p_{};
 };
 
 }  // namespace kryvane

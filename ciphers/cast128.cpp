@@ -443,7 +443,6 @@ bool Cast128::SelfTest() {
 
 void Cast128::ExpandKey(const uint8_t* key, uint32_t bits) {
   const std::size_t n = bits / 8;
-  if (n == 0) throw CipherError(kInvalidKeySize);
   // The round count follows the whole bytes, so 84 bits still run 12 rounds.
   rounds_ = n <= 10 ? 12 : 16;
   uint8_t padded[16] = {};
@@ -475,8 +474,7 @@ void Cast128::ExpandKey(const uint8_t* key, uint32_t bits) {
 // The halves trade roles each round instead of being swapped.
 #define CAST_ROUND(f, i, a, b) a ^= f(b, km_[i], kr_[i]);
 
-void Cast128::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
-  uint32_t l = LoadBe32(in), r = LoadBe32(in + 4);
+inline void Cast128::EncryptWords(uint32_t& l, uint32_t& r) const {
   CAST_ROUND(F1, 0, l, r)
   CAST_ROUND(F2, 1, r, l)
   CAST_ROUND(F3, 2, l, r)
@@ -495,39 +493,80 @@ void Cast128::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
     CAST_ROUND(F3, 14, l, r)
     CAST_ROUND(F1, 15, r, l)
   }
+}
+
+void Cast128::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
+  uint32_t l = LoadBe32(in), r = LoadBe32(in + 4);
+  EncryptWords(l, r);
   StoreBe32(out, r);
   StoreBe32(out + 4, l);
 }
 
-void Cast128::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
-  uint32_t r = LoadBe32(in), l = LoadBe32(in + 4);
-  if (rounds_ > 12) {
-    CAST_ROUND(F1, 15, r, l)
-    CAST_ROUND(F3, 14, l, r)
-    CAST_ROUND(F2, 13, r, l)
-    CAST_ROUND(F1, 12, l, r)
+void Cast128::EncryptCbcImpl(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv) const {
+  uint32_t c0 = LoadBe32(cv), c1 = LoadBe32(cv + 4);
+  for (std::size_t i = 0; i < n; ++i, in += 8, out += 8) {
+    uint32_t l = c0 ^ LoadBe32(in), r = c1 ^ LoadBe32(in + 4);
+    EncryptWords(l, r);
+    c0 = r;
+    c1 = l;
+    StoreBe32(out, c0);
+    StoreBe32(out + 4, c1);
   }
-  CAST_ROUND(F3, 11, r, l)
-  CAST_ROUND(F2, 10, l, r)
-  CAST_ROUND(F1, 9, r, l)
-  CAST_ROUND(F3, 8, l, r)
-  CAST_ROUND(F2, 7, r, l)
-  CAST_ROUND(F1, 6, l, r)
-  CAST_ROUND(F3, 5, r, l)
-  CAST_ROUND(F2, 4, l, r)
-  CAST_ROUND(F1, 3, r, l)
-  CAST_ROUND(F3, 2, l, r)
-  CAST_ROUND(F2, 1, r, l)
-  CAST_ROUND(F1, 0, l, r)
-  StoreBe32(out, l);
-  StoreBe32(out + 4, r);
+  StoreBe32(cv, c0);
+  StoreBe32(cv + 4, c1);
+}
+
+// One round on every lane.
+#define CAST_LANES(f, i, a, b) \
+  for (std::size_t j = 0; j < N; ++j) a[j] ^= f(b[j], km_[i], kr_[i]);
+
+template <std::size_t N>
+void Cast128::DecryptLanes(const uint8_t* in, uint8_t* out) const {
+  uint32_t l[N], r[N];
+  for (std::size_t j = 0; j < N; ++j) {
+    r[j] = LoadBe32(in + 8 * j);
+    l[j] = LoadBe32(in + 8 * j + 4);
+  }
+  if (rounds_ > 12) {
+    CAST_LANES(F1, 15, r, l)
+    CAST_LANES(F3, 14, l, r)
+    CAST_LANES(F2, 13, r, l)
+    CAST_LANES(F1, 12, l, r)
+  }
+  CAST_LANES(F3, 11, r, l)
+  CAST_LANES(F2, 10, l, r)
+  CAST_LANES(F1, 9, r, l)
+  CAST_LANES(F3, 8, l, r)
+  CAST_LANES(F2, 7, r, l)
+  CAST_LANES(F1, 6, l, r)
+  CAST_LANES(F3, 5, r, l)
+  CAST_LANES(F2, 4, l, r)
+  CAST_LANES(F1, 3, r, l)
+  CAST_LANES(F3, 2, l, r)
+  CAST_LANES(F2, 1, r, l)
+  CAST_LANES(F1, 0, l, r)
+  for (std::size_t j = 0; j < N; ++j) {
+    StoreBe32(out + 8 * j, l[j]);
+    StoreBe32(out + 8 * j + 4, r[j]);
+  }
+}
+
+#undef CAST_LANES
+
+void Cast128::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
+  DecryptLanes<1>(in, out);
+}
+
+void Cast128::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
+  for (; n >= 4; n -= 4, in += 32, out += 32) DecryptLanes<4>(in, out);
+  for (; n > 0; --n, in += 8, out += 8) DecryptLanes<1>(in, out);
 }
 
 #undef CAST_ROUND
 
 void Cast128::WipeKey() {
-  SecureFill(km_.data(), 0xFF, sizeof(km_));
-  SecureFill(kr_.data(), 0xFF, sizeof(kr_));
+  km_.Wipe();
+  kr_.Wipe();
   rounds_ = 0;
 }
 

@@ -23,6 +23,15 @@ void EncryptEde(const uint8_t* in, uint8_t* out, const DesKeySchedule& k1, const
                 const DesKeySchedule& k3);
 void DecryptEde(const uint8_t* in, uint8_t* out, const DesKeySchedule& k1, const DesKeySchedule& k2,
                 const DesKeySchedule& k3);
+// CBC over n whole blocks from the chaining value cv, which ends as the last ciphertext block.
+void EncryptCbc(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv,
+                const DesKeySchedule& k);
+void EncryptEdeCbc(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv,
+                   const DesKeySchedule& k1, const DesKeySchedule& k2, const DesKeySchedule& k3);
+// n blocks, several at a time.
+void DecryptBlocks(const uint8_t* in, uint8_t* out, std::size_t n, const DesKeySchedule& k);
+void DecryptEdeBlocks(const uint8_t* in, uint8_t* out, std::size_t n, const DesKeySchedule& k1,
+                      const DesKeySchedule& k2, const DesKeySchedule& k3);
 }  // namespace des_detail
 
 // The DES machinery that single and triple DES share. It has no key of its own and is never
@@ -47,62 +56,68 @@ class Des final : public CustomDes<Des> {
  public:
   static constexpr int32_t kId = ids::kDes;
   static constexpr std::string_view kAlgorithm = "DES";
+  static constexpr int32_t kMinKeySize = 8;
   static constexpr int32_t kMaxKeySize = 64;
   static bool SelfTest();
 
-  Des() { WipeKey(); }
-  ~Des() override { WipeKey(); }
+ private:
+  friend BlockCipher64<Des>;
 
+  // Keys shorter than 64 bits are padded with zero bytes; a trailing half byte is dropped.
+  void ExpandKey(const uint8_t* key, uint32_t bits) override;
   void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
     EncryptWithSchedule(in, out, key_);
   }
   void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
     DecryptWithSchedule(in, out, key_);
   }
-  void WipeKey() { SecureZeroObject(key_); }
+  void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
+    des_detail::DecryptBlocks(in, out, n, key_);
+  }
+  void EncryptCbcImpl(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv) const {
+    des_detail::EncryptCbc(in, out, n, cv, key_);
+  }
+  void WipeKey() { key_.Wipe(); }
 
- protected:
-  // Keys shorter than 64 bits are padded with zero bytes; a trailing half byte is dropped, so a
-  // 4-bit key, which has no whole byte, is refused.
-  void ExpandKey(const uint8_t* key, uint32_t bits) override;
-
- private:
-  DesKeySchedule key_;
+  Wiped<DesKeySchedule> key_{};
 };
 
 class TripleDes final : public CustomDes<TripleDes> {
  public:
   static constexpr int32_t kId = ids::kTripleDes;
   static constexpr std::string_view kAlgorithm = "3DES";
+  static constexpr int32_t kMinKeySize = 8;
   static constexpr int32_t kMaxKeySize = 192;
   static bool SelfTest();
 
-  TripleDes() { WipeKey(); }
-  ~TripleDes() override { WipeKey(); }
+ private:
+  friend BlockCipher64<TripleDes>;
 
+  // The whole key bytes, zero-padded to 24, are K1 || K2 || K3. Up to 128 bits K3 is K1
+  // (two-key triple DES); above 128 bits K3 comes from bytes 16..23, so a 132-bit key has an
+  // all-zero K3 and a 160-bit key's K3 is its last four bytes and four zero bytes.
+  void ExpandKey(const uint8_t* key, uint32_t bits) override;
   void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
     des_detail::EncryptEde(in, out, k1_, k2_, k3_);
   }
   void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
     des_detail::DecryptEde(in, out, k1_, k2_, k3_);
   }
+  void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
+    des_detail::DecryptEdeBlocks(in, out, n, k1_, k2_, k3_);
+  }
+  void EncryptCbcImpl(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv) const {
+    des_detail::EncryptEdeCbc(in, out, n, cv, k1_, k2_, k3_);
+  }
   void WipeKey() {
-    SecureZeroObject(k1_);
-    SecureZeroObject(k2_);
-    SecureZeroObject(k3_);
+    k1_.Wipe();
+    k2_.Wipe();
+    k3_.Wipe();
   }
 
- protected:
-  // The whole key bytes, zero-padded to 24, are K1 || K2 || K3. Up to 128 bits K3 is K1
-  // (two-key triple DES); above 128 bits K3 comes from bytes 16..23, so a 132-bit key has an
-  // all-zero K3 and a 160-bit key's K3 is its last four bytes and four zero bytes. A 4-bit key
-  // is refused.
-  void ExpandKey(const uint8_t* key, uint32_t bits) override;
-
- private:
-  DesKeySchedule k1_;
-  DesKeySchedule k2_;
-  DesKeySchedule k3_;
+  Wiped<DesKeySchedule> k1_{};
+  Wiped<DesKeySchedule> k2_{};
+  Wiped<DesKeySchedule> k3_{};
 };
 
 }  // namespace kryvane

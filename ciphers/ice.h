@@ -34,6 +34,9 @@ struct Schedule {
 void SetupKey(Schedule& schedule, const uint8_t* key, uint32_t bits, unsigned level);
 void Encrypt(const SBoxes& sb, const Schedule& schedule, const uint8_t* in, uint8_t* out);
 void Decrypt(const SBoxes& sb, const Schedule& schedule, const uint8_t* in, uint8_t* out);
+// n blocks, several at a time.
+void DecryptBlocks(const SBoxes& sb, const Schedule& schedule, const uint8_t* in, uint8_t* out,
+                   std::size_t n);
 
 }  // namespace ice_detail
 
@@ -42,8 +45,18 @@ class CustomIce : public BlockCipher64<Derived> {
  public:
   // Construction is what computes the shared S-boxes, so the block operations never pay for the
   // first-use check.
+  static constexpr int32_t kMinKeySize = 8;
+
   CustomIce() : sboxes_(&ice_detail::SharedSBoxes()) {}
-  ~CustomIce() override { WipeKey(); }
+
+ protected:
+  // Every size is zero-padded and a trailing half byte is dropped.
+  void SetupKey(const uint8_t* key, uint32_t bits, unsigned level) {
+    ice_detail::SetupKey(schedule_, key, bits, level);
+  }
+
+ private:
+  friend BlockCipher64<Derived>;
 
   void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
     ice_detail::Encrypt(*sboxes_, schedule_, in, out);
@@ -51,19 +64,13 @@ class CustomIce : public BlockCipher64<Derived> {
   void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
     ice_detail::Decrypt(*sboxes_, schedule_, in, out);
   }
-  void WipeKey() { SecureZeroObject(schedule_); }
-
- protected:
-  // A size below one byte leaves nothing to key with; every other size is zero-padded and a
-  // trailing half byte is dropped.
-  void SetupKey(const uint8_t* key, uint32_t bits, unsigned level) {
-    if (bits < 8) throw CipherError(kInvalidKeySize);
-    ice_detail::SetupKey(schedule_, key, bits, level);
+  void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
+    ice_detail::DecryptBlocks(*sboxes_, schedule_, in, out, n);
   }
+  void WipeKey() { schedule_.Wipe(); }
 
- private:
   const ice_detail::SBoxes* sboxes_;
-  ice_detail::Schedule schedule_;
+  Wiped<ice_detail::Schedule> schedule_{};
 };
 
 class ThinIce final : public CustomIce<ThinIce> {
@@ -73,7 +80,7 @@ class ThinIce final : public CustomIce<ThinIce> {
   static constexpr int32_t kMaxKeySize = 64;
   static bool SelfTest();
 
- protected:
+ private:
   void ExpandKey(const uint8_t* key, uint32_t bits) override { SetupKey(key, bits, 0); }
 };
 
@@ -84,7 +91,7 @@ class Ice final : public CustomIce<Ice> {
   static constexpr int32_t kMaxKeySize = 64;
   static bool SelfTest();
 
- protected:
+ private:
   void ExpandKey(const uint8_t* key, uint32_t bits) override { SetupKey(key, bits, 1); }
 };
 
@@ -95,7 +102,7 @@ class Ice2 final : public CustomIce<Ice2> {
   static constexpr int32_t kMaxKeySize = 128;
   static bool SelfTest();
 
- protected:
+ private:
   void ExpandKey(const uint8_t* key, uint32_t bits) override { SetupKey(key, bits, 2); }
 };
 

@@ -130,7 +130,6 @@ bool Misty1::SelfTest() {
 }
 
 void Misty1::ExpandKey(const uint8_t* key, uint32_t bits) {
-  if (bits < 8) throw CipherError(kInvalidKeySize);
   uint8_t buf[16] = {};
   const uint32_t bytes = bits / 8 < 16 ? bits / 8 : 16;
   for (uint32_t i = 0; i < bytes; ++i) buf[i] = key[i];
@@ -177,9 +176,7 @@ uint32_t Misty1::FLInverse(uint32_t x, unsigned k) const {
   return (d0 << 16) | d1;
 }
 
-void Misty1::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
-  uint32_t d0 = LoadBe32(in);
-  uint32_t d1 = LoadBe32(in + 4);
+inline void Misty1::EncryptWords(uint32_t& d0, uint32_t& d1) const {
   for (unsigned i = 0; i < 8; i += 2) {
     d0 = FL(d0, i);
     d1 = FL(d1, i + 1);
@@ -188,21 +185,57 @@ void Misty1::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
   }
   d0 = FL(d0, 8);
   d1 = FL(d1, 9);
+}
+
+void Misty1::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
+  uint32_t d0 = LoadBe32(in), d1 = LoadBe32(in + 4);
+  EncryptWords(d0, d1);
   StoreBe32(out, d1);
   StoreBe32(out + 4, d0);
 }
 
-void Misty1::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
-  uint32_t d1 = FLInverse(LoadBe32(in), 9);
-  uint32_t d0 = FLInverse(LoadBe32(in + 4), 8);
-  for (unsigned i = 8; i > 0; i -= 2) {
-    d0 ^= FO(d1, i - 1);
-    const uint32_t e = FO(d0, i - 2);
-    d0 = FLInverse(d0, i - 2);
-    d1 = FLInverse(d1 ^ e, i - 1);
+void Misty1::EncryptCbcImpl(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv) const {
+  uint32_t c0 = LoadBe32(cv), c1 = LoadBe32(cv + 4);
+  for (std::size_t i = 0; i < n; ++i, in += 8, out += 8) {
+    uint32_t d0 = c0 ^ LoadBe32(in), d1 = c1 ^ LoadBe32(in + 4);
+    EncryptWords(d0, d1);
+    c0 = d1;
+    c1 = d0;
+    StoreBe32(out, c0);
+    StoreBe32(out + 4, c1);
   }
-  StoreBe32(out, d0);
-  StoreBe32(out + 4, d1);
+  StoreBe32(cv, c0);
+  StoreBe32(cv + 4, c1);
+}
+
+template <std::size_t N>
+void Misty1::DecryptLanes(const uint8_t* in, uint8_t* out) const {
+  uint32_t d0[N], d1[N];
+  for (std::size_t j = 0; j < N; ++j) {
+    d1[j] = FLInverse(LoadBe32(in + 8 * j), 9);
+    d0[j] = FLInverse(LoadBe32(in + 8 * j + 4), 8);
+  }
+  for (unsigned i = 8; i > 0; i -= 2) {
+    for (std::size_t j = 0; j < N; ++j) d0[j] ^= FO(d1[j], i - 1);
+    for (std::size_t j = 0; j < N; ++j) {
+      const uint32_t e = FO(d0[j], i - 2);
+      d0[j] = FLInverse(d0[j], i - 2);
+      d1[j] = FLInverse(d1[j] ^ e, i - 1);
+    }
+  }
+  for (std::size_t j = 0; j < N; ++j) {
+    StoreBe32(out + 8 * j, d0[j]);
+    StoreBe32(out + 8 * j + 4, d1[j]);
+  }
+}
+
+void Misty1::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
+  DecryptLanes<1>(in, out);
+}
+
+void Misty1::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
+  for (; n >= 4; n -= 4, in += 32, out += 32) DecryptLanes<4>(in, out);
+  for (; n > 0; --n, in += 8, out += 8) DecryptLanes<1>(in, out);
 }
 
 }  // namespace kryvane

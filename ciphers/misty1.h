@@ -13,27 +13,32 @@ class Misty1 final : public BlockCipher64<Misty1> {
  public:
   static constexpr int32_t kId = ids::kMisty1;
   static constexpr std::string_view kAlgorithm = "Misty1";
+  static constexpr int32_t kMinKeySize = 8;
   static constexpr int32_t kMaxKeySize = 128;
   static bool SelfTest();
 
-  ~Misty1() override { WipeKey(); }
+ private:
+  friend BlockCipher64<Misty1>;
 
+  // Shorter keys are zero-padded and a trailing half byte is dropped.
+  void ExpandKey(const uint8_t* key, uint32_t bits) override;
   void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const;
   void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const;
-  void WipeKey() { SecureZeroObject(ek_); }
+  void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const;
+  void EncryptCbcImpl(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv) const;
+  // The rounds on the two halves; the result block is (d1, d0).
+  inline void EncryptWords(uint32_t& d0, uint32_t& d1) const;
+  // N independent blocks with their rounds interleaved.
+  template <std::size_t N>
+  void DecryptLanes(const uint8_t* in, uint8_t* out) const;
+  void WipeKey() { ek_.Wipe(); }
 
- protected:
-  // Shorter keys are zero-padded and a trailing half byte is dropped; a size below one byte is
-  // refused.
-  void ExpandKey(const uint8_t* key, uint32_t bits) override;
-
- private:
   uint32_t FO(uint32_t x, unsigned k) const;
   uint32_t FL(uint32_t x, unsigned k) const;
   uint32_t FLInverse(uint32_t x, unsigned k) const;
 
   // K1..K8 from the key, then the derived K'1..K'8; 16-bit values.
-  std::array<uint32_t, 16> ek_{};
+  WipedArray<uint32_t, 16> ek_{};
 };
 
 }  // namespace kryvane

@@ -60,7 +60,6 @@ bool Rc2::SelfTest() {
 
 void Rc2::ExpandKey(const uint8_t* key, uint32_t bits) {
   const std::size_t t = bits / 8;
-  if (t == 0) throw CipherError(kInvalidKeySize);
   uint8_t l[128];
   for (std::size_t i = 0; i < t; ++i) l[i] = key[i];
   for (std::size_t i = t; i < 128; ++i) l[i] = kPiTable[uint8_t(l[i - 1] + l[i - t])];
@@ -123,10 +122,6 @@ void Rc2::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
   out[5] = uint8_t(r2 >> 8);
   out[6] = uint8_t(r3);
   out[7] = uint8_t(r3 >> 8);
-}
-
-void Rc2::WipeKey() {
-  SecureZeroObject(k_);
 }
 
 }  // namespace kryvane

@@ -13,22 +13,20 @@ class Rc2 final : public BlockCipher64<Rc2> {
  public:
   static constexpr int32_t kId = ids::kRc2;
   static constexpr std::string_view kAlgorithm = "RC2";
+  static constexpr int32_t kMinKeySize = 8;
   static constexpr int32_t kMaxKeySize = 1024;
   static bool SelfTest();
 
-  Rc2() { WipeKey(); }
-  ~Rc2() override { WipeKey(); }
+ private:
+  friend BlockCipher64<Rc2>;
 
+  // Expands the first bits / 8 key bytes to 128.
+  void ExpandKey(const uint8_t* key, uint32_t bits) override;
   void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const;
   void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const;
-  void WipeKey();
+  void WipeKey() { k_.Wipe(); }
 
- protected:
-  // Expands the first bits / 8 key bytes to 128; a size with no whole byte is refused.
-  void ExpandKey(const uint8_t* key, uint32_t bits) override;
-
- private:
-  std::array<uint16_t, 64> k_;  // expanded key words, little-endian pairs of expanded bytes
+  WipedArray<uint16_t, 64> k_{};  // expanded key words, little-endian pairs of expanded bytes
 };
 
 }  // namespace kryvane

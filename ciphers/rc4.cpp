@@ -29,11 +29,11 @@ bool Rc4::SelfTest() {
 void Rc4::Init(const void* key, uint32_t bits, const void* /*iv*/) {
   if (initialized_) Wipe();
   Cipher::Init(key, bits, nullptr);
-  const std::size_t len = bits / 8;
-  if (len == 0) {
+  if (bits < uint32_t(kMinKeySize)) {
     Wipe();
     throw CipherError(kInvalidKeySize);
   }
+  const std::size_t len = bits / 8;
   const auto* k = static_cast<const uint8_t*>(key);
   for (int n = 0; n < 256; ++n) state_[n] = uint8_t(n);
   uint8_t j = 0;
@@ -45,8 +45,8 @@ void Rc4::Init(const void* key, uint32_t bits, const void* /*iv*/) {
 }
 
 void Rc4::Wipe() {
-  SecureFill(initialState_.data(), 0xFF, initialState_.size());
-  SecureFill(state_.data(), 0xFF, state_.size());
+  initialState_.Wipe();
+  state_.Wipe();
   Cipher::Wipe();
 }
 
@@ -58,15 +58,21 @@ void Rc4::Encrypt(const void* in, void* out, std::size_t size) {
   if (!initialized_) throw CipherError(kCipherNotInitialized);
   const auto* p = static_cast<const uint8_t*>(in);
   auto* q = static_cast<uint8_t*>(out);
-  uint8_t i = 0, j = 0;
+  // The permutation as whole words while it runs: byte-sized entries cost partial-register
+  // merges on every swap.
+  Wiped<std::array<uint32_t, 256>> s;
+  for (std::size_t n = 0; n < 256; ++n) s[n] = state_[n];
+  uint32_t i = 0, j = 0;
   for (std::size_t k = 0; k < size; ++k) {
-    i = uint8_t(i + 1);
-    const uint8_t t = state_[i];
-    j = uint8_t(j + t);
-    state_[i] = state_[j];
-    state_[j] = t;
-    q[k] = uint8_t(p[k] ^ state_[uint8_t(t + state_[i])]);
+    i = (i + 1) & 0xFF;
+    const uint32_t t = s[i];
+    j = (j + t) & 0xFF;
+    const uint32_t u = s[j];
+    s[i] = u;
+    s[j] = t;
+    q[k] = uint8_t(p[k] ^ s[(t + u) & 0xFF]);
   }
+  for (std::size_t n = 0; n < 256; ++n) state_[n] = uint8_t(s[n]);
 }
 
 void Rc4::Decrypt(const void* in, void* out, std::size_t size) {

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "crypto/algorithm_ids.h"
+#include "crypto/bytes.h"
 #include "crypto/components.h"
 
 namespace kryvane {
@@ -13,13 +14,10 @@ class Rc4 final : public CipherFacts<Rc4, Cipher> {
  public:
   static constexpr int32_t kId = ids::kRc4;
   static constexpr std::string_view kAlgorithm = "RC4";
+  static constexpr int32_t kMinKeySize = 8;  // one whole key byte
   static constexpr int32_t kMaxKeySize = 2048;
   static bool SelfTest();
 
-  Rc4() { Wipe(); }
-  ~Rc4() override { Wipe(); }
-
-  // A size of 4 bits leaves no whole key byte and is refused with "Invalid key size".
   void Init(const void* key, uint32_t bits, const void* iv = nullptr) override;
   void Wipe() override;
   void Reset() override;
@@ -27,8 +25,8 @@ class Rc4 final : public CipherFacts<Rc4, Cipher> {
   void Decrypt(const void* in, void* out, std::size_t size) override;
 
  private:
-  std::array<uint8_t, 256> state_;
-  std::array<uint8_t, 256> initialState_;
+  WipedArray<uint8_t, 256> state_{};
+  WipedArray<uint8_t, 256> initialState_{};
 };
 
 }  // namespace kryvane

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "crypto/bytes.h"
+#include "crypto/cpu.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <smmintrin.h>
@@ -282,8 +283,7 @@ KRYVANE_AES_TARGET void HardwareDecryptCbc(const uint32_t* dk, int rounds, const
 }
 
 bool DetectHardware() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("aes") && __builtin_cpu_supports("sse4.1");
+  return (cpu::Detected() & (cpu::kAesNi | cpu::kSse41)) == (cpu::kAesNi | cpu::kSse41);
 }
 
 #else
@@ -299,8 +299,7 @@ std::atomic<bool> gForcePortable{false};
 }  // namespace
 
 bool Rijndael::HardwareAvailable() {
-  static const bool available = DetectHardware();
-  return available;
+  return DetectHardware();
 }
 
 void Rijndael::ForcePortable(bool portable) {
@@ -365,7 +364,7 @@ void Rijndael::ExpandKey(const uint8_t* key, uint32_t bits) {
   dec_ = enc_;
   for (int i = 4; i < 4 * rounds_; ++i) dec_[i] = InvMixColumn(dec_[i]);
 
-  hardware_ = HardwareAvailable() && !gForcePortable.load();
+  hardware_ = cpu::Has(cpu::kAesNi | cpu::kSse41) && !gForcePortable.load();
 }
 
 void Rijndael::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {

@@ -3,16 +3,23 @@
 //
 // An algorithm derives as `class Blowfish final : public BlockCipher64<Blowfish>` and provides:
 //   static constexpr int32_t kId, kMaxKeySize; static constexpr std::string_view kAlgorithm;
+//   static constexpr int32_t kMinKeySize;   // optional: smaller sizes are refused by Init
 //   static bool SelfTest();
+// and, private, with `friend BlockCipher64<Blowfish>;` so that only the modes reach them:
 //   void ExpandKey(const uint8_t* key, uint32_t bits) override;      // key schedule
 //   void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const;    // in may equal out
 //   void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const;
 //   void WipeKey();                                                  // erase the key schedule
-// and optionally, for CBC decryption over many blocks:
+//   // optional, for CBC decryption over many blocks: n >= 1 independent one-block
+//   // decryptions (ECB over n blocks); out may equal in; any n.
 //   void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const;
-//     n >= 1 independent one-block decryptions (ECB over n blocks); out may equal in; any n.
-// and calls WipeKey() from its destructor. The modes call the block functions directly, so each
-// algorithm gets its own inlined copy of the chaining loops.
+//   // optional, for CBC encryption, a serial chain: n >= 1 whole blocks chained from cv, which
+//   // ends as the last ciphertext block; out may equal in. Lets the chain stay in registers.
+//   void EncryptCbcImpl(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv) const;
+// Key schedules are Wiped<> members, which erase themselves when the cipher dies; WipeKey()
+// erases them when the cipher is wiped or rekeyed. A processor-specific path is picked in
+// ExpandKey from cpu::Has() and kept for the life of the key. The modes call the block
+// functions directly, so each algorithm gets its own inlined copy of the chaining loops.
 #pragma once
 
 #include <array>
@@ -20,6 +27,7 @@
 
 #include "crypto/bytes.h"
 #include "crypto/components.h"
+#include "crypto/cpu.h"
 
 namespace kryvane {
 
@@ -39,6 +47,12 @@ class BlockCipherN : public BlockCipher {
 
   void Init(const void* key, uint32_t bits, const void* iv = nullptr) override {
     Cipher::Init(key, bits, nullptr);
+    if constexpr (requires { Derived::kMinKeySize; }) {
+      if (bits < static_cast<uint32_t>(Derived::kMinKeySize)) {
+        Wipe();
+        throw CipherError(kInvalidKeySize);
+      }
+    }
     try {
       ExpandKey(static_cast<const uint8_t*>(key), bits);
     } catch (...) {
@@ -96,6 +110,13 @@ class BlockCipherN : public BlockCipher {
   void EncryptCBC(const void* in, void* out, std::size_t size) override {
     RequireKey();
     auto [p, q, blocks, tail] = Split(in, out, size);
+    if constexpr (kHasEncryptCbc<Derived>) {
+      if (blocks > 0) Self().EncryptCbcImpl(p, q, blocks, cv_.data());
+      p += blocks * B;
+      q += blocks * B;
+      FeedbackTail(p, q, tail);
+      return;
+    }
     for (std::size_t i = 0; i < blocks; ++i, p += B, q += B) {
       XorInto(cv_.data(), p);
       Self().EncryptBlockImpl(cv_.data(), cv_.data());
@@ -225,6 +246,12 @@ class BlockCipherN : public BlockCipher {
   static constexpr bool kHasDecryptBlocks = requires(const D& d, const uint8_t* i, uint8_t* o,
                                                      std::size_t n) {
     d.DecryptBlocksImpl(i, o, n);
+  };
+
+  template <class D>
+  static constexpr bool kHasEncryptCbc = requires(const D& d, const uint8_t* i, uint8_t* o,
+                                                  std::size_t n, uint8_t* cv) {
+    d.EncryptCbcImpl(i, o, n, cv);
   };
 
   // Decrypts each run into a stack buffer, then XORs with the preceding ciphertext blocks from

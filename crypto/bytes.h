@@ -2,10 +2,12 @@
 // rotations. Kept header-only so the compiler can inline it into the round functions.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 namespace kryvane {
 
@@ -25,6 +27,18 @@ template <class T>
 inline void SecureZeroObject(T& obj) noexcept {
   SecureZero(&obj, sizeof(obj));
 }
+
+// Key material that erases itself: a plain value of T (an array, a struct of words) that is
+// wiped when it dies, so no destructor has to remember to. Wipe() erases it earlier.
+template <class T>
+struct Wiped : T {
+  static_assert(std::is_trivially_copyable_v<T>);
+  ~Wiped() { Wipe(); }
+  void Wipe() noexcept { SecureZero(static_cast<T*>(this), sizeof(T)); }
+};
+
+template <class T, std::size_t N>
+using WipedArray = Wiped<std::array<T, N>>;
 
 inline uint32_t LoadBe32(const uint8_t* p) noexcept {
   return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);

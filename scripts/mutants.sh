@@ -59,7 +59,7 @@ mutant ctr-tail-counter crypto/block_ciphers.h \
   $'      for (std::size_t j = 0; j < tail; ++j)' \
   crypto_tests 'BlockModes.ChainingValueAfterCalls'
 mutant named-temp-left-behind app/file_job.cpp '      ::unlink(tempPath_.c_str());' '' \
-  app_tests 'FileJob.NamedTemporaryFileIsRemovedOnFailure'
+  app_tests 'NamedTemporaryFiles.*'
 mutant browse-without-dialog app/window/main_window.cpp \
   $'void MainWindow::BrowseTarget() {\n' $'void MainWindow::BrowseTarget() {\n  if (isVisible()) return;\n' \
   gui_tests 'cancelledBrowseKeepsTheField'
@@ -72,7 +72,7 @@ mutant blowfish-byte-order ciphers/blowfish.cpp 'uint32_t l = LoadBe32(in), r = 
   'uint32_t l = LoadLe32(in), r = LoadLe32(in + 4);' ciphers_tests 'BlockVectors.*'
 mutant haval-pad hashes/haval.h 'static constexpr uint8_t kPad = 0x80;' \
   'static constexpr uint8_t kPad = 0x01;' hashes_tests '*'
-mutant rc4-index-restart ciphers/rc4.cpp 'uint8_t i = 0, j = 0;' 'static uint8_t i = 0, j = 0;' \
+mutant rc4-index-restart ciphers/rc4.cpp 'uint32_t i = 0, j = 0;' 'static uint32_t i = 0, j = 0;' \
   ciphers_tests 'Rc4*'
 mutant settings-trailing-blanks app/settings_file.cpp \
   '(IsBlank(value.front()) || IsBlank(value.back()) || framed)' '(IsBlank(value.front()) || framed)' \

@@ -18,7 +18,11 @@ class Toy final : public BlockCipherN<Toy<B, Multi>, B> {
   static constexpr int32_t kMaxKeySize = 128;
   static bool SelfTest() { return true; }
 
-  ~Toy() override { WipeKey(); }
+  int expandCalls = 0;
+  mutable int multiCalls = 0;
+
+ private:
+  friend BlockCipherN<Toy, B>;
 
   void ExpandKey(const uint8_t* key, uint32_t bits) override {
     ++expandCalls;
@@ -53,15 +57,11 @@ class Toy final : public BlockCipherN<Toy<B, Multi>, B> {
     ++multiCalls;
     for (std::size_t i = n; i-- > 0;) DecryptBlockImpl(in + i * B, out + i * B);
   }
-  void WipeKey() { SecureZeroObject(k_); }
+  void WipeKey() { k_.Wipe(); }
 
-  int expandCalls = 0;
-  mutable int multiCalls = 0;
-
- private:
   static uint8_t Rotl8(uint8_t v, int n) { return uint8_t((v << n) | (v >> (8 - n))); }
   static uint8_t Rotr8(uint8_t v, int n) { return uint8_t((v >> n) | (v << (8 - n))); }
-  std::array<uint8_t, B> k_{};
+  WipedArray<uint8_t, B> k_{};
 };
 
 }  // namespace kryvane::test

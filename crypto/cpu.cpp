@@ -1,0 +1,56 @@
+#include "crypto/cpu.h"
+
+#include <atomic>
+
+namespace kryvane::cpu {
+namespace {
+
+uint32_t Detect() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();
+  uint32_t f = 0;
+  if (__builtin_cpu_supports("ssse3")) f |= kSsse3;
+  if (__builtin_cpu_supports("sse4.1")) f |= kSse41;
+  if (__builtin_cpu_supports("aes")) f |= kAesNi;
+  if (__builtin_cpu_supports("avx2")) f |= kAvx2;
+  if (__builtin_cpu_supports("bmi2")) f |= kBmi2;
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+      __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl")) {
+    f |= kAvx512;
+  }
+  return f;
+#else
+  return 0;
+#endif
+}
+
+std::atomic<uint32_t> gAllowed{~0u};
+
+}  // namespace
+
+uint32_t Detected() {
+  static const uint32_t detected = Detect();
+  return detected;
+}
+
+uint32_t Enabled() {
+  return Detected() & gAllowed.load(std::memory_order_relaxed);
+}
+
+void Limit(uint32_t allowed) {
+  gAllowed.store(allowed, std::memory_order_relaxed);
+}
+
+std::vector<uint32_t> Levels() {
+  const uint32_t steps[] = {0, kSsse3 | kSse41 | kAesNi, kAvx2 | kBmi2, kAvx512};
+  std::vector<uint32_t> levels;
+  uint32_t want = 0;
+  for (uint32_t step : steps) {
+    want |= step;
+    const uint32_t level = want & Detected();
+    if (levels.empty() || levels.back() != level) levels.push_back(level);
+  }
+  return levels;
+}
+
+}  // namespace kryvane::cpu

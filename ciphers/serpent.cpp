@@ -1,6 +1,7 @@
 #include "ciphers/serpent.h"
 
 #include <cstring>
+#include <type_traits>
 
 #include "ciphers/block_groups.h"
 #include "ciphers/x86_vectors.h"
@@ -696,21 +697,174 @@ KRYVANE_TARGET_AVX2 void DecryptAvx2(const uint32_t* k, const uint8_t* in, uint8
 }
 
 // Sixteen blocks per pass: four per 512-bit register.
+// With AVX-512 every S-box output bit is one four-input function: two three-input logic
+// instructions give it for the fourth input 0 and 1, a third selects between them. So an S-box is
+// twelve instructions, two deep, instead of a gate circuit eight to fourteen deep, and the linear
+// transformation's double exclusive-ors and rotations are one instruction each.
+
+// The truth tables as three-input logic immediates: for output bit j, lo[j] is the function of
+// inputs (x2, x1, x0) with x3 = 0 and hi[j] with x3 = 1.
+struct TernaryBox {
+  uint8_t lo[4];
+  uint8_t hi[4];
+};
+
+constexpr TernaryBox MakeTernaryBox(int box, bool inverse) {
+  uint8_t table[16] = {};
+  for (int v = 0; v < 16; ++v) {
+    const uint8_t out = kSBoxTable[box][v];
+    if (inverse) {
+      table[out] = uint8_t(v);
+    } else {
+      table[v] = out;
+    }
+  }
+  TernaryBox t{};
+  for (int j = 0; j < 4; ++j) {
+    for (int i = 0; i < 8; ++i) {
+      t.lo[j] = uint8_t(t.lo[j] | (((table[i] >> j) & 1) << i));
+      t.hi[j] = uint8_t(t.hi[j] | (((table[8 + i] >> j) & 1) << i));
+    }
+  }
+  return t;
+}
+
+// The operations on one register type: 128 bits for a single block (lane 0 used), 512 bits for
+// sixteen blocks.
+struct Xmm {
+  using M = __m128i;
+  template <int kImm>
+  KRYVANE_TARGET_AVX512 static M Tern(M a, M b, M c) {
+    return _mm_ternarylogic_epi32(a, b, c, kImm);
+  }
+  template <int kN>
+  KRYVANE_TARGET_AVX512 static M Rotl(M x) {
+    return _mm_rol_epi32(x, kN);
+  }
+  template <int kN>
+  KRYVANE_TARGET_AVX512 static M Shl(M x) {
+    return _mm_slli_epi32(x, kN);
+  }
+  KRYVANE_TARGET_AVX512 static M Xor(M a, M b) { return _mm_xor_si128(a, b); }
+  KRYVANE_TARGET_AVX512 static M Set(uint32_t w) { return _mm_set1_epi32(int(w)); }
+};
+
+struct Zmm {
+  using M = __m512i;
+  template <int kImm>
+  KRYVANE_TARGET_AVX512 static M Tern(M a, M b, M c) {
+    return _mm512_ternarylogic_epi32(a, b, c, kImm);
+  }
+  template <int kN>
+  KRYVANE_TARGET_AVX512 static M Rotl(M x) {
+    return _mm512_rol_epi32(x, kN);
+  }
+  template <int kN>
+  KRYVANE_TARGET_AVX512 static M Shl(M x) {
+    return _mm512_slli_epi32(x, kN);
+  }
+  KRYVANE_TARGET_AVX512 static M Xor(M a, M b) { return _mm512_xor_si512(a, b); }
+  KRYVANE_TARGET_AVX512 static M Set(uint32_t w) { return _mm512_set1_epi32(int(w)); }
+};
+
+constexpr int kSelect = 0xCA;  // a ? b : c
+constexpr int kXor3 = 0x96;    // a ^ b ^ c
+
+template <class R, int kBox, bool kInverse>
+KRYVANE_TARGET_AVX512 inline void TernarySBox(typename R::M (&x)[4]) {
+  using M = typename R::M;
+  static constexpr TernaryBox t = MakeTernaryBox(kBox, kInverse);
+  const auto bit = [&x]<int kJ>(std::integral_constant<int, kJ>) KRYVANE_TARGET_AVX512 {
+    const M lo = R::template Tern<t.lo[kJ]>(x[2], x[1], x[0]);
+    const M hi = R::template Tern<t.hi[kJ]>(x[2], x[1], x[0]);
+    return R::template Tern<kSelect>(x[3], hi, lo);
+  };
+  const M y0 = bit(std::integral_constant<int, 0>{});
+  const M y1 = bit(std::integral_constant<int, 1>{});
+  const M y2 = bit(std::integral_constant<int, 2>{});
+  const M y3 = bit(std::integral_constant<int, 3>{});
+  x[0] = y0;
+  x[1] = y1;
+  x[2] = y2;
+  x[3] = y3;
+}
+
+template <class R>
+KRYVANE_TARGET_AVX512 inline void TernaryKey(typename R::M (&x)[4], const uint32_t* k) {
+  for (int j = 0; j < 4; ++j) x[j] = R::Xor(x[j], R::Set(k[j]));
+}
+
+template <class R>
+KRYVANE_TARGET_AVX512 inline void TernaryTransform(typename R::M (&x)[4]) {
+  x[0] = R::template Rotl<13>(x[0]);
+  x[2] = R::template Rotl<3>(x[2]);
+  x[1] = R::template Tern<kXor3>(x[1], x[0], x[2]);
+  x[3] = R::template Tern<kXor3>(x[3], x[2], R::template Shl<3>(x[0]));
+  x[1] = R::template Rotl<1>(x[1]);
+  x[3] = R::template Rotl<7>(x[3]);
+  x[0] = R::template Tern<kXor3>(x[0], x[1], x[3]);
+  x[2] = R::template Tern<kXor3>(x[2], x[3], R::template Shl<7>(x[1]));
+  x[0] = R::template Rotl<5>(x[0]);
+  x[2] = R::template Rotl<22>(x[2]);
+}
+
+template <class R>
+KRYVANE_TARGET_AVX512 inline void TernaryInverseTransform(typename R::M (&x)[4]) {
+  x[2] = R::template Rotl<32 - 22>(x[2]);
+  x[0] = R::template Rotl<32 - 5>(x[0]);
+  x[2] = R::template Tern<kXor3>(x[2], x[3], R::template Shl<7>(x[1]));
+  x[0] = R::template Tern<kXor3>(x[0], x[1], x[3]);
+  x[3] = R::template Rotl<32 - 7>(x[3]);
+  x[1] = R::template Rotl<32 - 1>(x[1]);
+  x[3] = R::template Tern<kXor3>(x[3], x[2], R::template Shl<3>(x[0]));
+  x[1] = R::template Tern<kXor3>(x[1], x[0], x[2]);
+  x[2] = R::template Rotl<32 - 3>(x[2]);
+  x[0] = R::template Rotl<32 - 13>(x[0]);
+}
+
+template <class R, int kRound>
+KRYVANE_TARGET_AVX512 inline void TernaryEncryptRounds(const uint32_t* k, typename R::M (&x)[4]) {
+  if constexpr (kRound < 32) {
+    TernaryKey<R>(x, k + 4 * kRound);
+    TernarySBox<R, kRound % 8, false>(x);
+    if constexpr (kRound < 31) {
+      TernaryTransform<R>(x);
+    } else {
+      TernaryKey<R>(x, k + 4 * 32);  // the last round's transformation is the final subkey
+    }
+    TernaryEncryptRounds<R, kRound + 1>(k, x);
+  }
+}
+
+template <class R, int kRound>
+KRYVANE_TARGET_AVX512 inline void TernaryDecryptRounds(const uint32_t* k, typename R::M (&x)[4]) {
+  if constexpr (kRound >= 0) {
+    if constexpr (kRound == 31) {
+      TernaryKey<R>(x, k + 4 * 32);
+    } else {
+      TernaryInverseTransform<R>(x);
+    }
+    TernarySBox<R, kRound % 8, true>(x);
+    TernaryKey<R>(x, k + 4 * kRound);
+    TernaryDecryptRounds<R, kRound - 1>(k, x);
+  }
+}
+
+KRYVANE_TARGET_AVX512 void EncryptOneAvx512(const uint32_t* k, const uint8_t* in, uint8_t* out) {
+  __m128i x[4];
+  for (int j = 0; j < 4; ++j) x[j] = _mm_cvtsi32_si128(int(LoadLe32(in + 4 * j)));
+  TernaryEncryptRounds<Xmm, 0>(k, x);
+  for (int j = 0; j < 4; ++j) StoreLe32(out + 4 * j, uint32_t(_mm_cvtsi128_si32(x[j])));
+}
+
+// Sixteen blocks per pass: four per 512-bit register.
 KRYVANE_TARGET_AVX512 void DecryptAvx512(const uint32_t* k, const uint8_t* in, uint8_t* out) {
-  __m512i a = _mm512_loadu_si512(in), b = _mm512_loadu_si512(in + 64);
-  __m512i c = _mm512_loadu_si512(in + 128), d = _mm512_loadu_si512(in + 192);
-  Transpose4x4(a, b, c, d);
-  U32x16 x0 = U32x16(a), x1 = U32x16(b), x2 = U32x16(c), x3 = U32x16(d);
-  DecryptWords(k, x0, x1, x2, x3);
-  a = __m512i(x0);
-  b = __m512i(x1);
-  c = __m512i(x2);
-  d = __m512i(x3);
-  Transpose4x4(a, b, c, d);
-  _mm512_storeu_si512(out, a);
-  _mm512_storeu_si512(out + 64, b);
-  _mm512_storeu_si512(out + 128, c);
-  _mm512_storeu_si512(out + 192, d);
+  __m512i x[4];
+  std::memcpy(x, in, sizeof(x));
+  Transpose4x4(x[0], x[1], x[2], x[3]);
+  TernaryDecryptRounds<Zmm, 31>(k, x);
+  Transpose4x4(x[0], x[1], x[2], x[3]);
+  std::memcpy(out, x, sizeof(x));
 }
 
 #endif
@@ -782,6 +936,9 @@ void Serpent::ExpandKey(const uint8_t* key, uint32_t bits) {
 }
 
 void Serpent::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
+#ifdef KRYVANE_X86_VECTORS
+  if (isa_ >= Isa::kAvx512) return EncryptOneAvx512(subKeys_.data(), in, out);
+#endif
   uint32_t x0 = LoadLe32(in), x1 = LoadLe32(in + 4), x2 = LoadLe32(in + 8), x3 = LoadLe32(in + 12);
   EncryptWords(subKeys_.data(), x0, x1, x2, x3);
   StoreLe32(out, x0);

@@ -6,6 +6,7 @@
 
 #include "crypto/algorithm_ids.h"
 #include "crypto/block_ciphers.h"
+#include "crypto/cpu_paths.h"
 
 namespace kryvane {
 
@@ -22,13 +23,19 @@ class Cast256 final : public BlockCipher128<Cast256> {
   void ExpandKey(const uint8_t* key, uint32_t bits) override;
   void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const;
   void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const;
+  // n independent blocks, one per 32-bit vector lane where the processor allows (8 or 16 at
+  // once, with gathered S-box look-ups); out may equal in.
+  void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const;
   void WipeKey();
+  // The instruction set the keyed instance runs on.
+  Isa Path() const { return isa_; }
 
  private:
   static constexpr int kQuadRounds = 12;
   // Quad-round i uses entries 4i .. 4i+3.
   std::array<uint32_t, 4 * kQuadRounds> kr_;  // rotations, 0..31
   std::array<uint32_t, 4 * kQuadRounds> km_;  // masks
+  Isa isa_ = Isa::kPortable;
 };
 
 }  // namespace kryvane

@@ -150,18 +150,6 @@ template <class W>
 // Decryption over W, a word (one block) or a vector of words (one block per lane): table
 // look-ups gather lane by lane, rotations by a data-dependent amount shift each lane by its own.
 
-#ifdef KRYVANE_X86_VECTORS
-KRYVANE_TARGET_AVX2 inline void Lookup(const uint32_t* table, const U32x8& i, U32x8& out) {
-  out = U32x8(_mm256_i32gather_epi32(reinterpret_cast<const int*>(table), __m256i(i), 4));
-}
-KRYVANE_TARGET_AVX512 inline void Lookup(const uint32_t* table, const U32x16& i, U32x16& out) {
-  out = U32x16(_mm512_i32gather_epi32(__m512i(i), table, 4));
-}
-#endif
-[[gnu::always_inline]] inline void Lookup(const uint32_t* table, const uint32_t& i, uint32_t& out) {
-  out = table[i];
-}
-
 // Vector values returned from an always-inlined helper never cross a call, so the warning that
 // their calling convention differs without the vector instructions does not apply.
 #pragma GCC diagnostic push
@@ -169,7 +157,7 @@ KRYVANE_TARGET_AVX512 inline void Lookup(const uint32_t* table, const U32x16& i,
 template <class W>
 [[gnu::always_inline]] inline W Sbox(const uint32_t* table, const W& index) {
   W v;
-  Lookup(table, index, v);
+  Gather(table, index, v);
   return v;
 }
 

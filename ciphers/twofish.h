@@ -8,6 +8,7 @@
 
 #include "crypto/algorithm_ids.h"
 #include "crypto/block_ciphers.h"
+#include "crypto/cpu_paths.h"
 
 namespace kryvane {
 
@@ -26,6 +27,8 @@ class Twofish final : public BlockCipher128<Twofish> {
   // n independent blocks, several interleaved; out may equal in.
   void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const;
   void WipeKey();
+  // The instruction set the keyed instance runs on.
+  Isa Path() const { return isa_; }
 
   // How often this process has built the shared MDS tables: 0 before the first Twofish exists,
   // 1 ever after. For tests of the one-time build.
@@ -51,6 +54,7 @@ class Twofish final : public BlockCipher128<Twofish> {
   // The four key-dependent S-boxes with the MDS columns folded in, stored as two interleaved
   // pairs (0 and 1 alternating, then 2 and 3) so neighbouring look-ups stay close in memory.
   std::array<uint32_t, 1024> sBoxes_;
+  Isa isa_ = Isa::kPortable;
 };
 
 }  // namespace kryvane

@@ -50,6 +50,24 @@ KRYVANE_TARGET_AVX512 inline void Transpose4x4(__m512i& a, __m512i& b, __m512i& 
   d = _mm512_unpackhi_epi64(t1, t3);
 }
 
+// out[i] = table[index[i]] for every lane.
+KRYVANE_TARGET_AVX2 inline void Gather(const uint32_t* table, const U32x8& index, U32x8& out) {
+  out = U32x8(_mm256_i32gather_epi32(reinterpret_cast<const int*>(table), __m256i(index), 4));
+}
+KRYVANE_TARGET_AVX512 inline void Gather(const uint32_t* table, const U32x16& index, U32x16& out) {
+  out = U32x16(_mm512_i32gather_epi32(__m512i(index), table, 4));
+}
+
 }  // namespace kryvane
 
 #endif
+
+namespace kryvane {
+
+// The same for a plain word, so that code written over a word type W serves both.
+[[gnu::always_inline]] inline void Gather(const uint32_t* table, const uint32_t& index,
+                                          uint32_t& out) {
+  out = table[index];
+}
+
+}  // namespace kryvane

@@ -2,20 +2,17 @@
 
 #include <atomic>
 
+#include "crypto/cpu.h"
+
 namespace kryvane {
 namespace {
 
-Isa DetectIsa() {
-#if defined(__x86_64__) || defined(__i386__)
-  // The built-in checks also ask the operating system whether it saves the wider registers.
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-      __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx2")) {
-    return Isa::kAvx512;
-  }
-  if (__builtin_cpu_supports("avx2")) return Isa::kAvx2;
-  if (__builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("ssse3")) return Isa::kSse2;
-#endif
+// The highest level whose features are all in `features` (a cpu:: feature set).
+Isa LevelOf(uint32_t features) {
+  const auto has = [features](uint32_t f) { return (features & f) == f; };
+  if (has(cpu::kAvx512 | cpu::kAvx2)) return Isa::kAvx512;
+  if (has(cpu::kAvx2)) return Isa::kAvx2;
+  if (has(cpu::kSse41 | cpu::kSsse3)) return Isa::kSse2;
   return Isa::kPortable;
 }
 
@@ -24,8 +21,7 @@ std::atomic<Isa> gLimit{Isa::kAvx512};
 }  // namespace
 
 Isa MachineIsa() {
-  static const Isa isa = DetectIsa();
-  return isa;
+  return LevelOf(cpu::Detected());
 }
 
 void LimitIsa(Isa limit) {
@@ -34,7 +30,8 @@ void LimitIsa(Isa limit) {
 
 Isa UsableIsa() {
   const Isa limit = gLimit.load();
-  const Isa machine = MachineIsa();
+  // cpu::Limit, which the tests of every path use, counts as well.
+  const Isa machine = LevelOf(cpu::Enabled());
   return limit < machine ? limit : machine;
 }
 

@@ -12,6 +12,7 @@ inline constexpr int kExitUsage = 2;
 
 // Each adds its subcommand to app; the callback stores the exit status in *status.
 void AddListCommand(CLI::App& app, int* status);
+void AddIdentifyCommand(CLI::App& app, int* status);
 void AddSelftestCommand(CLI::App& app, int* status);
 void AddEncryptCommand(CLI::App& app, int* status);
 void AddDecryptCommand(CLI::App& app, int* status);

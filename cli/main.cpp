@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
   int status = cli::kExitOk;
   cli::AddEncryptCommand(app, &status);
   cli::AddDecryptCommand(app, &status);
+  cli::AddIdentifyCommand(app, &status);
   cli::AddHashCommand(app, &status);
   cli::AddTextCommand(app, &status);
   cli::AddListCommand(app, &status);

@@ -15,7 +15,7 @@ _kryvane_cli() {
   for ((i = 1; i < COMP_CWORD; i++)); do
     word=${COMP_WORDS[i]}
     case "$command:$word" in
-      :encrypt | :decrypt | :hash | :text | :list | :selftest | :convert) command=$word ;;
+      :encrypt | :decrypt | :identify | :hash | :text | :list | :selftest | :convert) command=$word ;;
       text:encrypt | text:decrypt) command="text $word" ;;
     esac
   done
@@ -47,7 +47,7 @@ _kryvane_cli() {
     --passphrase-env)
       mapfile -t COMPREPLY < <(compgen -e -- "$cur")
       return ;;
-    --passphrase-file | --settings)
+    --passphrase-file | --settings | --decrypt)
       compopt -o filenames 2>/dev/null
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       return ;;
@@ -63,10 +63,12 @@ _kryvane_cli() {
   local keyed="-c --cipher -H --hash --passphrase-file --passphrase-env --settings --encoding"
   local batch="--output-dir -r --recursive --suffix -j --jobs --force"
   case "$command" in
-    "") words="encrypt decrypt hash text list selftest convert -h --help --version" ;;
+    "") words="encrypt decrypt identify hash text list selftest convert -h --help --version" ;;
     encrypt) words="$keyed $batch --delete-source --save-settings --progress --no-progress -h --help"
       files=1 ;;
     decrypt) words="$keyed $batch --use-settings --delete-source --progress --no-progress -h --help"
+      files=1 ;;
+    identify) words="$keyed --decrypt -h --help"
       files=1 ;;
     hash) words="-H --hash --check -h --help"
       files=1 ;;

@@ -6,7 +6,7 @@ function __kryvane_cli_names -a menu
     $program list --names $menu 2>/dev/null
 end
 
-set -l commands encrypt decrypt hash text list selftest convert
+set -l commands encrypt decrypt identify hash text list selftest convert
 set -l keyed '__fish_seen_subcommand_from encrypt decrypt convert; or __fish_seen_subcommand_from text; and __fish_seen_subcommand_from encrypt decrypt'
 set -l jobs '__fish_seen_subcommand_from encrypt decrypt; and not __fish_seen_subcommand_from text'
 
@@ -15,6 +15,7 @@ complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -l versio
 complete -c kryvane-cli -s h -l help -d 'Show the usage'
 complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -a encrypt -d 'Encrypt SOURCE into TARGET'
 complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -a decrypt -d 'Decrypt SOURCE into TARGET'
+complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -a identify -d 'Find the cipher and hash that decrypt SOURCE'
 complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -a hash -d 'Print or check digests of files'
 complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -a text -d 'Encrypt or decrypt a text as Base64'
 complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -a list -d 'List the cipher and hash menus'
@@ -59,6 +60,17 @@ complete -c kryvane-cli -n $convert -l progress -d 'Show a progress bar'
 complete -c kryvane-cli -n $convert -l no-progress -d 'Show no progress bar'
 complete -c kryvane-cli -n $convert -l check -r -F -d 'Authenticate an age file'
 complete -c kryvane-cli -n $convert -s i -l identity -r -F -d 'A file of identities, for --check'
+
+# identify
+set -l identify '__fish_seen_subcommand_from identify'
+complete -c kryvane-cli -n $identify -F
+complete -c kryvane-cli -n $identify -s c -l cipher -x -a '(__kryvane_cli_names ciphers)' -d 'Search only this cipher'
+complete -c kryvane-cli -n $identify -s H -l hash -x -a '(__kryvane_cli_names hashes)' -d 'Search only this hash'
+complete -c kryvane-cli -n $identify -l passphrase-file -r -F -d 'Read the passphrase from a file'
+complete -c kryvane-cli -n $identify -l passphrase-env -x -a '(set -n -x)' -d 'Read the passphrase from an environment variable'
+complete -c kryvane-cli -n $identify -l settings -r -F -d 'Passphrase from a settings file'
+complete -c kryvane-cli -n $identify -l encoding -x -a 'auto cp1252 utf-8' -d 'How the passphrase becomes bytes'
+complete -c kryvane-cli -n $identify -l decrypt -r -F -d 'Decrypt into TARGET with the best candidate'
 
 # hash, text, list
 complete -c kryvane-cli -n '__fish_seen_subcommand_from hash' -F

@@ -16,8 +16,8 @@ TEST(CliWords, UnknownCommandNamesItAndListsTheCommands) {
   const std::vector<Case> cases = {
       {{"frobnicate"},
        "unknown command 'frobnicate'",
-       "the commands of 'kryvane-cli' are encrypt, decrypt, hash, text, list, selftest"},
-      {{}, "a command is required", "encrypt, decrypt, hash, text, list, selftest"},
+       "the commands of 'kryvane-cli' are encrypt, decrypt, identify, hash, text, list, selftest"},
+      {{}, "a command is required", "encrypt, decrypt, identify, hash, text, list, selftest"},
       {{"text", "frob"},
        "unknown command 'frob'",
        "the commands of 'kryvane-cli text' are encrypt, decrypt"},

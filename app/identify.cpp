@@ -1,0 +1,157 @@
+#include "app/identify.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <stdexcept>
+
+#include "app/file_util.h"
+#include "crypto/bytes.h"
+#include "crypto/components.h"
+
+namespace kryvane {
+namespace {
+
+[[noreturn]] void FailRead(const std::string& path, std::string_view operation, int err) {
+  throw std::runtime_error(path + ": " + std::string(operation) + ": " + ErrnoText(err));
+}
+
+// The start of the file decrypted with one pair; nothing when the pair refuses the key.
+std::optional<std::vector<uint8_t>> DecryptHead(std::span<const uint8_t> head,
+                                                const CipherEntry& cipher, const HashEntry& hash,
+                                                std::string_view passphraseBytes) {
+  std::unique_ptr<Cipher> c = cipher.cipher.Create();
+  try {
+    c->InitFromPassphrase(passphraseBytes, hash.hash);
+  } catch (const CipherError&) {
+    return std::nullopt;
+  }
+  std::vector<uint8_t> plain(head.size());
+  // One call over the whole head, as the first chunk of a full decryption: the same chain, and
+  // for a file shorter than the head the same treatment of its last partial block.
+  c->Decrypt(head.data(), plain.data(), head.size());
+  c->Wipe();
+  return plain;
+}
+
+}  // namespace
+
+std::vector<PassphraseReading> PassphraseReadings(std::span<const std::string> texts,
+                                                  PassphraseEncoding encoding) {
+  std::vector<PassphraseReading> readings;
+  const PassphraseEncoding tried[] = {PassphraseEncoding::kCp1252, PassphraseEncoding::kUtf8};
+  for (std::size_t t = 0; t < texts.size(); ++t) {
+    for (const PassphraseEncoding e : tried) {
+      if (encoding != PassphraseEncoding::kAuto && encoding != e) continue;
+      std::optional<std::string> bytes = EncodePassphrase(texts[t], e);
+      if (!bytes) continue;
+      const bool seen = std::any_of(readings.begin(), readings.end(),
+                                    [&](const PassphraseReading& r) { return r.bytes == *bytes; });
+      if (!seen) {
+        PassphraseReading r;
+        r.text = t;
+        r.encoding = e;
+        r.bytes = *bytes;
+        readings.push_back(std::move(r));
+      }
+      EraseString(*bytes);
+    }
+  }
+  return readings;
+}
+
+Plausibility AssessDecryption(std::span<const uint8_t> head, uint64_t fileSize,
+                              const CipherEntry& cipher, const HashEntry& hash,
+                              std::string_view passphraseBytes) {
+  head = head.first(std::min<std::size_t>({head.size(), kIdentifyHead, std::size_t(fileSize)}));
+  const std::optional<std::vector<uint8_t>> plain =
+      DecryptHead(head, cipher, hash, passphraseBytes);
+  if (!plain) return {0, Verdict::kUnclear, "the key was refused"};
+  return Assess(*plain);
+}
+
+Identification IdentifyHead(std::span<const uint8_t> head, uint64_t fileSize,
+                            std::span<const PassphraseReading> readings,
+                            const IdentifyOptions& options) {
+  Identification result;
+  result.fileSize = fileSize;
+  if (fileSize == 0) {
+    result.answer = IdentifyAnswer::kEmpty;
+    return result;
+  }
+  if (fileSize < kIdentifyMinSize) {
+    result.answer = IdentifyAnswer::kTooShort;
+    return result;
+  }
+  head = head.first(std::min<std::size_t>({head.size(), kIdentifyHead, std::size_t(fileSize)}));
+
+  const auto ciphers = CipherCatalogue();
+  const auto hashes = HashCatalogue();
+  const std::size_t total = ciphers.size() * hashes.size() * readings.size();
+  std::size_t done = 0;
+  for (std::size_t r = 0; r < readings.size(); ++r) {
+    for (const CipherEntry& cipher : ciphers) {
+      for (const HashEntry& hash : hashes) {
+        if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed)) {
+          result.answer = IdentifyAnswer::kCancelled;
+          result.ranked.clear();
+          return result;
+        }
+        Candidate c{&cipher, &hash, r, {}};
+        c.plausibility = AssessDecryption(head, fileSize, cipher, hash, readings[r].bytes);
+        result.ranked.push_back(std::move(c));
+        if (options.progress) options.progress(++done, total);
+      }
+    }
+  }
+  // Best score first; among equals the menus' order, so the outcome never depends on chance.
+  std::stable_sort(result.ranked.begin(), result.ranked.end(),
+                   [](const Candidate& a, const Candidate& b) {
+                     return a.plausibility.score > b.plausibility.score;
+                   });
+  const auto plausible = std::count_if(
+      result.ranked.begin(), result.ranked.end(),
+      [](const Candidate& c) { return c.plausibility.verdict == Verdict::kPlausible; });
+  result.answer = plausible == 1   ? IdentifyAnswer::kClear
+                  : plausible == 0 ? IdentifyAnswer::kNothingPlausible
+                                   : IdentifyAnswer::kAmbiguous;
+  return result;
+}
+
+std::vector<uint8_t> ReadFileHead(const std::string& path, uint64_t* fileSize) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd) FailRead(path, "open", errno);
+  struct stat st;
+  if (::fstat(fd.Get(), &st) != 0) FailRead(path, "open", errno);
+  if (S_ISDIR(st.st_mode)) FailRead(path, "open", EISDIR);
+  if (!S_ISREG(st.st_mode)) {
+    // The search reads the start and the decryption reads it all again: a pipe cannot do both.
+    throw std::runtime_error(path + ": open: not a regular file");
+  }
+  const std::size_t wanted = std::min<uint64_t>(uint64_t(st.st_size), kIdentifyHead);
+  std::vector<uint8_t> head(wanted);
+  std::size_t got = 0;
+  while (got < wanted) {
+    const ssize_t n = ::read(fd.Get(), head.data() + got, wanted - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) FailRead(path, "read", errno);
+    if (n == 0) break;
+    got += std::size_t(n);
+  }
+  head.resize(got);
+  // A file that shrank while being read is as long as what was there.
+  *fileSize = got < wanted ? got : uint64_t(st.st_size);
+  return head;
+}
+
+Identification IdentifyFile(const std::string& path, std::span<const PassphraseReading> readings,
+                            const IdentifyOptions& options) {
+  uint64_t size = 0;
+  const std::vector<uint8_t> head = ReadFileHead(path, &size);
+  return IdentifyHead(head, size, readings, options);
+}
+
+}  // namespace kryvane

@@ -1,0 +1,244 @@
+// `identify`: which cipher and hash decrypt SOURCE under the passphrase, and the command to do it.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include "app/file_job.h"
+#include "app/identify.h"
+#include "cli/commands.h"
+#include "cli/common.h"
+
+namespace kryvane::cli {
+namespace {
+
+constexpr std::size_t kShown = 5;  // candidates listed
+
+struct IdentifyCommand {
+  std::string source;
+  std::string decryptTarget;
+  AlgorithmOptions algorithms;
+  PassphraseOptions passphrase;
+  CLI::Option* decryptOption = nullptr;
+
+  int Run() const;
+};
+
+// The word as a shell reads it back: bare when it is made of safe characters, else single-quoted.
+std::string ShellWord(const std::string& word) {
+  const bool safe = !word.empty() && word.find_first_not_of(
+                                         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                         "0123456789_-+=.,/:@%") == std::string::npos;
+  if (safe) return word;
+  std::string quoted = "'";
+  for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Where the decrypted file could go: "x.enc" becomes "x" unless that is taken.
+std::string SuggestedTarget(const std::string& source) {
+  for (const std::string_view suffix : {".enc", ".kry", ".encrypted"}) {
+    if (source.size() > suffix.size() && source.ends_with(suffix)) {
+      const std::string stripped = source.substr(0, source.size() - suffix.size());
+      if (!Exists(stripped) && stripped.back() != '/') return stripped;
+    }
+  }
+  return source + ".decrypted";
+}
+
+// The encoding option that makes `decrypt` key with this reading's bytes, or nothing when its
+// automatic choice already does.
+std::optional<PassphraseEncoding> EncodingOption(const PassphraseReading& reading,
+                                                 const std::string& text) {
+  std::optional<std::string> automatic = EncodePassphrase(text, PassphraseEncoding::kAuto);
+  const bool same = automatic && *automatic == reading.bytes;
+  if (automatic) EraseString(*automatic);
+  if (same) return std::nullopt;
+  return reading.encoding;
+}
+
+std::string_view EncodingName(PassphraseEncoding e) {
+  return e == PassphraseEncoding::kCp1252 ? "cp1252"
+         : e == PassphraseEncoding::kUtf8 ? "utf-8"
+                                          : "auto";
+}
+
+std::string_view ReadingLabel(const PassphraseReading& r, bool fromSettings) {
+  if (fromSettings && r.text == 1) {
+    return r.encoding == PassphraseEncoding::kCp1252 ? "settings as Windows-1252"
+                                                     : "settings as Windows-1252, UTF-8 bytes";
+  }
+  return r.encoding == PassphraseEncoding::kCp1252 ? "Windows-1252" : "UTF-8";
+}
+
+}  // namespace
+
+int IdentifyCommand::Run() const {
+  if (source == "-") {
+    Usage("identify needs a named SOURCE file, not \"-\"",
+          {"the start of the file is read for the search and all of it again to decrypt"});
+  }
+  if (decryptOption->count() > 0 && decryptTarget.empty()) Usage("--decrypt needs a file name");
+  const KeyChoice key = ObtainKey(algorithms, passphrase, false);
+  if (key.passphrase != key.retyped) {
+    Failure("the two passphrases differ; nothing was searched", {"type the same passphrase twice"});
+  }
+  const bool fromSettings = passphrase.settingsOption->count() > 0;
+  struct Texts {
+    std::vector<std::string> list;
+    ~Texts() {
+      for (std::string& t : list) EraseString(t);
+    }
+  } texts{{key.passphrase}};
+  const std::vector<PassphraseReading> readings = PassphraseReadings(texts.list, key.encoding);
+  if (readings.empty()) Failure("the passphrase has characters outside Windows-1252");
+
+  Identification found;
+  try {
+    found = IdentifyFile(source, readings);
+  } catch (const std::runtime_error& e) {
+    Failure(e.what());
+  }
+  if (found.answer == IdentifyAnswer::kEmpty) {
+    Failure(source +
+            ": identify: the file is empty; every passphrase, cipher and hash decrypt it "
+            "to an empty file");
+  }
+  if (found.answer == IdentifyAnswer::kTooShort) {
+    Failure(source + ": identify: the file has only " + std::to_string(found.fileSize) +
+            " bytes, less than one cipher block; every cipher and hash give bytes that could be "
+            "anything");
+  }
+
+  // -c and -H narrow the search to what the user remembers.
+  std::erase_if(found.ranked, [&](const Candidate& c) {
+    return (algorithms.cipherOption->count() > 0 && c.cipher != key.cipher) ||
+           (algorithms.hashOption->count() > 0 && c.hash != key.hash);
+  });
+  std::size_t plausible = 0;
+  for (const Candidate& c : found.ranked)
+    plausible += c.plausibility.verdict == Verdict::kPlausible;
+
+  const bool showReading = readings.size() > 1;
+  const std::size_t shown = std::min(found.ranked.size(), kShown);
+  std::size_t readingWidth = 0;
+  if (showReading) {
+    readingWidth = std::string_view("passphrase bytes").size();
+    for (std::size_t i = 0; i < shown; ++i) {
+      readingWidth = std::max(readingWidth,
+                              ReadingLabel(readings[found.ranked[i].reading], fromSettings).size());
+    }
+    readingWidth += 2;
+  }
+  auto padded = [](std::string_view text, std::size_t width) {
+    std::string s(text);
+    if (s.size() < width) s.resize(width, ' ');
+    return s;
+  };
+  std::ostringstream out;
+  out << source << ": " << found.fileSize << " bytes; the first "
+      << std::min<uint64_t>(found.fileSize, kIdentifyHead) << " decrypted under "
+      << found.ranked.size() << " cipher and hash pairs";
+  if (showReading) out << " (" << readings.size() << " passphrase encodings)";
+  out << "\n";
+  char line[300];
+  std::snprintf(line, sizeof line, "  %-3s %-10s %-10s %s%5s  %s\n", "#", "cipher", "hash",
+                padded(showReading ? "passphrase bytes" : "", readingWidth).c_str(), "score",
+                "evidence");
+  out << line;
+  for (std::size_t i = 0; i < shown; ++i) {
+    const Candidate& c = found.ranked[i];
+    const std::string reading =
+        showReading ? padded(ReadingLabel(readings[c.reading], fromSettings), readingWidth) : "";
+    std::snprintf(line, sizeof line, "  %-3zu %-10s %-10s %s%5d  %s\n", i + 1,
+                  std::string(c.cipher->shortName).c_str(), std::string(c.hash->shortName).c_str(),
+                  reading.c_str(), c.plausibility.score, c.plausibility.evidence.c_str());
+    out << line;
+  }
+
+  // The decrypt command for a candidate: the passphrase from where it came this time.
+  auto command = [&](const Candidate& c) {
+    std::string cmd = "kryvane-cli decrypt -c " + std::string(c.cipher->shortName) + " -H " +
+                      std::string(c.hash->shortName);
+    const PassphraseReading& r = readings[c.reading];
+    if (const auto e = EncodingOption(r, texts.list[r.text])) {
+      cmd += " --encoding " + std::string(EncodingName(*e));
+    }
+    if (passphrase.fileOption->count() > 0)
+      cmd += " --passphrase-file " + ShellWord(passphrase.file);
+    if (passphrase.envOption->count() > 0) cmd += " --passphrase-env " + ShellWord(passphrase.env);
+    if (fromSettings) cmd += " --settings " + ShellWord(passphrase.settings);
+    const std::string target = decryptTarget.empty() ? SuggestedTarget(source) : decryptTarget;
+    return cmd + " " + ShellWord(source) + " " + ShellWord(target);
+  };
+
+  if (plausible == 0) {
+    std::cout << out.str() << std::flush;
+    Failure(source + ": identify: nothing plausible under any cipher and hash",
+            {"check the passphrase: one wrong character gives only random-looking bytes",
+             "the file may also hold data that was compressed or encrypted before"});
+  }
+  if (plausible > 1) {
+    out << "Several candidates are plausible; try them in this order:\n";
+    for (const Candidate& c : found.ranked) {
+      if (c.plausibility.verdict == Verdict::kPlausible) out << "  " << command(c) << "\n";
+    }
+    std::cout << out.str() << std::flush;
+    if (decryptOption->count() > 0) {
+      Failure(source + ": identify: several candidates are plausible, so nothing was decrypted",
+              {"run the decrypt command of the one you want"});
+    }
+    return kExitFailed;
+  }
+  const Candidate& best = found.ranked.front();
+  out << "Best: " << best.cipher->cipher.algorithm << " with " << best.hash->hash.algorithm << " ("
+      << best.plausibility.evidence << "). Decrypt with:\n  " << command(best) << "\n";
+  std::cout << out.str() << std::flush;
+  if (decryptOption->count() == 0) return kExitOk;
+
+  JobRequest request;
+  request.direction = JobDirection::kDecrypt;
+  request.sourcePath = source;
+  request.targetPath = decryptTarget;
+  const PassphraseReading& r = readings[best.reading];
+  request.passphrase = texts.list[r.text];
+  request.retypedPassphrase = texts.list[r.text];
+  request.encoding = r.encoding;
+  request.cipherPosition = best.cipher->position;
+  request.hashPosition = best.hash->position;
+  const JobOutcome outcome = RunFileJob(request);
+  if (!outcome.Succeeded()) Failure(outcome.error ? outcome.error->Describe() : "decrypt failed");
+  return kExitOk;
+}
+
+void AddIdentifyCommand(CLI::App& app, int* status) {
+  auto command = std::make_shared<IdentifyCommand>();
+  CLI::App* cmd = app.add_subcommand(
+      "identify", "Find the cipher and hash that decrypt SOURCE under the passphrase");
+  cmd->add_option("SOURCE", command->source, "Encrypted file")->required();
+  AddCipherOption(*cmd, command->algorithms);
+  AddHashOption(*cmd, command->algorithms);
+  command->algorithms.cipherOption->description("Search only this cipher");
+  command->algorithms.hashOption->description("Search only this hash");
+  AddPassphraseOptions(*cmd, command->passphrase);
+  command->decryptOption =
+      cmd->add_option("--decrypt", command->decryptTarget,
+                      "Decrypt SOURCE into TARGET with the best candidate when it is clear")
+          ->type_name("TARGET");
+  cmd->footer(
+      "Decrypts the first 4096 bytes under all 170 cipher and hash pairs (and, for a passphrase "
+      "beyond ASCII, with both its Windows-1252 and its UTF-8 bytes), ranks the results by how "
+      "much they look like a real file, and prints the decrypt command for the best.\n"
+      "Exit status: 0 when one candidate is clearly plausible, 1 when none or several are.\n\n"
+      "Example:\n  kryvane-cli identify --passphrase-file pw.txt report.pdf.enc\n");
+  cmd->callback([command, status] { *status = command->Run(); });
+}
+
+}  // namespace kryvane::cli

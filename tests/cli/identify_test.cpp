@@ -1,0 +1,106 @@
+// `kryvane-cli identify` as a user runs it: the printed decrypt command works as printed, the exit
+// statuses, --decrypt, and the files it cannot identify.
+#include <sstream>
+
+#include "tests/app/temp_files.h"
+#include "tests/cli/run_cli.h"
+#include "tests/support/vec_file.h"
+
+namespace kryvane::test {
+namespace {
+
+// The command printed after "Decrypt with:", split into arguments (the test's paths need no
+// quoting), without the program name.
+std::vector<std::string> PrintedCommand(const std::string& out) {
+  const auto at = out.find("Decrypt with:\n");
+  if (at == std::string::npos) return {};
+  std::istringstream line(out.substr(at + 14, out.find('\n', at + 14) - at - 14));
+  std::vector<std::string> words;
+  for (std::string w; line >> w;) words.push_back(w);
+  if (!words.empty() && words.front() == "kryvane-cli") words.erase(words.begin());
+  return words;
+}
+
+TEST(CliIdentify, PrintsACommandThatDecrypts) {
+  TempFolder dir;
+  const Bytes pdf = ReadFile(TestDataPath("samples/document.pdf"));
+  WriteFile(dir / "report.pdf", pdf);
+  // UTF-8 bytes of a passphrase that also has Windows-1252 ones: the command must say so.
+  const auto env = WithEnv({"KPW=na\xC3\xAFve"});
+  CliResult r = RunCli({"encrypt", "-c", "serpent", "-H", "ripemd160", "--encoding", "utf-8",
+                        "--passphrase-env", "KPW", dir / "report.pdf", dir / "report.pdf.enc"},
+                       env);
+  ASSERT_EQ(r.status, 0) << r.err;
+  ::unlink((dir / "report.pdf").c_str());
+
+  r = RunCli({"identify", "--passphrase-env", "KPW", dir / "report.pdf.enc"}, env);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.empty()) << r.err;
+  EXPECT_NE(r.out.find("340 cipher and hash pairs"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  1   serpent    ripemd160  UTF-8"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("PDF signature"), std::string::npos) << r.out;
+  const std::vector<std::string> command = PrintedCommand(r.out);
+  const std::vector<std::string> expected = {
+      "decrypt",         "-c",    "serpent",          "-H",  "ripemd160",
+      "--encoding",      "utf-8", "--passphrase-env", "KPW", dir / "report.pdf.enc",
+      dir / "report.pdf"};
+  EXPECT_EQ(command, expected) << r.out;
+
+  r = RunCli(command, env);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir / "report.pdf"), pdf);
+}
+
+TEST(CliIdentify, DecryptOptionUsesTheBestCandidate) {
+  TempFolder dir;
+  const Bytes text = ReadFile(TestDataPath("samples/text-cp1252.txt"));
+  WriteFile(dir / "letter.txt", text);
+  WriteText(dir / "pw", "S\xC3\xA9same\n");
+  CliResult r = RunCli({"encrypt", "-c", "ice2", "-H", "md4", "--passphrase-file", dir / "pw",
+                        dir / "letter.txt", dir / "letter.enc"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = RunCli({"identify", "--passphrase-file", dir / "pw", "--decrypt", dir / "back.txt",
+              dir / "letter.enc"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(
+      r.out.find("--passphrase-file " + dir / "pw" + " " + dir / "letter.enc " + dir / "back.txt"),
+      std::string::npos)
+      << r.out;
+  EXPECT_EQ(ReadFile(dir / "back.txt"), text);
+
+  // -c narrows the search to what the user remembers; a wrong memory finds nothing.
+  r = RunCli({"identify", "-c", "ice", "--passphrase-file", dir / "pw", "--decrypt",
+              dir / "other.txt", dir / "letter.enc"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("nothing plausible"), std::string::npos) << r.err;
+  EXPECT_FALSE(Exists(dir / "other.txt"));
+}
+
+TEST(CliIdentify, FilesItCannotIdentify) {
+  TempFolder dir;
+  WriteFile(dir / "noise", RandomBytes(3000, 11));
+  WriteText(dir / "empty", "");
+  WriteText(dir / "tiny", "abcde");
+  const auto env = WithEnv({"KPW=secret"});
+  CliResult r =
+      RunCli({"identify", "--passphrase-env", "KPW", "--decrypt", dir / "out", dir / "noise"}, env);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("noise: identify: nothing plausible"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("random-looking bytes"), std::string::npos) << r.out;
+  EXPECT_FALSE(Exists(dir / "out"));
+
+  r = RunCli({"identify", "--passphrase-env", "KPW", dir / "empty"}, env);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("empty: identify: the file is empty"), std::string::npos) << r.err;
+  r = RunCli({"identify", "--passphrase-env", "KPW", dir / "tiny"}, env);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("only 5 bytes, less than one cipher block"), std::string::npos) << r.err;
+  r = RunCli({"identify", "--passphrase-env", "KPW", dir / "missing"}, env);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("missing: open: No such file or directory"), std::string::npos) << r.err;
+  r = RunCli({"identify", "--passphrase-env", "KPW", "-"}, env);
+  EXPECT_EQ(r.status, 2);
+}
+
+}  // namespace
+}  // namespace kryvane::test

@@ -378,12 +378,8 @@ void Run(const ConvertRequest& request, ConvertOutcome& outcome) {
   if (request.deleteSource && (request.sourceFd || request.targetFd)) {
     Fail(request.sourcePath, "delete", "the source and the target must be named files");
   }
-  std::optional<std::string> key = EncodePassphrase(request.passphrase, request.encoding);
+  const std::optional<Secret> key = EncodePassphrase(request.passphrase, request.encoding);
   if (!key) Fail("", "encode passphrase", "the passphrase has characters outside Windows-1252");
-  struct Wiper {
-    std::string& s;
-    ~Wiper() { SecureZero(s.data(), s.size()); }
-  } wipeKey{*key};
 
   UniqueFd sourceOwned;
   int sourceFd;
@@ -409,7 +405,7 @@ void Run(const ConvertRequest& request, ConvertOutcome& outcome) {
     ~CipherWiper() { c.Wipe(); }
   } wipeCipher{*cipher};
   try {
-    cipher->InitFromPassphrase(*key, hashes[std::size_t(request.hashPosition)].hash);
+    cipher->InitFromPassphrase(key->View(), hashes[std::size_t(request.hashPosition)].hash);
   } catch (const CipherError& e) {
     Fail("", "derive key", e.what());
   }

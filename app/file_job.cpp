@@ -11,12 +11,12 @@
 #include <memory>
 #include <utility>
 
+#include "app/atomic_output.h"
 #include "app/catalogue.h"
 #include "app/file_util.h"
+#include "app/io.h"
 #include "app/settings_file.h"
-#include "crypto/bytes.h"
 #include "crypto/components.h"
-#include "crypto/streams.h"
 
 namespace kryvane {
 namespace {
@@ -26,416 +26,465 @@ struct JobFailure {
   JobError error;
 };
 
-[[noreturn]] void Fail(std::string file, std::string operation, std::string cause) {
-  throw JobFailure{JobError{std::move(file), std::move(operation), std::move(cause)}};
+[[noreturn]] void Fail(JobErrorKind kind, std::string file, std::string operation,
+                       std::string cause) {
+  throw JobFailure{JobError{std::move(file), std::move(operation), std::move(cause), kind, 0}};
 }
 
-// The cause part of a StreamError raised for name ("name: read failed: cause").
-std::string StreamCause(const StreamError& e, const std::string& name, std::string_view op) {
-  const std::string prefix = name + ": " + std::string(op) + " failed: ";
-  const std::string_view what = e.what();
-  return std::string(what.starts_with(prefix) ? what.substr(prefix.size()) : what);
+[[noreturn]] void FailErrno(std::string file, std::string operation, int errnum) {
+  throw JobFailure{JobError{std::move(file), std::move(operation), ErrnoText(errnum),
+                            JobErrorKind::kIo, errnum}};
+}
+
+JobError FromIoError(const IoError& e) {
+  return JobError{e.File(), e.Operation(), e.Cause(), JobErrorKind::kIo, e.Errno()};
 }
 
 constexpr uint64_t kProgressStep = 1 << 20;
 
-bool IsCancelled(const JobRequest& request) {
-  return request.cancel != nullptr && request.cancel->load(std::memory_order_relaxed);
-}
-
-[[noreturn]] void FailCancelled(const JobRequest& request) {
-  Fail("", request.direction == JobDirection::kEncrypt ? "encrypt" : "decrypt", "cancelled");
-}
-
 // How often a wait for the other end of a pipe looks at the cancel flag.
 constexpr int kWaitStepMs = 50;
-
-// A pipe or device was opened without blocking, so that waiting for its other end stays
-// cancellable; from now on it reads and writes as usual.
-void MakeBlocking(int fd, const std::string& name) {
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    Fail(name, "open", ErrnoText(errno));
-  }
-}
-
-// Waits until a source that is not a regular file has something to read (for a pipe: its writer
-// came), checking the cancel flag.
-void AwaitReadable(int fd, const JobRequest& request) {
-  for (;;) {
-    if (IsCancelled(request)) FailCancelled(request);
-    pollfd p = {fd, POLLIN, 0};
-    const int ready = ::poll(&p, 1, kWaitStepMs);
-    if (ready > 0) break;
-    if (ready < 0 && errno != EINTR) Fail(request.sourcePath, "read", ErrnoText(errno));
-  }
-  MakeBlocking(fd, request.sourcePath);
-}
-
-// Reads through FdSource, reporting progress and honouring the cancel flag between chunks.
-class WatchedSource final : public ByteSource {
- public:
-  WatchedSource(int fd, std::string name, const JobRequest& request, std::optional<uint64_t> total)
-      : inner_(fd, name), name_(std::move(name)), request_(request), total_(total) {}
-
-  std::size_t Read(void* buffer, std::size_t n) override {
-    if (Cancelled()) FailCancelled(request_);
-    std::size_t got;
-    try {
-      got = inner_.Read(buffer, n);
-    } catch (const StreamError& e) {
-      Fail(name_, "read", StreamCause(e, name_, "read"));
-    }
-    done_ += got;
-    if (request_.progress && done_ - reported_ >= kProgressStep) Report();
-    return got;
-  }
-
-  bool Cancelled() const { return IsCancelled(request_); }
-  void Report() {
-    reported_ = done_;
-    if (request_.progress) request_.progress(done_, total_);
-  }
-
- private:
-  FdSource inner_;
-  std::string name_;
-  const JobRequest& request_;
-  std::optional<uint64_t> total_;
-  uint64_t done_ = 0;
-  uint64_t reported_ = 0;
-};
-
-class CheckedSink final : public ByteSink {
- public:
-  CheckedSink(int fd, std::string name) : inner_(fd, name), name_(std::move(name)) {}
-
-  void Write(const void* buffer, std::size_t n) override {
-    try {
-      inner_.Write(buffer, n);
-    } catch (const StreamError& e) {
-      Fail(name_, "write", StreamCause(e, name_, "write"));
-    }
-  }
-
- private:
-  FdSink inner_;
-  std::string name_;
-};
 
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The target being written: either a temporary file beside it that replaces it on Commit, or,
-// for a device, pipe or terminal, the target itself. The temporary file has no name until Commit
-// where the system allows it, so even a kill leaves nothing; a named one that was not committed is
-// removed, so a failure never leaves a partial target.
-class TargetFile {
+bool SameContentState(const struct stat& a, const struct stat& b) {
+  return SameFile(a, b) && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// A pipe or device was opened without blocking, so that waiting for its other end stays
+// cancellable; from now on it reads and writes as usual.
+void MakeBlocking(int fd, const std::string& name) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) FailErrno(name, "open", errno);
+}
+
+// One run of the job, step by step; each step may fail by throwing JobFailure or IoError.
+class Job {
  public:
-  TargetFile(const JobRequest& request, const struct stat& source) : name_(request.targetPath) {
-    if (request.targetFd) {
-      fd_ = *request.targetFd;
-      if (::fstat(fd_, &stat_) != 0) Fail(name_, "open", ErrnoText(errno));
-      RefuseSameFile(source);
+  Job(const JobRequest& request, JobOutcome& outcome)
+      : request_(request),
+        outcome_(outcome),
+        encrypt_(request.direction == JobDirection::kEncrypt),
+        saveSettings_(encrypt_ && request.saveSettings),
+        settingsPath_(SettingsPathFor(request.sourcePath)) {}
+
+  void Run() {
+    CheckRequest();
+    OpenSource();
+    PrepareOutputs();
+    DeriveKey();
+    Transform();
+    Commit();
+    if (request_.deleteSource) DeleteSource();
+  }
+
+ private:
+  // Everything that can be refused without touching a file is refused first.
+  void CheckRequest() {
+    const auto ciphers = CipherCatalogue();
+    const auto hashes = HashCatalogue();
+    const auto& cp = request_.cipherPosition;
+    const auto& hp = request_.hashPosition;
+    if (!cp || *cp < 0 || static_cast<std::size_t>(*cp) >= ciphers.size()) {
+      Fail(JobErrorKind::kRefused, "", "select cipher", "no entry of the cipher menu is selected");
+    }
+    if (!hp || *hp < 0 || static_cast<std::size_t>(*hp) >= hashes.size()) {
+      Fail(JobErrorKind::kRefused, "", "select hash", "no entry of the hash menu is selected");
+    }
+    cipher_ = &ciphers[static_cast<std::size_t>(*cp)];
+    hash_ = &hashes[static_cast<std::size_t>(*hp)];
+
+    std::optional<Secret> key = EncodePassphrase(request_.passphrase.View(), request_.encoding);
+    if (!key) {
+      Fail(JobErrorKind::kRefused, "", "encode passphrase",
+           "the passphrase has characters outside Windows-1252");
+    }
+    key_ = std::move(*key);
+    if (request_.sourceFd && (saveSettings_ || request_.deleteSource)) {
+      Fail(JobErrorKind::kRefused, request_.sourcePath, saveSettings_ ? "save settings" : "delete",
+           "the source is not a named file");
+    }
+    if (saveSettings_) CheckSettingsRequest();
+    if (request_.deleteSource) {
+      // Only a regular file holds the result safely on disk; a device or pipe passes it on.
+      // A descriptor handed in (standard output) is written directly, whatever it is. A missing
+      // target becomes a regular file; a folder is refused with its own message later.
+      struct stat t;
+      const bool regular = !request_.targetFd && (::stat(request_.targetPath.c_str(), &t) != 0 ||
+                                                  S_ISREG(t.st_mode) || S_ISDIR(t.st_mode));
+      if (!regular) {
+        Fail(JobErrorKind::kRefused, request_.sourcePath, "delete",
+             "the target is not a regular file, so the source is kept");
+      }
+    }
+  }
+
+  void CheckSettingsRequest() {
+    const std::string_view phrase = request_.passphrase.View();
+    if (phrase.find('\0') != std::string_view::npos) {
+      Fail(JobErrorKind::kRefused, settingsPath_, "write",
+           "a passphrase with a NUL character cannot be stored");
+    }
+    if (!IsStorableProfileValue(phrase)) {
+      Fail(JobErrorKind::kRefused, settingsPath_, "write",
+           "a passphrase with a line break cannot be stored");
+    }
+    if (request_.encoding != PassphraseEncoding::kAuto) {
+      // The settings file records no encoding, and whoever reads it keys with the automatic one.
+      if (EncodePassphrase(phrase, PassphraseEncoding::kAuto) != key_) {
+        Fail(JobErrorKind::kRefused, settingsPath_, "write",
+             "the settings file cannot record the passphrase encoding, and this passphrase is "
+             "keyed differently under the automatic one");
+      }
+    }
+    // A planted link is refused by the settings writer too, but a link to the target would be
+    // taken for the target below; the cause is the link.
+    struct stat t, s;
+    if (::lstat(settingsPath_.c_str(), &s) == 0 && S_ISLNK(s.st_mode)) {
+      Fail(JobErrorKind::kRefused, settingsPath_, "open",
+           "it is a symbolic link, which is never written through");
+    }
+    // The settings write would replace the ciphertext just written.
+    const bool same = request_.targetFd ? ::fstat(*request_.targetFd, &t) == 0 &&
+                                              ::stat(settingsPath_.c_str(), &s) == 0 &&
+                                              S_ISREG(t.st_mode) && SameFile(t, s)
+                                        : SamePlace(request_.targetPath, settingsPath_);
+    if (same) {
+      Fail(JobErrorKind::kSameFile, request_.targetPath, "open",
+           "it is the settings file the job is to write");
+    }
+  }
+
+  // The source first: a missing source must not leave a new target behind.
+  void OpenSource() {
+    const std::string& name = request_.sourcePath;
+    if (request_.sourceFd) {
+      sourceFd_ = *request_.sourceFd;
+    } else {
+      // Without blocking, so that a FIFO waiting for its writer stays cancellable. A source to be
+      // deleted is never reached through a link: deleting would remove the link and keep the
+      // plaintext.
+      const int noFollow = request_.deleteSource ? O_NOFOLLOW : 0;
+      sourceOwned_ =
+          UniqueFd(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | noFollow));
+      if (!sourceOwned_ && errno == ELOOP && request_.deleteSource) {
+        Fail(JobErrorKind::kRefused, name, "delete",
+             "it is a symbolic link; name the file it points to");
+      }
+      if (!sourceOwned_) FailErrno(name, "open", errno);
+      sourceFd_ = sourceOwned_.Get();
+    }
+    if (::fstat(sourceFd_, &source_) != 0) FailErrno(name, "open", errno);
+    if (S_ISDIR(source_.st_mode)) FailErrno(name, "open", EISDIR);
+    if (request_.deleteSource && !S_ISREG(source_.st_mode)) {
+      Fail(JobErrorKind::kRefused, name, "delete",
+           "it is not a regular file, and only a regular file is deleted");
+    }
+    if (sourceOwned_) {
+      if (S_ISREG(source_.st_mode)) {
+        MakeBlocking(sourceFd_, name);
+      } else {
+        AwaitReadable();
+      }
+    }
+    if (S_ISREG(source_.st_mode)) {
+      // A descriptor handed in may already have been read from; what is left is what counts. The
+      // size is only for progress: some files (in /proc, say) report a wrong one.
+      const off_t at = request_.sourceFd ? ::lseek(sourceFd_, 0, SEEK_CUR) : 0;
+      const off_t start = std::min<off_t>(std::max<off_t>(at, 0), source_.st_size);
+      total_ = static_cast<uint64_t>(source_.st_size - start);
+    }
+  }
+
+  // Waits until a source that is not a regular file has something to read (for a pipe: its
+  // writer came), checking the cancel flag.
+  void AwaitReadable() {
+    for (;;) {
+      CheckCancel();
+      pollfd p = {sourceFd_, POLLIN, 0};
+      const int ready = ::poll(&p, 1, kWaitStepMs);
+      if (ready > 0) break;
+      if (ready < 0 && errno != EINTR) FailErrno(request_.sourcePath, "read", errno);
+    }
+    MakeBlocking(sourceFd_, request_.sourcePath);
+  }
+
+  // The target's new file and the settings file's new content, both complete before the key is
+  // even derived: whatever can fail about them fails before anything is replaced.
+  void PrepareOutputs() {
+    PrepareTarget();
+    if (saveSettings_) {
+      const std::string cipherText = request_.cipherMenuText.empty()
+                                         ? std::string(cipher_->menuText)
+                                         : request_.cipherMenuText;
+      const std::string hashText =
+          request_.hashMenuText.empty() ? std::string(hash_->menuText) : request_.hashMenuText;
+      settings_ = std::make_unique<ProfileUpdate>(
+          settingsPath_, kSettingsSection,
+          SettingsEntries(request_.passphrase.View(), cipherText, hashText));
+    }
+  }
+
+  void PrepareTarget() {
+    const std::string& name = request_.targetPath;
+    if (request_.targetFd) {
+      targetFd_ = *request_.targetFd;
+      if (::fstat(targetFd_, &target_) != 0) FailErrno(name, "open", errno);
+      RefuseSourceAsTarget();
       return;
     }
-    if (::stat(name_.c_str(), &stat_) != 0) {
-      if (errno != ENOENT) Fail(name_, "open", ErrnoText(errno));
-      CreateTemp(name_, 0666);
+    if (::stat(name.c_str(), &target_) != 0) {
+      if (errno != ENOENT) FailErrno(name, "open", errno);
+      output_ = std::make_unique<AtomicOutput>(name, 0666);
+      targetFd_ = output_->Fd();
       return;
     }
-    RefuseSameFile(source);
-    if (S_ISDIR(stat_.st_mode)) Fail(name_, "open", ErrnoText(EISDIR));
-    if (S_ISREG(stat_.st_mode)) {
-      // Replacing goes by rename, which ignores the file's own permissions: a file its owner made
-      // read-only is refused as a write to it would be.
-      if (::faccessat(AT_FDCWD, name_.c_str(), W_OK, AT_EACCESS) != 0) {
-        Fail(name_, "open", ErrnoText(errno));
-      }
-      // Replace what a symbolic link points at, not the link, and keep the file's permissions.
-      CreateTemp(ResolveLinks(name_), stat_.st_mode & 07777);
-      if (::fchown(fd_, stat_.st_uid, stat_.st_gid) != 0) {
-        // Only possible for our own files or as root; otherwise the new file is simply ours.
-      }
-      if (::fchmod(fd_, stat_.st_mode & 07777) != 0) Fail(name_, "create", ErrnoText(errno));
+    RefuseSourceAsTarget();
+    if (S_ISDIR(target_.st_mode)) FailErrno(name, "open", EISDIR);
+    if (S_ISREG(target_.st_mode)) {
+      // Replace what a symbolic link points at, not the link.
+      output_ = std::make_unique<AtomicOutput>(ResolveLinks(name), 0666, name);
+      targetFd_ = output_->Fd();
       return;
     }
     // A device, FIFO or socket is written as it is, like standard output. A FIFO without a
     // reader refuses a non-blocking open; wait for one, cancellably.
     for (;;) {
-      owned_ = UniqueFd(::open(name_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-      if (owned_) break;
-      if (errno != ENXIO || !S_ISFIFO(stat_.st_mode)) Fail(name_, "open", ErrnoText(errno));
-      if (IsCancelled(request)) FailCancelled(request);
+      targetOwned_ = UniqueFd(::open(name.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+      if (targetOwned_) break;
+      if (errno != ENXIO || !S_ISFIFO(target_.st_mode)) FailErrno(name, "open", errno);
+      CheckCancel();
       ::poll(nullptr, 0, kWaitStepMs);
     }
-    fd_ = owned_.Get();
-    MakeBlocking(fd_, name_);
+    targetFd_ = targetOwned_.Get();
+    MakeBlocking(targetFd_, name);
   }
 
-  TargetFile(const TargetFile&) = delete;
-  TargetFile& operator=(const TargetFile&) = delete;
-
-  ~TargetFile() {
-    // An unnamed temporary file vanishes with its descriptor.
-    if (!tempPath_.empty() && !committed_) {
-      owned_.Close();
-      ::unlink(tempPath_.c_str());
+  void RefuseSourceAsTarget() {
+    // Only regular files lose content; a terminal may well be both ends.
+    if (S_ISREG(target_.st_mode) && SameFile(target_, source_)) {
+      Fail(JobErrorKind::kSameFile, request_.targetPath, "open",
+           "it is the same file as the source");
     }
   }
 
-  int Fd() const { return fd_; }
-  const std::string& Name() const { return name_; }
+  void DeriveKey() {
+    cipher_->cipher.Create().swap(keyed_);
+    try {
+      keyed_->InitFromPassphrase(key_.View(), hash_->hash);
+    } catch (const CipherError& e) {
+      Fail(JobErrorKind::kInternal, "", "derive key", e.what());
+    }
+    key_ = Secret();
+  }
 
-  // Makes the written data durable and, for a temporary file, puts it in the target's place.
-  void Commit() {
-    const bool regular = replacing_ || S_ISREG(stat_.st_mode);
-    if (regular && ::fsync(fd_) != 0) Fail(name_, "write", ErrnoText(errno));
-    if (unnamed_) {
-      // A fresh name first, then the same atomic rename over the target as for a named one.
-      if (const int err = LinkUnnamedBeside(fd_, finalPath_, &tempPath_); err != 0) {
-        Fail(name_, "replace", ErrnoText(err));
+  // Reads through FdReader, reporting progress and honouring the cancel flag between chunks.
+  class WatchedSource final : public ByteSource {
+   public:
+    explicit WatchedSource(Job& job) : job_(job), inner_(job.sourceFd_, job.request_.sourcePath) {}
+
+    std::size_t Read(void* buffer, std::size_t n) override {
+      job_.CheckCancel();
+      const std::size_t got = inner_.Read(buffer, n);
+      if (job_.request_.progress && inner_.BytesRead() - reported_ >= kProgressStep) Report();
+      return got;
+    }
+    uint64_t Done() const { return inner_.BytesRead(); }
+    void Report() {
+      reported_ = inner_.BytesRead();
+      if (job_.request_.progress) job_.request_.progress(reported_, job_.total_);
+    }
+
+   private:
+    Job& job_;
+    FdReader inner_;
+    uint64_t reported_ = 0;
+  };
+
+  // Passes the result on, keeping its first bytes for the checks before the source is deleted.
+  class HeadKeepingSink final : public ByteSink {
+   public:
+    HeadKeepingSink(Job& job) : job_(job), inner_(job.targetFd_, job.request_.targetPath) {}
+    void Write(const void* buffer, std::size_t n) override {
+      inner_.Write(buffer, n);
+      if (job_.resultHead_.size() < kResultHead) {
+        const std::size_t take = std::min(n, kResultHead - job_.resultHead_.size());
+        job_.resultHead_.Append(std::string_view(static_cast<const char*>(buffer), take));
       }
     }
-    if (const int err = owned_.Close(); err != 0) Fail(name_, "write", ErrnoText(err));
-    if (!replacing_) return;
-    if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
-      Fail(name_, "replace", ErrnoText(errno));
-    }
-    committed_ = true;
-    if (const int err = SyncParentFolder(finalPath_); err != 0) {
-      Fail(name_, "write", ErrnoText(err));
-    }
-  }
 
- private:
-  void RefuseSameFile(const struct stat& source) {
-    // Only regular files lose content; a terminal may well be both ends.
-    if (S_ISREG(stat_.st_mode) && SameFile(stat_, source)) {
-      Fail(name_, "open", "it is the same file as the source");
-    }
-  }
+   private:
+    Job& job_;
+    FdWriter inner_;
+  };
 
-  void CreateTemp(const std::string& finalPath, mode_t mode) {
-    finalPath_ = finalPath;
-    replacing_ = true;
-    owned_ = UniqueFd(CreateUnnamedBeside(finalPath_, mode));
-    unnamed_ = static_cast<bool>(owned_);
-    // Some file systems refuse unnamed files; a named one does as well short of a kill.
-    if (!owned_) owned_ = UniqueFd(CreateTempBeside(finalPath_, mode, &tempPath_));
-    if (!owned_) Fail(name_, "create", ErrnoText(errno));
-    fd_ = owned_.Get();
-  }
-
-  std::string name_;
-  struct stat stat_ {};
-  int fd_ = -1;
-  UniqueFd owned_;
-  std::string finalPath_;
-  std::string tempPath_;
-  bool replacing_ = false;  // writing a temporary file that takes the target's place
-  bool unnamed_ = false;    // that file has no name yet
-  bool committed_ = false;
-};
-
-// Wipes the cipher when the job ends, however it ends.
-struct CipherGuard {
-  std::unique_ptr<Cipher> cipher;
-  ~CipherGuard() {
-    if (cipher) cipher->Wipe();
-  }
-};
-
-struct Choice {
-  const CipherEntry* cipher;
-  const HashEntry* hash;
-};
-
-Choice Choose(const JobRequest& request) {
-  const auto ciphers = CipherCatalogue();
-  const auto hashes = HashCatalogue();
-  const auto& cp = request.cipherPosition;
-  const auto& hp = request.hashPosition;
-  if (!cp || *cp < 0 || static_cast<std::size_t>(*cp) >= ciphers.size()) {
-    Fail("", "select cipher", "no entry of the cipher menu is selected");
-  }
-  if (!hp || *hp < 0 || static_cast<std::size_t>(*hp) >= hashes.size()) {
-    Fail("", "select hash", "no entry of the hash menu is selected");
-  }
-  const CipherEntry& c = ciphers[static_cast<std::size_t>(*cp)];
-  const HashEntry& h = hashes[static_cast<std::size_t>(*hp)];
-  return {&c, &h};
-}
-
-void Run(const JobRequest& request, const Choice& choice, JobOutcome& outcome) {
-  const bool encrypt = request.direction == JobDirection::kEncrypt;
-  const bool saveSettings = encrypt && request.saveSettings;
-  const std::string settingsPath = request.sourcePath + std::string(kSettingsSuffix);
-
-  // Everything that can be refused without touching a file is refused first.
-  std::optional<std::string> key = EncodePassphrase(request.passphrase, request.encoding);
-  if (!key) Fail("", "encode passphrase", "the passphrase has characters outside Windows-1252");
-  struct Wiper {
-    std::string& s;
-    ~Wiper() { SecureZero(s.data(), s.size()); }
-  } wipeKey{*key};
-  if (request.sourceFd && (saveSettings || request.deleteSource)) {
-    Fail(request.sourcePath, saveSettings ? "save settings" : "delete",
-         "the source is not a named file");
-  }
-  if (saveSettings && !IsStorableProfileValue(request.passphrase)) {
-    Fail(settingsPath, "write", "a passphrase with a line break cannot be stored");
-  }
-  if (saveSettings && request.encoding != PassphraseEncoding::kAuto) {
-    // The settings file records no encoding, and whoever reads it keys with the automatic one.
-    std::optional<std::string> automatic =
-        EncodePassphrase(request.passphrase, PassphraseEncoding::kAuto);
-    const bool same = automatic == key;
-    if (automatic) SecureZero(automatic->data(), automatic->size());
-    if (!same) {
-      Fail(settingsPath, "write",
-           "the settings file cannot record the passphrase encoding, and this passphrase is "
-           "keyed differently under the automatic one");
-    }
-  }
-  if (saveSettings) {
-    // The settings write would replace the ciphertext just written.
-    struct stat t, s;
-    const bool same = request.targetFd ? ::fstat(*request.targetFd, &t) == 0 &&
-                                             ::stat(settingsPath.c_str(), &s) == 0 &&
-                                             S_ISREG(t.st_mode) && SameFile(t, s)
-                                       : SamePlace(request.targetPath, settingsPath);
-    if (same) Fail(request.targetPath, "open", "it is the settings file the job is to write");
-  }
-  if (request.deleteSource) {
-    // Only a regular file holds the result safely on disk; a device or pipe passes it on.
-    // A descriptor handed in (standard output) is written directly, whatever it is. A missing
-    // target becomes a regular file; a folder is refused with its own message below.
-    struct stat t;
-    const bool regular = !request.targetFd && (::stat(request.targetPath.c_str(), &t) != 0 ||
-                                               S_ISREG(t.st_mode) || S_ISDIR(t.st_mode));
-    if (!regular) {
-      Fail(request.sourcePath, "delete", "the target is not a regular file, so the source is kept");
-    }
-  }
-
-  // The source first: a missing source must not leave a new target behind.
-  UniqueFd sourceOwned;
-  int sourceFd;
-  if (request.sourceFd) {
-    sourceFd = *request.sourceFd;
-  } else {
-    // Without blocking, so that a FIFO waiting for its writer stays cancellable.
-    sourceOwned =
-        UniqueFd(::open(request.sourcePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!sourceOwned) Fail(request.sourcePath, "open", ErrnoText(errno));
-    sourceFd = sourceOwned.Get();
-  }
-  struct stat source;
-  if (::fstat(sourceFd, &source) != 0) Fail(request.sourcePath, "open", ErrnoText(errno));
-  if (S_ISDIR(source.st_mode)) Fail(request.sourcePath, "open", ErrnoText(EISDIR));
-  if (sourceOwned) {
-    if (S_ISREG(source.st_mode)) {
-      MakeBlocking(sourceFd, request.sourcePath);
-    } else {
-      AwaitReadable(sourceFd, request);
-    }
-  }
-  std::optional<uint64_t> total;
-  if (S_ISREG(source.st_mode)) {
-    // A descriptor handed in may already have been read from; what is left is what counts.
-    const off_t at = request.sourceFd ? ::lseek(sourceFd, 0, SEEK_CUR) : 0;
-    total = static_cast<uint64_t>(source.st_size -
-                                  std::min<off_t>(std::max<off_t>(at, 0), source.st_size));
-  }
-
-  TargetFile target(request, source);
-
-  CipherGuard guard{choice.cipher->cipher.Create()};
-  try {
-    guard.cipher->InitFromPassphrase(*key, choice.hash->hash);
-  } catch (const CipherError& e) {
-    Fail("", "derive key", e.what());
-  }
-
-  WatchedSource reader(sourceFd, request.sourcePath, request, total);
-  CheckedSink writer(target.Fd(), target.Name());
-  const uint64_t size = total.value_or(std::numeric_limits<uint64_t>::max());
-  const uint64_t done = encrypt ? guard.cipher->EncryptStream(reader, writer, size)
-                                : guard.cipher->DecryptStream(reader, writer, size);
-  if (total && done != *total) {
-    Fail(request.sourcePath, "read",
-         "the file ended after " + std::to_string(done) + " of " + std::to_string(*total) +
-             " bytes (was it changed while being read?)");
-  }
-  guard.cipher->Wipe();
-  guard.cipher.reset();
-  if (reader.Cancelled()) Fail("", encrypt ? "encrypt" : "decrypt", "cancelled");
-  outcome.bytes = done;
-  reader.Report();
-
-  target.Commit();
-  outcome.targetWritten = true;
-  sourceOwned.Close();
-
-  if (saveSettings) {
-    const std::string cipherText = request.cipherMenuText.empty()
-                                       ? std::string(choice.cipher->menuText)
-                                       : request.cipherMenuText;
-    const std::string hashText =
-        request.hashMenuText.empty() ? std::string(choice.hash->menuText) : request.hashMenuText;
+  // Reads to the end of the source, whatever size it reported.
+  void Transform() {
+    WatchedSource reader(*this);
+    HeadKeepingSink writer(*this);
+    constexpr uint64_t kToTheEnd = std::numeric_limits<uint64_t>::max();
     try {
-      WriteProfileStrings(
-          settingsPath, kSettingsSection,
-          {{"Phrase", request.passphrase}, {"Cipher", cipherText}, {"Hash", hashText}});
-    } catch (const SettingsError& e) {
-      Fail(e.File(), e.Operation(), e.Cause());
+      if (encrypt_) {
+        keyed_->EncryptStream(reader, writer, kToTheEnd);
+      } else {
+        keyed_->DecryptStream(reader, writer, kToTheEnd);
+      }
+    } catch (...) {
+      keyed_->Wipe();
+      throw;
+    }
+    keyed_->Wipe();
+    keyed_.reset();
+    CheckCancel();
+    outcome_.bytes = reader.Done();
+    if (total_ && outcome_.bytes > *total_) total_ = outcome_.bytes;
+    reader.Report();
+    struct stat now;
+    if (S_ISREG(source_.st_mode) &&
+        (::fstat(sourceFd_, &now) != 0 || !SameContentState(now, source_))) {
+      sourceChanged_ = true;
+      outcome_.warning = JobError{request_.sourcePath, "read",
+                                  "the file changed while it was read; the target holds what was "
+                                  "read, which may be a mix of old and new content",
+                                  JobErrorKind::kSourceChanged, 0};
     }
   }
 
-  if (request.deleteSource && ::unlink(request.sourcePath.c_str()) != 0) {
-    outcome.warning = JobError{request.sourcePath, "delete", ErrnoText(errno)};
+  // The target first, then the settings file; both were flushed already, so only the renames are
+  // left, and a failure between them is named exactly.
+  void Commit() {
+    if (output_) {
+      output_->Flush();
+      try {
+        output_->Commit();
+      } catch (const IoError& e) {
+        if (!output_->Committed()) throw;
+        JobError error = FromIoError(e);
+        error.cause += "; the new target is in place but may not survive a crash";
+        throw JobFailure{std::move(error)};
+      }
+    } else if (S_ISREG(target_.st_mode) && ::fsync(targetFd_) != 0) {
+      FailErrno(request_.targetPath, "write", errno);
+    }
+    if (const int err = targetOwned_.Close(); err != 0) {
+      FailErrno(request_.targetPath, "write", err);
+    }
+    outcome_.targetWritten = true;
+    if (settings_) {
+      try {
+        settings_->Commit();
+      } catch (const IoError& e) {
+        JobError error = FromIoError(e);
+        error.cause += "; " + request_.targetPath +
+                       " was written, but the settings file was left as it was (it does not "
+                       "hold this passphrase)";
+        throw JobFailure{std::move(error)};
+      }
+      outcome_.settingsWritten = true;
+    }
   }
-}
+
+  // Deletes only the file that was read, as it was read: a source that grew, was replaced or was
+  // changed while the job ran is kept, and the outcome says why.
+  void DeleteSource() {
+    const std::string& name = request_.sourcePath;
+    const auto keep = [&](std::string why) {
+      outcome_.warning = JobError{name, "delete", std::move(why), JobErrorKind::kSourceKept, 0};
+    };
+    struct stat there;
+    if (sourceChanged_) {
+      return keep("the file changed while it was read, so the target may not hold all of it");
+    }
+    if (outcome_.bytes != static_cast<uint64_t>(source_.st_size)) {
+      return keep("the file held " + std::to_string(outcome_.bytes) + " bytes, not the " +
+                  std::to_string(source_.st_size) + " it reported, so it is kept");
+    }
+    if (::lstat(name.c_str(), &there) != 0) return keep(ErrnoText(errno));
+    if (!SameContentState(there, source_)) {
+      return keep("another file took its place while the job ran");
+    }
+    if (auto why = ReasonToKeepSource()) return keep(std::move(*why));
+    if (::unlink(name.c_str()) != 0) {
+      const int err = errno;
+      outcome_.warning = JobError{name, "delete", ErrnoText(err), JobErrorKind::kSourceKept, err};
+      return;
+    }
+    outcome_.sourceDeleted = true;
+  }
+
+  // The last word before the source goes: a reason here keeps it (the job still succeeds, with a
+  // warning). resultHead_ holds the first bytes of what the job wrote.
+  std::optional<std::string> ReasonToKeepSource() const { return std::nullopt; }
+
+  void CheckCancel() const {
+    if (request_.cancel != nullptr && request_.cancel->load(std::memory_order_relaxed)) {
+      Fail(JobErrorKind::kCancelled, "", encrypt_ ? "encrypt" : "decrypt", "cancelled");
+    }
+  }
+
+  const JobRequest& request_;
+  JobOutcome& outcome_;
+  const bool encrypt_;
+  const bool saveSettings_;
+  const std::string settingsPath_;
+
+  const CipherEntry* cipher_ = nullptr;
+  const HashEntry* hash_ = nullptr;
+  Secret key_;  // the passphrase's bytes until the cipher is keyed
+  std::unique_ptr<Cipher> keyed_;
+
+  UniqueFd sourceOwned_;
+  int sourceFd_ = -1;
+  struct stat source_ {};
+  std::optional<uint64_t> total_;
+  bool sourceChanged_ = false;
+
+  std::unique_ptr<AtomicOutput> output_;
+  UniqueFd targetOwned_;
+  int targetFd_ = -1;
+  struct stat target_ {};
+  std::unique_ptr<ProfileUpdate> settings_;
+
+  static constexpr std::size_t kResultHead = 4096;
+  Secret resultHead_;  // the first bytes of the result; plaintext when decrypting
+};
 
 }  // namespace
 
 std::string JobError::Describe() const {
-  std::string text;
-  for (const std::string* part : {&file, &operation, &cause}) {
-    if (part->empty()) continue;
-    if (!text.empty()) text += ": ";
-    text += *part;
-  }
-  return text;
+  return FormatError(file, operation, cause);
 }
 
 JobOutcome RunFileJob(const JobRequest& request) {
   JobOutcome outcome;
+  const auto fail = [&](JobError error) {
+    outcome.result = JobResult::kFailure;
+    outcome.statusText = kStatusFailed;
+    outcome.error = std::move(error);
+    outcome.warning.reset();
+    return outcome;
+  };
   try {
     // A mismatch is reported before anything else, as the window always did.
     if (request.passphrase != request.retypedPassphrase) {
       outcome.result = JobResult::kMismatch;
       outcome.statusText = kStatusMismatch;
-      outcome.error = JobError{"", "compare passphrases", "the two passphrases differ"};
+      outcome.error = JobError{"", "compare passphrases", "the two passphrases differ",
+                               JobErrorKind::kMismatch};
       return outcome;
     }
-    const Choice choice = Choose(request);
-    Run(request, choice, outcome);
+    Job(request, outcome).Run();
   } catch (const JobFailure& f) {
-    outcome.result = JobResult::kFailure;
-    outcome.statusText = kStatusFailed;
-    outcome.error = f.error;
-    outcome.warning.reset();
-    return outcome;
+    return fail(f.error);
+  } catch (const IoError& e) {
+    return fail(FromIoError(e));
   } catch (const std::exception& e) {
     // A cipher error or an allocation failure: the job fails like any other.
-    outcome.result = JobResult::kFailure;
-    outcome.statusText = kStatusFailed;
-    outcome.error =
-        JobError{"", request.direction == JobDirection::kEncrypt ? "encrypt" : "decrypt", e.what()};
-    return outcome;
+    return fail(JobError{"", request.direction == JobDirection::kEncrypt ? "encrypt" : "decrypt",
+                         e.what(), JobErrorKind::kInternal});
   }
   outcome.result = JobResult::kSuccess;
   outcome.statusText =

@@ -11,7 +11,8 @@
 #include <string_view>
 
 #include "app/passphrase.h"
-#include "crypto/bytes.h"
+#include "app/secret.h"
+#include "app/settings_schema.h"
 
 namespace kryvane {
 
@@ -22,10 +23,6 @@ inline constexpr std::string_view kStatusEncrypted = "Last action: File encrypte
 inline constexpr std::string_view kStatusDecrypted = "Last action: File decrypted successfully";
 inline constexpr std::string_view kStatusFailed =
     "Last action: File IO error or file does not exists";
-
-// Appended to the source path to name the settings file beside it.
-inline constexpr std::string_view kSettingsSuffix = "-settings.txt";
-inline constexpr std::string_view kSettingsSection = "Settings";
 
 enum class JobDirection { kEncrypt, kDecrypt };
 
@@ -40,8 +37,8 @@ struct JobRequest {
   std::optional<int> targetFd;
 
   // Text as typed, UTF-8 (text that is not valid UTF-8 is taken as bytes); see EncodePassphrase.
-  std::string passphrase;
-  std::string retypedPassphrase;
+  Secret passphrase;
+  Secret retypedPassphrase;
   PassphraseEncoding encoding = PassphraseEncoding::kAuto;
 
   // Menu positions (cipher 0-16, hash 0-9); nothing when an edited menu has no selected entry.
@@ -59,24 +56,29 @@ struct JobRequest {
   std::function<void(uint64_t done, std::optional<uint64_t> total)> progress;
   // Set from any thread to stop the job; it then fails and leaves no target behind.
   const std::atomic<bool>* cancel = nullptr;
-
-  JobRequest() = default;
-  JobRequest(const JobRequest&) = default;
-  JobRequest& operator=(const JobRequest&) = default;
-  // Every copy of the passphrase is erased when it goes.
-  ~JobRequest() {
-    SecureZero(passphrase.data(), passphrase.size());
-    SecureZero(retypedPassphrase.data(), retypedPassphrase.size());
-  }
 };
 
 enum class JobResult { kSuccess, kMismatch, kFailure };
+
+// What kind of thing went wrong, for callers that choose what to suggest.
+enum class JobErrorKind {
+  kMismatch,       // the two passphrases differ
+  kRefused,        // the request cannot be carried out as asked; nothing was touched
+  kSameFile,       // the target is the source, or the settings file the job is to write
+  kIo,             // a file could not be opened, read, written, replaced or deleted
+  kCancelled,      // the cancel flag was set
+  kSourceChanged,  // (a warning) the source changed while it was read
+  kSourceKept,     // (a warning) the source was to be deleted but is kept
+  kInternal,       // anything else, such as memory running out
+};
 
 // What went wrong, for callers that can show more than the status text.
 struct JobError {
   std::string file;       // the path concerned; empty when no file is
   std::string operation;  // what was being done, such as "open", "read", "write", "delete"
   std::string cause;      // why, such as "No such file or directory"
+  JobErrorKind kind = JobErrorKind::kIo;
+  int errnum = 0;  // the errno behind cause, when there is one
 
   // "file: operation: cause", leaving out empty parts.
   std::string Describe() const;
@@ -88,11 +90,14 @@ struct JobOutcome {
   std::optional<JobError> error;    // set for kFailure and kMismatch
   std::optional<JobError> warning;  // a success with a leftover problem (source not deleted)
   bool targetWritten = false;       // the target is complete on disk
-  uint64_t bytes = 0;               // bytes transformed
+  bool settingsWritten = false;     // the settings file holds this job's passphrase and menus
+  bool sourceDeleted = false;
+  uint64_t bytes = 0;  // bytes transformed
 
   bool Succeeded() const { return result == JobResult::kSuccess; }
 };
 
+// Runs the job; safe to call from several threads at once for different files.
 JobOutcome RunFileJob(const JobRequest& request);
 
 }  // namespace kryvane

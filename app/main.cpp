@@ -2,10 +2,16 @@
 #include <QIcon>
 
 #include "app/info_options.h"
+#include "app/io.h"
+#include "app/secret.h"
 #include "app/window/main_window.h"
 #include "app/window/skin.h"
 
 int main(int argc, char** argv) {
+  // Before anything is opened: a closed standard descriptor must not be handed to a target.
+  kryvane::EnsureStandardDescriptors();
+  // The window holds passphrases and keys: no core dump may keep them.
+  kryvane::MakeProcessUndumpable();
   if (const auto status = kryvane::AnswerInfoOptions(argc, argv)) return *status;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Kryvane 2.0 File Encryption Utility"));

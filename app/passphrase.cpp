@@ -1,97 +1,36 @@
 #include "app/passphrase.h"
 
-#include <algorithm>
-#include <array>
-#include <cctype>
-#include <cstdint>
-
+#include "app/text_util.h"
 #include "crypto/bytes.h"
 
 namespace kryvane {
 namespace {
 
-// Code points of the bytes 80..9F; every other byte is the code point of the same number.
-// clang-format off
-constexpr std::array<char32_t, 32> kHighControls = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-// clang-format on
-
-char32_t Cp1252CodePoint(uint8_t b) {
-  return b >= 0x80 && b < 0xA0 ? kHighControls[b - 0x80] : char32_t(b);
-}
-
-std::optional<uint8_t> Cp1252Byte(char32_t cp) {
-  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return uint8_t(cp);
-  const auto* it = std::find(kHighControls.begin(), kHighControls.end(), cp);
-  if (it == kHighControls.end()) return std::nullopt;
-  return uint8_t(0x80 + (it - kHighControls.begin()));
-}
-
-// Decodes one code point at text[pos], advancing pos; nothing on malformed input (overlong forms,
-// surrogates and values above 10FFFF included).
-std::optional<char32_t> NextCodePoint(std::string_view text, std::size_t& pos) {
-  const auto b0 = uint8_t(text[pos]);
-  if (b0 < 0x80) {
-    ++pos;
-    return b0;
+// Windows-1252 bytes straight into a secret, so that no unerased copy is made; nothing when a
+// character has no code there.
+std::optional<Secret> ToCp1252Secret(std::string_view text) {
+  Secret out;
+  out.Reserve(text.size());
+  for (std::size_t pos = 0; pos < text.size();) {
+    const auto cp = NextCodePoint(text, pos);
+    const auto b = cp ? Cp1252Byte(*cp) : std::nullopt;
+    if (!b) return std::nullopt;
+    out.Append(char(*b));
   }
-  std::size_t len;
-  char32_t cp;
-  char32_t min;
-  if ((b0 & 0xE0) == 0xC0) {
-    len = 2, cp = b0 & 0x1F, min = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    len = 3, cp = b0 & 0x0F, min = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    len = 4, cp = b0 & 0x07, min = 0x10000;
-  } else {
-    return std::nullopt;
-  }
-  if (text.size() - pos < len) return std::nullopt;
-  for (std::size_t i = 1; i < len; ++i) {
-    const auto b = uint8_t(text[pos + i]);
-    if ((b & 0xC0) != 0x80) return std::nullopt;
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
-  pos += len;
-  return cp;
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += char(cp);
-  } else if (cp < 0x800) {
-    out += char(0xC0 | (cp >> 6));
-    out += char(0x80 | (cp & 0x3F));
-  } else {
-    out += char(0xE0 | (cp >> 12));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  }
+  return out;
 }
 
 }  // namespace
 
 std::optional<PassphraseEncoding> ParsePassphraseEncoding(std::string_view name) {
-  std::string lower(name);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return char(std::tolower(c)); });
-  if (lower == "auto") return PassphraseEncoding::kAuto;
-  if (lower == "cp1252" || lower == "windows-1252") return PassphraseEncoding::kCp1252;
-  if (lower == "utf-8" || lower == "utf8") return PassphraseEncoding::kUtf8;
-  return std::nullopt;
-}
-
-bool IsValidUtf8(std::string_view text) {
-  for (std::size_t pos = 0; pos < text.size();) {
-    if (!NextCodePoint(text, pos)) return false;
+  if (EqualsIgnoreCase(name, "auto")) return PassphraseEncoding::kAuto;
+  if (EqualsIgnoreCase(name, "cp1252") || EqualsIgnoreCase(name, "windows-1252")) {
+    return PassphraseEncoding::kCp1252;
   }
-  return true;
+  if (EqualsIgnoreCase(name, "utf-8") || EqualsIgnoreCase(name, "utf8")) {
+    return PassphraseEncoding::kUtf8;
+  }
+  return std::nullopt;
 }
 
 void EraseString(std::string& s) {
@@ -100,40 +39,15 @@ void EraseString(std::string& s) {
   s.clear();
 }
 
-std::optional<std::string> Utf8ToCp1252(std::string_view text) {
-  // Built in place and never longer than text, so no copy of it is left behind unerased.
-  std::optional<std::string> out(std::in_place);
-  out->reserve(text.size());
-  for (std::size_t pos = 0; pos < text.size();) {
-    const auto cp = NextCodePoint(text, pos);
-    const auto b = cp ? Cp1252Byte(*cp) : std::nullopt;
-    if (!b) {
-      EraseString(*out);
-      return std::nullopt;
-    }
-    *out += char(*b);
-  }
-  return out;
-}
-
-std::string Cp1252ToUtf8(std::string_view bytes) {
-  std::string out;
-  // At most three bytes a character: the buffer is never reallocated, leaving no stray copy.
-  out.reserve(bytes.size() * 3);
-  for (char c : bytes) AppendUtf8(out, Cp1252CodePoint(uint8_t(c)));
-  return out;
-}
-
-std::optional<std::string> EncodePassphrase(std::string_view text, PassphraseEncoding encoding) {
-  // Each result is made where it is returned, so that no temporary copy is left unerased.
-  if (!IsValidUtf8(text)) return std::optional<std::string>(std::in_place, text);
+std::optional<Secret> EncodePassphrase(std::string_view text, PassphraseEncoding encoding) {
+  if (!IsValidUtf8(text)) return Secret(text);
   switch (encoding) {
     case PassphraseEncoding::kUtf8:
-      return std::optional<std::string>(std::in_place, text);
+      return Secret(text);
     case PassphraseEncoding::kCp1252:
-      return Utf8ToCp1252(text);
+      return ToCp1252Secret(text);
     case PassphraseEncoding::kAuto: {
-      std::optional<std::string> out = Utf8ToCp1252(text);
+      std::optional<Secret> out = ToCp1252Secret(text);
       if (!out) out.emplace(text);
       return out;
     }

@@ -1,11 +1,13 @@
-// How passphrase text becomes the bytes the hash sees, and the Windows-1252 conversions the
-// settings file needs. Files from the original Windows program were keyed with the passphrase in
-// Windows-1252, so that is the default whenever the text fits it.
+// How passphrase text becomes the bytes the hash sees. Files from the original Windows program
+// were keyed with the passphrase in Windows-1252, so that is the default whenever the text fits it.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "app/codepage.h"
+#include "app/secret.h"
 
 namespace kryvane {
 
@@ -18,17 +20,9 @@ enum class PassphraseEncoding {
 // Parses "auto", "cp1252" (also "windows-1252") and "utf-8" (also "utf8"), any case.
 std::optional<PassphraseEncoding> ParsePassphraseEncoding(std::string_view name);
 
-bool IsValidUtf8(std::string_view text);
-
 // Text is UTF-8; text that is not valid UTF-8 is taken as the bytes themselves, whatever the
 // encoding. Returns nothing when kCp1252 is asked for and a character has no Windows-1252 code.
-std::optional<std::string> EncodePassphrase(std::string_view text, PassphraseEncoding encoding);
-
-// UTF-8 to Windows-1252; nothing when a character has no Windows-1252 code or the text is not
-// valid UTF-8. The five byte values Windows-1252 leaves unassigned (81, 8D, 8F, 90, 9D) map to
-// the control characters of the same number, as Windows converts them, so every byte round-trips.
-std::optional<std::string> Utf8ToCp1252(std::string_view text);
-std::string Cp1252ToUtf8(std::string_view bytes);
+std::optional<Secret> EncodePassphrase(std::string_view text, PassphraseEncoding encoding);
 
 // Overwrites the whole buffer of s (its spare capacity too) and empties it, for strings that held
 // a passphrase.

@@ -5,11 +5,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 
-#include "app/file_util.h"
+#include "app/atomic_output.h"
+#include "app/io.h"
 #include "app/passphrase.h"
+#include "app/text_util.h"
 #include "crypto/bytes.h"
 
 namespace kryvane {
@@ -47,43 +48,26 @@ struct Profile {
   }
 };
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) ==
-           std::tolower(static_cast<unsigned char>(y));
-  });
-}
-
 // The section name of a "[Name]" line.
 std::optional<std::string_view> SectionName(std::string_view line) {
-  line = Trim(line);
+  line = TrimBlanks(line);
   if (line.empty() || line.front() != '[') return std::nullopt;
   line.remove_prefix(1);
   const auto close = line.find(']');
-  return Trim(close == std::string_view::npos ? line : line.substr(0, close));
+  return TrimBlanks(close == std::string_view::npos ? line : line.substr(0, close));
 }
 
 // The key and raw value of a "Key=Value" line; comments and other lines give nothing.
 std::optional<std::pair<std::string_view, std::string_view>> Entry(std::string_view line) {
-  const std::string_view trimmed = Trim(line);
+  const std::string_view trimmed = TrimBlanks(line);
   if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#') return std::nullopt;
   const auto eq = line.find('=');
   if (eq == std::string_view::npos) return std::nullopt;
-  return std::make_pair(Trim(line.substr(0, eq)), line.substr(eq + 1));
+  return std::make_pair(TrimBlanks(line.substr(0, eq)), line.substr(eq + 1));
 }
 
 std::string_view Unquote(std::string_view raw) {
-  std::string_view v = Trim(raw);
+  std::string_view v = TrimBlanks(raw);
   if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
     v = v.substr(1, v.size() - 2);
   }
@@ -93,7 +77,7 @@ std::string_view Unquote(std::string_view raw) {
 std::string Quote(std::string_view value) {
   const bool framed = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
                       value.back() == value.front();
-  if (!value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) || framed)) {
+  if (TrimBlanks(value).size() != value.size() || framed) {
     std::string quoted(1, '"');
     quoted.append(value);
     quoted += '"';
@@ -102,70 +86,62 @@ std::string Quote(std::string_view value) {
   return std::string(value);
 }
 
-// Reads the whole file; ENOENT gives an empty, non-existing profile.
-Profile Load(const std::string& path) {
+enum class LoadFor { kReading, kUpdating };
+
+// Reads the whole file; ENOENT gives an empty, non-existing profile. For an update the file is
+// opened without following a link and must be a regular file (a FIFO must not stall the job).
+Profile Load(const std::string& path, LoadFor purpose) {
   Profile profile;
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  const bool updating = purpose == LoadFor::kUpdating;
+  const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | (updating ? O_NOFOLLOW | O_NONBLOCK : 0);
+  UniqueFd fd(::open(path.c_str(), flags));
   if (!fd) {
     if (errno == ENOENT) return profile;
-    throw SettingsError(path, "open", ErrnoText(errno));
+    if (errno == ELOOP && updating) {
+      throw SettingsError(path, "open", "it is a symbolic link, which is never written through");
+    }
+    throw SettingsError(path, "open", errno);
   }
   struct stat st;
-  if (::fstat(fd.Get(), &st) != 0) throw SettingsError(path, "read", ErrnoText(errno));
-  if (S_ISDIR(st.st_mode)) throw SettingsError(path, "open", ErrnoText(EISDIR));
-  ErasedString buffered;
-  std::string& data = buffered.s;
-  // Read in one buffer of the file's size (plus room to see its end), so that growing it leaves
-  // no stray copies of the passphrase.
-  data.resize(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 1);
-  std::size_t filled = 0;
-  for (;;) {
-    if (filled == data.size()) {
-      // The file grew while read: move to a larger buffer, erasing the old one.
-      std::string larger(data.size() * 2, '\0');
-      std::copy(data.begin(), data.end(), larger.begin());
-      EraseString(data);
-      data.swap(larger);
-    }
-    const ssize_t got = ::read(fd.Get(), data.data() + filled, data.size() - filled);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      throw SettingsError(path, "read", ErrnoText(errno));
-    }
-    if (got == 0) break;
-    filled += static_cast<std::size_t>(got);
+  if (::fstat(fd.Get(), &st) != 0) throw SettingsError(path, "read", errno);
+  if (S_ISDIR(st.st_mode)) throw SettingsError(path, "open", EISDIR);
+  if (updating && !S_ISREG(st.st_mode)) {
+    throw SettingsError(path, "open", "it is not a regular file");
   }
-  data.resize(filled);
+  Secret data = ReadAllSecret(fd.Get(), path);
   profile.exists = true;
-  if (data.starts_with(kBom)) {
+  std::string_view text = data.View();
+  if (text.starts_with(kBom)) {
     profile.bom = true;
-    data.erase(0, kBom.size());
+    text.remove_prefix(kBom.size());
   }
   // Files written on Windows are in its code page; they become UTF-8 here and when written back.
-  if (!IsValidUtf8(data)) {
-    std::string converted = Cp1252ToUtf8(data);
-    EraseString(data);
-    data.swap(converted);
+  Secret converted;
+  if (!IsValidUtf8(text)) {
+    ErasedString utf8;
+    utf8.s = Cp1252ToUtf8(text);
+    converted = Secret(utf8.s);
+    text = converted.View();
   }
-  profile.lines.reserve(static_cast<std::size_t>(std::count(data.begin(), data.end(), '\n')) + 8);
+  profile.lines.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 8);
 
-  const auto firstEnd = data.find('\n');
-  if (firstEnd != std::string::npos) {
-    profile.lineEnd = firstEnd > 0 && data[firstEnd - 1] == '\r' ? "\r\n" : "\n";
+  const auto firstEnd = text.find('\n');
+  if (firstEnd != std::string_view::npos) {
+    profile.lineEnd = firstEnd > 0 && text[firstEnd - 1] == '\r' ? "\r\n" : "\n";
   }
   std::size_t pos = 0;
-  while (pos < data.size()) {
-    const auto nl = data.find('\n', pos);
+  while (pos < text.size()) {
+    const auto nl = text.find('\n', pos);
     // Filled where it stays, so that no temporary copy of the text is left behind.
     Line& line = profile.lines.emplace_back();
-    if (nl == std::string::npos) {
-      line.text.assign(data, pos);
-      pos = data.size();
+    if (nl == std::string_view::npos) {
+      line.text.assign(text.substr(pos));
+      pos = text.size();
     } else {
       std::size_t textEnd = nl;
-      if (textEnd > pos && data[textEnd - 1] == '\r') --textEnd;
-      line.text.assign(data, pos, textEnd - pos);
-      line.end = data.substr(textEnd, nl + 1 - textEnd);
+      if (textEnd > pos && text[textEnd - 1] == '\r') --textEnd;
+      line.text.assign(text.substr(pos, textEnd - pos));
+      line.end = textEnd < nl ? "\r\n" : "\n";
       pos = nl + 1;
     }
   }
@@ -197,7 +173,7 @@ void InsertLine(Profile& profile, std::size_t at, std::string_view text) {
 void Set(Profile& profile, std::string_view section, std::string_view key, std::string_view value) {
   auto range = FindSection(profile, section);
   if (!range) {
-    const bool separate = !profile.lines.empty() && !Trim(profile.lines.back().text).empty();
+    const bool separate = !profile.lines.empty() && !TrimBlanks(profile.lines.back().text).empty();
     if (separate) InsertLine(profile, profile.lines.size(), "");
     std::string header(1, '[');
     header.append(section);
@@ -222,87 +198,47 @@ void Set(Profile& profile, std::string_view section, std::string_view key, std::
       profile.lines[i].text = line.s;
       return;
     }
-    if (!Trim(profile.lines[i].text).empty()) insertAt = i + 1;
+    if (!TrimBlanks(profile.lines[i].text).empty()) insertAt = i + 1;
   }
   InsertLine(profile, insertAt, line.s);
 }
 
-void Store(const std::string& path, const Profile& profile) {
-  ErasedString buffered;
-  std::string& data = buffered.s;
+void Store(AtomicOutput& output, const Profile& profile) {
+  Secret data;
   std::size_t size = kBom.size();
   for (const Line& line : profile.lines) size += line.text.size() + line.end.size();
-  data.reserve(size);
-  if (profile.bom) data += kBom;
+  data.Reserve(size);
+  if (profile.bom) data.Append(kBom);
   for (const Line& line : profile.lines) {
-    data += line.text;
-    data += line.end;
+    data.Append(line.text);
+    data.Append(line.end);
   }
-
-  struct stat st;
-  const bool replacing = ::stat(path.c_str(), &st) == 0;
-  // The rename below would ignore the file's own permissions: a file its owner made read-only is
-  // refused, as writing to it would be.
-  if (replacing && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
-    throw SettingsError(path, "open", ErrnoText(errno));
-  }
-  std::string tempPath;
-  UniqueFd fd(CreateTempBeside(path, S_IRUSR | S_IWUSR, &tempPath));
-  if (!fd) throw SettingsError(path, "create", ErrnoText(errno));
-  auto fail = [&](const char* operation, int err) {
-    fd.Close();
-    ::unlink(tempPath.c_str());
-    throw SettingsError(path, operation, ErrnoText(err));
-  };
-  if (replacing) {
-    // Keep the existing file's owner (when we may) and permissions.
-    if (::fchown(fd.Get(), st.st_uid, st.st_gid) != 0) {
-      // Not permitted for another owner; the file then becomes ours, which is what writing it
-      // means.
-    }
-    if (::fchmod(fd.Get(), st.st_mode & 07777) != 0) fail("write", errno);
-  }
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t put = ::write(fd.Get(), data.data() + done, data.size() - done);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      fail("write", errno);
-    }
-    done += static_cast<std::size_t>(put);
-  }
-  if (::fsync(fd.Get()) != 0) fail("write", errno);
-  if (const int err = fd.Close(); err != 0) fail("write", err);
-  if (::rename(tempPath.c_str(), path.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(tempPath.c_str());
-    throw SettingsError(path, "replace", ErrnoText(err));
-  }
-  if (const int err = SyncParentFolder(path); err != 0)
-    throw SettingsError(path, "write", ErrnoText(err));
+  FdWriter(output.Fd(), output.Name()).Write(data.data(), data.size());
+  output.Flush();
 }
 
 }  // namespace
-
-SettingsError::SettingsError(std::string file, std::string operation, std::string cause)
-    : std::runtime_error(file + ": " + operation + ": " + cause),
-      file_(std::move(file)),
-      operation_(std::move(operation)),
-      cause_(std::move(cause)) {}
 
 bool IsStorableProfileValue(std::string_view value) {
   return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
-void WriteProfileStrings(const std::string& path, std::string_view section,
-                         const ProfileEntries& entries) {
+ProfileUpdate::ProfileUpdate(const std::string& path, std::string_view section,
+                             const ProfileEntries& entries) {
   for (const auto& [key, value] : entries) {
+    if (value.find('\0') != std::string_view::npos) {
+      throw SettingsError(path, "write",
+                          "the value of " + std::string(key) + " holds a NUL character");
+    }
     if (!IsStorableProfileValue(value)) {
-      throw SettingsError(path, "write", "the value of " + key + " holds a line break");
+      throw SettingsError(path, "write",
+                          "the value of " + std::string(key) + " holds a line break");
     }
   }
-  const std::string target = ResolveLinks(path);
-  Profile profile = Load(target);
+  // The checks of the destination (no link, a regular file we may write, a folder that exists)
+  // come first, before anything is read.
+  output_ = std::make_unique<AtomicOutput>(path, S_IRUSR | S_IWUSR);
+  Profile profile = Load(path, LoadFor::kUpdating);
   // Room for the new lines, so that inserting them moves no line to a new buffer.
   profile.lines.reserve(profile.lines.size() + entries.size() + 3);
   for (const auto& [key, value] : entries) {
@@ -315,17 +251,28 @@ void WriteProfileStrings(const std::string& path, std::string_view section,
       Set(profile, section, key, converted.s);
     }
   }
-  Store(target, profile);
+  Store(*output_, profile);
+}
+
+ProfileUpdate::~ProfileUpdate() = default;
+
+void ProfileUpdate::Commit() {
+  output_->Commit();
+}
+
+void WriteProfileStrings(const std::string& path, std::string_view section,
+                         const ProfileEntries& entries) {
+  ProfileUpdate(path, section, entries).Commit();
 }
 
 void WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
                         std::string_view value) {
-  WriteProfileStrings(path, section, {{std::string(key), std::string(value)}});
+  WriteProfileStrings(path, section, {{key, value}});
 }
 
 std::optional<std::string> ReadProfileString(const std::string& path, std::string_view section,
                                              std::string_view key) {
-  const Profile profile = Load(path);
+  const Profile profile = Load(path, LoadFor::kReading);
   if (!profile.exists) throw SettingsError(path, "open", ErrnoText(ENOENT));
   const auto range = FindSection(profile, section);
   if (!range) return std::nullopt;

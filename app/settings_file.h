@@ -3,27 +3,21 @@
 // matching section and key win. Comments (";" or "#") and unknown lines are kept as they are.
 #pragma once
 
+#include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "app/io.h"
+
 namespace kryvane {
 
-class SettingsError : public std::runtime_error {
- public:
-  SettingsError(std::string file, std::string operation, std::string cause);
-  const std::string& File() const { return file_; }
-  const std::string& Operation() const { return operation_; }
-  const std::string& Cause() const { return cause_; }
+// A settings file that cannot be read or written names the file, the operation and the cause.
+using SettingsError = IoError;
 
- private:
-  std::string file_, operation_, cause_;
-};
-
-using ProfileEntries = std::vector<std::pair<std::string, std::string>>;
+using ProfileEntries = std::vector<std::pair<std::string_view, std::string_view>>;
 
 // Whether a value can be stored so that a private-profile reader gets it back exactly: it must not
 // hold a line break or a NUL.
@@ -33,17 +27,36 @@ bool IsStorableProfileValue(std::string_view value);
 // keys after the section's last entry and a missing section at the end. Everything else, the line
 // ends (CRLF or LF) and a UTF-8 byte order mark are kept; a new file gets CRLF line ends and is
 // created readable and writable by its owner only. A value with leading or trailing blanks, or
-// framed by a pair of quotes, is written inside double quotes. The file is replaced atomically (a
-// symbolic link keeps pointing at it, an existing file keeps its permissions). Throws
-// SettingsError.
+// framed by a pair of quotes, is written inside double quotes. The file is replaced atomically and
+// an existing file keeps its permissions. The file holds a passphrase, so it is never read or
+// written through a symbolic link: a link, or anything else that is not a regular file, is
+// refused. Throws SettingsError.
 void WriteProfileStrings(const std::string& path, std::string_view section,
                          const ProfileEntries& entries);
 void WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
                         std::string_view value);
 
+class AtomicOutput;
+
+// The same update in two steps: the constructor checks the file, reads it and writes the new
+// content to a flushed temporary file beside it; Commit puts that in the file's place. Dropped
+// without a commit, it leaves the file as it was. Both throw SettingsError.
+class ProfileUpdate {
+ public:
+  ProfileUpdate(const std::string& path, std::string_view section, const ProfileEntries& entries);
+  ProfileUpdate(const ProfileUpdate&) = delete;
+  ProfileUpdate& operator=(const ProfileUpdate&) = delete;
+  ~ProfileUpdate();
+  void Commit();
+
+ private:
+  std::unique_ptr<AtomicOutput> output_;
+};
+
 // The value of key in section as UTF-8, blanks around it trimmed and one pair of surrounding
 // quotes removed; nothing when the section or key is missing. A file that is not valid UTF-8 is
-// read as Windows-1252. Throws SettingsError when the file cannot be read.
+// read as Windows-1252. A symbolic link is followed (the caller named the file). Throws
+// SettingsError when the file cannot be read or is larger than kMaxSmallRead.
 std::optional<std::string> ReadProfileString(const std::string& path, std::string_view section,
                                              std::string_view key);
 

@@ -421,8 +421,8 @@ int RunBatchCommand(const FileCommand& command, const std::atomic<bool>* cancel)
     }
     if (key == nullptr) return "no " + item.settings + " and no passphrase option given";
     request.direction = command.direction;
-    request.passphrase = key->passphrase;
-    request.retypedPassphrase = key->retyped;
+    request.passphrase = key->passphrase.Clone();
+    request.retypedPassphrase = key->retyped.Clone();
     request.encoding = key->encoding;
     request.cipherPosition = key->cipher->position;
     request.hashPosition = key->hash->position;

@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/file_util.h"
+#include "app/io.h"
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "cli/digests.h"

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <iostream>
 
-#include "app/file_util.h"
+#include "app/io.h"
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "cli/digests.h"
@@ -47,12 +47,21 @@ struct Checker {
     }
   }
 
+  // A list of digests may be long, but not endless.
+  static std::string ReadList(int fd, const std::string& name) {
+    try {
+      return std::string(ReadAllSecret(fd, name, std::size_t(256) << 20).View());
+    } catch (const IoError& e) {
+      Failure(e.what());
+    }
+  }
+
   // Returns whether the list held at least one digest line of this hash.
   bool CheckList(const std::string& list) {
     const std::string shown = list == "-" ? "standard input" : list;
     std::string text;
     if (list == "-") {
-      text = ReadAll(STDIN_FILENO, shown);
+      text = ReadList(STDIN_FILENO, shown);
     } else {
       UniqueFd fd(::open(list.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
       if (!fd) {
@@ -60,7 +69,7 @@ struct Checker {
         ++unreadable;
         return true;
       }
-      text = ReadAll(fd.Get(), shown);
+      text = ReadList(fd.Get(), shown);
     }
     const std::size_t digits = std::size_t(hash.hash.hashSize / 4);
     bool any = false;

@@ -4,7 +4,8 @@
 #include <iostream>
 #include <memory>
 
-#include "app/file_util.h"
+#include "app/io.h"
+#include "app/text_util.h"
 #include "cli/commands.h"
 #include "cli/common.h"
 
@@ -21,18 +22,19 @@ struct TextCommand {
     // Options first: a mistake must not wait for standard input to end.
     const KeyChoice key = ObtainKey(algorithms, passphrase, !text.has_value());
     std::unique_ptr<Cipher> cipher = KeyedCipher(key);
-    std::string input;
+    Secret input;
     if (text) {
-      input = *text;
+      input = Secret(*text);
     } else {
-      input = ReadAll(STDIN_FILENO, "standard input");
-      if (input.ends_with("\r\n")) {
-        input.resize(input.size() - 2);
-      } else if (input.ends_with("\n")) {
-        input.pop_back();
+      try {
+        input = ReadAllSecret(STDIN_FILENO, "standard input");
+      } catch (const IoError& e) {
+        Failure(e.what());
       }
+      input.Resize(StripOneLineEnd(input.View()).size());
     }
-    const std::string output = encrypt ? cipher->EncryptText(input) : cipher->DecryptText(input);
+    const std::string output =
+        encrypt ? cipher->EncryptText(input.View()) : cipher->DecryptText(input.View());
     cipher->Wipe();
     std::cout << output << "\n";
     std::cout.flush();

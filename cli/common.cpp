@@ -13,10 +13,11 @@
 #include <iostream>
 
 #include "app/file_job.h"
-#include "app/file_util.h"
+#include "app/io.h"
 #include "app/settings_file.h"
+#include "app/settings_schema.h"
+#include "app/text_util.h"
 #include "cli/commands.h"
-#include "crypto/bytes.h"
 
 namespace kryvane::cli {
 namespace {
@@ -34,7 +35,7 @@ void RestoreTtyAndReraise(int sig) {
 }
 
 // Reads one line from the terminal without echo; nothing at end of input.
-std::optional<std::string> AskHidden(int tty, const char* prompt) {
+std::optional<Secret> AskHidden(int tty, const char* prompt) {
   struct termios saved;
   const bool isTerminal = ::tcgetattr(tty, &saved) == 0;
   if (isTerminal) {
@@ -50,7 +51,7 @@ std::optional<std::string> AskHidden(int tty, const char* prompt) {
   }
   // Prompt only once echo is off, so that nothing typed after it can be shown.
   [[maybe_unused]] const ssize_t shown = ::write(tty, prompt, std::strlen(prompt));
-  std::string line;
+  Secret line;
   bool ended = false;
   for (;;) {
     char c;
@@ -61,7 +62,8 @@ std::optional<std::string> AskHidden(int tty, const char* prompt) {
       break;
     }
     if (c == '\n') break;
-    line += c;
+    if (line.size() >= kMaxSmallRead) break;
+    line.Append(c);
   }
   if (isTerminal) {
     ::tcsetattr(tty, TCSANOW, &saved);
@@ -70,43 +72,27 @@ std::optional<std::string> AskHidden(int tty, const char* prompt) {
     std::signal(SIGTERM, SIG_DFL);
     std::signal(SIGHUP, SIG_DFL);
   }
-  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (!line.empty() && line.View().back() == '\r') line.Resize(line.size() - 1);
   if (ended) return std::nullopt;
   return line;
 }
 
-void StripOneLineEnd(std::string& text) {
-  if (text.ends_with("\r\n")) {
-    text.resize(text.size() - 2);
-  } else if (text.ends_with("\n")) {
-    text.pop_back();
-  }
-}
-
-// Reads straight into passphrase, so that no copy of it is left behind.
-void ReadPassphraseFile(const std::string& path, std::string& passphrase) {
-  if (path == "-") {
-    ReadAllInto(STDIN_FILENO, "standard input", passphrase);
-  } else {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-    if (!fd) Failure(path + ": open: " + ErrnoText(errno));
-    ReadAllInto(fd.Get(), path, passphrase);
-  }
-  StripOneLineEnd(passphrase);
-}
-
-std::string Setting(const std::string& path, const char* key) {
-  std::optional<std::string> value;
+// The passphrase is the file's text less one trailing line end.
+Secret ReadPassphraseFile(const std::string& path) {
+  Secret text;
   try {
-    value = ReadProfileString(path, kSettingsSection, key);
-  } catch (const SettingsError& e) {
+    if (path == "-") {
+      text = ReadAllSecret(STDIN_FILENO, "standard input");
+    } else {
+      UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+      if (!fd) throw IoError(path, "open", errno);
+      text = ReadAllSecret(fd.Get(), path);
+    }
+  } catch (const IoError& e) {
     Failure(e.what());
   }
-  if (!value) {
-    Failure(path + ": read: no " + key + " entry in the [" + std::string(kSettingsSection) +
-            "] section");
-  }
-  return *value;
+  text.Resize(StripOneLineEnd(text.View()).size());
+  return text;
 }
 
 }  // namespace
@@ -120,13 +106,16 @@ std::string Setting(const std::string& path, const char* key) {
   throw CommandError{kExitFailed, std::move(message), std::move(hints)};
 }
 
+// Messages hold file names, which may hold anything: escaped, each stays one line.
 void PrintError(const std::string& message, const std::vector<std::string>& hints) {
-  std::cerr << "kryvane-cli: error: " << message << "\n";
-  for (const std::string& hint : hints) std::cerr << "kryvane-cli: hint: " << hint << "\n";
+  std::cerr << "kryvane-cli: error: " << EscapeControls(message) << "\n";
+  for (const std::string& hint : hints) {
+    std::cerr << "kryvane-cli: hint: " << EscapeControls(hint) << "\n";
+  }
 }
 
 void PrintWarning(const std::string& message) {
-  std::cerr << "kryvane-cli: warning: " << message << "\n";
+  std::cerr << "kryvane-cli: warning: " << EscapeControls(message) << "\n";
 }
 
 void AddCipherOption(CLI::App& cmd, AlgorithmOptions& options) {
@@ -156,6 +145,9 @@ void AddPassphraseOptions(CLI::App& cmd, PassphraseOptions& options) {
                      "Passphrase, cipher and hash from a settings file that encryption wrote "
                      "(-c and -H override its choices)")
           ->type_name("FILE");
+  // One passphrase source at most, found while parsing, before any prompt.
+  options.fileOption->excludes(options.envOption)->excludes(options.settingsOption);
+  options.envOption->excludes(options.settingsOption);
   cmd.add_option("--encoding", options.encoding,
                  "How the passphrase text becomes bytes: auto (Windows-1252 when it fits, else "
                  "UTF-8), cp1252 or utf-8 (default auto)")
@@ -168,88 +160,99 @@ void AddPassphraseOptions(CLI::App& cmd, PassphraseOptions& options) {
 }
 
 void AddProgressOptions(CLI::App& cmd, ProgressOptions& options) {
-  cmd.add_flag("--progress", options.on,
-               "Show a progress bar on standard error (default: when it is a terminal)");
-  cmd.add_flag("--no-progress", options.off, "Show no progress bar");
+  CLI::Option* on =
+      cmd.add_flag("--progress", options.on,
+                   "Show a progress bar on standard error (default: when it is a terminal)");
+  CLI::Option* off = cmd.add_flag("--no-progress", options.off, "Show no progress bar");
+  on->excludes(off);
 }
 
 bool ProgressOptions::Enabled() const {
-  if (on && off) Usage("give only one of --progress and --no-progress");
   if (on) return true;
   if (off) return false;
   return ::isatty(STDERR_FILENO) == 1;
 }
 
-namespace {
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
+const CipherEntry* FindCipherName(const std::string& name) {
+  const CipherEntry* entry = FindCipher(name);
+  return entry != nullptr ? entry : CipherForMenuText(name);
 }
 
-// Settings files written on Windows store menu texts unquoted, so a reader gets them back without
-// their trailing spaces; such a text still names its entry.
-template <class Entry>
-const Entry* FindTrimmedMenuText(std::span<const Entry> catalogue, std::string_view name) {
-  for (const Entry& e : catalogue) {
-    if (TrimBlanks(e.menuText) == TrimBlanks(name)) return &e;
-  }
-  return nullptr;
+const HashEntry* FindHashName(const std::string& name) {
+  const HashEntry* entry = FindHash(name);
+  return entry != nullptr ? entry : HashForMenuText(name);
 }
-
-}  // namespace
 
 const CipherEntry& ResolveCipher(const std::string& name) {
-  const CipherEntry* entry = FindCipher(name);
-  if (entry == nullptr) entry = FindTrimmedMenuText(CipherCatalogue(), name);
+  const CipherEntry* entry = FindCipherName(name);
   if (entry == nullptr) Usage("unknown cipher \"" + name + "\"", {kListHint});
   return *entry;
 }
 
 const HashEntry& ResolveHash(const std::string& name) {
-  const HashEntry* entry = FindHash(name);
-  if (entry == nullptr) entry = FindTrimmedMenuText(HashCatalogue(), name);
+  const HashEntry* entry = FindHashName(name);
   if (entry == nullptr) Usage("unknown hash \"" + name + "\"", {kListHint});
   return *entry;
 }
 
+KeyChoice KeyFromSettingsFile(const AlgorithmOptions& algorithms, const std::string& path,
+                              PassphraseEncoding encoding) {
+  SavedSettings saved;
+  try {
+    saved = ReadSavedSettings(path);
+  } catch (const SettingsError& e) {
+    Failure(e.what());
+  }
+  KeyChoice key;
+  key.encoding = encoding;
+  key.passphrase = std::move(saved.phrase);
+  key.retyped = key.passphrase.Clone();
+  // The menu texts stored in the file choose the algorithms unless given on the command line; a
+  // stored text that names no entry is the file's fault, not a usage error.
+  const auto stored = [&](const char* entry, const std::string& name, const auto* found) {
+    if (found == nullptr) {
+      Failure(FormatError(path, "read",
+                          std::string("the ") + entry + " entry \"" + name +
+                              "\" names no entry of the menu"),
+              {kListHint});
+    }
+    return found;
+  };
+  key.cipher = algorithms.cipherOption->count() > 0
+                   ? &ResolveCipher(algorithms.cipher)
+                   : stored("Cipher", saved.cipherMenuText, FindCipherName(saved.cipherMenuText));
+  key.hash = algorithms.hashOption->count() > 0
+                 ? &ResolveHash(algorithms.hash)
+                 : stored("Hash", saved.hashMenuText, FindHashName(saved.hashMenuText));
+  return key;
+}
+
 KeyChoice ObtainKey(const AlgorithmOptions& algorithms, const PassphraseOptions& options,
                     bool stdinTaken) {
-  KeyChoice key;
-  key.encoding = *ParsePassphraseEncoding(options.encoding);
-  const int sources = int(options.fileOption->count() > 0) + int(options.envOption->count() > 0) +
-                      int(options.settingsOption->count() > 0);
-  if (sources > 1) {
-    Usage("give at most one of --passphrase-file, --passphrase-env and --settings");
-  }
+  const PassphraseEncoding encoding = *ParsePassphraseEncoding(options.encoding);
   const bool fromFile = options.fileOption->count() > 0;
+  const bool fromEnv = options.envOption->count() > 0;
   const bool fromSettings = options.settingsOption->count() > 0;
   if (fromFile && options.file.empty()) Usage("--passphrase-file needs a file name");
   if (fromSettings && options.settings.empty()) Usage("--settings needs a file name");
-  std::string cipherName = algorithms.cipher;
-  std::string hashName = algorithms.hash;
+  if (fromFile && options.file == "-" && stdinTaken) {
+    Usage("standard input cannot carry both the passphrase and the data");
+  }
+  if (fromSettings) return KeyFromSettingsFile(algorithms, options.settings, encoding);
+
+  KeyChoice key;
+  key.encoding = encoding;
+  key.cipher = &ResolveCipher(algorithms.cipher);
+  key.hash = &ResolveHash(algorithms.hash);
   if (fromFile) {
-    if (options.file == "-" && stdinTaken) {
-      Usage("standard input cannot carry both the passphrase and the data");
-    }
-    ReadPassphraseFile(options.file, key.passphrase);
-    key.retyped = key.passphrase;
-  } else if (options.envOption->count() > 0) {
+    key.passphrase = ReadPassphraseFile(options.file);
+    key.retyped = key.passphrase.Clone();
+  } else if (fromEnv) {
     const char* value = std::getenv(options.env.c_str());
     if (value == nullptr) Failure("the environment variable " + options.env + " is not set");
-    key.passphrase = value;
-    key.retyped = key.passphrase;
-  } else if (fromSettings) {
-    key.passphrase = Setting(options.settings, "Phrase");
-    key.retyped = key.passphrase;
-    // The menu texts stored in the file choose the algorithms unless given on the command line.
-    if (algorithms.cipherOption->count() == 0) cipherName = Setting(options.settings, "Cipher");
-    if (algorithms.hashOption->count() == 0) hashName = Setting(options.settings, "Hash");
-  }
-  key.cipher = &ResolveCipher(cipherName);
-  key.hash = &ResolveHash(hashName);
-  if (sources == 0) {
+    key.passphrase = Secret(value);
+    key.retyped = key.passphrase.Clone();
+  } else {
     UniqueFd tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (!tty) {
       Failure("no passphrase given and no terminal to ask for one",
@@ -264,33 +267,18 @@ KeyChoice ObtainKey(const AlgorithmOptions& algorithms, const PassphraseOptions&
   return key;
 }
 
-KeyChoice KeyFromSettingsFile(const AlgorithmOptions& algorithms, const std::string& path,
-                              PassphraseEncoding encoding) {
-  KeyChoice key;
-  key.encoding = encoding;
-  key.passphrase = Setting(path, "Phrase");
-  key.retyped = key.passphrase;
-  key.cipher = &ResolveCipher(algorithms.cipherOption->count() > 0 ? algorithms.cipher
-                                                                   : Setting(path, "Cipher"));
-  key.hash =
-      &ResolveHash(algorithms.hashOption->count() > 0 ? algorithms.hash : Setting(path, "Hash"));
-  return key;
-}
-
 std::unique_ptr<Cipher> KeyedCipher(const KeyChoice& key) {
   if (key.passphrase != key.retyped) {
     Failure("the two passphrases differ", {"type the same passphrase twice"});
   }
-  std::optional<std::string> bytes = EncodePassphrase(key.passphrase, key.encoding);
+  const std::optional<Secret> bytes = EncodePassphrase(key.passphrase.View(), key.encoding);
   if (!bytes) Failure("the passphrase has characters outside Windows-1252");
   std::unique_ptr<Cipher> cipher = key.cipher->cipher.Create();
   try {
-    cipher->InitFromPassphrase(*bytes, key.hash->hash);
+    cipher->InitFromPassphrase(bytes->View(), key.hash->hash);
   } catch (const CipherError& e) {
-    SecureZero(bytes->data(), bytes->size());
     Failure(std::string("derive key: ") + e.what());
   }
-  SecureZero(bytes->data(), bytes->size());
   return cipher;
 }
 
@@ -322,44 +310,6 @@ void ProgressBar::Update(uint64_t done, std::optional<uint64_t> total) {
   std::fputs(line, stderr);
   std::fflush(stderr);
   drawn_ = true;
-}
-
-void ReadAllInto(int fd, const std::string& name, std::string& data) {
-  char buffer[8192];
-  struct EraseBuffer {
-    char* at;
-    std::size_t size;
-    ~EraseBuffer() { SecureZero(at, size); }
-  } eraseBuffer{buffer, sizeof buffer};
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      Failure(name + ": read: " + ErrnoText(errno));
-    }
-    if (got == 0) return;
-    const std::size_t n = std::size_t(got);
-    if (data.size() + n > data.capacity()) {
-      // Grow by hand, erasing the old buffer rather than leaving it to the allocator.
-      std::string larger;
-      larger.reserve(std::max(2 * data.capacity(), data.size() + n));
-      larger.append(data);
-      EraseString(data);
-      data.swap(larger);
-    }
-    data.append(buffer, n);
-  }
-}
-
-std::string ReadAll(int fd, const std::string& name) {
-  std::string data;
-  try {
-    ReadAllInto(fd, name, data);
-  } catch (...) {
-    EraseString(data);
-    throw;
-  }
-  return data;
 }
 
 }  // namespace kryvane::cli

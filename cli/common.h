@@ -10,7 +10,7 @@
 
 #include "app/catalogue.h"
 #include "app/passphrase.h"
-#include "crypto/bytes.h"
+#include "app/secret.h"
 
 namespace kryvane::cli {
 
@@ -52,22 +52,17 @@ void AddPassphraseOptions(CLI::App& cmd, PassphraseOptions& options);
 // A cipher or hash from a short name, a menu position or a menu text; a usage error when unknown.
 const CipherEntry& ResolveCipher(const std::string& name);
 const HashEntry& ResolveHash(const std::string& name);
+// The same, giving nothing for an unknown name.
+const CipherEntry* FindCipherName(const std::string& name);
+const HashEntry* FindHashName(const std::string& name);
 
 // Everything a keyed command needs, with the settings file applied where it was asked for.
 struct KeyChoice {
   const CipherEntry* cipher = nullptr;
   const HashEntry* hash = nullptr;
-  std::string passphrase;  // text; EncodePassphrase turns it into bytes
-  std::string retyped;
+  Secret passphrase;  // text; EncodePassphrase turns it into bytes
+  Secret retyped;
   PassphraseEncoding encoding = PassphraseEncoding::kAuto;
-
-  KeyChoice() = default;
-  KeyChoice(const KeyChoice&) = default;
-  KeyChoice& operator=(const KeyChoice&) = default;
-  ~KeyChoice() {
-    SecureZero(passphrase.data(), passphrase.size());
-    SecureZero(retyped.data(), retyped.size());
-  }
 };
 
 // Resolves names and the passphrase. stdinTaken: standard input already carries data, so it
@@ -105,10 +100,5 @@ struct ProgressOptions {
   bool Enabled() const;
 };
 void AddProgressOptions(CLI::App& cmd, ProgressOptions& options);
-
-// Reads all of fd into data (appending); a failure names the file. The buffers it outgrows are
-// erased, since the text may be a passphrase.
-void ReadAllInto(int fd, const std::string& name, std::string& data);
-std::string ReadAll(int fd, const std::string& name);
 
 }  // namespace kryvane::cli

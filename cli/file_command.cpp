@@ -75,8 +75,8 @@ int FileCommand::Run() const {
   request.targetPath = toStdout ? "standard output" : target;
   if (fromStdin) request.sourceFd = STDIN_FILENO;
   if (toStdout) request.targetFd = STDOUT_FILENO;
-  request.passphrase = key.passphrase;
-  request.retypedPassphrase = key.retyped;
+  request.passphrase = key.passphrase.Clone();
+  request.retypedPassphrase = key.retyped.Clone();
   request.encoding = key.encoding;
   request.cipherPosition = key.cipher->position;
   request.hashPosition = key.hash->position;
@@ -101,15 +101,21 @@ int FileCommand::Run() const {
   if (outcome.result == JobResult::kFailure) {
     std::vector<std::string> hints;
     const JobError& e = *outcome.error;
-    if (e.cause == "it is the same file as the source") {
+    if (e.kind == JobErrorKind::kSameFile) {
       hints.emplace_back("write to another file; it replaces the target once it is complete");
     }
-    if (gStopRequested.load()) {
+    if (e.kind == JobErrorKind::kCancelled) {
       hints.emplace_back("stopped by a signal; the target was left as it was and the source kept");
     }
     Failure(e.Describe(), hints);
   }
-  if (outcome.warning) PrintWarning(outcome.warning->Describe() + " (the source was kept)");
+  if (outcome.warning) {
+    // The target is complete, but the source the user wanted gone is still there: scripts must
+    // know.
+    Failure(outcome.warning->Describe(), {outcome.warning->kind == JobErrorKind::kSourceKept
+                                              ? "the target was written; the source was kept"
+                                              : "the target was written"});
+  }
   return kExitOk;
 }
 

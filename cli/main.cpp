@@ -1,15 +1,57 @@
+#include <cerrno>
 #include <csignal>
+#include <exception>
 #include <iostream>
+#include <new>
 
+#include "app/io.h"
+#include "app/secret.h"
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "cli/parse_errors.h"
 #include "kryvane/version.h"
 
+namespace {
+
+int Run(int argc, char** argv);
+
+// Output that could not be written (a full disk, a closed pipe) is a failure, whatever printed it.
+int CheckStandardOutput(int status) {
+  errno = 0;
+  std::cout.flush();
+  if (std::cout) return status;
+  const int err = errno != 0 ? errno : EIO;
+  kryvane::cli::PrintError(
+      kryvane::FormatError("standard output", "write", kryvane::ErrnoText(err)), {});
+  return kryvane::cli::kExitFailed;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   namespace cli = kryvane::cli;
+  // Before anything is opened: a closed standard descriptor must not be handed to a target.
+  kryvane::EnsureStandardDescriptors();
+  // The process holds passphrases and keys: no core dump may keep them.
+  kryvane::MakeProcessUndumpable();
   // A closed pipe on standard output is a write error to report, not a silent death.
   std::signal(SIGPIPE, SIG_IGN);
+  try {
+    return CheckStandardOutput(Run(argc, argv));
+  } catch (const std::bad_alloc&) {
+    cli::PrintError("out of memory", {});
+  } catch (const std::exception& e) {
+    cli::PrintError(e.what(), {});
+  } catch (...) {
+    cli::PrintError("unexpected failure", {});
+  }
+  return cli::kExitFailed;
+}
+
+namespace {
+
+int Run(int argc, char** argv) {
+  namespace cli = kryvane::cli;
   CLI::App app{"kryvane-cli: encrypt and decrypt files, compatible with Kryvane 2.0 files"};
   app.name("kryvane-cli");
   app.require_subcommand(1);
@@ -39,3 +81,5 @@ int main(int argc, char** argv) {
   }
   return status;
 }
+
+}  // namespace

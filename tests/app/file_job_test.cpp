@@ -135,7 +135,7 @@ TEST(FileJob, TargetInMissingFolderFails) {
   WriteText(dir / "plain", "data");
   JobRequest r = Encrypt(dir / "plain", dir / "none/enc", AnyPair());
   r.deleteSource = true;
-  ExpectFailure(RunFileJob(r), dir / "none/enc", "create");
+  ExpectFailure(RunFileJob(r), dir / "none/enc", "open");
   EXPECT_EQ(ListFolder(dir.Path()), std::set<std::string>{"plain"});
 }
 
@@ -429,7 +429,8 @@ TEST(FileJob, SettingsFileAfterEncryptionOnly) {
   // texts are written as displayed, trailing blanks included.
   WriteText(dir / "plain-settings.txt",
             "; mine\r\n[Settings]\r\nPhrase=old\r\nNote=kept\r\nCipher=x\r\nHash=y\r\n");
-  enc.passphrase = enc.retypedPassphrase = "second";
+  enc.passphrase = "second";
+  enc.retypedPassphrase = "second";
   enc.cipherMenuText = "Cast128 - block: 64 bits, key: 128 bits ";
   ASSERT_TRUE(RunFileJob(enc).Succeeded());
   EXPECT_EQ(ReadText(dir / "plain-settings.txt"),
@@ -440,18 +441,22 @@ TEST(FileJob, SettingsFileAfterEncryptionOnly) {
             "Cast128 - block: 64 bits, key: 128 bits ");
 }
 
-TEST(FileJob, RefusedSettingsWriteFailsAfterCompleteTarget) {
+// A settings file that cannot be written is found before the target is touched, so the target
+// and the settings file never disagree about the passphrase.
+TEST(FileJob, RefusedSettingsWriteLeavesTheTargetAsItWas) {
   TempFolder dir;
   WriteText(dir / "plain", "data");
+  WriteText(dir / "enc", "previous");
   ASSERT_EQ(::mkdir((dir / "plain-settings.txt").c_str(), 0755), 0);
   JobRequest r = Encrypt(dir / "plain", dir / "enc", AnyPair());
   r.saveSettings = true;
   r.deleteSource = true;
   const JobOutcome o = RunFileJob(r);
   ExpectFailure(o, dir / "plain-settings.txt", "open");
-  EXPECT_TRUE(o.targetWritten);
-  EXPECT_EQ(ReadFile(dir / "enc").size(), 4u);
+  EXPECT_FALSE(o.targetWritten);
+  EXPECT_EQ(ReadText(dir / "enc"), "previous");
   EXPECT_EQ(ReadText(dir / "plain"), "data");
+  EXPECT_EQ(ListFolder(dir.Path()), (std::set<std::string>{"plain", "enc", "plain-settings.txt"}));
 }
 
 // The settings write would replace the ciphertext just written (and with delete-source, the only
@@ -600,17 +605,45 @@ TEST(FileJob, ProgressReachesTheTotalAndCancelLeavesNoTarget) {
   EXPECT_EQ(ListFolder(dir.Path()), (std::set<std::string>{"plain", "enc"}));
 }
 
-// A source that shrinks while it is read gives a short read: never a success.
-TEST(FileJob, SourceShrinkingWhileReadFails) {
-  TempFolder dir;
-  WriteFile(dir / "plain", RandomBytes(4 * 1024 * 1024, 9));
-  JobRequest r = Encrypt(dir / "plain", dir / "enc", AnyPair());
-  r.deleteSource = true;
-  r.progress = [&](uint64_t, std::optional<uint64_t>) {
-    ASSERT_EQ(::truncate((dir / "plain").c_str(), 1536 * 1024), 0);
-  };
-  ExpectFailure(RunFileJob(r), dir / "plain", "read");
-  EXPECT_EQ(ListFolder(dir.Path()), std::set<std::string>{"plain"});
+// A source that changes while it is read (shrinks, grows) or is replaced (an editor renames a new
+// version in) is never deleted, and the outcome says why; the target holds what was read.
+TEST(FileJob, SourceChangedOrReplacedDuringTheJobIsKept) {
+  enum Change { kShrink, kGrow, kReplace };
+  constexpr std::size_t kSize = 4 * 1024 * 1024;
+  for (const Change change : {kShrink, kGrow, kReplace}) {
+    SCOPED_TRACE(change);
+    TempFolder dir;
+    WriteFile(dir / "plain", RandomBytes(kSize, 9));
+    JobRequest r = Encrypt(dir / "plain", dir / "enc", AnyPair());
+    r.deleteSource = true;
+    bool changed = false;
+    r.progress = [&](uint64_t, std::optional<uint64_t>) {
+      if (changed) return;
+      changed = true;
+      if (change == kGrow) {
+        const int fd = ::open((dir / "plain").c_str(), O_WRONLY | O_APPEND);
+        ASSERT_EQ(::write(fd, "appended line\n", 14), 14);
+        ::close(fd);
+      } else if (change == kShrink) {
+        ASSERT_EQ(::truncate((dir / "plain").c_str(), 1536 * 1024), 0);
+      } else {
+        WriteText(dir / "new", "new version");
+        ASSERT_EQ(::rename((dir / "new").c_str(), (dir / "plain").c_str()), 0);
+      }
+    };
+    const JobOutcome o = RunFileJob(r);
+    ASSERT_TRUE(o.Succeeded()) << o.error->Describe();
+    EXPECT_FALSE(o.sourceDeleted);
+    ASSERT_TRUE(o.warning.has_value());
+    EXPECT_EQ(o.warning->kind, JobErrorKind::kSourceKept);
+    EXPECT_EQ(o.warning->file, dir / "plain");
+    const std::size_t read = change == kGrow ? kSize + 14 : change == kShrink ? 1536 * 1024 : kSize;
+    EXPECT_EQ(ReadFile(dir / "enc").size(), read);
+    EXPECT_EQ(ListFolder(dir.Path()), (std::set<std::string>{"plain", "enc"}));
+    if (change == kReplace) {
+      EXPECT_EQ(ReadText(dir / "plain"), "new version");
+    }
+  }
 }
 
 // Sizes are 64-bit: a sparse source just over 4 GiB is announced with its whole size (a 32-bit

@@ -113,15 +113,29 @@ TEST(SettingsFile, ReadOnlyFileIsNotReplaced) {
   EXPECT_EQ(ListFolder(dir.Path()), std::set<std::string>{"s.txt"});
 }
 
-TEST(SettingsFile, SymbolicLinkKeepsPointingAtTheUpdatedFile) {
+// The file holds a passphrase: a link planted at its name (dangling or not) must not make the
+// writer read or replace what it points to, and anything but a regular file is refused.
+TEST(SettingsFile, LinksAndOtherFileTypesAreRefused) {
   TempFolder dir;
-  WriteText(dir / "real.txt", "[Settings]\nPhrase=old\n");
-  ASSERT_EQ(::symlink("real.txt", (dir / "link.txt").c_str()), 0);
-  WriteProfileString(dir / "link.txt", "Settings", "Phrase", "new");
-  struct stat st;
-  ASSERT_EQ(::lstat((dir / "link.txt").c_str(), &st), 0);
-  EXPECT_TRUE(S_ISLNK(st.st_mode));
-  EXPECT_EQ(ReadText(dir / "real.txt"), "[Settings]\nPhrase=new\n");
+  WriteText(dir / "elsewhere.txt", "[Settings]\nPhrase=old\n");
+  ASSERT_EQ(::symlink("elsewhere.txt", (dir / "link.txt").c_str()), 0);
+  ASSERT_EQ(::symlink("missing.txt", (dir / "dangling.txt").c_str()), 0);
+  ASSERT_EQ(::mkfifo((dir / "fifo.txt").c_str(), 0600), 0);
+  for (const char* name : {"link.txt", "dangling.txt", "fifo.txt"}) {
+    SCOPED_TRACE(name);
+    try {
+      WriteProfileString(dir / name, "Settings", "Phrase", "new");
+      ADD_FAILURE() << "written";
+    } catch (const SettingsError& e) {
+      EXPECT_EQ(e.File(), dir / name);
+      EXPECT_EQ(e.Operation(), "open");
+    }
+  }
+  EXPECT_EQ(ReadText(dir / "elsewhere.txt"), "[Settings]\nPhrase=old\n");
+  EXPECT_EQ(ListFolder(dir.Path()),
+            (std::set<std::string>{"elsewhere.txt", "link.txt", "dangling.txt", "fifo.txt"}));
+  // Reading follows a link: the reader names the file on purpose.
+  EXPECT_EQ(ReadProfileString(dir / "link.txt", "Settings", "Phrase"), "old");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -234,6 +235,44 @@ inline CliResult RunCliOnTerminal(const std::vector<std::string>& args,
     }
   }
   ::close(master);
+  int raw = 0;
+  ::waitpid(pid, &raw, 0);
+  result.status = ExitStatus(raw);
+  return result;
+}
+
+// kryvane-cli with standard input and output redirected to files as a shell would ("" is
+// /dev/null), under a fixed umask, with KPW=pw and the listed descriptors closed; returns the exit
+// status and standard error.
+inline CliResult RunRedirected(const std::vector<std::string>& args, const std::string& input = "",
+                               const std::string& appendOutput = "", mode_t umaskValue = 022,
+                               const std::vector<int>& closed = {}) {
+  int err[2];
+  if (::pipe2(err, O_CLOEXEC) != 0) return {};
+  std::vector<char*> argv = Argv(args);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setsid();
+    ::umask(umaskValue);
+    const int in = ::open(input.empty() ? "/dev/null" : input.c_str(), O_RDONLY);
+    const int out =
+        ::open(appendOutput.empty() ? "/dev/null" : appendOutput.c_str(), O_WRONLY | O_APPEND);
+    if (in < 0 || out < 0) ::_exit(95);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err[1], 2);
+    ::putenv(const_cast<char*>("KPW=pw"));
+    for (const int fd : closed) ::close(fd);
+    ::execv(argv[0], argv.data());
+    ::_exit(96);
+  }
+  ::close(err[1]);
+  CliResult result;
+  char buffer[4096];
+  for (ssize_t got; (got = ::read(err[0], buffer, sizeof buffer)) > 0;) {
+    result.err.append(buffer, std::size_t(got));
+  }
+  ::close(err[0]);
   int raw = 0;
   ::waitpid(pid, &raw, 0);
   result.status = ExitStatus(raw);

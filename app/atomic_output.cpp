@@ -1,0 +1,154 @@
+#include "app/atomic_output.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <random>
+#include <utility>
+
+#include "app/atomic_output_test_hook.h"
+#include "app/file_util.h"
+
+namespace kryvane {
+namespace {
+
+std::atomic<bool> gForceNamed{false};
+
+std::string BaseName(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Tries make(name) on fresh hidden names derived from base until it gives anything but EEXIST.
+template <class Make>
+int WithFreshName(const std::string& base, std::string* chosen, Make make) {
+  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device seed;
+  std::mt19937 rng(seed());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    // Within NAME_MAX however long the destination's name is.
+    std::string candidate = ".";
+    candidate.append(base, 0, NAME_MAX - 24);
+    candidate += '.';
+    for (int i = 0; i < 8; ++i) candidate += kAlphabet[rng() % (sizeof kAlphabet - 1)];
+    candidate += ".tmp";
+    const int result = make(candidate);
+    if (result >= 0) {
+      *chosen = std::move(candidate);
+      return result;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+}  // namespace
+
+namespace test_hooks {
+void ForceNamedTemporaryFiles(bool on) {
+  gForceNamed.store(on);
+}
+}  // namespace test_hooks
+
+AtomicOutput::AtomicOutput(std::string destination, mode_t newMode, std::string displayName)
+    : destination_(std::move(destination)),
+      base_(BaseName(destination_)),
+      name_(displayName.empty() ? destination_ : std::move(displayName)) {
+  if (base_.empty() || base_ == "." || base_ == "..") throw IoError(name_, "open", EISDIR);
+  const std::string folder = ParentFolder(destination_);
+  folder_ = UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder_ && errno == EACCES) {
+    // A folder we may write and enter but not list still takes the file; it just cannot be
+    // flushed.
+    folder_ = UniqueFd(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    folderSyncable_ = false;
+  }
+  if (!folder_) throw IoError(name_, "open", errno);
+
+  struct stat existing;
+  if (::fstatat(folder_.Get(), base_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISLNK(existing.st_mode)) {
+      throw IoError(name_, "open", "it is a symbolic link, which is never written through");
+    }
+    if (S_ISDIR(existing.st_mode)) throw IoError(name_, "open", EISDIR);
+    if (!S_ISREG(existing.st_mode)) throw IoError(name_, "open", "it is not a regular file");
+    // The rename ignores the file's own permissions: a file its owner made read-only is refused,
+    // as a write to it would be.
+    if (::faccessat(folder_.Get(), base_.c_str(), W_OK, AT_EACCESS) != 0) {
+      throw IoError(name_, "open", errno);
+    }
+    replaces_ = true;
+  } else if (errno != ENOENT) {
+    throw IoError(name_, "open", errno);
+  }
+
+#ifdef O_TMPFILE
+  // Naming it later goes through /proc; without /proc the file could never be named.
+  if (!gForceNamed.load() && ::access("/proc/self/fd", X_OK) == 0) {
+    fd_ = UniqueFd(::openat(folder_.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, newMode));
+  }
+#endif
+  // Some file systems refuse unnamed files; a named one does as well, short of a kill.
+  if (!fd_) {
+    fd_ = UniqueFd(WithFreshName(base_, &tempName_, [&](const std::string& candidate) {
+      return ::openat(folder_.Get(), candidate.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, newMode);
+    }));
+    if (!fd_) throw IoError(name_, "create", errno);
+  }
+  if (replaces_) {
+    if (::fchown(fd_.Get(), existing.st_uid, existing.st_gid) != 0) {
+      // Only possible for our own files or as root; otherwise the new file is simply ours.
+    }
+    if (::fchmod(fd_.Get(), existing.st_mode & 07777) != 0) {
+      const int err = errno;
+      Discard();
+      throw IoError(name_, "create", err);
+    }
+  }
+}
+
+AtomicOutput::~AtomicOutput() {
+  if (!committed_) Discard();
+}
+
+void AtomicOutput::Flush() {
+  if (flushed_) return;
+  if (::fsync(fd_.Get()) != 0) throw IoError(name_, "write", errno);
+  if (tempName_.empty()) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_.Get());
+    const int linked = WithFreshName(base_, &tempName_, [&](const std::string& candidate) {
+      return ::linkat(AT_FDCWD, self.c_str(), folder_.Get(), candidate.c_str(), AT_SYMLINK_FOLLOW);
+    });
+    if (linked != 0) throw IoError(name_, "create", errno);
+  }
+  if (const int err = fd_.Close(); err != 0) throw IoError(name_, "write", err);
+  flushed_ = true;
+}
+
+void AtomicOutput::Commit() {
+  Flush();
+  if (::renameat(folder_.Get(), tempName_.c_str(), folder_.Get(), base_.c_str()) != 0) {
+    throw IoError(name_, "replace", errno);
+  }
+  committed_ = true;
+  tempName_.clear();
+  // Some file systems cannot flush a folder; that is no reason to fail.
+  if (folderSyncable_ && ::fsync(folder_.Get()) != 0 && errno != EINVAL && errno != ENOTSUP &&
+      errno != EROFS) {
+    throw IoError(name_, "write", errno);
+  }
+}
+
+void AtomicOutput::Discard() {
+  fd_.Close();
+  if (!tempName_.empty() && !committed_) ::unlinkat(folder_.Get(), tempName_.c_str(), 0);
+  tempName_.clear();
+}
+
+}  // namespace kryvane

@@ -1,0 +1,56 @@
+// A file that replaces its destination only once it is complete: a new file is opened beside the
+// destination (unnamed where the file system allows, so even a kill leaves nothing), written
+// through Fd(), flushed, and renamed over the destination by Commit. Destroyed without a commit,
+// it is discarded and the destination stays as it was.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+#include "app/io.h"
+
+namespace kryvane {
+
+class AtomicOutput {
+ public:
+  // Prepares the new file. destination is taken as it is: a symbolic link there is refused, never
+  // followed (a caller that means to replace what a link points at resolves it first), and so is
+  // anything else that is not a regular file, or a file the user may not write. An existing
+  // file's permissions (and owner, where allowed) carry over; a new file gets newMode less the
+  // umask. Everything is relative to the destination's folder, opened once. Errors name
+  // displayName (the destination when empty). Throws IoError.
+  AtomicOutput(std::string destination, mode_t newMode, std::string displayName = {});
+  AtomicOutput(const AtomicOutput&) = delete;
+  AtomicOutput& operator=(const AtomicOutput&) = delete;
+  ~AtomicOutput();
+
+  int Fd() const { return fd_.Get(); }
+  const std::string& Name() const { return name_; }
+  // Whether a file was there to replace.
+  bool Replaces() const { return replaces_; }
+
+  // Makes the written data durable and gives the new file a (hidden) name, so that only the
+  // rename is left; every failure that a full disk or a quota can cause shows up here.
+  void Flush();
+  // Flushes if not done yet, renames the new file over the destination and makes the rename
+  // durable. Once the rename is done, Committed() is true even when the final folder flush fails.
+  void Commit();
+  bool Committed() const { return committed_; }
+  // Removes the new file now; the destination stays as it was.
+  void Discard();
+
+ private:
+  std::string destination_;
+  std::string base_;  // the destination's name within its folder
+  std::string name_;
+  UniqueFd folder_;
+  bool folderSyncable_ = true;
+  UniqueFd fd_;
+  std::string tempName_;  // within the folder; empty while the file has no name
+  bool replaces_ = false;
+  bool flushed_ = false;
+  bool committed_ = false;
+};
+
+}  // namespace kryvane

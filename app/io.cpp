@@ -1,0 +1,124 @@
+#include "app/io.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace kryvane {
+
+std::string ErrnoText(int errnum) {
+  char buffer[256];
+  // The GNU strerror_r returns the text, possibly not in buffer.
+  return strerror_r(errnum, buffer, sizeof buffer);
+}
+
+std::string FormatError(std::string_view file, std::string_view operation, std::string_view cause) {
+  std::string text;
+  for (const std::string_view part : {file, operation, cause}) {
+    if (part.empty()) continue;
+    if (!text.empty()) text += ": ";
+    text += part;
+  }
+  return text;
+}
+
+IoError::IoError(std::string file, std::string operation, int errnum)
+    : IoError(std::move(file), std::move(operation), ErrnoText(errnum)) {
+  errno_ = errnum;
+}
+
+IoError::IoError(std::string file, std::string operation, std::string cause)
+    : StreamError(FormatError(file, operation, cause)),
+      file_(std::move(file)),
+      operation_(std::move(operation)),
+      cause_(std::move(cause)) {}
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.Release();
+  }
+  return *this;
+}
+
+UniqueFd::~UniqueFd() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int UniqueFd::Close() {
+  if (fd_ < 0) return 0;
+  if (::close(Release()) != 0 && errno != EINTR) return errno;
+  return 0;
+}
+
+std::size_t FdReader::Read(void* buffer, std::size_t n) {
+  auto* p = static_cast<uint8_t*>(buffer);
+  std::size_t got = 0;
+  // Pipes and terminals deliver data in pieces; keep reading until the request is full or the
+  // data ends, since a short read would end a cipher chain early.
+  while (got < n) {
+    const ssize_t r = ::read(fd_, p + got, n - got);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      throw IoError(name_, "read", errno);
+    }
+    if (r == 0) break;
+    got += static_cast<std::size_t>(r);
+  }
+  done_ += got;
+  return got;
+}
+
+void FdWriter::Write(const void* buffer, std::size_t n) {
+  const auto* p = static_cast<const uint8_t*>(buffer);
+  std::size_t done = 0;
+  while (done < n) {
+    const ssize_t put = ::write(fd_, p + done, n - done);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      throw IoError(name_, "write", errno);
+    }
+    if (put == 0) throw IoError(name_, "write", ENOSPC);
+    done += static_cast<std::size_t>(put);
+  }
+}
+
+void EnsureStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number is fd itself, since the ones below it are open by now.
+    const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened != fd) {
+      // Without /dev/null nothing safe can be done about it; refuse to run.
+      ::_exit(1);
+    }
+  }
+}
+
+Secret ReadAllSecret(int fd, const std::string& name, std::size_t limit) {
+  constexpr std::size_t kStep = 64 * 1024;
+  FdReader source(fd, name);
+  Secret data;
+  for (;;) {
+    // One byte beyond the limit tells a file of exactly the limit from a larger one.
+    const std::size_t want = std::min(kStep, limit + 1 - data.size());
+    const std::size_t at = data.size();
+    data.Resize(at + want);
+    const std::size_t got = source.Read(data.data() + at, want);
+    data.Resize(at + got);
+    if (data.size() > limit) {
+      const std::string size = limit % (1 << 20) == 0 ? std::to_string(limit >> 20) + " MiB"
+                                                      : std::to_string(limit) + " bytes";
+      throw IoError(
+          name, "read",
+          "more than " + size + "; a passphrase, settings file or text is never that large");
+    }
+    if (got < want) return data;
+  }
+}
+
+}  // namespace kryvane

@@ -46,18 +46,18 @@ std::vector<PassphraseReading> PassphraseReadings(std::span<const std::string> t
   for (std::size_t t = 0; t < texts.size(); ++t) {
     for (const PassphraseEncoding e : tried) {
       if (encoding != PassphraseEncoding::kAuto && encoding != e) continue;
-      std::optional<std::string> bytes = EncodePassphrase(texts[t], e);
+      const std::optional<Secret> bytes = EncodePassphrase(texts[t], e);
       if (!bytes) continue;
-      const bool seen = std::any_of(readings.begin(), readings.end(),
-                                    [&](const PassphraseReading& r) { return r.bytes == *bytes; });
+      const bool seen =
+          std::any_of(readings.begin(), readings.end(),
+                      [&](const PassphraseReading& r) { return r.bytes == bytes->View(); });
       if (!seen) {
         PassphraseReading r;
         r.text = t;
         r.encoding = e;
-        r.bytes = *bytes;
+        r.bytes = std::string(bytes->View());
         readings.push_back(std::move(r));
       }
-      EraseString(*bytes);
     }
   }
   return readings;

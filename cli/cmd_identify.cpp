@@ -57,10 +57,8 @@ std::string SuggestedTarget(const std::string& source) {
 // automatic choice already does.
 std::optional<PassphraseEncoding> EncodingOption(const PassphraseReading& reading,
                                                  const std::string& text) {
-  std::optional<std::string> automatic = EncodePassphrase(text, PassphraseEncoding::kAuto);
-  const bool same = automatic && *automatic == reading.bytes;
-  if (automatic) EraseString(*automatic);
-  if (same) return std::nullopt;
+  const std::optional<Secret> automatic = EncodePassphrase(text, PassphraseEncoding::kAuto);
+  if (automatic && automatic->View() == reading.bytes) return std::nullopt;
   return reading.encoding;
 }
 
@@ -96,7 +94,7 @@ int IdentifyCommand::Run() const {
     ~Texts() {
       for (std::string& t : list) EraseString(t);
     }
-  } texts{{key.passphrase}};
+  } texts{{std::string(key.passphrase.View())}};
   const std::vector<PassphraseReading> readings = PassphraseReadings(texts.list, key.encoding);
   if (readings.empty()) Failure("the passphrase has characters outside Windows-1252");
 

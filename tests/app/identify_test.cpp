@@ -63,7 +63,7 @@ TEST(Identify, NamesTheRightPairFirstForEveryPairAndKind) {
   for (std::size_t i = 0; i < pairs.size(); ++i) {
     const std::string sample = kSamples[i % std::size(kSamples)];
     const Keying& k = kKeyings[i % std::size(kKeyings)];
-    const std::string keyBytes = *EncodePassphrase(k.text, k.encoding);
+    const std::string keyBytes(EncodePassphrase(k.text, k.encoding)->View());
     const Bytes encrypted = Encrypt(Sample(sample), *pairs[i].cipher, *pairs[i].hash, keyBytes);
 
     const std::string texts[] = {k.text};
@@ -86,7 +86,7 @@ TEST(Identify, RandomBytesAreNothingPlausibleUnderEveryPair) {
   const std::vector<Pair> pairs = AllPairs();
   for (std::size_t i = 0; i < pairs.size(); ++i) {
     const Keying& k = kKeyings[i % std::size(kKeyings)];
-    const std::string keyBytes = *EncodePassphrase(k.text, k.encoding);
+    const std::string keyBytes(EncodePassphrase(k.text, k.encoding)->View());
     // Sizes from a few blocks to past the head, odd ones included.
     const Bytes noise = RandomBytes(24 + (i * 397) % 5000, uint32_t(i));
     const Bytes encrypted = Encrypt(noise, *pairs[i].cipher, *pairs[i].hash, keyBytes);
@@ -111,7 +111,8 @@ TEST(Identify, FindsThePairOfALargeFileWrittenByTheJob) {
     request.direction = JobDirection::kEncrypt;
     request.sourcePath = dir / "plain.txt";
     request.targetPath = dir / "secret";
-    request.passphrase = request.retypedPassphrase = "long one";
+    request.passphrase = "long one";
+    request.retypedPassphrase = "long one";
     request.cipherPosition = FindCipher(cipherName)->position;
     request.hashPosition = FindHash("sha1")->position;
     ASSERT_TRUE(RunFileJob(request).Succeeded());

@@ -19,8 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
 
   Require(kryvane::EncodePassphrase(bytes, kryvane::PassphraseEncoding::kAuto).has_value());
-  Require(kryvane::EncodePassphrase(bytes, kryvane::PassphraseEncoding::kUtf8) == bytes);
+  Require(kryvane::EncodePassphrase(bytes, kryvane::PassphraseEncoding::kUtf8)->View() == bytes);
   const auto strict = kryvane::EncodePassphrase(bytes, kryvane::PassphraseEncoding::kCp1252);
-  if (strict && kryvane::IsValidUtf8(bytes)) Require(kryvane::Cp1252ToUtf8(*strict) == bytes);
+  if (strict && kryvane::IsValidUtf8(bytes)) {
+    Require(kryvane::Cp1252ToUtf8(strict->View()) == bytes);
+  }
   return 0;
 }

@@ -37,7 +37,7 @@ bool Blank(char c) {
 }
 
 // A section or key name a private-profile file can hold.
-bool PlainName(const std::string& s) {
+bool PlainName(std::string_view s) {
   if (s.empty() || Blank(s.front()) || Blank(s.back())) return false;
   if (s.front() == ';' || s.front() == '#' || s.front() == '[') return false;
   for (char c : s) {
@@ -46,7 +46,8 @@ bool PlainName(const std::string& s) {
   return kryvane::IsValidUtf8(s);
 }
 
-std::string Lower(std::string s) {
+std::string Lower(std::string_view view) {
+  std::string s(view);
   for (char& c : s) c = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   return s;
 }
@@ -58,11 +59,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const bool existing = in.Byte() & 1;
   const std::string before = in.Take(in.Short() % 2048);
   const std::string section = in.Piece();
-  kryvane::ProfileEntries entries;
+  // The entries are views; their text lives in texts, which never reallocates.
+  std::vector<std::pair<std::string, std::string>> texts;
+  texts.reserve(4);
   for (int n = in.Byte() % 4; n > 0; --n) {
     std::string key = in.Piece();
-    entries.emplace_back(std::move(key), in.Piece());
+    texts.emplace_back(std::move(key), in.Piece());
   }
+  kryvane::ProfileEntries entries;
+  for (const auto& [key, value] : texts) entries.emplace_back(key, value);
 
   const std::string& path = ScratchFile();
   ::unlink(path.c_str());

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Times `kryvane-cli convert` (one process, legacy decryption and sealing on two threads) against
-# `kryvane-cli decrypt | age -r` on the same cached legacy file, in one run, pair by pair.
+# `kryvane-cli decrypt | age -r` on the same cached legacy file, in one run, pair by pair; the
+# ratio is the pipe's time over convert's (above 1: convert is faster).
 #   bench/convert.sh [SIZE_MIB]        (default 256; needs build/ and the age tools)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,22 +25,17 @@ verify="sh -c 'rm -f $work/v.age; $cli convert --verify --passphrase-env KPW --n
 pipe="sh -c '$cli decrypt --passphrase-env KPW --no-progress $work/legacy - | age -r $recipient > $work/p.age'"
 
 echo "legacy file: $(du -m "$work/legacy" | cut -f1) MiB, Blowfish with HAVAL (the defaults)"
-if command -v farm-bench > /dev/null; then
-  echo "== convert (A) against decrypt | age -r (B)"
-  eval farm-bench -n 5 --timeout 600 --vs "\"$pipe\"" -- $convert
-  echo "== convert --verify (A) against decrypt | age -r (B)"
-  eval farm-bench -n 5 --timeout 600 --vs "\"$pipe\"" -- $verify
-else
-  seconds() {
-    local start end
-    start=$(date +%s.%N)
-    eval "$1"
-    end=$(date +%s.%N)
-    echo "$end - $start" | bc
-  }
-  for run in 1 2 3; do
-    printf 'run %d: convert %ss, convert --verify %ss, decrypt | age -r %ss\n' "$run" \
-      "$(seconds "$convert")" "$(seconds "$verify")" "$(seconds "$pipe")"
-  done
-fi
+seconds() {
+  local start end
+  start=$(date +%s.%N)
+  eval "$1"
+  end=$(date +%s.%N)
+  echo "$end - $start" | bc
+}
+# Pair by pair, so that a change in the machine's load hits both sides alike.
+printf '%-5s %12s %20s %22s %7s\n' run "convert s" "convert --verify s" "decrypt | age -r s" ratio
+for run in 1 2 3 4 5; do
+  c=$(seconds "$convert") v=$(seconds "$verify") p=$(seconds "$pipe")
+  printf '%-5s %12.2f %20.2f %22.2f %6.2fx\n' "$run" "$c" "$v" "$p" "$(echo "$p / $c" | bc -l)"
+done
 age -d -i "$work/key.txt" "$work/c.age" | cmp - "$work/plain" && echo "convert's file decrypts with age"

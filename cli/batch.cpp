@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "app/file_util.h"
+#include "app/text_util.h"
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "cli/file_command.h"
@@ -38,21 +39,6 @@ std::optional<struct stat> Status(const std::string& path) {
   return st;
 }
 
-// Control characters in a file name would break the one-line messages.
-std::string EscapeForDisplay(const std::string& name) {
-  std::string out;
-  for (const char c : name) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", unsigned(static_cast<unsigned char>(c)));
-      out += hex;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 std::string Join(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
   if (folder.back() == '/') return folder + name;
@@ -68,8 +54,9 @@ class Planner {
     if (options_.suffix.find('/') != std::string::npos) {
       Usage("--suffix \"" + options_.suffix + "\" must not contain \"/\"");
     }
-    if (direction_ == JobDirection::kEncrypt && options_.suffix.empty()) {
-      Usage("--suffix must not be empty when encrypting",
+    if ((direction_ == JobDirection::kEncrypt || options_.convert) && options_.suffix.empty()) {
+      Usage(options_.convert ? "--suffix must not be empty when converting"
+                             : "--suffix must not be empty when encrypting",
             {"the targets would carry the names of their plaintexts"});
     }
     PrepareOutputFolder();
@@ -158,12 +145,18 @@ class Planner {
   void AddFile(const std::string& source, const std::string& name, const std::string& relFolder) {
     BatchItem item;
     item.source = source;
-    const std::string targetName = BatchTargetName(name, direction_, options_.suffix);
+    const std::string targetName =
+        options_.convert ? ConvertTargetName(name, options_.legacySuffix, options_.suffix)
+                         : BatchTargetName(name, direction_, options_.suffix);
     const std::string folder =
         relFolder == "." ? options_.outputDir : Join(options_.outputDir, relFolder);
     item.target = Join(folder, targetName);
+    // Encryption wrote the settings beside the plaintext, under the plaintext's name.
+    const std::string plainName =
+        options_.convert ? BatchTargetName(name, JobDirection::kDecrypt, options_.legacySuffix)
+                         : targetName;
     item.settings =
-        Join(fs::path(source).parent_path().string(), targetName + std::string(kSettingsSuffix));
+        Join(fs::path(source).parent_path().string(), plainName + std::string(kSettingsSuffix));
     if (const auto st = Status(source)) {
       item.size = S_ISREG(st->st_mode) ? uint64_t(st->st_size) : 0;
       sources_[FileKey{st->st_dev, st->st_ino}] = source;
@@ -210,9 +203,9 @@ class Planner {
   std::map<FileKey, std::string> sources_;
 };
 
-// Creates the folders between the output folder and target one by one, refusing a symbolic link
-// or a file in the way, so that nothing is written outside the output folder.
-std::optional<std::string> MakeParentFolders(const std::string& outputDir,
+}  // namespace
+
+std::optional<std::string> MakeTargetFolders(const std::string& outputDir,
                                              const std::string& target) {
   const fs::path rel = fs::path(target).parent_path().lexically_relative(outputDir);
   std::string path = outputDir;
@@ -229,8 +222,6 @@ std::optional<std::string> MakeParentFolders(const std::string& outputDir,
   return std::nullopt;
 }
 
-}  // namespace
-
 std::string BatchTargetName(std::string_view name, JobDirection direction,
                             std::string_view suffix) {
   if (direction == JobDirection::kEncrypt) return std::string(name) + std::string(suffix);
@@ -238,6 +229,15 @@ std::string BatchTargetName(std::string_view name, JobDirection direction,
     return std::string(name.substr(0, name.size() - suffix.size()));
   }
   return std::string(name) + ".dec";
+}
+
+std::string ConvertTargetName(std::string_view name, std::string_view legacySuffix,
+                              std::string_view suffix) {
+  std::string_view base = name;
+  if (!legacySuffix.empty() && name.size() > legacySuffix.size() && name.ends_with(legacySuffix)) {
+    base.remove_suffix(legacySuffix.size());
+  }
+  return std::string(base) + std::string(suffix);
 }
 
 BatchPlan PlanBatch(const std::vector<std::string>& sources, const BatchOptions& options,
@@ -281,44 +281,19 @@ BatchSummary RunBatch(const BatchPlan& plan, const BatchRun& run) {
       if (i >= n) break;
       const BatchItem& item = plan.items[i];
       BatchFileResult& result = summary.results[i];
-      JobRequest request;
+      std::atomic<uint64_t>& mine = current[worker];
       try {
-        if (auto skip = run.makeRequest(item, request)) {
-          result.kind = BatchFileResult::Kind::kSkipped;
-          result.message = std::move(*skip);
-          filesDone.fetch_add(1);
-          continue;
-        }
+        result = run.process(
+            item, [&mine](uint64_t done) { mine.store(done, std::memory_order_relaxed); });
       } catch (const CommandError& e) {
         result.kind = BatchFileResult::Kind::kFailed;
         result.message = e.message;
-        filesDone.fetch_add(1);
-        continue;
       }
-      if (auto error = MakeParentFolders(run.outputDir, item.target)) {
-        result.kind = BatchFileResult::Kind::kFailed;
-        result.message = std::move(*error);
-        filesDone.fetch_add(1);
-        continue;
-      }
-      request.sourcePath = item.source;
-      request.targetPath = item.target;
-      request.cancel = run.cancel;
-      std::atomic<uint64_t>& mine = current[worker];
-      request.progress = [&mine](uint64_t done, std::optional<uint64_t>) {
-        mine.store(done, std::memory_order_relaxed);
-      };
-      const JobOutcome outcome = RunFileJob(request);
       mine.store(0, std::memory_order_relaxed);
-      if (outcome.Succeeded()) {
-        result.kind = BatchFileResult::Kind::kDone;
-        result.bytes = outcome.bytes;
-        if (outcome.warning) result.message = outcome.warning->Describe();
-      } else if (cancelled()) {
+      // A file that failed because the batch was stopped was simply not done.
+      if (result.kind == BatchFileResult::Kind::kFailed && cancelled()) {
         result.kind = BatchFileResult::Kind::kNotStarted;
-      } else {
-        result.kind = BatchFileResult::Kind::kFailed;
-        result.message = outcome.error ? outcome.error->Describe() : item.source;
+        result.message.clear();
       }
       bytesFinished.fetch_add(item.size);
       filesDone.fetch_add(1);
@@ -377,59 +352,41 @@ class BatchBar {
 };
 
 void PrintNote(const std::string& file, const std::string& reason) {
-  std::fprintf(stderr, "kryvane-cli: skipped: %s: %s\n", EscapeForDisplay(file).c_str(),
+  std::fprintf(stderr, "kryvane-cli: skipped: %s: %s\n", EscapeControls(file).c_str(),
                reason.c_str());
 }
 
 }  // namespace
 
-int RunBatchCommand(const FileCommand& command, const std::atomic<bool>* cancel) {
-  const BatchOptions& options = command.batch;
-  const bool encrypt = command.direction == JobDirection::kEncrypt;
-  if (command.paths.empty()) Usage("--output-dir needs at least one SOURCE");
-  for (const std::string& path : command.paths) {
-    if (path == "-") Usage("standard input (\"-\") cannot be a SOURCE with --output-dir");
-  }
-  if (options.useSettings && encrypt) Usage("--use-settings is for decryption");
-  const bool keyGiven = command.passphrase.fileOption->count() > 0 ||
-                        command.passphrase.envOption->count() > 0 ||
-                        command.passphrase.settingsOption->count() > 0;
-  if (options.useSettings && command.passphrase.settingsOption->count() > 0) {
+BatchKeys::BatchKeys(const AlgorithmOptions& algorithms, const PassphraseOptions& passphrase,
+                     bool useSettings)
+    : algorithms_(algorithms),
+      useSettings_(useSettings),
+      encoding_(*ParsePassphraseEncoding(passphrase.encoding)) {
+  const bool keyGiven = passphrase.fileOption->count() > 0 || passphrase.envOption->count() > 0 ||
+                        passphrase.settingsOption->count() > 0;
+  if (useSettings && passphrase.settingsOption->count() > 0) {
     Usage("give only one of --use-settings and --settings");
   }
+  if (!useSettings || keyGiven) common_ = ObtainKey(algorithms, passphrase, false);
+}
 
-  const BatchPlan plan = PlanBatch(command.paths, options, command.direction);
-  // Without --use-settings one key serves every file; with it, a key given on the command line
-  // serves the files that have no settings file beside them.
-  std::optional<KeyChoice> common;
-  if (!options.useSettings || keyGiven) {
-    common = ObtainKey(command.algorithms, command.passphrase, false);
+std::optional<KeyChoice> BatchKeys::For(const BatchItem& item) const {
+  if (useSettings_ && LinkStatus(item.settings)) {
+    return KeyFromSettingsFile(algorithms_, item.settings, encoding_);
   }
-  const PassphraseEncoding encoding = *ParsePassphraseEncoding(command.passphrase.encoding);
+  if (!common_) return std::nullopt;
+  KeyChoice key;
+  key.cipher = common_->cipher;
+  key.hash = common_->hash;
+  key.passphrase = common_->passphrase.Clone();
+  key.retyped = common_->retyped.Clone();
+  key.encoding = common_->encoding;
+  return key;
+}
 
-  BatchBar bar(command.progress.Enabled());
-  BatchRun run;
-  run.outputDir = options.outputDir;
-  run.threads = options.jobs > 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
-  run.cancel = cancel;
-  run.makeRequest = [&](const BatchItem& item, JobRequest& request) -> std::optional<std::string> {
-    std::optional<KeyChoice> own;
-    const KeyChoice* key = common ? &*common : nullptr;
-    if (options.useSettings && LinkStatus(item.settings)) {
-      own = KeyFromSettingsFile(command.algorithms, item.settings, encoding);
-      key = &*own;
-    }
-    if (key == nullptr) return "no " + item.settings + " and no passphrase option given";
-    request.direction = command.direction;
-    request.passphrase = key->passphrase.Clone();
-    request.retypedPassphrase = key->retyped.Clone();
-    request.encoding = key->encoding;
-    request.cipherPosition = key->cipher->position;
-    request.hashPosition = key->hash->position;
-    request.deleteSource = command.deleteSource;
-    request.saveSettings = command.saveSettings;
-    return std::nullopt;
-  };
+int RunAndReport(const BatchPlan& plan, BatchRun run, bool progress) {
+  BatchBar bar(progress);
   if (bar.Enabled()) {
     run.progress = [&bar](uint64_t done, uint64_t total, std::size_t files, std::size_t all) {
       bar.Update(done, total, files, all);
@@ -440,14 +397,18 @@ int RunBatchCommand(const FileCommand& command, const std::atomic<bool>* cancel)
 
   for (const BatchNote& note : plan.skipped) PrintNote(note.file, note.reason);
   using Kind = BatchFileResult::Kind;
+  std::size_t warned = 0;
   for (std::size_t i = 0; i < summary.results.size(); ++i) {
     const BatchFileResult& r = summary.results[i];
     const std::string& source = plan.items[i].source;
     if (r.kind == Kind::kSkipped) PrintNote(source, r.message);
-    if (r.kind == Kind::kDone && !r.message.empty()) PrintWarning(r.message);
+    if (r.kind == Kind::kDone && !r.message.empty()) {
+      PrintWarning(r.message);
+      ++warned;
+    }
   }
   for (const BatchNote& note : plan.failed) {
-    PrintError(EscapeForDisplay(note.file) + ": " + note.reason, {});
+    PrintError(note.file + ": " + note.reason, {});
   }
   for (const BatchFileResult& r : summary.results) {
     if (r.kind == Kind::kFailed) PrintError(r.message, {});
@@ -459,12 +420,78 @@ int RunBatchCommand(const FileCommand& command, const std::atomic<bool>* cancel)
                "kryvane-cli: %zu done, %zu failed, %zu skipped, %zu not done; %.1f MiB in %.1f s\n",
                summary.Count(Kind::kDone), failed, skipped, notDone,
                double(summary.Bytes()) / 1048576.0, summary.seconds);
+  if (warned > 0) {
+    // As for a single file: a target written but a source that was to go and is still there is
+    // something scripts must know.
+    std::fprintf(stderr, "kryvane-cli: %zu done with a warning above (their sources were kept)\n",
+                 warned);
+  }
   if (notDone > 0) {
     std::fputs(
         "kryvane-cli: stopped: the files not done were left as they were, finished ones stay\n",
         stderr);
   }
-  return failed > 0 || notDone > 0 ? kExitFailed : kExitOk;
+  return failed > 0 || notDone > 0 || warned > 0 ? kExitFailed : kExitOk;
+}
+
+unsigned BatchThreads(unsigned jobs) {
+  return jobs > 0 ? jobs : std::max(1u, std::thread::hardware_concurrency());
+}
+
+int RunBatchCommand(const FileCommand& command, const std::atomic<bool>* cancel) {
+  const BatchOptions& options = command.batch;
+  const bool encrypt = command.direction == JobDirection::kEncrypt;
+  RefuseStandardStreams(command.paths);
+  if (options.useSettings && encrypt) Usage("--use-settings is for decryption");
+
+  const BatchPlan plan = PlanBatch(command.paths, options, command.direction);
+  const BatchKeys keys(command.algorithms, command.passphrase, options.useSettings);
+
+  BatchRun run;
+  run.outputDir = options.outputDir;
+  run.threads = BatchThreads(options.jobs);
+  run.cancel = cancel;
+  run.process = [&](const BatchItem& item, const std::function<void(uint64_t)>& progress) {
+    BatchFileResult result;
+    const std::optional<KeyChoice> key = keys.For(item);
+    if (!key) {
+      result.kind = BatchFileResult::Kind::kSkipped;
+      result.message = "no " + item.settings + " and no passphrase option given";
+      return result;
+    }
+    if (auto error = MakeTargetFolders(options.outputDir, item.target)) Failure(*error);
+    JobRequest request;
+    request.direction = command.direction;
+    request.passphrase = key->passphrase.Clone();
+    request.retypedPassphrase = key->retyped.Clone();
+    request.encoding = key->encoding;
+    request.cipherPosition = key->cipher->position;
+    request.hashPosition = key->hash->position;
+    request.deleteSource = command.deleteSource;
+    request.saveSettings = command.saveSettings;
+    request.sourcePath = item.source;
+    request.targetPath = item.target;
+    request.cancel = cancel;
+    request.progress = [&progress](uint64_t done, std::optional<uint64_t>) { progress(done); };
+    const JobOutcome outcome = RunFileJob(request);
+    if (outcome.Succeeded()) {
+      result.kind = BatchFileResult::Kind::kDone;
+      result.bytes = outcome.bytes;
+      if (outcome.warning) result.message = outcome.warning->Describe();
+    } else {
+      result.kind = BatchFileResult::Kind::kFailed;
+      result.message = outcome.error ? outcome.error->Describe() : item.source;
+    }
+    return result;
+  };
+  return RunAndReport(plan, std::move(run), command.progress.Enabled());
+}
+
+void RefuseStandardStreams(const std::vector<std::string>& sources) {
+  if (sources.empty()) Usage("--output-dir needs at least one SOURCE");
+  for (const std::string& path : sources) {
+    if (path == "-") Usage("standard input (\"-\") cannot be a SOURCE with --output-dir");
+  }
 }
 
 }  // namespace kryvane::cli

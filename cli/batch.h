@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/file_job.h"
+#include "cli/common.h"
 
 namespace kryvane::cli {
 struct FileCommand;
@@ -26,11 +27,17 @@ struct BatchOptions {
   unsigned jobs = 0;         // worker threads; 0 means one per core
   bool force = false;        // replace existing targets
   bool useSettings = false;  // decryption: key from NAME-settings.txt beside the source
+  // Conversion to age: targets are the source names less legacySuffix, plus suffix.
+  bool convert = false;
+  std::string legacySuffix = ".kry";
 };
 
 // The target's file name for a source's file name: encryption appends the suffix; decryption
 // removes it, or appends ".dec" when the name does not end in it.
 std::string BatchTargetName(std::string_view name, JobDirection direction, std::string_view suffix);
+// A conversion's target name: the legacy suffix removed when the name ends in it, suffix added.
+std::string ConvertTargetName(std::string_view name, std::string_view legacySuffix,
+                              std::string_view suffix);
 
 // One source file and what it becomes.
 struct BatchItem {
@@ -57,6 +64,11 @@ struct BatchPlan {
 BatchPlan PlanBatch(const std::vector<std::string>& sources, const BatchOptions& options,
                     JobDirection direction);
 
+// Creates the folders between the output folder and the target's, refusing a symbolic link or a
+// file in the way, so that nothing is written outside the output folder; the error, if any.
+std::optional<std::string> MakeTargetFolders(const std::string& outputDir,
+                                             const std::string& target);
+
 // How one file went.
 struct BatchFileResult {
   enum class Kind { kDone, kFailed, kSkipped, kNotStarted } kind = Kind::kNotStarted;
@@ -71,15 +83,17 @@ struct BatchSummary {
   uint64_t Bytes() const;
 };
 
-// Runs each item's job on `threads` workers. makeRequest fills a request for an item (key,
-// algorithms, flags) or returns a reason to skip it; it may be called from any worker. A set
-// cancel flag stops the batch: running jobs cancel and leave nothing, the rest are not started.
-// progress, when set, is called from the calling thread about ten times a second.
+// Runs process for each item on `threads` workers (it makes the target's folders with
+// MakeTargetFolders once it will write); process may be called from any worker, reports the bytes
+// it has done so far, and may throw a CommandError for a failure of that file alone. A set cancel
+// flag stops the batch: running items cancel and leave nothing, the rest are not started. progress,
+// when set, is called from the calling thread about ten times a second.
 struct BatchRun {
   std::string outputDir;  // folders below it are made as the targets need them
   unsigned threads = 1;
   const std::atomic<bool>* cancel = nullptr;
-  std::function<std::optional<std::string>(const BatchItem&, JobRequest&)> makeRequest;
+  std::function<BatchFileResult(const BatchItem&, const std::function<void(uint64_t)>& progress)>
+      process;
   std::function<void(uint64_t bytesDone, uint64_t bytesTotal, std::size_t filesDone,
                      std::size_t filesTotal)>
       progress;
@@ -89,5 +103,31 @@ BatchSummary RunBatch(const BatchPlan& plan, const BatchRun& run);
 // The `encrypt|decrypt --output-dir DIR SOURCE...` command: plans, runs and prints the summary;
 // returns the exit status.
 int RunBatchCommand(const FileCommand& command, const std::atomic<bool>* cancel);
+
+// What the batch commands share around RunBatch: the key each file takes, the progress bar, and
+// the summary at the end.
+struct BatchKeys {
+  // Without --use-settings one key serves every file; with it, a key given on the command line
+  // serves the files that have no settings file beside them. Obtains the common key.
+  BatchKeys(const AlgorithmOptions& algorithms, const PassphraseOptions& passphrase,
+            bool useSettings);
+  // The key for an item, or nothing when it has none (the caller skips it).
+  std::optional<KeyChoice> For(const BatchItem& item) const;
+
+ private:
+  const AlgorithmOptions& algorithms_;
+  bool useSettings_;
+  PassphraseEncoding encoding_;
+  std::optional<KeyChoice> common_;
+};
+
+// Runs the plan with a progress bar when enabled, prints notes, failures and the summary, and
+// returns the exit status (1 when any file failed or was not done).
+int RunAndReport(const BatchPlan& plan, BatchRun run, bool progress);
+
+// Worker threads for -j N: N, or one per core for 0.
+unsigned BatchThreads(unsigned jobs);
+// A usage error unless there are sources, none of them "-".
+void RefuseStandardStreams(const std::vector<std::string>& sources);
 
 }  // namespace kryvane::cli

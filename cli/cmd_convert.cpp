@@ -12,6 +12,7 @@
 
 #include "app/age_convert.h"
 #include "app/file_util.h"
+#include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/common.h"
 
@@ -19,8 +20,9 @@ namespace kryvane::cli {
 namespace {
 
 struct ConvertCommand {
-  std::string source;
-  std::string target;
+  // SOURCE TARGET; or, with an output folder, every SOURCE.
+  std::vector<std::string> paths;
+  BatchOptions batch;
   AlgorithmOptions algorithms;
   PassphraseOptions passphrase;
   ProgressOptions progress;
@@ -36,124 +38,47 @@ struct ConvertCommand {
   bool verify = false;
   bool deleteSource = false;
   bool force = false;
+  bool overwrite = false;
   std::string check;
   std::vector<std::string> identityFiles;
 
   int Run() const;
+  int RunBatch() const;
   int RunCheck() const;
+  bool ByPassphrase() const;
+  void FillKeys(ConvertRequest& request, bool stdinTaken) const;
 };
-
-// Text that may be secret, erased when it goes.
-struct SecretText {
-  std::string text;
-  ~SecretText() { EraseString(text); }
-};
-
-// Reads a whole file (or standard input for "-") into out, erasing the buffers it outgrows.
-void ReadSecretFile(const std::string& path, std::string& out) {
-  UniqueFd owned;
-  int fd = STDIN_FILENO;
-  if (path != "-") {
-    owned = UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-    if (!owned) Failure(path + ": open: " + ErrnoText(errno));
-    fd = owned.Get();
-  }
-  out.reserve(4096);
-  char buffer[4096];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      SecureZero(buffer, sizeof buffer);
-      Failure(path + ": read: " + ErrnoText(errno));
-    }
-    if (got == 0) break;
-    if (out.size() + std::size_t(got) > out.capacity()) {
-      std::string larger;
-      larger.reserve(2 * (out.size() + std::size_t(got)));
-      larger = out;
-      EraseString(out);
-      out.swap(larger);
-    }
-    out.append(buffer, std::size_t(got));
-  }
-  SecureZero(buffer, sizeof buffer);
-}
-
-void StripLineEnd(std::string& s) {
-  if (s.ends_with("\r\n")) {
-    s.resize(s.size() - 2);
-  } else if (s.ends_with('\n')) {
-    s.pop_back();
-  }
-}
-
-// One line from the terminal without echo; nothing at the end of input.
-bool AskTerminal(int tty, const char* prompt, std::string& line) {
-  struct termios saved;
-  const bool terminal = ::tcgetattr(tty, &saved) == 0;
-  if (terminal) {
-    struct termios quiet = saved;
-    quiet.c_lflag &= ~tcflag_t(ECHO);
-    quiet.c_lflag |= ECHONL;
-    ::tcsetattr(tty, TCSAFLUSH, &quiet);
-  }
-  [[maybe_unused]] const ssize_t shown = ::write(tty, prompt, std::strlen(prompt));
-  bool any = false;
-  for (;;) {
-    char c;
-    const ssize_t got = ::read(tty, &c, 1);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0 || c == '\n') {
-      any = any || got > 0;
-      break;
-    }
-    any = true;
-    line += c;
-  }
-  if (terminal) ::tcsetattr(tty, TCSANOW, &saved);
-  if (line.ends_with('\r')) line.pop_back();
-  return any;
-}
-
-UniqueFd OpenTerminal(const char* what) {
-  UniqueFd tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
-  if (!tty) {
-    Failure(std::string("no ") + what + " given and no terminal to ask for one");
-  }
-  return tty;
-}
 
 // The passphrase of the age file: from a file, a variable, or asked twice.
-void NewPassphrase(const ConvertCommand& c, bool stdinTaken, std::string& out) {
+Secret NewPassphrase(const ConvertCommand& c, bool stdinTaken) {
   const bool fromFile = c.newFileOption->count() > 0;
   const bool fromEnv = c.newEnvOption->count() > 0;
   if (fromFile && fromEnv)
     Usage("give at most one of --new-passphrase-file and --new-passphrase-env");
+  Secret out;
   if (fromFile) {
     if (c.newPassphraseFile.empty()) Usage("--new-passphrase-file needs a file name");
     if (c.newPassphraseFile == "-" && stdinTaken) {
       Usage("standard input cannot carry two things at once");
     }
-    ReadSecretFile(c.newPassphraseFile, out);
-    StripLineEnd(out);
+    out = ReadPassphraseFile(c.newPassphraseFile);
   } else if (fromEnv) {
     const char* value = std::getenv(c.newPassphraseEnv.c_str());
     if (value == nullptr) Failure("the environment variable " + c.newPassphraseEnv + " is not set");
-    out = value;
+    out = Secret(value);
   } else {
     const UniqueFd tty = OpenTerminal("new passphrase");
-    SecretText again;
-    if (!AskTerminal(tty.Get(), "New age passphrase: ", out) ||
-        !AskTerminal(tty.Get(), "Retype new age passphrase: ", again.text)) {
-      Failure("no new passphrase given (end of input on the terminal)");
-    }
-    if (out != again.text) {
+    auto first = AskHidden(tty.Get(), "New age passphrase: ");
+    auto again = first ? AskHidden(tty.Get(), "Retype new age passphrase: ") : std::nullopt;
+    if (!first || !again) Failure("no new passphrase given (end of input on the terminal)");
+    if (*first != *again) {
       Failure("the two new passphrases differ; nothing was written",
               {"type the same passphrase twice"});
     }
+    out = std::move(*first);
   }
   if (out.empty()) Failure("the new passphrase is empty");
+  return out;
 }
 
 std::vector<age::Recipient> Recipients(const ConvertCommand& c) {
@@ -169,10 +94,11 @@ std::vector<age::Recipient> Recipients(const ConvertCommand& c) {
     all.push_back(*r);
   }
   for (const std::string& path : c.recipientFiles) {
-    SecretText text;
-    ReadSecretFile(path, text.text);
+    const Secret text = ReadSecretFile(path);
     try {
-      for (const age::Recipient& r : age::ParseRecipients(text.text)) all.push_back(r);
+      for (const age::Recipient& r : age::ParseRecipients(text.View())) {
+        all.push_back(r);
+      }
     } catch (const age::AgeError& e) {
       Failure(path + ": " + e.what());
     }
@@ -180,16 +106,13 @@ std::vector<age::Recipient> Recipients(const ConvertCommand& c) {
   return all;
 }
 
-int ConvertCommand::Run() const {
-  if (source.empty() || target.empty()) Usage("convert needs SOURCE and TARGET (or --check FILE)");
-  if (!identityFiles.empty()) Usage("-i/--identity belongs to --check");
-  const bool fromStdin = source == "-";
-  const bool toStdout = target == "-";
-  if ((fromStdin || toStdout) && deleteSource) {
-    Usage("--delete-source needs a named source and a named target, not \"-\"",
-          {"the source is deleted only once the age file is verified on disk"});
-  }
-  const bool byPassphrase = toPassphrase || newFileOption->count() > 0 || newEnvOption->count() > 0;
+bool ConvertCommand::ByPassphrase() const {
+  return toPassphrase || newFileOption->count() > 0 || newEnvOption->count() > 0;
+}
+
+// Who can open the age files, and how hard the scrypt stanza is: checked and obtained once.
+void ConvertCommand::FillKeys(ConvertRequest& request, bool stdinTaken) const {
+  const bool byPassphrase = ByPassphrase();
   const bool byKey = !recipients.empty() || !recipientFiles.empty();
   if (byPassphrase == byKey) {
     Usage("give recipients (-r/-R) or --to-passphrase, one of the two",
@@ -198,9 +121,38 @@ int ConvertCommand::Run() const {
   if (!byPassphrase && workFactor != age::kDefaultWorkFactor) {
     Usage("--work-factor belongs to --to-passphrase");
   }
+  if (byKey) request.recipients = Recipients(*this);
+  if (byPassphrase) {
+    const Secret text = NewPassphrase(*this, stdinTaken);
+    request.newPassphrase = std::string(text.View());
+    request.workFactor = workFactor;
+  }
+  request.armor = armor;
+  request.verify = verify;
+  request.deleteSource = deleteSource;
+  request.force = force;
+}
+
+int ConvertCommand::Run() const {
+  if (!batch.outputDir.empty()) return RunBatch();
+  if (paths.size() != 2) {
+    Usage(paths.size() < 2 ? "convert needs SOURCE and TARGET (or --check FILE)"
+                           : "give one SOURCE and one TARGET, or --output-dir DIR and SOURCEs");
+  }
+  if (!identityFiles.empty()) Usage("-i/--identity belongs to --check");
+  if (batch.recursive || batch.useSettings || overwrite) {
+    Usage("--recursive, --use-settings and --overwrite go with --output-dir");
+  }
+  const std::string& source = paths[0];
+  const std::string& target = paths[1];
+  const bool fromStdin = source == "-";
+  const bool toStdout = target == "-";
+  if ((fromStdin || toStdout) && deleteSource) {
+    Usage("--delete-source needs a named source and a named target, not \"-\"",
+          {"the source is deleted only once the age file is verified on disk"});
+  }
 
   ConvertRequest request;
-  if (byKey) request.recipients = Recipients(*this);
   {
     const KeyChoice key = ObtainKey(algorithms, passphrase, fromStdin);
     if (key.passphrase != key.retyped) {
@@ -212,20 +164,11 @@ int ConvertCommand::Run() const {
     request.cipherPosition = key.cipher->position;
     request.hashPosition = key.hash->position;
   }
-  if (byPassphrase) {
-    SecretText text;
-    NewPassphrase(*this, fromStdin || passphrase.file == "-", text.text);
-    request.newPassphrase = text.text;
-    request.workFactor = workFactor;
-  }
+  FillKeys(request, fromStdin || passphrase.file == "-");
   request.sourcePath = fromStdin ? "standard input" : source;
   request.targetPath = toStdout ? "standard output" : target;
   if (fromStdin) request.sourceFd = STDIN_FILENO;
   if (toStdout) request.targetFd = STDOUT_FILENO;
-  request.armor = armor;
-  request.verify = verify;
-  request.deleteSource = deleteSource;
-  request.force = force;
   ProgressBar bar(progress.Enabled());
   if (bar.Enabled()) {
     request.progress = [&bar](uint64_t done, std::optional<uint64_t> total) {
@@ -233,7 +176,12 @@ int ConvertCommand::Run() const {
     };
   }
 
-  const ConvertOutcome outcome = RunConvert(request);
+  request.cancel = &StopRequested();
+  ConvertOutcome outcome;
+  {
+    const StopSignals stopSignals;
+    outcome = RunConvert(request);
+  }
   if (outcome.error) {
     if (outcome.looksRandom) {
       Failure(outcome.error->Describe(),
@@ -246,12 +194,68 @@ int ConvertCommand::Run() const {
     PrintWarning(request.sourcePath +
                  ": the decryption looks like random bytes; converted anyway (--force)");
   }
-  if (outcome.warning) PrintWarning(outcome.warning->Describe() + " (the source was kept)");
+  if (outcome.warning) {
+    // The age file is complete, but the source the user wanted gone is still there.
+    Failure(outcome.warning->Describe(), {"the age file was written; the source was kept"});
+  }
   return kExitOk;
 }
 
+// A folder of legacy files into a folder of age files, each file on its own, as the batch of
+// encrypt and decrypt does.
+int ConvertCommand::RunBatch() const {
+  if (!identityFiles.empty()) Usage("-i/--identity belongs to --check");
+  RefuseStandardStreams(paths);
+  BatchOptions options = batch;
+  options.convert = true;
+  options.force = overwrite;
+  const BatchPlan plan = PlanBatch(paths, options, JobDirection::kDecrypt);
+  const BatchKeys keys(algorithms, passphrase, options.useSettings);
+  ConvertRequest shared;
+  FillKeys(shared, passphrase.file == "-");
+
+  BatchRun run;
+  run.outputDir = options.outputDir;
+  run.threads = BatchThreads(options.jobs);
+  run.cancel = &StopRequested();
+  run.process = [&](const BatchItem& item, const std::function<void(uint64_t)>& progress) {
+    BatchFileResult result;
+    const std::optional<KeyChoice> key = keys.For(item);
+    if (!key) {
+      result.kind = BatchFileResult::Kind::kSkipped;
+      result.message = "no " + item.settings + " and no passphrase option given";
+      return result;
+    }
+    if (auto error = MakeTargetFolders(options.outputDir, item.target)) Failure(*error);
+    ConvertRequest request = shared;
+    request.passphrase.assign(key->passphrase.data(), key->passphrase.size());
+    request.encoding = key->encoding;
+    request.cipherPosition = key->cipher->position;
+    request.hashPosition = key->hash->position;
+    request.sourcePath = item.source;
+    request.targetPath = item.target;
+    request.cancel = &StopRequested();
+    request.progress = [&progress](uint64_t done, std::optional<uint64_t>) { progress(done); };
+    const ConvertOutcome outcome = RunConvert(request);
+    if (outcome.error) {
+      result.kind = BatchFileResult::Kind::kFailed;
+      result.message = outcome.error->Describe();
+      if (outcome.looksRandom) {
+        result.message += " (check the passphrase, -c and -H; --force converts anyway)";
+      }
+    } else {
+      result.kind = BatchFileResult::Kind::kDone;
+      result.bytes = outcome.bytes;
+      if (outcome.warning) result.message = outcome.warning->Describe();
+    }
+    return result;
+  };
+  const StopSignals stopSignals;
+  return RunAndReport(plan, std::move(run), progress.Enabled());
+}
+
 int ConvertCommand::RunCheck() const {
-  if (!source.empty() || !target.empty()) Usage("--check takes only the age file");
+  if (!paths.empty() || !batch.outputDir.empty()) Usage("--check takes only the age file");
   if (!recipients.empty() || !recipientFiles.empty() || toPassphrase || deleteSource || verify) {
     Usage("--check takes -i/--identity or a passphrase, nothing to write with");
   }
@@ -263,10 +267,9 @@ int ConvertCommand::RunCheck() const {
     }
     for (const std::string& path : identityFiles) {
       if (path == "-" && fromStdin) Usage("standard input cannot carry two things at once");
-      SecretText text;
-      ReadSecretFile(path, text.text);
+      const Secret text = ReadSecretFile(path);
       try {
-        for (age::Identity& id : age::ParseIdentities(text.text)) {
+        for (age::Identity& id : age::ParseIdentities(text.View())) {
           unlock.identities.push_back(id);
         }
       } catch (const age::AgeError& e) {
@@ -274,23 +277,22 @@ int ConvertCommand::RunCheck() const {
       }
     }
   } else {
-    SecretText text;
+    Secret text;
     if (passphrase.fileOption->count() > 0) {
       if (passphrase.file == "-" && fromStdin)
         Usage("standard input cannot carry two things at once");
-      ReadSecretFile(passphrase.file, text.text);
-      StripLineEnd(text.text);
+      text = ReadPassphraseFile(passphrase.file);
     } else if (passphrase.envOption->count() > 0) {
       const char* value = std::getenv(passphrase.env.c_str());
       if (value == nullptr) Failure("the environment variable " + passphrase.env + " is not set");
-      text.text = value;
+      text = Secret(value);
     } else {
       const UniqueFd tty = OpenTerminal("identity or passphrase");
-      if (!AskTerminal(tty.Get(), "age passphrase: ", text.text)) {
-        Failure("no passphrase given (end of input on the terminal)");
-      }
+      auto asked = AskHidden(tty.Get(), "age passphrase: ");
+      if (!asked) Failure("no passphrase given (end of input on the terminal)");
+      text = std::move(*asked);
     }
-    unlock.passphrase = text.text;
+    unlock.passphrase = std::string(text.View());
   }
   const std::string name = fromStdin ? "standard input" : check;
   const CheckOutcome outcome =
@@ -307,9 +309,31 @@ void AddConvertCommand(CLI::App& app, int* status) {
   auto c = std::make_shared<ConvertCommand>();
   CLI::App* cmd = app.add_subcommand(
       "convert", "Re-encrypt a legacy SOURCE into the age file TARGET, or --check an age file");
-  cmd->add_option("SOURCE", c->source, "Legacy file to read, or \"-\" for standard input");
-  cmd->add_option("TARGET", c->target,
-                  "age file to write (replaced once verified), or \"-\" for standard output");
+  c->batch.suffix = ".age";
+  cmd->add_option("SOURCE TARGET", c->paths,
+                  "Legacy file to read (\"-\": standard input) and age file to write (replaced "
+                  "once complete; \"-\": standard output); with --output-dir, the SOURCE files "
+                  "and folders");
+  cmd->add_option("--output-dir", c->batch.outputDir,
+                  "Convert every SOURCE into this folder, each file on its own")
+      ->type_name("DIR");
+  cmd->add_flag("--recursive", c->batch.recursive,
+                "With --output-dir: the files in SOURCE folders, keeping their relative paths "
+                "(-r is a recipient here)");
+  cmd->add_option("--suffix", c->batch.suffix,
+                  "With --output-dir: added to the target names (default .age)")
+      ->type_name("TEXT");
+  cmd->add_option("--legacy-suffix", c->batch.legacySuffix,
+                  "With --output-dir: removed from the source names first (default .kry)")
+      ->type_name("TEXT");
+  cmd->add_option("-j,--jobs", c->batch.jobs,
+                  "With --output-dir: files converted at once (default: one per core)")
+      ->type_name("N")
+      ->check(CLI::Range(1u, 256u));
+  cmd->add_flag("--overwrite", c->overwrite, "With --output-dir: replace age files that exist");
+  cmd->add_flag("--use-settings", c->batch.useSettings,
+                "With --output-dir: each file's key from the settings file beside it (NAME-"
+                "settings.txt for the plaintext name NAME), else from the passphrase options");
   AddCipherOption(*cmd, c->algorithms);
   AddHashOption(*cmd, c->algorithms);
   AddPassphraseOptions(*cmd, c->passphrase);
@@ -354,7 +378,9 @@ void AddConvertCommand(CLI::App& app, int* status) {
       "matched.\n\nExamples:\n"
       "  kryvane-cli convert --settings report.pdf-settings.txt -r age1... report.pdf.enc "
       "report.pdf.age\n"
-      "  kryvane-cli convert --check report.pdf.age -i key.txt\n");
+      "  kryvane-cli convert --check report.pdf.age -i key.txt\n"
+      "  kryvane-cli convert --use-settings -R recipients.txt --recursive --output-dir converted "
+      "legacy/\n");
   cmd->callback([c, status] { *status = c->check.empty() ? c->Run() : c->RunCheck(); });
 }
 

@@ -1,10 +1,12 @@
 #include "cli/common.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -34,7 +36,8 @@ void RestoreTtyAndReraise(int sig) {
   std::raise(sig);
 }
 
-// Reads one line from the terminal without echo; nothing at end of input.
+}  // namespace
+
 std::optional<Secret> AskHidden(int tty, const char* prompt) {
   struct termios saved;
   const bool isTerminal = ::tcgetattr(tty, &saved) == 0;
@@ -77,25 +80,28 @@ std::optional<Secret> AskHidden(int tty, const char* prompt) {
   return line;
 }
 
-// The passphrase is the file's text less one trailing line end.
-Secret ReadPassphraseFile(const std::string& path) {
-  Secret text;
+Secret ReadSecretFile(const std::string& path) {
   try {
-    if (path == "-") {
-      text = ReadAllSecret(STDIN_FILENO, "standard input");
-    } else {
-      UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-      if (!fd) throw IoError(path, "open", errno);
-      text = ReadAllSecret(fd.Get(), path);
-    }
+    if (path == "-") return ReadAllSecret(STDIN_FILENO, "standard input");
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (!fd) throw IoError(path, "open", errno);
+    return ReadAllSecret(fd.Get(), path);
   } catch (const IoError& e) {
     Failure(e.what());
   }
+}
+
+Secret ReadPassphraseFile(const std::string& path) {
+  Secret text = ReadSecretFile(path);
   text.Resize(StripOneLineEnd(text.View()).size());
   return text;
 }
 
-}  // namespace
+UniqueFd OpenTerminal(const std::string& what, std::vector<std::string> hints) {
+  UniqueFd tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!tty) Failure("no " + what + " given and no terminal to ask for one", std::move(hints));
+  return tty;
+}
 
 [[noreturn]] void Usage(std::string message, std::vector<std::string> hints) {
   if (hints.empty()) hints.emplace_back("'kryvane-cli COMMAND --help' shows the usage");
@@ -253,11 +259,8 @@ KeyChoice ObtainKey(const AlgorithmOptions& algorithms, const PassphraseOptions&
     key.passphrase = Secret(value);
     key.retyped = key.passphrase.Clone();
   } else {
-    UniqueFd tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
-    if (!tty) {
-      Failure("no passphrase given and no terminal to ask for one",
-              {"use --passphrase-file FILE, --passphrase-env VAR or --settings FILE"});
-    }
+    const UniqueFd tty = OpenTerminal(
+        "passphrase", {"use --passphrase-file FILE, --passphrase-env VAR or --settings FILE"});
     auto first = AskHidden(tty.Get(), "Passphrase: ");
     auto second = first ? AskHidden(tty.Get(), "Retype passphrase: ") : std::nullopt;
     if (!first || !second) Failure("no passphrase given (end of input on the terminal)");
@@ -280,6 +283,40 @@ std::unique_ptr<Cipher> KeyedCipher(const KeyChoice& key) {
     Failure(std::string("derive key: ") + e.what());
   }
   return cipher;
+}
+
+namespace {
+
+// Set by the signal handler, read by the jobs: a lock-free atomic is safe to store from one.
+std::atomic<bool> gStopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void RequestStop(int) {
+  gStopRequested.store(true, std::memory_order_relaxed);
+}
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+}  // namespace
+
+const std::atomic<bool>& StopRequested() {
+  return gStopRequested;
+}
+
+StopSignals::StopSignals() {
+  struct sigaction action {};
+  action.sa_handler = RequestStop;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;
+  for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+    ::sigaction(kStopSignals[i], &action, &saved_[i]);
+  }
+}
+
+StopSignals::~StopSignals() {
+  for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+    ::sigaction(kStopSignals[i], &saved_[i], nullptr);
+  }
 }
 
 ProgressBar::ProgressBar(bool enabled)

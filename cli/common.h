@@ -2,13 +2,17 @@
 // are resolved, the progress bar, and the error that ends a command with a message and a status.
 #pragma once
 
+#include <signal.h>
+
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/catalogue.h"
+#include "app/io.h"
 #include "app/passphrase.h"
 #include "app/secret.h"
 
@@ -78,6 +82,32 @@ KeyChoice KeyFromSettingsFile(const AlgorithmOptions& algorithms, const std::str
 // A cipher of the chosen class keyed from the passphrase, after the checks the file job makes
 // (passphrases equal, passphrase encodable).
 std::unique_ptr<Cipher> KeyedCipher(const KeyChoice& key);
+
+// A small file's whole text (at most 1 MiB; "-" reads standard input), kept as a secret.
+Secret ReadSecretFile(const std::string& path);
+// The passphrase in a file: its text less one trailing line end.
+Secret ReadPassphraseFile(const std::string& path);
+// The controlling terminal, to ask for a secret; a failure naming what was wanted without one.
+UniqueFd OpenTerminal(const std::string& what, std::vector<std::string> hints = {});
+// One line from the terminal without echo (restored on a signal too); nothing at end of input.
+std::optional<Secret> AskHidden(int tty, const char* prompt);
+
+// Set once Ctrl-C, SIGTERM or SIGHUP arrives while a StopSignals lives; jobs poll it.
+const std::atomic<bool>& StopRequested();
+
+// While it lives, those signals ask the running jobs to stop, so that they remove their temporary
+// files and keep their sources; the handler resets itself, so a second signal ends the program
+// at once.
+class StopSignals {
+ public:
+  StopSignals();
+  ~StopSignals();
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+ private:
+  struct sigaction saved_[3]{};
+};
 
 // Draws a progress bar on standard error; finishes the line when destroyed.
 class ProgressBar {

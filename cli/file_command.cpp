@@ -1,6 +1,5 @@
 #include "cli/file_command.h"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -8,48 +7,11 @@
 #include "cli/commands.h"
 
 namespace kryvane::cli {
-namespace {
-
-// Set by the signal handler, read by the job: a lock-free atomic is safe to store from one.
-std::atomic<bool> gStopRequested{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-extern "C" void RequestStop(int) {
-  gStopRequested.store(true, std::memory_order_relaxed);
-}
-
-// While the job runs, Ctrl-C, SIGTERM and SIGHUP cancel it, so that it removes its temporary file
-// and keeps the source; the handler resets itself, so a second signal ends the program at once.
-class StopSignals {
- public:
-  StopSignals() {
-    struct sigaction action {};
-    action.sa_handler = RequestStop;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
-    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-      ::sigaction(kSignals[i], &action, &saved_[i]);
-    }
-  }
-  ~StopSignals() {
-    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-      ::sigaction(kSignals[i], &saved_[i], nullptr);
-    }
-  }
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
-
- private:
-  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-  struct sigaction saved_[std::size(kSignals)]{};
-};
-
-}  // namespace
 
 int FileCommand::Run() const {
   if (!batch.outputDir.empty()) {
     const StopSignals stopSignals;
-    return RunBatchCommand(*this, &gStopRequested);
+    return RunBatchCommand(*this, &StopRequested());
   }
   if (paths.size() != 2) {
     Usage(paths.size() < 2 ? "SOURCE and TARGET are required"
@@ -88,7 +50,7 @@ int FileCommand::Run() const {
     };
   }
 
-  request.cancel = &gStopRequested;
+  request.cancel = &StopRequested();
 
   JobOutcome outcome;
   {

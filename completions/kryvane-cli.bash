@@ -23,7 +23,7 @@ _kryvane_cli() {
   # In convert, -r names a recipient and these take files or variables.
   if [[ $command == convert ]]; then
     case "$prev" in
-      -r | --recipient | --work-factor) return ;;
+      -r | --recipient | --work-factor | --suffix | --legacy-suffix | -j | --jobs) return ;;
       -R | --recipients-file | -i | --identity | --new-passphrase-file | --check)
         compopt -o filenames 2>/dev/null
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
@@ -78,7 +78,8 @@ _kryvane_cli() {
     selftest) words="-h --help" ;;
     convert) words="$keyed -r --recipient -R --recipients-file --to-passphrase --new-passphrase-file
       --new-passphrase-env --work-factor -a --armor --verify --delete-source --force --progress --no-progress
-      --check -i --identity -h --help"
+      --check -i --identity --output-dir --recursive --suffix --legacy-suffix -j --jobs --overwrite
+      --use-settings -h --help"
       files=1 ;;
   esac
   if [[ -n $files && $cur != -* ]]; then

@@ -60,6 +60,13 @@ complete -c kryvane-cli -n $convert -l progress -d 'Show a progress bar'
 complete -c kryvane-cli -n $convert -l no-progress -d 'Show no progress bar'
 complete -c kryvane-cli -n $convert -l check -r -F -d 'Authenticate an age file'
 complete -c kryvane-cli -n $convert -s i -l identity -r -F -d 'A file of identities, for --check'
+complete -c kryvane-cli -n $convert -l output-dir -x -a '(__fish_complete_directories)' -d 'Convert every source into this folder'
+complete -c kryvane-cli -n $convert -l recursive -d 'With --output-dir: the files in folders'
+complete -c kryvane-cli -n $convert -l suffix -x -d 'With --output-dir: added to target names'
+complete -c kryvane-cli -n $convert -l legacy-suffix -x -d 'With --output-dir: removed from source names'
+complete -c kryvane-cli -n $convert -s j -l jobs -x -d 'With --output-dir: files at once'
+complete -c kryvane-cli -n $convert -l overwrite -d 'With --output-dir: replace age files that exist'
+complete -c kryvane-cli -n $convert -l use-settings -d 'With --output-dir: each key from its settings file'
 
 # identify
 set -l identify '__fish_seen_subcommand_from identify'

@@ -2,6 +2,9 @@
 // legacy key, the source kept or deleted, and convert --check.
 #include <sys/stat.h>
 
+#include <map>
+#include <set>
+
 #include "tests/app/temp_files.h"
 #include "tests/cli/run_cli.h"
 #include "tests/support/external_tool.h"
@@ -186,11 +189,12 @@ TEST_F(Convert, DeleteSourceOnlyAfterTheTargetIsInPlace) {
   const CliResult full = ConvertTo({"--delete-source", "-r", recipient_, again, dir_ / "no/such"});
   EXPECT_EQ(full.status, 1);
   EXPECT_TRUE(Exists(again));
-  // A source given as a symbolic link is not deleted through it.
+  // A source given as a symbolic link is not deleted through it, and scripts learn it.
   const std::string link = dir_ / "link";
   ASSERT_EQ(::symlink(again.c_str(), link.c_str()), 0);
   const CliResult linked = ConvertTo({"--delete-source", "-r", recipient_, link, dir_ / "l.age"});
-  EXPECT_EQ(linked.status, 0) << linked.err;
+  EXPECT_EQ(linked.status, 1) << linked.err;
+  EXPECT_TRUE(Exists(dir_ / "l.age"));
   EXPECT_NE(linked.err.find("symbolic link"), std::string::npos) << linked.err;
   EXPECT_TRUE(Exists(again) && Exists(link));
 }
@@ -234,6 +238,63 @@ TEST_F(Convert, UsageErrors) {
     EXPECT_EQ(r.err.find(secret), std::string::npos) << "a secret key was echoed";
     EXPECT_FALSE(Exists(dir_ / "x.age"));
   }
+}
+
+// A folder of legacy files in one command: nested folders kept, each file with the key its
+// settings file records or else the one given, names less .kry plus .age, settings files left
+// alone, and a file under another key refused by the guard while the others are converted and
+// their sources deleted.
+TEST_F(Convert, FolderOfLegacyFilesInOneCommand) {
+  REQUIRE_AGE();
+  ASSERT_EQ(::mkdir((dir_ / "in").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((dir_ / "in/sub").c_str(), 0755), 0);
+  struct File {
+    std::string name;  // below in/
+    std::string pass;
+    bool settings;
+    std::string age;  // below out/in/, empty when it must fail
+  };
+  const std::vector<File> files = {
+      {"a.txt", "own pass", true, "a.txt.age"},
+      {"sub/b.doc", "old pass", false, "sub/b.doc.age"},
+      {"sub/c", "old pass", false, "sub/c.age"},
+      {"sub/wrong", "another pass", false, ""},
+  };
+  std::map<std::string, Bytes> plain;
+  for (const File& f : files) {
+    const std::string path = dir_ / ("in/" + f.name);
+    plain[f.name] = TextLike(5000 + f.name.size() * 999);
+    WriteFile(path, plain[f.name]);
+    // c keeps its plain name, as a legacy file without the suffix.
+    const std::string legacy = f.name == "sub/c" ? path + ".tmp" : path + ".kry";
+    std::vector<std::string> args = {"encrypt", "--passphrase-env", "PW", path, legacy};
+    if (f.settings) args.insert(args.begin() + 1, "--save-settings");
+    ASSERT_EQ(RunCli(args, WithEnv({"PW=" + f.pass})).status, 0);
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    if (f.name == "sub/c") {
+      ASSERT_EQ(::rename(legacy.c_str(), path.c_str()), 0);
+    }
+  }
+  const CliResult r = ConvertTo({"--use-settings", "--delete-source", "-r", recipient_,
+                                 "--recursive", "--output-dir", dir_ / "out", dir_ / "in"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("3 done, 1 failed"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("in/sub/wrong.kry"), std::string::npos) << r.err;
+  EXPECT_EQ(ListFolder(dir_ / "out/in"), (std::set<std::string>{"a.txt.age", "sub"}));
+  EXPECT_EQ(ListFolder(dir_ / "out/in/sub"), (std::set<std::string>{"b.doc.age", "c.age"}));
+  for (const File& f : files) {
+    SCOPED_TRACE(f.name);
+    const std::string legacy = dir_ / ("in/" + f.name + (f.name == "sub/c" ? "" : ".kry"));
+    if (f.age.empty()) {
+      EXPECT_TRUE(Exists(legacy));
+      continue;
+    }
+    EXPECT_FALSE(Exists(legacy));
+    const ToolResult back = AgeDecrypt(dir_ / ("out/in/" + f.age));
+    ASSERT_EQ(back.status, 0) << back.err;
+    EXPECT_TRUE(back.out == std::string(plain[f.name].begin(), plain[f.name].end()));
+  }
+  EXPECT_TRUE(Exists(dir_ / "in/a.txt-settings.txt"));
 }
 
 }  // namespace

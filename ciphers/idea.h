@@ -6,7 +6,7 @@
 
 #include "crypto/algorithm_ids.h"
 #include "crypto/block_ciphers.h"
-#include "crypto/cpu_paths.h"
+#include "crypto/cpu.h"
 
 namespace kryvane {
 
@@ -15,19 +15,12 @@ class Idea final : public BlockCipher64<Idea> {
   static constexpr int32_t kId = ids::kIdea;
   static constexpr std::string_view kAlgorithm = "IDEA";
   static constexpr int32_t kMaxKeySize = 128;
+  // A size with no whole byte is refused.
+  static constexpr int32_t kMinKeySize = 8;
   static bool SelfTest();
 
-  Idea() { WipeKey(); }
-  ~Idea() override { WipeKey(); }
-
-  void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const { Crypt(z_.data(), in, out); }
-  void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const { Crypt(d_.data(), in, out); }
-  // n independent blocks, one per 16-bit vector lane where the processor allows (8, 16 or 32 at
-  // once); out may equal in.
-  void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const;
-  void WipeKey();
   // The instruction set the keyed instance runs on.
-  Isa Path() const { return isa_; }
+  cpu::Isa Path() const { return isa_; }
 
   // The group operations: multiplication modulo 65537 with 0 standing for 65536, and its inverse.
   static uint16_t Mul(uint16_t a, uint16_t b) {
@@ -38,16 +31,23 @@ class Idea final : public BlockCipher64<Idea> {
   }
   static uint16_t MulInverse(uint16_t x);
 
- protected:
-  // Zero-pads the first bits / 8 key bytes to 16; a size with no whole byte is refused.
-  void ExpandKey(const uint8_t* key, uint32_t bits) override;
-
  private:
+  friend BlockCipher64<Idea>;
+
+  // Zero-pads the first bits / 8 key bytes to 16.
+  void ExpandKey(const uint8_t* key, uint32_t bits) override;
+  void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const { Crypt(z_.data(), in, out); }
+  void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const { Crypt(d_.data(), in, out); }
+  // n independent blocks, one per 16-bit vector lane where the processor allows (8, 16 or 32 at
+  // once); out may equal in.
+  void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const;
+  void WipeKey();
+
   static void Crypt(const uint16_t* k, const uint8_t* in, uint8_t* out);
 
-  std::array<uint16_t, 52> z_;  // encryption subkeys
-  std::array<uint16_t, 52> d_;  // decryption subkeys
-  Isa isa_ = Isa::kPortable;
+  WipedArray<uint16_t, 52> z_;  // encryption subkeys
+  WipedArray<uint16_t, 52> d_;  // decryption subkeys
+  cpu::Isa isa_ = cpu::Isa::kPortable;
 };
 
 }  // namespace kryvane

@@ -329,7 +329,6 @@ uint32_t Mars::FixupMask(uint32_t w) {
 
 void Mars::ExpandKey(const uint8_t* key, uint32_t bits) {
   const uint32_t n = bits / 8 / 4;  // whole key words; trailing bytes are ignored
-  if (n == 0) throw CipherError(kInvalidKeySize);
   uint32_t k[kMaxKeySize / 32] = {};
   for (uint32_t i = 0; i < n; ++i) k[i] = LoadLe32(key + 4 * i);
 
@@ -352,7 +351,7 @@ void Mars::ExpandKey(const uint8_t* key, uint32_t bits) {
   }
   SecureZeroObject(k);
   SecureZeroObject(t);
-  isa_ = UsableIsa();
+  isa_ = cpu::VectorIsa();
 }
 
 void Mars::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
@@ -410,11 +409,11 @@ void Mars::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) con
   const uint32_t* k = subKeys_.data();
   const auto one = [k](const uint8_t* p, uint8_t* q) { PortableDecrypt(k, p, q); };
 #ifdef KRYVANE_X86_VECTORS
-  if (isa_ >= Isa::kAvx512) {
+  if (isa_ >= cpu::Isa::kAvx512) {
     return RunGroups<16, 16>(
         in, out, n, [k](const uint8_t* p, uint8_t* q) { DecryptAvx512(k, p, q); }, one);
   }
-  if (isa_ >= Isa::kAvx2) {
+  if (isa_ >= cpu::Isa::kAvx2) {
     return RunGroups<16, 8>(
         in, out, n, [k](const uint8_t* p, uint8_t* q) { DecryptAvx2(k, p, q); }, one);
   }
@@ -423,8 +422,8 @@ void Mars::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) con
 }
 
 void Mars::WipeKey() {
-  SecureFill(subKeys_.data(), 0xFF, sizeof(subKeys_));
-  isa_ = Isa::kPortable;
+  subKeys_.Wipe();
+  isa_ = cpu::Isa::kPortable;
 }
 
 }  // namespace kryvane

@@ -8,7 +8,7 @@
 
 #include "crypto/algorithm_ids.h"
 #include "crypto/block_ciphers.h"
-#include "crypto/cpu_paths.h"
+#include "crypto/cpu.h"
 
 namespace kryvane {
 
@@ -17,21 +17,14 @@ class Mars final : public BlockCipher128<Mars> {
   static constexpr int32_t kId = ids::kMars;
   static constexpr std::string_view kAlgorithm = "Mars";
   static constexpr int32_t kMaxKeySize = 1248;
+  // Only whole key words count; a key of less than one word is refused.
+  static constexpr int32_t kMinKeySize = 32;
   static constexpr std::size_t kSubKeyWords = 40;
   using SubKeyArray = std::array<uint32_t, kSubKeyWords>;
   static bool SelfTest();
 
-  Mars() { WipeKey(); }
-  ~Mars() override { WipeKey(); }
-
-  void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const;
-  void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const;
-  // n independent blocks, one per 32-bit vector lane where the processor allows (8 or 16 at
-  // once, with gathered table look-ups); out may equal in.
-  void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const;
-  void WipeKey();
   // The instruction set the keyed instance runs on.
-  Isa Path() const { return isa_; }
+  cpu::Isa Path() const { return isa_; }
 
   // K0..K39 as built by the key schedule (all FF bytes while unkeyed); for inspection only.
   const SubKeyArray& SubKeys() const { return subKeys_; }
@@ -40,14 +33,20 @@ class Mars final : public BlockCipher128<Mars> {
   // equal bits and equal both neighbours (bits outside the word count as 0), except bits 0 and 1.
   static uint32_t FixupMask(uint32_t w);
 
- protected:
-  // Uses the whole key words only; a key of less than one word (4 to 28 bits) is refused with
-  // "Invalid key size".
-  void ExpandKey(const uint8_t* key, uint32_t bits) override;
-
  private:
-  SubKeyArray subKeys_;
-  Isa isa_ = Isa::kPortable;
+  friend BlockCipher128<Mars>;
+
+  // Uses the whole key words only.
+  void ExpandKey(const uint8_t* key, uint32_t bits) override;
+  void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const;
+  void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const;
+  // n independent blocks, one per 32-bit vector lane where the processor allows (8 or 16 at
+  // once, with gathered table look-ups); out may equal in.
+  void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const;
+  void WipeKey();
+
+  Wiped<SubKeyArray, 0xFF> subKeys_;
+  cpu::Isa isa_ = cpu::Isa::kPortable;
 };
 
 }  // namespace kryvane

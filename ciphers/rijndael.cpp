@@ -1,17 +1,17 @@
 #include "ciphers/rijndael.h"
 
-#include <atomic>
-
+#include "ciphers/x86_vectors.h"
 #include "crypto/bytes.h"
 #include "crypto/cpu.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <smmintrin.h>
-#include <wmmintrin.h>
+#ifdef KRYVANE_X86_VECTORS
 #define KRYVANE_HAVE_AES_INSTRUCTIONS 1
+#define KRYVANE_HAVE_VAES 1
 // Only these functions are compiled for the AES instructions; they run only after the
 // processor has been asked, so the rest of the build needs no extra flags.
 #define KRYVANE_AES_TARGET __attribute__((target("aes,sse4.1")))
+#define KRYVANE_VAES_TARGET \
+  __attribute__((target("aes,sse4.1,avx2,avx512f,avx512vl,avx512bw,avx512dq,vaes")))
 #endif
 
 namespace kryvane {
@@ -282,29 +282,72 @@ KRYVANE_AES_TARGET void HardwareDecryptCbc(const uint32_t* dk, int rounds, const
   _mm_storeu_si128(reinterpret_cast<__m128i*>(chain), prev);
 }
 
-bool DetectHardware() {
-  return (cpu::Detected() & (cpu::kAesNi | cpu::kSse41)) == (cpu::kAesNi | cpu::kSse41);
-}
-
-#else
-
-bool DetectHardware() {
-  return false;
-}
-
 #endif
 
-std::atomic<bool> gForcePortable{false};
+#ifdef KRYVANE_HAVE_VAES
+// Four blocks deciphered in one register.
+template <int kRounds>
+KRYVANE_VAES_TARGET inline __m512i VaesDecrypt(const __m512i* k, __m512i s) {
+  s = _mm512_xor_si512(s, k[kRounds]);
+#pragma GCC unroll 14
+  for (int r = kRounds - 1; r > 0; --r) s = _mm512_aesdec_epi128(s, k[r]);
+  return _mm512_aesdeclast_epi128(s, k[0]);
+}
+
+// CBC decryption four blocks per 512-bit register, kRounds known at compile time so that every
+// round key stays in a register. Each group is read completely before it is written, so p may
+// equal q.
+template <int kRounds>
+KRYVANE_VAES_TARGET void VaesDecryptCbc(const uint32_t* dk, const uint8_t* p, uint8_t* q,
+                                        std::size_t blocks, uint8_t* chain) {
+  constexpr std::size_t kRegs = 8;  // 32 blocks in flight hide the instruction latency
+  __m512i k[kRounds + 1];
+  for (int r = 0; r <= kRounds; ++r) {
+    k[r] = _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(dk + 4 * r)));
+  }
+  // The previous ciphertext block sits in the top 128 bits of prev.
+  __m512i prev = _mm512_inserti32x4(_mm512_setzero_si512(),
+                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(chain)), 3);
+  std::size_t i = 0;
+  for (; i + 4 * kRegs <= blocks; i += 4 * kRegs, p += 64 * kRegs, q += 64 * kRegs) {
+    __m512i c[kRegs], s[kRegs];
+#pragma GCC unroll 8
+    for (std::size_t j = 0; j < kRegs; ++j) c[j] = _mm512_loadu_si512(p + 64 * j);
+#pragma GCC unroll 8
+    for (std::size_t j = 0; j < kRegs; ++j) s[j] = _mm512_xor_si512(c[j], k[kRounds]);
+#pragma GCC unroll 14
+    for (int r = kRounds - 1; r > 0; --r) {
+#pragma GCC unroll 8
+      for (std::size_t j = 0; j < kRegs; ++j) s[j] = _mm512_aesdec_epi128(s[j], k[r]);
+    }
+#pragma GCC unroll 8
+    for (std::size_t j = 0; j < kRegs; ++j) {
+      s[j] = _mm512_aesdeclast_epi128(s[j], k[0]);
+      // Blocks 4j-1 .. 4j+2: the last block of the previous register and the first three of c[j].
+      const __m512i before = _mm512_alignr_epi64(c[j], j == 0 ? prev : c[j - 1], 6);
+      _mm512_storeu_si512(q + 64 * j, _mm512_xor_si512(s[j], before));
+    }
+    prev = c[kRegs - 1];
+  }
+  for (; i + 4 <= blocks; i += 4, p += 64, q += 64) {
+    const __m512i c = _mm512_loadu_si512(p);
+    const __m512i s = VaesDecrypt<kRounds>(k, c);
+    _mm512_storeu_si512(q, _mm512_xor_si512(s, _mm512_alignr_epi64(c, prev, 6)));
+    prev = c;
+  }
+  __m128i prev1 = _mm512_extracti32x4_epi32(prev, 3);
+  for (; i < blocks; ++i, p += 16, q += 16) {
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i s = _mm512_castsi512_si128(VaesDecrypt<kRounds>(k, _mm512_castsi128_si512(c)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(q), _mm_xor_si128(s, prev1));
+    prev1 = c;
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(chain), prev1);
+  SecureZeroObject(k);
+}
+#endif
 
 }  // namespace
-
-bool Rijndael::HardwareAvailable() {
-  return DetectHardware();
-}
-
-void Rijndael::ForcePortable(bool portable) {
-  gForcePortable.store(portable);
-}
 
 bool Rijndael::SelfTest() {
   // 128 and 256 bits: known answers from the algorithm's submission tables; 192 bits: FIPS-197
@@ -338,9 +381,6 @@ bool Rijndael::SelfTest() {
 
 void Rijndael::ExpandKey(const uint8_t* key, uint32_t bits) {
   const std::size_t used = bits / 8;  // a trailing half byte is ignored
-  // A 4-bit key would leave no key byte at all and run under the all-zero key.
-  if (used == 0) throw CipherError(kInvalidKeySize);
-
   std::array<uint8_t, 32> padded{};
   std::memcpy(padded.data(), key, used);
   const int nk = used <= 16 ? 4 : used <= 24 ? 6 : 8;
@@ -364,59 +404,72 @@ void Rijndael::ExpandKey(const uint8_t* key, uint32_t bits) {
   dec_ = enc_;
   for (int i = 4; i < 4 * rounds_; ++i) dec_[i] = InvMixColumn(dec_[i]);
 
-  hardware_ = cpu::Has(cpu::kAesNi | cpu::kSse41) && !gForcePortable.load();
+  isa_ = cpu::Isa::kPortable;
+#ifdef KRYVANE_HAVE_AES_INSTRUCTIONS
+  if (cpu::Has(cpu::kAesNi | cpu::kSse41)) isa_ = cpu::Isa::kSse2;
+  if (cpu::Has(cpu::kAesNi | cpu::kSse41 | cpu::kAvx2 | cpu::kAvx512 | cpu::kVaes)) {
+    isa_ = cpu::Isa::kAvx512;
+  }
+#endif
 }
 
 void Rijndael::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
 #ifdef KRYVANE_HAVE_AES_INSTRUCTIONS
-  if (hardware_) return HardwareEncrypt(enc_.data(), rounds_, in, out);
+  if (isa_ != cpu::Isa::kPortable) return HardwareEncrypt(enc_.data(), rounds_, in, out);
 #endif
   TableEncrypt(enc_.data(), rounds_, in, out);
 }
 
 void Rijndael::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
 #ifdef KRYVANE_HAVE_AES_INSTRUCTIONS
-  if (hardware_) return HardwareDecrypt(dec_.data(), rounds_, in, out);
+  if (isa_ != cpu::Isa::kPortable) return HardwareDecrypt(dec_.data(), rounds_, in, out);
 #endif
   TableDecrypt(dec_.data(), rounds_, in, out);
 }
 
-// With the processor's instructions, CBC runs over all whole blocks on the base's chaining value;
-// a final partial block then follows the common tail rule.
-
-void Rijndael::EncryptCBC(const void* in, void* out, std::size_t size) {
+void Rijndael::EncryptCbcImpl(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv) const {
 #ifdef KRYVANE_HAVE_AES_INSTRUCTIONS
-  if (hardware_) {  // only ever true while keyed
-    const auto* p = static_cast<const uint8_t*>(in);
-    auto* q = static_cast<uint8_t*>(out);
-    const std::size_t whole = size - size % 16;
-    HardwareEncryptCbc(enc_.data(), rounds_, p, q, size / 16, ChainValue().data());
-    FeedbackTail(p + whole, q + whole, size - whole);
-    return;
-  }
+  // Encryption is one serial chain: wider registers do not help it.
+  if (isa_ != cpu::Isa::kPortable) return HardwareEncryptCbc(enc_.data(), rounds_, in, out, n, cv);
 #endif
-  BlockCipher128<Rijndael>::EncryptCBC(in, out, size);
+  for (std::size_t i = 0; i < n; ++i, in += 16, out += 16) {
+    for (int j = 0; j < 16; ++j) cv[j] ^= in[j];
+    TableEncrypt(enc_.data(), rounds_, cv, cv);
+    std::memcpy(out, cv, 16);
+  }
 }
 
-void Rijndael::DecryptCBC(const void* in, void* out, std::size_t size) {
-#ifdef KRYVANE_HAVE_AES_INSTRUCTIONS
-  if (hardware_) {
-    const auto* p = static_cast<const uint8_t*>(in);
-    auto* q = static_cast<uint8_t*>(out);
-    const std::size_t whole = size - size % 16;
-    HardwareDecryptCbc(dec_.data(), rounds_, p, q, size / 16, ChainValue().data());
-    FeedbackTail(p + whole, q + whole, size - whole);
-    return;
+void Rijndael::DecryptCbcImpl(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv) const {
+#ifdef KRYVANE_HAVE_VAES
+  if (isa_ == cpu::Isa::kAvx512) {
+    switch (rounds_) {
+      case 10:
+        return VaesDecryptCbc<10>(dec_.data(), in, out, n, cv);
+      case 12:
+        return VaesDecryptCbc<12>(dec_.data(), in, out, n, cv);
+      default:
+        return VaesDecryptCbc<14>(dec_.data(), in, out, n, cv);
+    }
   }
 #endif
-  BlockCipher128<Rijndael>::DecryptCBC(in, out, size);
+#ifdef KRYVANE_HAVE_AES_INSTRUCTIONS
+  if (isa_ != cpu::Isa::kPortable) return HardwareDecryptCbc(dec_.data(), rounds_, in, out, n, cv);
+#endif
+  uint8_t c[16], d[16];
+  for (std::size_t i = 0; i < n; ++i, in += 16, out += 16) {
+    std::memcpy(c, in, 16);  // before out, which may be in, is written
+    TableDecrypt(dec_.data(), rounds_, c, d);
+    for (int j = 0; j < 16; ++j) out[j] = uint8_t(d[j] ^ cv[j]);
+    std::memcpy(cv, c, 16);
+  }
+  SecureZeroObject(d);
 }
 
 void Rijndael::WipeKey() {
   rounds_ = 0;
-  hardware_ = false;
-  SecureZeroObject(enc_);
-  SecureZeroObject(dec_);
+  isa_ = cpu::Isa::kPortable;
+  enc_.Wipe();
+  dec_.Wipe();
 }
 
 }  // namespace kryvane

@@ -932,12 +932,12 @@ void Serpent::ExpandKey(const uint8_t* key, uint32_t bits) {
   }
   SecureZeroObject(w);
   SecureZeroObject(bytes);
-  isa_ = UsableIsa();
+  isa_ = cpu::VectorIsa();
 }
 
 void Serpent::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
 #ifdef KRYVANE_X86_VECTORS
-  if (isa_ >= Isa::kAvx512) return EncryptOneAvx512(subKeys_.data(), in, out);
+  if (isa_ >= cpu::Isa::kAvx512) return EncryptOneAvx512(subKeys_.data(), in, out);
 #endif
   uint32_t x0 = LoadLe32(in), x1 = LoadLe32(in + 4), x2 = LoadLe32(in + 8), x3 = LoadLe32(in + 12);
   EncryptWords(subKeys_.data(), x0, x1, x2, x3);
@@ -955,11 +955,11 @@ void Serpent::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) 
   const uint32_t* k = subKeys_.data();
 #ifdef KRYVANE_X86_VECTORS
   const auto one = [k](const uint8_t* p, uint8_t* q) { PortableDecrypt(k, p, q); };
-  if (isa_ >= Isa::kAvx512) {
+  if (isa_ >= cpu::Isa::kAvx512) {
     return RunGroups<16, 16>(
         in, out, n, [k](const uint8_t* p, uint8_t* q) { DecryptAvx512(k, p, q); }, one);
   }
-  if (isa_ >= Isa::kAvx2) {
+  if (isa_ >= cpu::Isa::kAvx2) {
     return RunGroups<16, 8>(
         in, out, n, [k](const uint8_t* p, uint8_t* q) { DecryptAvx2(k, p, q); }, one);
   }
@@ -968,8 +968,8 @@ void Serpent::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) 
 }
 
 void Serpent::WipeKey() {
-  SecureZeroObject(subKeys_);
-  isa_ = Isa::kPortable;
+  subKeys_.Wipe();
+  isa_ = cpu::Isa::kPortable;
 }
 
 }  // namespace kryvane

@@ -7,7 +7,7 @@
 
 #include "crypto/algorithm_ids.h"
 #include "crypto/block_ciphers.h"
-#include "crypto/cpu_paths.h"
+#include "crypto/cpu.h"
 
 namespace kryvane {
 
@@ -19,26 +19,24 @@ class Serpent final : public BlockCipher128<Serpent> {
   static constexpr int kRounds = 32;
   static bool SelfTest();
 
-  Serpent() { WipeKey(); }
-  ~Serpent() override { WipeKey(); }
+  // The instruction set the keyed instance runs on.
+  cpu::Isa Path() const { return isa_; }
 
+ private:
+  friend BlockCipher128<Serpent>;
+
+  // Any size the base accepts is usable: a size that is not a whole number of bytes keeps only
+  // its whole bytes, and the padding bit goes at the stated size.
+  void ExpandKey(const uint8_t* key, uint32_t bits) override;
   void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const;
   void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const;
   // n independent blocks, bitsliced over vector lanes where the processor allows (eight blocks
   // per 256-bit register, sixteen per 512-bit one); out may equal in.
   void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const;
   void WipeKey();
-  // The instruction set the keyed instance runs on.
-  Isa Path() const { return isa_; }
 
- protected:
-  // Any size the base accepts is usable: a size that is not a whole number of bytes keeps only
-  // its whole bytes, and the padding bit goes at the stated size.
-  void ExpandKey(const uint8_t* key, uint32_t bits) override;
-
- private:
-  std::array<uint32_t, 4 * (kRounds + 1)> subKeys_;  // four words per round, and the last
-  Isa isa_ = Isa::kPortable;
+  WipedArray<uint32_t, 4 * (kRounds + 1)> subKeys_;  // four words per round, and the last
+  cpu::Isa isa_ = cpu::Isa::kPortable;
 };
 
 }  // namespace kryvane

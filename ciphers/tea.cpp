@@ -135,13 +135,12 @@ bool Tea::SelfTest() {
 }
 
 void Tea::ExpandKey(const uint8_t* key, uint32_t bits) {
-  if (bits < 8) throw CipherError(kInvalidKeySize);
   uint8_t buf[16] = {};
   const uint32_t bytes = bits / 8 < 16 ? bits / 8 : 16;
   for (uint32_t i = 0; i < bytes; ++i) buf[i] = key[i];
   for (int i = 0; i < 4; ++i) k_[i] = LoadBe32(buf + 4 * i);
   SecureZeroObject(buf);
-  isa_ = UsableIsa();
+  isa_ = cpu::VectorIsa();
 }
 
 void Tea::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
@@ -172,13 +171,13 @@ void Tea::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) cons
         in, out, n, [k, group](const uint8_t* p, uint8_t* q) { group(k, p, q); }, one);
   };
   switch (isa_) {
-    case Isa::kAvx512:
+    case cpu::Isa::kAvx512:
       return run(std::integral_constant<std::size_t, 32>{}, DecryptAvx512);
-    case Isa::kAvx2:
+    case cpu::Isa::kAvx2:
       return run(std::integral_constant<std::size_t, 16>{}, DecryptAvx2);
-    case Isa::kSse2:
+    case cpu::Isa::kSse2:
       return run(std::integral_constant<std::size_t, 8>{}, DecryptSse);
-    case Isa::kPortable:
+    case cpu::Isa::kPortable:
       break;
   }
 #endif

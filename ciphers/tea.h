@@ -7,7 +7,7 @@
 
 #include "crypto/algorithm_ids.h"
 #include "crypto/block_ciphers.h"
-#include "crypto/cpu_paths.h"
+#include "crypto/cpu.h"
 
 namespace kryvane {
 
@@ -16,30 +16,30 @@ class Tea final : public BlockCipher64<Tea> {
   static constexpr int32_t kId = ids::kTea;
   static constexpr std::string_view kAlgorithm = "Tea";
   static constexpr int32_t kMaxKeySize = 128;
+  // A size below one byte is refused.
+  static constexpr int32_t kMinKeySize = 8;
   static bool SelfTest();
 
-  ~Tea() override { WipeKey(); }
+  // The instruction set the keyed instance runs on.
+  cpu::Isa Path() const { return isa_; }
 
+ private:
+  friend BlockCipher64<Tea>;
+
+  // Big-endian key words from the zero-padded key; a trailing half byte is dropped.
+  void ExpandKey(const uint8_t* key, uint32_t bits) override;
   void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const;
   void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const;
   // n independent blocks, one per 32-bit vector lane where the processor allows (8, 16 or 32 at
   // once, two blocks interleaved otherwise); out may equal in.
   void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const;
   void WipeKey() {
-    SecureZeroObject(k_);
-    isa_ = Isa::kPortable;
+    k_.Wipe();
+    isa_ = cpu::Isa::kPortable;
   }
-  // The instruction set the keyed instance runs on.
-  Isa Path() const { return isa_; }
 
- protected:
-  // Big-endian key words from the zero-padded key; a trailing half byte is dropped and a size
-  // below one byte is refused.
-  void ExpandKey(const uint8_t* key, uint32_t bits) override;
-
- private:
-  std::array<uint32_t, 4> k_{};
-  Isa isa_ = Isa::kPortable;
+  WipedArray<uint32_t, 4> k_;
+  cpu::Isa isa_ = cpu::Isa::kPortable;
 };
 
 }  // namespace kryvane

@@ -243,9 +243,9 @@ KRYVANE_TWOFISH_GROUP(DecryptAvx512, KRYVANE_TARGET_AVX512, __m512i, U32x16)
 
 }  // namespace
 
+// The shared tables are built with the first instance, not inside the first key setup.
 Twofish::Twofish() {
   Mds();
-  WipeKey();
 }
 
 int Twofish::MdsTableBuilds() {
@@ -253,14 +253,13 @@ int Twofish::MdsTableBuilds() {
 }
 
 void Twofish::WipeKey() {
-  SecureFill(sBoxes_.data(), 0xFF, sizeof(sBoxes_));
-  SecureFill(subKeys_.data(), 0xFF, sizeof(subKeys_));
-  isa_ = Isa::kPortable;
+  sBoxes_.Wipe();
+  subKeys_.Wipe();
+  isa_ = cpu::Isa::kPortable;
 }
 
 void Twofish::ExpandKey(const uint8_t* key, uint32_t bits) {
   const std::size_t bytes = bits / 8;
-  if (bytes == 0) throw CipherError(kInvalidKeySize);
   const int k = bits <= 128 ? 2 : bits <= 192 ? 3 : 4;  // by bits, not by whole bytes
   uint8_t padded[32] = {};
   std::memcpy(padded, key, bytes);
@@ -288,7 +287,7 @@ void Twofish::ExpandKey(const uint8_t* key, uint32_t bits) {
   SecureZeroObject(even);
   SecureZeroObject(odd);
   SecureZeroObject(s);
-  isa_ = UsableIsa();
+  isa_ = cpu::VectorIsa();
 }
 
 void Twofish::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
@@ -357,7 +356,7 @@ void Twofish::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) 
   const uint32_t* s = sBoxes_.data();
   const uint32_t* k = subKeys_.data();
   const auto one = [this](const uint8_t* p, uint8_t* q) { DecryptGroup<1>(p, q); };
-  if (isa_ >= Isa::kAvx512) {
+  if (isa_ >= cpu::Isa::kAvx512) {
     return RunGroups<16, 16>(
         in, out, n, [s, k](const uint8_t* p, uint8_t* q) { DecryptAvx512(s, k, p, q); }, one);
   }

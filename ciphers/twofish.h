@@ -8,7 +8,7 @@
 
 #include "crypto/algorithm_ids.h"
 #include "crypto/block_ciphers.h"
-#include "crypto/cpu_paths.h"
+#include "crypto/cpu.h"
 
 namespace kryvane {
 
@@ -17,30 +17,31 @@ class Twofish final : public BlockCipher128<Twofish> {
   static constexpr int32_t kId = ids::kTwofish;
   static constexpr std::string_view kAlgorithm = "Twofish";
   static constexpr int32_t kMaxKeySize = 256;
+  // A 4-bit key, which has no whole byte, is refused.
+  static constexpr int32_t kMinKeySize = 8;
   static bool SelfTest();
 
   Twofish();
-  ~Twofish() override { WipeKey(); }
 
-  void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const;
-  void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const;
-  // n independent blocks, several interleaved; out may equal in.
-  void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const;
-  void WipeKey();
   // The instruction set the keyed instance runs on.
-  Isa Path() const { return isa_; }
+  cpu::Isa Path() const { return isa_; }
 
   // How often this process has built the shared MDS tables: 0 before the first Twofish exists,
   // 1 ever after. For tests of the one-time build.
   static int MdsTableBuilds();
 
- protected:
-  // The key length follows the size in bits: up to 128 gives 128, up to 192 gives 192, above
-  // that 256, zero-padded. A 132-bit key therefore runs as 192-bit Twofish with 16 key bytes. A
-  // 4-bit key, which has no whole byte, is refused.
-  void ExpandKey(const uint8_t* key, uint32_t bits) override;
-
  private:
+  friend BlockCipher128<Twofish>;
+
+  // The key length follows the size in bits: up to 128 gives 128, up to 192 gives 192, above
+  // that 256, zero-padded. A 132-bit key therefore runs as 192-bit Twofish with 16 key bytes.
+  void ExpandKey(const uint8_t* key, uint32_t bits) override;
+  void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const;
+  void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const;
+  // n independent blocks, several interleaved; out may equal in.
+  void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const;
+  void WipeKey();
+
   static constexpr std::size_t kInterleave = 4;
   template <int kN>
   void DecryptGroup(const uint8_t* in, uint8_t* out) const;
@@ -50,11 +51,11 @@ class Twofish final : public BlockCipher128<Twofish> {
            sBoxes_[512 + 2 * ((x >> 16) & 0xFF)] ^ sBoxes_[512 + 2 * (x >> 24) + 1];
   }
 
-  std::array<uint32_t, 40> subKeys_;  // input whitening, output whitening, round keys
+  WipedArray<uint32_t, 40, 0xFF> subKeys_;  // input whitening, output whitening, round keys
   // The four key-dependent S-boxes with the MDS columns folded in, stored as two interleaved
   // pairs (0 and 1 alternating, then 2 and 3) so neighbouring look-ups stay close in memory.
-  std::array<uint32_t, 1024> sBoxes_;
-  Isa isa_ = Isa::kPortable;
+  WipedArray<uint32_t, 1024, 0xFF> sBoxes_;
+  cpu::Isa isa_ = cpu::Isa::kPortable;
 };
 
 }  // namespace kryvane

@@ -1,5 +1,5 @@
 // The x86 vector intrinsics and the function attributes that compile one function for one
-// instruction set (see crypto/cpu_paths.h; such a function runs only after the processor has been
+// instruction set (see crypto/cpu.h; such a function runs only after the processor has been
 // asked). Private to the cipher units.
 #pragma once
 

@@ -16,6 +16,9 @@
 //   // optional, for CBC encryption, a serial chain: n >= 1 whole blocks chained from cv, which
 //   // ends as the last ciphertext block; out may equal in. Lets the chain stay in registers.
 //   void EncryptCbcImpl(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv) const;
+//   // optional, for CBC decryption in one pass: n >= 1 whole blocks chained from cv, which ends
+//   // as the last ciphertext block; out may equal in. Takes precedence over DecryptBlocksImpl.
+//   void DecryptCbcImpl(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv) const;
 // Key schedules are Wiped<> members, which erase themselves when the cipher dies; WipeKey()
 // erases them when the cipher is wiped or rekeyed. A processor-specific path is picked in
 // ExpandKey from cpu::Has() and kept for the life of the key. The modes call the block
@@ -128,7 +131,13 @@ class BlockCipherN : public BlockCipher {
   void DecryptCBC(const void* in, void* out, std::size_t size) override {
     RequireKey();
     auto [p, q, blocks, tail] = Split(in, out, size);
-    if constexpr (kHasDecryptBlocks<Derived>) {
+    if constexpr (kHasDecryptCbc<Derived>) {
+      if (blocks > 0) Self().DecryptCbcImpl(p, q, blocks, cv_.data());
+      p += blocks * B;
+      q += blocks * B;
+      FeedbackTail(p, q, tail);
+      return;
+    } else if constexpr (kHasDecryptBlocks<Derived>) {
       DecryptCbcRuns(p, q, blocks);
       p += blocks * B;
       q += blocks * B;
@@ -228,10 +237,6 @@ class BlockCipherN : public BlockCipher {
     if (!initialized_) throw BlockCipherError(kCipherNotInitialized);
   }
 
-  // For algorithms that run a mode over many blocks at once (processor instructions): the
-  // running chaining value, and the common rule for a final partial block.
-  Block& ChainValue() { return cv_; }
-
   // The final partial block of every block mode is enciphered as output feedback from CV.
   void FeedbackTail(const uint8_t* p, uint8_t* q, std::size_t tail) {
     if (tail == 0) return;
@@ -246,6 +251,12 @@ class BlockCipherN : public BlockCipher {
   static constexpr bool kHasDecryptBlocks = requires(const D& d, const uint8_t* i, uint8_t* o,
                                                      std::size_t n) {
     d.DecryptBlocksImpl(i, o, n);
+  };
+
+  template <class D>
+  static constexpr bool kHasDecryptCbc = requires(const D& d, const uint8_t* i, uint8_t* o,
+                                                  std::size_t n, uint8_t* cv) {
+    d.DecryptCbcImpl(i, o, n, cv);
   };
 
   template <class D>

@@ -29,16 +29,23 @@ inline void SecureZeroObject(T& obj) noexcept {
 }
 
 // Key material that erases itself: a plain value of T (an array, a struct of words) that is
-// wiped when it dies, so no destructor has to remember to. Wipe() erases it earlier.
-template <class T>
+// wiped when it dies, so no destructor has to remember to. Wipe() erases it earlier. The erase
+// byte is the algorithm's own (zero, or FF for the classes whose key schedule reads all FF while
+// unkeyed); an FF-erased value also starts out erased.
+template <class T, uint8_t kFill = 0>
 struct Wiped : T {
   static_assert(std::is_trivially_copyable_v<T>);
+  Wiped() noexcept : T{} {
+    if constexpr (kFill != 0) Wipe();
+  }
+  Wiped(const Wiped&) = default;
+  Wiped& operator=(const Wiped&) = default;
   ~Wiped() { Wipe(); }
-  void Wipe() noexcept { SecureZero(static_cast<T*>(this), sizeof(T)); }
+  void Wipe() noexcept { SecureFill(static_cast<T*>(this), kFill, sizeof(T)); }
 };
 
-template <class T, std::size_t N>
-using WipedArray = Wiped<std::array<T, N>>;
+template <class T, std::size_t N, uint8_t kFill = 0>
+using WipedArray = Wiped<std::array<T, N>, kFill>;
 
 inline uint32_t LoadBe32(const uint8_t* p) noexcept {
   return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);

@@ -1,6 +1,7 @@
 #include "crypto/cpu.h"
 
 #include <atomic>
+#include <string_view>
 
 namespace kryvane::cpu {
 namespace {
@@ -18,6 +19,7 @@ uint32_t Detect() {
       __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl")) {
     f |= kAvx512;
   }
+  if (__builtin_cpu_supports("vaes")) f |= kVaes;
   return f;
 #else
   return 0;
@@ -42,7 +44,7 @@ void Limit(uint32_t allowed) {
 }
 
 std::vector<uint32_t> Levels() {
-  const uint32_t steps[] = {0, kSsse3 | kSse41 | kAesNi, kAvx2 | kBmi2, kAvx512};
+  const uint32_t steps[] = {0, kSsse3 | kSse41 | kAesNi, kAvx2 | kBmi2, kAvx512 | kVaes};
   std::vector<uint32_t> levels;
   uint32_t want = 0;
   for (uint32_t step : steps) {
@@ -51,6 +53,27 @@ std::vector<uint32_t> Levels() {
     if (levels.empty() || levels.back() != level) levels.push_back(level);
   }
   return levels;
+}
+
+Isa VectorIsa() {
+  if (Has(kAvx512 | kAvx2)) return Isa::kAvx512;
+  if (Has(kAvx2)) return Isa::kAvx2;
+  if (Has(kSse41 | kSsse3)) return Isa::kSse2;
+  return Isa::kPortable;
+}
+
+std::string_view IsaName(Isa isa) {
+  switch (isa) {
+    case Isa::kPortable:
+      return "portable";
+    case Isa::kSse2:
+      return "sse";
+    case Isa::kAvx2:
+      return "avx2";
+    case Isa::kAvx512:
+      return "avx512";
+  }
+  return "?";
 }
 
 }  // namespace kryvane::cpu

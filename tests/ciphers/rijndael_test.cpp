@@ -1,6 +1,6 @@
-// Rijndael on both code paths (AES instructions and tables): against OpenSSL for every accepted
-// key size, the CBC decryption that runs several blocks at once, and the file format on the
-// tables.
+// Rijndael on every code path this machine can run (tables, AES instructions, VAES): against
+// OpenSSL for every accepted key size, the CBC chain whose decryption runs many blocks at once,
+// and the file format on the tables.
 #include "ciphers/rijndael.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/catalogue.h"
+#include "crypto/cpu.h"
 #include "tests/support/cipher_checks.h"
 #include "tests/support/hex.h"
 #include "tests/support/vec_file.h"
@@ -61,24 +62,37 @@ Bytes Ecb(bool encrypt, const Bytes& key, const Bytes& in) {
   return OpenSsl(encrypt, false, key, nullptr, in);
 }
 
-// Runs the test once on the AES instructions (skipped where the processor lacks them) and
-// once on the tables.
-class RijndaelPath : public ::testing::TestWithParam<bool> {
- protected:
-  bool Portable() const { return GetParam(); }
-  void SetUp() override {
-    if (!Portable() && !Rijndael::HardwareAvailable()) GTEST_SKIP() << "no AES instructions";
-    Rijndael::ForcePortable(Portable());
+// The path each processor level must choose: the tables without the AES instructions, VAES
+// with AVX-512, the AES instructions otherwise.
+cpu::Isa PathFor(uint32_t level) {
+  const auto has = [level](uint32_t f) { return (level & f) == f; };
+  if (!has(cpu::kAesNi | cpu::kSse41)) return cpu::Isa::kPortable;
+  if (has(cpu::kAvx512 | cpu::kAvx2 | cpu::kVaes)) return cpu::Isa::kAvx512;
+  return cpu::Isa::kSse2;
+}
+
+// Runs the test once on every distinct path the processor levels of this machine give.
+std::vector<uint32_t> PathLevels() {
+  std::vector<uint32_t> levels;
+  for (uint32_t level : cpu::Levels()) {
+    if (levels.empty() || PathFor(levels.back()) != PathFor(level)) levels.push_back(level);
   }
-  void TearDown() override { Rijndael::ForcePortable(false); }
+  return levels;
+}
+
+class RijndaelPath : public ::testing::TestWithParam<uint32_t> {
+ protected:
+  void SetUp() override { cpu::Limit(GetParam()); }
+  void TearDown() override { cpu::Limit(~0u); }
   void Key(Rijndael& c, const Bytes& key, uint32_t bits) {
     c.Init(key.data(), bits);
-    ASSERT_EQ(c.UsesHardware(), !Portable());
+    ASSERT_EQ(c.Path(), PathFor(GetParam()));
   }
 };
 
-INSTANTIATE_TEST_SUITE_P(, RijndaelPath, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Tables" : "Instructions"; });
+INSTANTIATE_TEST_SUITE_P(, RijndaelPath, ::testing::ValuesIn(PathLevels()), [](const auto& info) {
+  return std::string(cpu::IsaName(PathFor(info.param)));
+});
 
 TEST_P(RijndaelPath, SelfTestPasses) {
   EXPECT_TRUE(Rijndael::SelfTest());
@@ -128,7 +142,8 @@ TEST_P(RijndaelPath, CbcChainMatchesOpenSsl) {
     const Bytes key = test::RandomBytes(rng, 32);
     const Bytes reference = StandardKey(key, bits);
     const Bytes iv = Ecb(true, reference, Bytes(16, 0));
-    for (std::size_t blocks : {1u, 2u, 8u, 9u, 17u, 37u}) {
+    // Around the widths of the paths: 8 blocks in flight, 4 per VAES register, 32 in flight.
+    for (std::size_t blocks : {1u, 2u, 3u, 4u, 5u, 8u, 9u, 17u, 31u, 32u, 33u, 37u, 64u, 71u}) {
       SCOPED_TRACE(blocks);
       const Bytes plain = test::RandomBytes(rng, 16 * blocks + 5);
       const Bytes whole(plain.begin(), plain.end() - 5);
@@ -175,13 +190,12 @@ TEST_P(RijndaelPath, CbcChainMatchesOpenSsl) {
 // The menu-wide file test runs on the instructions where the processor has them; the tables
 // must write the same files.
 TEST(Rijndael, FileFormatOnTables) {
-  if (!Rijndael::HardwareAvailable()) GTEST_SKIP() << "the tables are the default path here";
-  Rijndael::ForcePortable(true);
+  if (!cpu::Has(cpu::kAesNi)) GTEST_SKIP() << "the tables are the default path here";
+  cpu::ScopedLimit tables(0);
   std::mt19937 rng(7);
   for (const HashEntry& h : HashCatalogue()) {
     test::ExpectFileFormat(CipherRef::Of<Rijndael>(), h.hash, rng);
   }
-  Rijndael::ForcePortable(false);
 }
 
 }  // namespace

@@ -15,6 +15,8 @@
 # Usage: bench/compare.sh [--raw|--e2e] [--seconds S] [--size MIB] [CIPHER ...]
 #   default: both parts, 1 second per raw figure, 256 MiB, every cipher.
 # Figures are decimal MB/s; "ratio" is ours divided by the fastest peer (or by openssl enc).
+# The output is Markdown, ready to paste into the README: a line naming the machine, the load
+# average before each part and after the last, and one table per part.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,7 +30,7 @@ while [ $# -gt 0 ]; do
     --e2e) parts="e2e" ;;
     --seconds) seconds=$2; shift ;;
     --size) size=$2; shift ;;
-    -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
+    -h|--help) awk 'NR > 1 && /^set /{ exit } NR > 1' "$0"; exit 0 ;;
     -*) echo "unknown option $1" >&2; exit 2 ;;
     *) ciphers+=("$1") ;;
   esac
@@ -202,6 +204,12 @@ e2e() {
   echo
 }
 
-echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(date -u '+%Y-%m-%d %H:%M UTC')"
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(date -u '+%Y-%m-%d %H:%M UTC')."
 echo
-for part in $parts; do "$part"; done
+for part in $parts; do
+  echo "Load average (1, 5, 15 minutes) before this part: $(load)."
+  echo
+  "$part"
+done
+echo "Load average at the end: $(load)."

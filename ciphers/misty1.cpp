@@ -148,20 +148,6 @@ uint32_t Misty1::FO(uint32_t x, unsigned k) const {
   return (t1 << 16) | t0;
 }
 
-uint32_t Misty1::FL(uint32_t x, unsigned k) const {
-  uint32_t d0 = x >> 16;
-  uint32_t d1 = x & 0xFFFF;
-  const unsigned t = k / 2;
-  if (k % 2 == 0) {
-    d1 ^= d0 & ek_[t];
-    d0 ^= d1 | ek_[8 + (t + 6) % 8];
-  } else {
-    d1 ^= d0 & ek_[8 + (t + 2) % 8];
-    d0 ^= d1 | ek_[(t + 4) % 8];
-  }
-  return (d0 << 16) | d1;
-}
-
 uint32_t Misty1::FLInverse(uint32_t x, unsigned k) const {
   uint32_t d0 = x >> 16;
   uint32_t d1 = x & 0xFFFF;
@@ -176,15 +162,41 @@ uint32_t Misty1::FLInverse(uint32_t x, unsigned k) const {
   return (d0 << 16) | d1;
 }
 
-inline void Misty1::EncryptWords(uint32_t& d0, uint32_t& d1) const {
-  for (unsigned i = 0; i < 8; i += 2) {
-    d0 = FL(d0, i);
-    d1 = FL(d1, i + 1);
-    d1 ^= FO(d0, i);
-    d0 ^= FO(d1, i + 1);
+// Encryption is one serial chain of look-ups, so its rounds keep the four 16-bit quarters of the
+// block apart: no packing into words and splitting again sits on that chain.
+inline void Misty1::FlHalves(uint32_t& hi, uint32_t& lo, unsigned k) const {
+  const unsigned t = k / 2;
+  if (k % 2 == 0) {
+    lo ^= hi & ek_[t];
+    hi ^= lo | ek_[8 + (t + 6) % 8];
+  } else {
+    lo ^= hi & ek_[8 + (t + 2) % 8];
+    hi ^= lo | ek_[(t + 4) % 8];
   }
-  d0 = FL(d0, 8);
-  d1 = FL(d1, 9);
+}
+
+inline void Misty1::FoInto(uint32_t hi, uint32_t lo, unsigned k, uint32_t& xhi,
+                           uint32_t& xlo) const {
+  uint32_t t0 = FI(hi ^ ek_[k], ek_[8 + (k + 5) % 8]) ^ lo;
+  const uint32_t t1 = FI(lo ^ ek_[(k + 2) % 8], ek_[8 + (k + 1) % 8]) ^ t0;
+  t0 = FI(t0 ^ ek_[(k + 7) % 8], ek_[8 + (k + 3) % 8]) ^ t1;
+  xhi ^= t1 ^ ek_[(k + 4) % 8];
+  xlo ^= t0;
+}
+
+inline void Misty1::EncryptWords(uint32_t& d0, uint32_t& d1) const {
+  uint32_t a0 = d0 >> 16, a1 = d0 & 0xFFFF, b0 = d1 >> 16, b1 = d1 & 0xFFFF;
+#pragma GCC unroll 4
+  for (unsigned i = 0; i < 8; i += 2) {
+    FlHalves(a0, a1, i);
+    FlHalves(b0, b1, i + 1);
+    FoInto(a0, a1, i, b0, b1);
+    FoInto(b0, b1, i + 1, a0, a1);
+  }
+  FlHalves(a0, a1, 8);
+  FlHalves(b0, b1, 9);
+  d0 = (a0 << 16) | a1;
+  d1 = (b0 << 16) | b1;
 }
 
 void Misty1::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {

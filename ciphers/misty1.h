@@ -33,8 +33,10 @@ class Misty1 final : public BlockCipher64<Misty1> {
   void DecryptLanes(const uint8_t* in, uint8_t* out) const;
   void WipeKey() { ek_.Wipe(); }
 
+  // FL and FO on a word's two 16-bit halves; FO's result is XORed into (xhi, xlo).
+  inline void FlHalves(uint32_t& hi, uint32_t& lo, unsigned k) const;
+  inline void FoInto(uint32_t hi, uint32_t lo, unsigned k, uint32_t& xhi, uint32_t& xlo) const;
   uint32_t FO(uint32_t x, unsigned k) const;
-  uint32_t FL(uint32_t x, unsigned k) const;
   uint32_t FLInverse(uint32_t x, unsigned k) const;
 
   // K1..K8 from the key, then the derived K'1..K'8; 16-bit values.

@@ -1,5 +1,9 @@
 #include "crypto/cpu.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
+
 #include <atomic>
 #include <string_view>
 
@@ -19,7 +23,10 @@ uint32_t Detect() {
       __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl")) {
     f |= kAvx512;
   }
-  if (__builtin_cpu_supports("vaes")) f |= kVaes;
+  // Not every compiler knows "vaes" for __builtin_cpu_supports: CPUID leaf 7, ECX bit 9. The
+  // instructions run only where the wider registers they need are enabled as well.
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (__get_cpuid_count(7, 0, &a, &b, &c, &d) && (c & (1u << 9)) != 0) f |= kVaes;
   return f;
 #else
   return 0;

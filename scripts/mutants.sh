@@ -19,10 +19,10 @@ export QT_QPA_PLATFORM=offscreen
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$root")}
 
 # name | file | text to change | replacement | test program | tests that must fail
-# The text must occur in the file; the first occurrence is changed. Test selection is a GoogleTest
-# filter, or the names of the Qt test functions for gui_tests. A fault that moves code takes more
-# than one change: each `also FROM TO` line after a row adds one more to the same file, applied in
-# order.
+# The text must occur exactly once in the file (with a second copy, say a new fast path, it is not
+# clear which one the fault is meant for). Test selection is a GoogleTest filter, or the names of
+# the Qt test functions for gui_tests. A fault that moves code takes more than one change: each
+# `also FROM TO` line after a row adds one more to the same file, applied in order.
 names=() files=() froms=() tos=() programs=() selections=()
 sep=$'\x1e'  # between the changes of one fault
 mutant() {
@@ -150,8 +150,8 @@ run_tests() {  # program selection
   fi
 }
 
-# Substitutes the first occurrence of each text of $FROM in the file by the matching one of $TO,
-# in order; fails when one is not found.
+# Substitutes each text of $FROM in the file by the matching one of $TO, in order; fails (3) when
+# one is not found, or (4) when it occurs more than once.
 apply() {
   FROM=$2 TO=$3 SEP=$sep perl -e '
     local $/; open(my $in, "<", $ARGV[0]) or die; my $s = <$in>; close $in;
@@ -159,6 +159,7 @@ apply() {
     my @to = split(/\Q$ENV{SEP}\E/, $ENV{TO}, -1);
     for my $k (0 .. $#from) {
       my $at = index($s, $from[$k]); exit 3 if $at < 0;
+      exit 4 if index($s, $from[$k], $at + 1) >= 0;
       substr($s, $at, length($from[$k])) = $to[$k];
     }
     open(my $out, ">", $ARGV[0]) or die; print $out $s; close $out;' "$1"
@@ -184,8 +185,14 @@ survivors=()
 for i in "${selected[@]}"; do
   name=${names[$i]} file=${files[$i]}
   cp "$src/$file" "$scratch/original"
-  if ! apply "$src/$file" "${froms[$i]}" "${tos[$i]}"; then
-    echo "NOT APPLIED  $name ($file: text not found)"
+  applied=0
+  apply "$src/$file" "${froms[$i]}" "${tos[$i]}" || applied=$?
+  if [ "$applied" -ne 0 ]; then
+    if [ "$applied" -eq 4 ]; then
+      echo "NOT APPLIED  $name ($file: text found more than once)"
+    else
+      echo "NOT APPLIED  $name ($file: text not found)"
+    fi
     survivors+=("$name")
     continue
   fi

@@ -226,15 +226,26 @@ KRYVANE_AES_TARGET void HardwareDecrypt(const uint32_t* dk, int rounds, const ui
 // block on return. p may equal q.
 KRYVANE_AES_TARGET void HardwareEncryptCbc(const uint32_t* rk, int rounds, const uint8_t* p,
                                            uint8_t* q, std::size_t blocks, uint8_t* chain) {
-  __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chain));
-  for (std::size_t i = 0; i < blocks; ++i, p += 16, q += 16) {
-    s = _mm_xor_si128(s, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-    s = _mm_xor_si128(s, RoundKey(rk, 0));
+  const auto load = [](const uint8_t* a) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+  };
+  __m128i s = load(chain);
+  if (blocks == 0) return;
+  const __m128i first = RoundKey(rk, 0), last = RoundKey(rk, rounds);
+  // The chain is latency-bound, so nothing but the rounds stays on it: the next block's input
+  // C ^ P' ^ K0 comes out of the last round itself, whose final step XORs its key, as
+  // aesenclast(state, Klast ^ K0 ^ P'); C, stored, comes from a second aesenclast beside it.
+  s = _mm_xor_si128(s, _mm_xor_si128(load(p), first));
+  for (std::size_t i = 0;; ++i, p += 16, q += 16) {
     for (int r = 1; r < rounds; ++r) s = _mm_aesenc_si128(s, RoundKey(rk, r));
-    s = _mm_aesenclast_si128(s, RoundKey(rk, rounds));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(q), s);
+    const __m128i c = _mm_aesenclast_si128(s, last);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(q), c);
+    if (i + 1 == blocks) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(chain), c);
+      return;
+    }
+    s = _mm_aesenclast_si128(s, _mm_xor_si128(last, _mm_xor_si128(first, load(p + 16))));
   }
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(chain), s);
 }
 
 // CBC-deciphers whole blocks, eight at a time so the instruction latencies overlap. chain holds

@@ -78,6 +78,7 @@ class Job {
     DeriveKey();
     Transform();
     Commit();
+    if (!encrypt_) CheckResult();
     if (request_.deleteSource) DeleteSource();
   }
 
@@ -415,9 +416,33 @@ class Job {
     outcome_.sourceDeleted = true;
   }
 
+  // Asks the detector about the start of a decryption's result. An encryption is never judged:
+  // its source may well be compressed or encrypted already.
+  void CheckResult() {
+    const std::string_view head = resultHead_.View();
+    outcome_.resultCheck =
+        Assess(std::span(reinterpret_cast<const uint8_t*>(head.data()), head.size()));
+    // An empty result is right under any key. Below kShortResult bytes, garbage is often too
+    // short to be called random-looking (one in five at 8 bytes), so only a plausible verdict
+    // counts as good there.
+    const Verdict verdict = outcome_.resultCheck->verdict;
+    outcome_.resultSuspect =
+        !head.empty() && (verdict == Verdict::kRandomLooking ||
+                          (verdict != Verdict::kPlausible && head.size() < kShortResult));
+  }
+
   // The last word before the source goes: a reason here keeps it (the job still succeeds, with a
-  // warning). resultHead_ holds the first bytes of what the job wrote.
-  std::optional<std::string> ReasonToKeepSource() const { return std::nullopt; }
+  // warning).
+  std::optional<std::string> ReasonToKeepSource() const {
+    if (!outcome_.resultSuspect) return std::nullopt;
+    const Plausibility& check = *outcome_.resultCheck;
+    const std::string what =
+        check.verdict == Verdict::kRandomLooking
+            ? "the result looks like random bytes"
+            : "the result is too short to tell from garbage (" + check.evidence + ")";
+    return what + ", so the passphrase, cipher or hash is probably wrong; the source is kept and " +
+           request_.targetPath + " holds the result";
+  }
 
   void CheckCancel() const {
     if (request_.cancel != nullptr && request_.cancel->load(std::memory_order_relaxed)) {
@@ -448,7 +473,8 @@ class Job {
   struct stat target_ {};
   std::unique_ptr<ProfileUpdate> settings_;
 
-  static constexpr std::size_t kResultHead = 4096;
+  static constexpr std::size_t kResultHead = kAssessedBytes;
+  static constexpr std::size_t kShortResult = 32;
   Secret resultHead_;  // the first bytes of the result; plaintext when decrypting
 };
 

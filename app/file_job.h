@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/detector.h"
 #include "app/passphrase.h"
 #include "app/secret.h"
 #include "app/settings_schema.h"
@@ -94,7 +95,20 @@ struct JobOutcome {
   bool sourceDeleted = false;
   uint64_t bytes = 0;  // bytes transformed
 
+  // A file records no check value, so a wrong passphrase, cipher or hash decrypts into garbage
+  // without an error. What the plausibility detector made of the start of a decryption's result
+  // (nothing for encryptions and failures):
+  std::optional<Plausibility> resultCheck;
+  // The result looks like what a wrong passphrase, cipher or hash gives: random-looking bytes, or
+  // too few bytes to tell them from such garbage. A source to be deleted was kept (the warning
+  // says so, kind kSourceKept); the target was written all the same.
+  bool resultSuspect = false;
+
   bool Succeeded() const { return result == JobResult::kSuccess; }
+  // The decrypted result is random-looking: worth a warning even when no source was to be deleted.
+  bool ResultLooksRandom() const {
+    return resultCheck && resultCheck->verdict == Verdict::kRandomLooking;
+  }
 };
 
 // Runs the job; safe to call from several threads at once for different files.

@@ -124,6 +124,10 @@ void PrintWarning(const std::string& message) {
   std::cerr << "kryvane-cli: warning: " << EscapeControls(message) << "\n";
 }
 
+void PrintHint(const std::string& hint) {
+  std::cerr << "kryvane-cli: hint: " << EscapeControls(hint) << "\n";
+}
+
 void AddCipherOption(CLI::App& cmd, AlgorithmOptions& options) {
   options.cipherOption =
       cmd.add_option("-c,--cipher", options.cipher,

@@ -29,6 +29,7 @@ struct CommandError {
 [[noreturn]] void Failure(std::string message, std::vector<std::string> hints = {});
 void PrintError(const std::string& message, const std::vector<std::string>& hints);
 void PrintWarning(const std::string& message);
+void PrintHint(const std::string& hint);
 
 struct AlgorithmOptions {
   CLI::Option* cipherOption = nullptr;

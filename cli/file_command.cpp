@@ -71,12 +71,27 @@ int FileCommand::Run() const {
     }
     Failure(e.Describe(), hints);
   }
+  const std::string identifyHint =
+      "'kryvane-cli identify " + source + "' finds the cipher and hash that fit the passphrase";
+  if (outcome.warning && outcome.warning->kind == JobErrorKind::kSourceKept &&
+      outcome.resultSuspect) {
+    // Garbage is no reason to fail the decryption, but the source stays, and scripts must know.
+    PrintWarning(outcome.warning->Describe());
+    PrintHint(identifyHint);
+    return kExitFailed;
+  }
   if (outcome.warning) {
     // The target is complete, but the source the user wanted gone is still there: scripts must
     // know.
     Failure(outcome.warning->Describe(), {outcome.warning->kind == JobErrorKind::kSourceKept
                                               ? "the target was written; the source was kept"
                                               : "the target was written"});
+  }
+  if (outcome.ResultLooksRandom()) {
+    PrintWarning(request.targetPath +
+                 ": the result looks like random bytes, so the passphrase, cipher or hash is "
+                 "probably wrong");
+    if (!fromStdin) PrintHint(identifyHint);
   }
   return kExitOk;
 }

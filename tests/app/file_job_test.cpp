@@ -371,9 +371,18 @@ TEST(FileJob, DescriptorsStandInForStandardStreams) {
   EXPECT_FALSE(Exists(dir / "bad"));
 }
 
+// Plaintext the detector takes for a real file, as a right decryption gives back.
+Bytes TextBytes(std::size_t n) {
+  const std::string line = "The quick brown fox jumps over the lazy dog, 0123456789.\n";
+  Bytes text;
+  while (text.size() < n) text.insert(text.end(), line.begin(), line.end());
+  text.resize(n);
+  return text;
+}
+
 TEST(FileJob, SourceDeletedOnlyAfterSuccess) {
   TempFolder dir;
-  const Bytes plain = RandomBytes(5000, 6);
+  const Bytes plain = TextBytes(5000);
   WriteFile(dir / "plain", plain);
   JobRequest r = Encrypt(dir / "plain", dir / "enc", AnyPair());
   r.deleteSource = true;
@@ -386,6 +395,106 @@ TEST(FileJob, SourceDeletedOnlyAfterSuccess) {
   ASSERT_TRUE(RunFileJob(back).Succeeded());
   EXPECT_EQ(ReadFile(dir / "plain"), plain);
   EXPECT_FALSE(Exists(dir / "enc"));
+}
+
+// A wrong passphrase, cipher or hash decrypts into garbage without an error; deleting the source
+// then would leave nothing but the garbage.
+TEST(FileJob, DecryptionIntoGarbageKeepsTheSource) {
+  TempFolder dir;
+  const Pair right = AllPairs()[40];
+  const Bytes plain = TextBytes(3000);
+  WriteFile(dir / "plain", plain);
+  ASSERT_TRUE(RunFileJob(Encrypt(dir / "plain", dir / "enc", right)).Succeeded());
+  const Bytes encrypted = ReadFile(dir / "enc");
+
+  const Pair otherCipher{&CipherCatalogue()[right.cipher->position + 1], right.hash};
+  const Pair otherHash{right.cipher, &HashCatalogue()[right.hash->position + 1]};
+  const struct {
+    const char* what;
+    Pair pair;
+    std::string passphrase;
+  } wrong[] = {{"passphrase", right, "correct hörse"},
+               {"cipher", otherCipher, "correct horse"},
+               {"hash", otherHash, "correct horse"}};
+  for (const auto& w : wrong) {
+    JobRequest r = Decrypt(dir / "enc", dir / "out", w.pair, w.passphrase);
+    r.deleteSource = true;
+    const JobOutcome o = RunFileJob(r);
+    ASSERT_TRUE(o.Succeeded()) << w.what;
+    EXPECT_EQ(o.statusText, "Last action: File decrypted successfully");
+    EXPECT_TRUE(o.resultSuspect) << w.what;
+    EXPECT_TRUE(o.ResultLooksRandom()) << w.what;
+    EXPECT_FALSE(o.sourceDeleted);
+    ASSERT_TRUE(o.warning.has_value()) << w.what;
+    EXPECT_EQ(o.warning->kind, JobErrorKind::kSourceKept);
+    EXPECT_EQ(o.warning->file, dir / "enc");
+    EXPECT_NE(o.warning->cause.find("passphrase, cipher or hash is probably wrong"),
+              std::string::npos)
+        << o.warning->cause;
+    EXPECT_EQ(ReadFile(dir / "enc"), encrypted) << w.what;
+    EXPECT_TRUE(o.targetWritten);
+    EXPECT_EQ(ReadFile(dir / "out").size(), plain.size());
+  }
+
+  // Without delete-source the outcome still tells; nothing else changes.
+  const JobOutcome plainWrong = RunFileJob(Decrypt(dir / "enc", dir / "out", otherHash));
+  ASSERT_TRUE(plainWrong.Succeeded());
+  EXPECT_TRUE(plainWrong.ResultLooksRandom());
+  EXPECT_FALSE(plainWrong.warning.has_value());
+
+  JobRequest good = Decrypt(dir / "enc", dir / "out", right);
+  good.deleteSource = true;
+  const JobOutcome o = RunFileJob(good);
+  ASSERT_TRUE(o.Succeeded());
+  EXPECT_FALSE(o.resultSuspect);
+  ASSERT_TRUE(o.resultCheck.has_value());
+  EXPECT_EQ(o.resultCheck->verdict, Verdict::kPlausible);
+  EXPECT_FALSE(o.warning.has_value());
+  EXPECT_TRUE(o.sourceDeleted);
+  EXPECT_FALSE(Exists(dir / "enc"));
+  EXPECT_EQ(ReadFile(dir / "out"), plain);
+}
+
+// Garbage of a few bytes is often too short to look random; it must still not cost the source.
+// An empty file decrypts to nothing under any key and goes as before.
+TEST(FileJob, ShortResultsKeepTheSourceUnlessPlausible) {
+  TempFolder dir;
+  const Pair pair = AnyPair();
+  WriteText(dir / "plain", "tiny secret!");
+  ASSERT_TRUE(RunFileJob(Encrypt(dir / "plain", dir / "enc", pair)).Succeeded());
+  int unclear = 0;
+  for (int i = 0; i < 40; ++i) {
+    JobRequest r = Decrypt(dir / "enc", dir / "out", pair, "wrong " + std::to_string(i));
+    r.deleteSource = true;
+    const JobOutcome o = RunFileJob(r);
+    ASSERT_TRUE(o.Succeeded());
+    unclear += o.resultCheck->verdict == Verdict::kUnclear;
+    EXPECT_TRUE(o.resultSuspect) << i;
+    ASSERT_TRUE(Exists(dir / "enc")) << i << ": " << o.resultCheck->evidence;
+  }
+  EXPECT_GT(unclear, 0) << "no garbage escaped the random-looking verdict; use more tries";
+
+  WriteText(dir / "empty", "");
+  ASSERT_TRUE(RunFileJob(Encrypt(dir / "empty", dir / "empty.enc", pair)).Succeeded());
+  JobRequest r = Decrypt(dir / "empty.enc", dir / "empty.out", pair, "any passphrase");
+  r.deleteSource = true;
+  const JobOutcome o = RunFileJob(r);
+  EXPECT_FALSE(o.resultSuspect);
+  EXPECT_TRUE(o.sourceDeleted);
+}
+
+// A source that already looks random (a file compressed or encrypted before) is encrypted and
+// deleted as asked; only decryptions are judged.
+TEST(FileJob, EncryptionOfRandomLookingSourceIsNotJudged) {
+  TempFolder dir;
+  WriteFile(dir / "plain", RandomBytes(3000, 9));
+  JobRequest r = Encrypt(dir / "plain", dir / "enc", AnyPair());
+  r.deleteSource = true;
+  const JobOutcome o = RunFileJob(r);
+  ASSERT_TRUE(o.Succeeded());
+  EXPECT_FALSE(o.resultCheck.has_value());
+  EXPECT_FALSE(o.resultSuspect);
+  EXPECT_TRUE(o.sourceDeleted);
 }
 
 TEST(FileJob, FailedDeletionStillSucceeds) {

@@ -102,5 +102,49 @@ TEST(CliIdentify, FilesItCannotIdentify) {
   EXPECT_EQ(r.status, 2);
 }
 
+// The guard: decrypting with a wrong passphrase and --delete-source keeps the only encrypted copy,
+// warns and exits 1; the right passphrase deletes it as before.
+TEST(CliIdentify, DecryptIntoGarbageKeepsTheSource) {
+  TempFolder dir;
+  const Bytes text = ReadFile(TestDataPath("samples/text-utf8.txt"));
+  WriteFile(dir / "notes.txt", text);
+  const auto env = WithEnv({"RIGHT=open sesame", "WRONG=open sesame!"});
+  CliResult r = RunCli(
+      {"encrypt", "-c", "mars", "--passphrase-env", "RIGHT", dir / "notes.txt", dir / "notes.enc"},
+      env);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Bytes encrypted = ReadFile(dir / "notes.enc");
+
+  r = RunCli({"decrypt", "-c", "mars", "--passphrase-env", "WRONG", "--delete-source",
+              dir / "notes.enc", dir / "out.txt"},
+             env);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("kryvane-cli: warning: " + dir / "notes.enc" +
+                       ": delete: the result looks like random bytes, so the passphrase, cipher "
+                       "or hash is probably wrong; the source is kept"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("hint: 'kryvane-cli identify " + dir / "notes.enc"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("error"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(dir / "notes.enc"), encrypted);
+  EXPECT_EQ(ReadFile(dir / "out.txt").size(), text.size());
+
+  // Without --delete-source nothing is at stake: a warning, and success.
+  r = RunCli(
+      {"decrypt", "-c", "mars", "--passphrase-env", "WRONG", dir / "notes.enc", dir / "out.txt"},
+      env);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("out.txt: the result looks like random bytes"), std::string::npos) << r.err;
+
+  r = RunCli({"decrypt", "-c", "mars", "--passphrase-env", "RIGHT", "--delete-source",
+              dir / "notes.enc", dir / "out.txt"},
+             env);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.empty()) << r.err;
+  EXPECT_FALSE(Exists(dir / "notes.enc"));
+  EXPECT_EQ(ReadFile(dir / "out.txt"), text);
+}
+
 }  // namespace
 }  // namespace kryvane::test

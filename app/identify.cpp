@@ -73,6 +73,19 @@ Plausibility AssessDecryption(std::span<const uint8_t> head, uint64_t fileSize,
   return Assess(*plain);
 }
 
+PassphraseEncoding ChooseSettingsEncoding(std::span<const uint8_t> head, uint64_t fileSize,
+                                          const CipherEntry& cipher, const HashEntry& hash,
+                                          std::string_view passphraseText) {
+  const auto plausible = [&](PassphraseEncoding encoding) {
+    const std::optional<Secret> bytes = EncodePassphrase(passphraseText, encoding);
+    return bytes && AssessDecryption(head, fileSize, cipher, hash, bytes->View()).verdict ==
+                        Verdict::kPlausible;
+  };
+  if (fileSize == 0 || plausible(PassphraseEncoding::kAuto)) return PassphraseEncoding::kAuto;
+  return plausible(PassphraseEncoding::kUtf8) ? PassphraseEncoding::kUtf8
+                                              : PassphraseEncoding::kAuto;
+}
+
 Identification IdentifyHead(std::span<const uint8_t> head, uint64_t fileSize,
                             std::span<const PassphraseReading> readings,
                             const IdentifyOptions& options) {

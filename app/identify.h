@@ -91,6 +91,14 @@ Plausibility AssessDecryption(std::span<const uint8_t> head, uint64_t fileSize,
                               const CipherEntry& cipher, const HashEntry& hash,
                               std::string_view passphraseBytes);
 
+// The encoding to key an ambiguous settings file's passphrase text with (see
+// SavedSettings::phraseAmbiguous): kUtf8 when only the bytes a Windows-written file would have
+// had decrypt the start of the file plausibly; otherwise kAuto, the reading of a file this system
+// wrote, as always.
+PassphraseEncoding ChooseSettingsEncoding(std::span<const uint8_t> head, uint64_t fileSize,
+                                          const CipherEntry& cipher, const HashEntry& hash,
+                                          std::string_view passphraseText);
+
 // Reads the first kIdentifyHead bytes of a regular file and its size. Throws std::runtime_error
 // ("FILE: OPERATION: CAUSE").
 std::vector<uint8_t> ReadFileHead(const std::string& path, uint64_t* fileSize);

@@ -36,6 +36,7 @@ struct ErasedString {
 struct Profile {
   bool exists = false;
   bool bom = false;
+  bool fromCp1252 = false;  // the file was not valid UTF-8
   std::string lineEnd = "\r\n";
   std::vector<Line> lines;
 
@@ -118,6 +119,7 @@ Profile Load(const std::string& path, LoadFor purpose) {
   // Files written on Windows are in its code page; they become UTF-8 here and when written back.
   Secret converted;
   if (!IsValidUtf8(text)) {
+    profile.fromCp1252 = true;
     ErasedString utf8;
     utf8.s = Cp1252ToUtf8(text);
     converted = Secret(utf8.s);
@@ -271,9 +273,14 @@ void WriteProfileString(const std::string& path, std::string_view section, std::
 }
 
 std::optional<std::string> ReadProfileString(const std::string& path, std::string_view section,
-                                             std::string_view key) {
+                                             std::string_view key, ProfileText* read) {
   const Profile profile = Load(path, LoadFor::kReading);
   if (!profile.exists) throw SettingsError(path, "open", ErrnoText(ENOENT));
+  if (read != nullptr) {
+    *read = profile.fromCp1252 ? ProfileText::kCp1252
+            : profile.bom      ? ProfileText::kUtf8WithBom
+                               : ProfileText::kUtf8;
+  }
   const auto range = FindSection(profile, section);
   if (!range) return std::nullopt;
   for (std::size_t i = range->first + 1; i < range->second; ++i) {

@@ -57,7 +57,13 @@ class ProfileUpdate {
 // quotes removed; nothing when the section or key is missing. A file that is not valid UTF-8 is
 // read as Windows-1252. A symbolic link is followed (the caller named the file). Throws
 // SettingsError when the file cannot be read or is larger than kMaxSmallRead.
+// read, when given, says how the file's text was taken.
+enum class ProfileText {
+  kUtf8WithBom,  // UTF-8 with a byte order mark: nothing else
+  kUtf8,         // valid UTF-8; a file written on Windows in its code page may look the same
+  kCp1252,       // not valid UTF-8, so Windows-1252
+};
 std::optional<std::string> ReadProfileString(const std::string& path, std::string_view section,
-                                             std::string_view key);
+                                             std::string_view key, ProfileText* read = nullptr);
 
 }  // namespace kryvane

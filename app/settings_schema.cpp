@@ -10,8 +10,9 @@ constexpr std::string_view kPhraseKey = "Phrase";
 constexpr std::string_view kCipherKey = "Cipher";
 constexpr std::string_view kHashKey = "Hash";
 
-std::optional<std::string> Read(const std::string& path, std::string_view key) {
-  std::optional<std::string> value = ReadProfileString(path, kSettingsSection, key);
+std::optional<std::string> Read(const std::string& path, std::string_view key,
+                                ProfileText* read = nullptr) {
+  std::optional<std::string> value = ReadProfileString(path, kSettingsSection, key, read);
   if (!value) {
     throw SettingsError(
         path, "read",
@@ -41,9 +42,14 @@ ProfileEntries SettingsEntries(std::string_view phrase, std::string_view cipherM
 
 SavedSettings ReadSavedSettings(const std::string& path) {
   SavedSettings saved;
-  std::optional<std::string> phrase = Read(path, kPhraseKey);
+  ProfileText read = ProfileText::kUtf8;
+  std::optional<std::string> phrase = Read(path, kPhraseKey, &read);
   saved.phrase = Secret(*phrase);
   EraseString(*phrase);
+  if (read == ProfileText::kUtf8) {
+    saved.phraseAmbiguous = EncodePassphrase(saved.phrase.View(), PassphraseEncoding::kAuto) !=
+                            EncodePassphrase(saved.phrase.View(), PassphraseEncoding::kUtf8);
+  }
   saved.cipherMenuText = *Read(path, kCipherKey);
   saved.hashMenuText = *Read(path, kHashKey);
   return saved;

@@ -23,6 +23,10 @@ ProfileEntries SettingsEntries(std::string_view phrase, std::string_view cipherM
 
 struct SavedSettings {
   Secret phrase;
+  // The file was read as UTF-8, but a file written on Windows in its code page has the same bytes:
+  // there the phrase is other characters, keyed with the bytes EncodePassphrase(phrase, kUtf8)
+  // gives rather than with the automatic encoding's. Only set when the two differ.
+  bool phraseAmbiguous = false;
   std::string cipherMenuText;
   std::string hashMenuText;
 };

@@ -217,6 +217,7 @@ KeyChoice KeyFromSettingsFile(const AlgorithmOptions& algorithms, const std::str
   key.encoding = encoding;
   key.passphrase = std::move(saved.phrase);
   key.retyped = key.passphrase.Clone();
+  key.settingsAmbiguous = saved.phraseAmbiguous;
   // The menu texts stored in the file choose the algorithms unless given on the command line; a
   // stored text that names no entry is the file's fault, not a usage error.
   const auto stored = [&](const char* entry, const std::string& name, const auto* found) {

@@ -68,6 +68,8 @@ struct KeyChoice {
   Secret passphrase;  // text; EncodePassphrase turns it into bytes
   Secret retyped;
   PassphraseEncoding encoding = PassphraseEncoding::kAuto;
+  // From a settings file that may have been written on Windows (SavedSettings::phraseAmbiguous).
+  bool settingsAmbiguous = false;
 };
 
 // Resolves names and the passphrase. stdinTaken: standard input already carries data, so it

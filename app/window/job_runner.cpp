@@ -1,6 +1,7 @@
 #include "app/window/job_runner.h"
 
 #include <QThread>
+#include <exception>
 #include <utility>
 
 namespace kryvane {
@@ -26,6 +27,26 @@ void JobRunner::Start(JobRequest request) {
   Launch([this, held]() -> std::function<void()> {
     JobOutcome outcome = RunFileJob(*held);
     return [this, outcome = std::move(outcome)] { emit Finished(outcome); };
+  });
+}
+
+void JobRunner::StartIdentify(std::string path, std::vector<PassphraseReading> readings) {
+  if (Running()) return;
+  auto held = std::make_shared<std::vector<PassphraseReading>>(std::move(readings));
+  Launch([this, path = std::move(path), held]() -> std::function<void()> {
+    IdentifyOptions options;
+    options.cancel = &cancel_;
+    options.progress = [this](std::size_t done, std::size_t total) {
+      if (total > 0) ReportProgress(int(done * 1000 / total));
+    };
+    Identification found;
+    QString error;
+    try {
+      found = IdentifyFile(path, *held, options);
+    } catch (const std::exception& e) {
+      error = QString::fromStdString(e.what());
+    }
+    return [this, found = std::move(found), error] { emit Identified(found, error); };
   });
 }
 

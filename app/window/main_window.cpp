@@ -19,6 +19,7 @@
 #include <QMimeData>
 #include <QPalette>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
@@ -29,6 +30,8 @@
 
 #include "app/catalogue.h"
 #include "app/file_job.h"
+#include "app/identify.h"
+#include "app/passphrase.h"
 #include "app/window/about_box.h"
 #include "app/window/job_runner.h"
 #include "app/window/skin.h"
@@ -172,6 +175,7 @@ MainWindow::MainWindow(SelfTest selfTest, QWidget* parent) : QWidget(parent) {
   runner_ = new JobRunner(this);
   connect(runner_, &JobRunner::Progress, progress_, &QProgressBar::setValue);
   connect(runner_, &JobRunner::Finished, this, &MainWindow::OnJobDone);
+  connect(runner_, &JobRunner::Identified, this, &MainWindow::OnIdentified);
   // FormCreate
   SetStatus(Status(kStatusStarted));
   failedSelfTests_ = selfTest();
@@ -321,6 +325,18 @@ void MainWindow::BuildControls() {
 
   DecryptBtn_ = Button(this, "DecryptBtn", "&Decrypt", "decrypt.svg", "Execute decryption",
                        {112, 299, 95, 59});
+  // The search for a forgotten cipher and hash sits behind Decrypt, so the layout stays as it is.
+  findAction_ = new QAction(QStringLiteral("Find cipher and hash…"), this);
+  findAction_->setObjectName(QStringLiteral("FindCipherAndHash"));
+  findAction_->setToolTip(
+      QStringLiteral("Decrypt the start of the source under every cipher and hash, and select "
+                     "the pair that gives a real file (Ctrl+F)"));
+  findAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+  findAction_->setShortcutContext(Qt::WindowShortcut);
+  addAction(findAction_);
+  DecryptBtn_->addAction(findAction_);
+  DecryptBtn_->setContextMenuPolicy(Qt::ActionsContextMenu);
+  connect(findAction_, &QAction::triggered, this, &MainWindow::FindCipherAndHash);
   ClearBtn_ = Button(this, "ClearBtn", "C&lear fields", "clear.svg", "Clear all fields",
                      {217, 299, 95, 59});
   AboutBtn_ =
@@ -521,6 +537,7 @@ void MainWindow::SetBusy(bool busy) {
            ComboBox1_, ComboBox2_, sCheckBox1_, sCheckBox2_, sCheckBox3_}) {
     w->setEnabled(!busy);
   }
+  findAction_->setEnabled(!busy);
   if (busy) {
     progress_->setValue(0);
     progressDelay_->start();
@@ -544,27 +561,32 @@ bool MainWindow::ConfirmReplace(const QString& target) {
   return ask.exec() == QMessageBox::Yes;
 }
 
-void MainWindow::RunJob(bool encrypt) {
-  if (JobRunning()) return;
-  QWidget* pressed = qobject_cast<QWidget*>(sender());
+bool MainWindow::ReadyToRun(std::initializer_list<QLineEdit*> needed) {
   if (PhraseEdt_->text() != RPhraseEdt_->text()) {
     SetStatus(Status(kStatusMismatch));
-    return;
+    return false;
   }
   if (!failedSelfTests_.isEmpty()) {
     Refuse(QStringLiteral("Self-test failed: %1. Encrypt and Decrypt are disabled.")
                .arg(failedSelfTests_.join(QStringLiteral(", "))),
            nullptr);
-    return;
+    return false;
   }
   // Nothing is read or written for a job that names no file.
-  for (const auto& [field, label] :
-       {std::pair{FileEdt_, sLabel1_}, std::pair{TargetEdt_, sLabel2_}}) {
+  for (QLineEdit* field : needed) {
     if (field->text().isEmpty()) {
-      Refuse(QStringLiteral("%1: the field is empty").arg(LabelName(label)), field);
-      return;
+      // The accessible name is the field's label.
+      Refuse(QStringLiteral("%1: the field is empty").arg(field->accessibleName()), field);
+      return false;
     }
   }
+  return true;
+}
+
+void MainWindow::RunJob(bool encrypt) {
+  if (JobRunning()) return;
+  QWidget* pressed = qobject_cast<QWidget*>(sender());
+  if (!ReadyToRun({FileEdt_, TargetEdt_})) return;
   if (!ConfirmReplace(TargetEdt_->text())) {
     TargetEdt_->setFocus();
     return;
@@ -597,8 +619,33 @@ void MainWindow::OnJobDone(const JobOutcome& outcome) {
   const bool cancelled = runner_->CancelRequested() && !outcome.Succeeded();
   const bool encrypted = encryptRunning_;
   SetBusy(false);
-  if (outcome.Succeeded()) ClearFields();
-  if (cancelled) {
+  // A decryption into garbage is no success for the user: the fields stay, so that the
+  // passphrase or the menus can be corrected (or searched) and the job run again.
+  const bool garbage = outcome.Succeeded() &&
+                       (outcome.ResultLooksRandom() || (outcome.resultSuspect && outcome.warning));
+  if (outcome.Succeeded() && !garbage) ClearFields();
+  if (garbage) {
+    SetStatus(Status(outcome.statusText));
+    const bool kept = outcome.warning && outcome.warning->kind == JobErrorKind::kSourceKept;
+    const QString looks = outcome.ResultLooksRandom()
+                              ? QStringLiteral("looks like random bytes")
+                              : QStringLiteral("is too short to tell from garbage");
+    ShowCause(QStringLiteral("The result %1: the passphrase, cipher or hash is probably wrong%2. "
+                             "Ctrl+F finds the cipher and hash.")
+                  .arg(looks, kept ? QStringLiteral("; the source was kept") : QString()));
+    QString notice = QStringLiteral(
+                         "%1 %2, not like a real file: the passphrase, cipher or hash is probably "
+                         "wrong.")
+                         .arg(TargetEdt_->text(), looks);
+    if (kept) {
+      notice += QStringLiteral("\n\nThe source file %1 was kept, not deleted.")
+                    .arg(QString::fromStdString(outcome.warning->file));
+    }
+    notice += QStringLiteral(
+        "\n\nTo search the cipher and hash that fit the passphrase, choose \"Find cipher and "
+        "hash…\" from the Decrypt button's context menu, or press Ctrl+F.");
+    ShowNotice(notice);
+  } else if (cancelled) {
     SetStatus(Status(kStatusCancelled));
   } else if (!outcome.Succeeded() && outcome.targetWritten && outcome.error) {
     // The target is complete and stays; only a later step failed (the settings file). The fields
@@ -616,10 +663,109 @@ void MainWindow::OnJobDone(const JobOutcome& outcome) {
           QStringLiteral("Done, but %1").arg(QString::fromStdString(outcome.warning->Describe())));
     }
   }
+  JobEnded();
+}
+
+void MainWindow::JobEnded() {
   if (focusBeforeJob_ != nullptr && focusBeforeJob_->isEnabled()) focusBeforeJob_->setFocus();
   focusBeforeJob_.clear();
   emit JobFinished();
   if (closeAfterJob_) close();
+}
+
+// Not modal: the window stays usable, for the search the notice suggests.
+void MainWindow::ShowNotice(const QString& text) {
+  if (notice_ != nullptr) notice_->close();
+  notice_ = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
+  notice_->setObjectName(QStringLiteral("WrongKeyNotice"));
+  notice_->setAttribute(Qt::WA_DeleteOnClose);
+  notice_->setModal(false);
+  // The search it suggests, from the notice itself: a button, and Ctrl+F.
+  QPushButton* find =
+      notice_->addButton(QStringLiteral("Find cipher and hash…"), QMessageBox::ActionRole);
+  find->setObjectName(QStringLiteral("NoticeFind"));
+  connect(find, &QPushButton::clicked, this, &MainWindow::FindCipherAndHash);
+  notice_->addAction(findAction_);
+  notice_->setDefaultButton(QMessageBox::Ok);
+  notice_->setEscapeButton(QMessageBox::Ok);  // without one a message box refuses to close
+  notice_->show();
+}
+
+void MainWindow::FindCipherAndHash() {
+  if (JobRunning()) return;
+  if (!ReadyToRun({FileEdt_})) return;
+  if (notice_ != nullptr) notice_->close();
+  std::vector<std::string> texts(1);
+  SetSecret(texts[0], PhraseEdt_->text());
+  // The first reading is the one the window keys with: Windows-1252 when the text fits it,
+  // else UTF-8 (the only one then).
+  std::vector<PassphraseReading> readings = PassphraseReadings(texts, PassphraseEncoding::kAuto);
+  EraseString(texts[0]);
+  focusBeforeJob_ = focusWidget();
+  SetBusy(true);
+  SetStatus(QStringLiteral("Searching cipher and hash for %1…")
+                .arg(QFileInfo(FileEdt_->text()).fileName()));
+  runner_->StartIdentify(LocalPath(FileEdt_->text()), std::move(readings));
+}
+
+void MainWindow::OnIdentified(const Identification& found, const QString& error) {
+  ++jobsFinished_;
+  const bool cancelled = runner_->CancelRequested();
+  SetBusy(false);
+  const QString file = FileEdt_->text();
+  const auto pairName = [](const Candidate& c) {
+    return QStringLiteral("%1 with %2 (%3)")
+        .arg(Status(c.cipher->cipher.algorithm), Status(c.hash->hash.algorithm),
+             QString::fromStdString(c.plausibility.evidence));
+  };
+  if (!error.isEmpty()) {
+    SetStatus(Status(kStatusFailed));
+    ShowCause(error);
+  } else if (cancelled || found.answer == IdentifyAnswer::kCancelled) {
+    SetStatus(Status(kStatusCancelled));
+  } else if (found.answer == IdentifyAnswer::kEmpty) {
+    SetStatus(Status(kStatusNotFound));
+    ShowCause(QStringLiteral("%1: the file is empty; every passphrase, cipher and hash decrypt it "
+                             "to an empty file")
+                  .arg(file));
+  } else if (found.answer == IdentifyAnswer::kTooShort) {
+    SetStatus(Status(kStatusNotFound));
+    ShowCause(QStringLiteral("%1: the file has only %2 bytes, less than one cipher block; every "
+                             "cipher and hash give bytes that could be anything")
+                  .arg(file)
+                  .arg(found.fileSize));
+  } else if (found.answer == IdentifyAnswer::kNothingPlausible) {
+    SetStatus(Status(kStatusNotFound));
+    ShowCause(
+        QStringLiteral("Nothing plausible under any cipher and hash: check the passphrase "
+                       "(one wrong character gives only random-looking bytes)"));
+  } else {
+    const Candidate& best = *found.Best();
+    ComboBox1_->setCurrentIndex(best.cipher->position);
+    ComboBox2_->setCurrentIndex(best.hash->position);
+    QString cause;
+    if (found.answer == IdentifyAnswer::kClear) {
+      SetStatus(Status(kStatusFound));
+      cause = QStringLiteral("Best: ") + pairName(best);
+    } else {
+      SetStatus(Status(kStatusSeveralFound));
+      QStringList plausible;
+      for (const Candidate& c : found.ranked) {
+        if (c.plausibility.verdict == Verdict::kPlausible) plausible << pairName(c);
+      }
+      cause =
+          QStringLiteral("The menus show the first of: ") + plausible.join(QStringLiteral("; "));
+    }
+    if (best.reading != 0) {
+      cause += QStringLiteral(
+                   ". The file was keyed with the passphrase's UTF-8 bytes, which the "
+                   "window does not use: kryvane-cli decrypt --encoding utf-8 -c %1 "
+                   "-H %2")
+                   .arg(Status(best.cipher->shortName), Status(best.hash->shortName));
+    }
+    ShowCause(cause);
+  }
+  JobEnded();
 }
 
 void MainWindow::BrowseSource() {

@@ -9,11 +9,13 @@
 #include <QWidget>
 #include <functional>
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QMessageBox;
 class QMimeData;
 class QProgressBar;
 class QStatusBar;
@@ -25,6 +27,7 @@ namespace kryvane {
 class AboutBox;
 class JobRunner;
 struct JobOutcome;
+struct Identification;
 
 class MainWindow : public QWidget {
   Q_OBJECT
@@ -56,6 +59,9 @@ class MainWindow : public QWidget {
   void ClearFields();
   void sCheckBox1Click();
   void CancelJob();
+  // Searches the cipher and hash that decrypt the source under the passphrase, on the worker
+  // thread, and selects the best pair in the two menus (Decrypt's context menu, Ctrl+F).
+  void FindCipherAndHash();
 
  signals:
   // Emitted on the user-interface thread when a job has ended and its status text is shown.
@@ -80,6 +86,11 @@ class MainWindow : public QWidget {
   bool AcceptsDrag(const QMimeData* data) const;
   void Drop(const QMimeData* data);
   void OnJobDone(const JobOutcome& outcome);
+  void OnIdentified(const Identification& found, const QString& error);
+  // Checks before a job or search: passphrases equal, self-test passed, the named fields filled.
+  bool ReadyToRun(std::initializer_list<QLineEdit*> needed);
+  void ShowNotice(const QString& text);
+  void JobEnded();
 
   QFrame* sBevel1_;
   QFrame* sBevel2_;
@@ -109,6 +120,8 @@ class MainWindow : public QWidget {
   QCheckBox* sCheckBox3_;
   QProgressBar* progress_;
   QToolButton* cancelBtn_;
+  QAction* findAction_;
+  QPointer<QMessageBox> notice_;
   QTimer* progressDelay_;
   AboutBox* about_;
   JobRunner* runner_;

@@ -146,5 +146,59 @@ TEST(CliIdentify, DecryptIntoGarbageKeepsTheSource) {
   EXPECT_EQ(ReadFile(dir / "out.txt"), text);
 }
 
+// A settings file with the passphrase "ét" in UTF-8 has the very bytes a Windows-written one with
+// "Ã©t" in its code page has, and the two are keyed differently. decrypt --settings keeps the
+// reading under which the file decrypts into something plausible, and today's when neither or
+// both do; identify --settings searches both.
+TEST(CliIdentify, SettingsFileReadBothWays) {
+  TempFolder dir;
+  const Bytes text = ReadFile(TestDataPath("samples/text-utf8.txt"));
+  const Bytes noise = RandomBytes(2000, 5);
+  const auto env = WithEnv({"KPW=\xC3\xA9t"});
+  WriteFile(dir / "linux.txt", text);
+  CliResult r = RunCli({"encrypt", "-c", "twofish", "-H", "sha1", "--passphrase-env", "KPW",
+                        "--save-settings", dir / "linux.txt", dir / "linux.enc"},
+                       env);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string settings = dir / "linux.txt-settings.txt";
+  ASSERT_NE(ReadText(settings).find("Phrase=\xC3\xA9t\r\n"), std::string::npos);
+
+  const struct {
+    const char* name;
+    const Bytes& plain;
+    const char* encoding;  // how the passphrase was keyed at encryption
+    bool comesBack;
+  } cases[] = {{"linux", text, "auto", true},
+               {"windows", text, "utf-8", true},
+               {"neither", noise, "utf-8", false}};
+  for (const auto& c : cases) {
+    const std::string name = c.name;
+    if (name != "linux") {
+      WriteFile(dir / (name + ".txt"), c.plain);
+      r = RunCli({"encrypt", "-c", "twofish", "-H", "sha1", "--passphrase-env", "KPW", "--encoding",
+                  c.encoding, dir / (name + ".txt"), dir / (name + ".enc")},
+                 env);
+      ASSERT_EQ(r.status, 0) << r.err;
+    }
+    r = RunCli({"decrypt", "--settings", settings, dir / (name + ".enc"), dir / (name + ".out")});
+    EXPECT_EQ(r.status, 0) << name << r.err;
+    EXPECT_EQ(ReadFile(dir / (name + ".out")) == c.plain, c.comesBack) << name;
+  }
+  // Neither reading is plausible: the file is decrypted with today's one.
+  r = RunCli({"decrypt", "-c", "twofish", "-H", "sha1", "--passphrase-env", "KPW", "--encoding",
+              "cp1252", dir / "neither.enc", dir / "neither.cp1252"},
+             env);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir / "neither.out"), ReadFile(dir / "neither.cp1252"));
+
+  r = RunCli({"identify", "--settings", settings, dir / "windows.enc"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("  1   twofish    sha1       UTF-8"), std::string::npos) << r.out;
+  EXPECT_NE(
+      r.out.find("kryvane-cli decrypt -c twofish -H sha1 --encoding utf-8 --settings " + settings),
+      std::string::npos)
+      << r.out;
+}
+
 }  // namespace
 }  // namespace kryvane::test

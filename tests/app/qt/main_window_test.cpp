@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -119,6 +120,32 @@ class MainWindowTest : public QObject {
     QSignalSpy done(&w, &MainWindow::JobFinished);
     QTest::mouseClick(child<QToolButton>(w, button), Qt::LeftButton);
     QVERIFY(done.wait(30000));
+  }
+  // Sets the fields and menus for a job (the delete box as asked), all through the widgets.
+  void fill(MainWindow& w, const QString& source, const QString& target, const QString& phrase,
+            int cipher, int hash, bool deleteSource = false) {
+    child<QLineEdit>(w, "FileEdt")->setText(source);
+    child<QLineEdit>(w, "TargetEdt")->setText(target);
+    for (const char* field : {"PhraseEdt", "RPhraseEdt"}) {
+      child<QLineEdit>(w, field)->clear();
+      QTest::keyClicks(child<QLineEdit>(w, field), phrase);
+    }
+    child<QComboBox>(w, "ComboBox1")->setCurrentIndex(cipher);
+    child<QComboBox>(w, "ComboBox2")->setCurrentIndex(hash);
+    child<QCheckBox>(w, "sCheckBox2")->setChecked(deleteSource);
+  }
+  // A letter of plain text, encrypted through the window; returns the encrypted bytes.
+  QByteArray sealLetter(MainWindow& w, const QTemporaryDir& dir, const QString& phrase, int cipher,
+                        int hash) {
+    QByteArray letter;
+    for (int i = 0; i < 60; ++i)
+      letter += "Dear reader, this letter is plain text, line " + QByteArray::number(i) + ".\n";
+    writeFile(dir.filePath(QStringLiteral("letter.txt")), letter);
+    fill(w, dir.filePath(QStringLiteral("letter.txt")), dir.filePath(QStringLiteral("letter.kry")),
+         phrase, cipher, hash);
+    runJob(w, "EncryptBtn");
+    if (w.StatusText() != QStringLiteral("Last action: File encrypted successfully")) return {};
+    return readFile(dir.filePath(QStringLiteral("letter.kry")));
   }
 
  private slots:
@@ -537,6 +564,97 @@ class MainWindowTest : public QObject {
     QTest::mouseClick(child<QToolButton>(w, "ClearBtn"), Qt::LeftButton);
     QVERIFY(status->toolTip().isEmpty());
     QVERIFY(causeShown(w).isEmpty());
+  }
+
+  // A wrong cipher and hash with "Delete source" ticked: the source and the fields stay, the
+  // tooltip and a notice say why; Ctrl+F then selects the right pair, and Decrypt deletes the
+  // source as asked.
+  void garbageKeepsTheSourceAndFindSelectsThePair() {
+    QTemporaryDir dir;
+    MainWindow w;
+    w.show();
+    const QByteArray sealed = sealLetter(w, dir, QStringLiteral("correct horse"), 9, 4);
+    QVERIFY(!sealed.isEmpty());
+    const QString source = dir.filePath(QStringLiteral("letter.kry"));
+    const QString target = dir.filePath(QStringLiteral("letter-back.txt"));
+    fill(w, source, target, QStringLiteral("correct horse"), 2, 7, true);
+    runJob(w, "DecryptBtn");
+    QCOMPARE(w.StatusText(), QStringLiteral("Last action: File decrypted successfully"));
+    QCOMPARE(readFile(source), sealed);
+    QCOMPARE(readFile(target).size(), sealed.size());
+    QVERIFY2(w.CauseText().contains(QStringLiteral("passphrase, cipher or hash is probably wrong; "
+                                                   "the source was kept")),
+             qPrintable(w.CauseText()));
+    QCOMPARE(w.findChild<QLabel*>(QStringLiteral("StatusText"))->toolTip(), w.CauseText());
+    auto* notice = w.findChild<QMessageBox*>(QStringLiteral("WrongKeyNotice"));
+    QVERIFY(notice != nullptr);
+    QVERIFY(notice->isVisible());
+    QVERIFY(!notice->isModal());
+    QVERIFY(notice->text().contains(source + QStringLiteral(" was kept")));
+    QVERIFY(notice->text().contains(QStringLiteral("Ctrl+F")));
+    // Nothing typed is lost.
+    QCOMPARE(child<QLineEdit>(w, "FileEdt")->text(), source);
+    QCOMPARE(child<QLineEdit>(w, "PhraseEdt")->text(), QStringLiteral("correct horse"));
+    QVERIFY(child<QCheckBox>(w, "sCheckBox2")->isChecked());
+
+    // Ctrl+F works in the notice too, which then goes.
+    QVERIFY(QTest::qWaitForWindowActive(notice));
+    const QPointer<QMessageBox> noticeLeft = notice;
+    QSignalSpy done(&w, &MainWindow::JobFinished);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(done.wait(30000));
+    QVERIFY(!noticeLeft || !noticeLeft->isVisible());
+    QCOMPARE(w.StatusText(), QStringLiteral("Last action: Cipher and hash found"));
+    QCOMPARE(child<QComboBox>(w, "ComboBox1")->currentIndex(), 9);
+    QCOMPARE(child<QComboBox>(w, "ComboBox2")->currentIndex(), 4);
+    QVERIFY2(w.CauseText().startsWith(QStringLiteral("Best: ")), qPrintable(w.CauseText()));
+    QVERIFY(w.CauseText().contains(QStringLiteral("text")));
+    QCOMPARE(child<QProgressBar>(w, "JobProgress")->value(), 1000);
+
+    // The garbage written before is replaced after the usual question.
+    const auto asked = whenModal(&w, [](QWidget* box) {
+      static_cast<QMessageBox*>(box)->button(QMessageBox::Yes)->click();
+    });
+    runJob(w, "DecryptBtn");
+    QVERIFY(*asked);
+    QCOMPARE(w.StatusText(), QStringLiteral("Last action: File decrypted successfully"));
+    QVERIFY(w.CauseText().isEmpty());
+    QVERIFY(!QFile::exists(source));
+    QCOMPARE(readFile(target), readFile(dir.filePath(QStringLiteral("letter.txt"))));
+    QVERIFY(child<QLineEdit>(w, "FileEdt")->text().isEmpty());
+  }
+
+  // From Decrypt's context menu: a wrong passphrase finds nothing and changes no menu; a search
+  // needs a source, not a target.
+  void findFromTheContextMenu() {
+    QTemporaryDir dir;
+    MainWindow w;
+    w.show();
+    QVERIFY(!sealLetter(w, dir, QStringLiteral("correct horse"), 5, 2).isEmpty());
+    auto* decrypt = child<QToolButton>(w, "DecryptBtn");
+    QCOMPARE(decrypt->contextMenuPolicy(), Qt::ActionsContextMenu);
+    QAction* find = nullptr;
+    for (QAction* a : decrypt->actions()) {
+      if (a->text() == QStringLiteral("Find cipher and hash…")) find = a;
+    }
+    QVERIFY(find != nullptr);
+    QCOMPARE(find->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
+
+    fill(w, dir.filePath(QStringLiteral("letter.kry")), QString(), QStringLiteral("correct hors"),
+         1, 1);
+    QSignalSpy done(&w, &MainWindow::JobFinished);
+    QTest::keyClick(focused(w), Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(done.wait(30000));
+    QCOMPARE(w.StatusText(), QStringLiteral("Last action: No cipher and hash found"));
+    QVERIFY(w.CauseText().contains(QStringLiteral("check the passphrase")));
+    QCOMPARE(child<QComboBox>(w, "ComboBox1")->currentIndex(), 1);
+    QCOMPARE(child<QComboBox>(w, "ComboBox2")->currentIndex(), 1);
+
+    child<QLineEdit>(w, "FileEdt")->clear();
+    find->trigger();
+    QCOMPARE(w.StatusText(), QStringLiteral("Last action: File IO error or file does not exists"));
+    QCOMPARE(w.CauseText(), QStringLiteral("Select source file: the field is empty"));
+    QVERIFY(!w.JobRunning());
   }
 
   void aboutBoxLinks() {

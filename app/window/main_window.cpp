@@ -621,8 +621,10 @@ void MainWindow::OnJobDone(const JobOutcome& outcome) {
   SetBusy(false);
   // A decryption into garbage is no success for the user: the fields stay, so that the
   // passphrase or the menus can be corrected (or searched) and the job run again.
-  const bool garbage = outcome.Succeeded() &&
-                       (outcome.ResultLooksRandom() || (outcome.resultSuspect && outcome.warning));
+  const bool garbage =
+      outcome.Succeeded() &&
+      (outcome.ResultLooksRandom() || (outcome.resultSuspect && outcome.warning &&
+                                       outcome.warning->kind == JobErrorKind::kSourceKept));
   if (outcome.Succeeded() && !garbage) ClearFields();
   if (garbage) {
     SetStatus(Status(outcome.statusText));

@@ -624,13 +624,24 @@ class MainWindowTest : public QObject {
     QVERIFY(child<QLineEdit>(w, "FileEdt")->text().isEmpty());
   }
 
-  // From Decrypt's context menu: a wrong passphrase finds nothing and changes no menu; a search
-  // needs a source, not a target.
+  // A wrong passphrase with "Delete source" ticked keeps the source too. From Decrypt's context
+  // menu the search then finds nothing and changes no menu; a search needs a source, not a
+  // target.
   void findFromTheContextMenu() {
     QTemporaryDir dir;
     MainWindow w;
     w.show();
-    QVERIFY(!sealLetter(w, dir, QStringLiteral("correct horse"), 5, 2).isEmpty());
+    const QByteArray sealed = sealLetter(w, dir, QStringLiteral("correct horse"), 5, 2);
+    QVERIFY(!sealed.isEmpty());
+    fill(w, dir.filePath(QStringLiteral("letter.kry")), dir.filePath(QStringLiteral("out.txt")),
+         QStringLiteral("correct hors"), 5, 2, true);
+    runJob(w, "DecryptBtn");
+    QCOMPARE(w.StatusText(), QStringLiteral("Last action: File decrypted successfully"));
+    QCOMPARE(readFile(dir.filePath(QStringLiteral("letter.kry"))), sealed);
+    QVERIFY(w.CauseText().contains(QStringLiteral("the source was kept")));
+    QTRY_VERIFY(w.findChild<QMessageBox*>(QStringLiteral("WrongKeyNotice")) != nullptr);
+    w.findChild<QMessageBox*>(QStringLiteral("WrongKeyNotice"))->close();
+
     auto* decrypt = child<QToolButton>(w, "DecryptBtn");
     QCOMPARE(decrypt->contextMenuPolicy(), Qt::ActionsContextMenu);
     QAction* find = nullptr;

@@ -373,7 +373,9 @@ BatchKeys::BatchKeys(const AlgorithmOptions& algorithms, const PassphraseOptions
 
 std::optional<KeyChoice> BatchKeys::For(const BatchItem& item) const {
   if (useSettings_ && LinkStatus(item.settings)) {
-    return KeyFromSettingsFile(algorithms_, item.settings, encoding_);
+    KeyChoice key = KeyFromSettingsFile(algorithms_, item.settings, encoding_);
+    SettleSettingsEncoding(key, item.source);
+    return key;
   }
   if (!common_) return std::nullopt;
   KeyChoice key;
@@ -406,6 +408,7 @@ int RunAndReport(const BatchPlan& plan, BatchRun run, bool progress) {
       PrintWarning(r.message);
       ++warned;
     }
+    if (!r.note.empty()) PrintWarning(r.note);
   }
   for (const BatchNote& note : plan.failed) {
     PrintError(note.file + ": " + note.reason, {});
@@ -477,7 +480,14 @@ int RunBatchCommand(const FileCommand& command, const std::atomic<bool>* cancel)
     if (outcome.Succeeded()) {
       result.kind = BatchFileResult::Kind::kDone;
       result.bytes = outcome.bytes;
-      if (outcome.warning) result.message = outcome.warning->Describe();
+      if (outcome.warning) {
+        result.message = outcome.warning->Describe();
+        if (outcome.resultSuspect) result.message += " (passphrase, cipher or hash probably wrong)";
+      } else if (outcome.ResultLooksRandom()) {
+        result.note = item.target +
+                      ": the result looks like random bytes, so the passphrase, cipher or hash "
+                      "is probably wrong";
+      }
     } else {
       result.kind = BatchFileResult::Kind::kFailed;
       result.message = outcome.error ? outcome.error->Describe() : item.source;

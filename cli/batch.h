@@ -73,6 +73,7 @@ std::optional<std::string> MakeTargetFolders(const std::string& outputDir,
 struct BatchFileResult {
   enum class Kind { kDone, kFailed, kSkipped, kNotStarted } kind = Kind::kNotStarted;
   std::string message;  // the cause for kFailed and kSkipped; a leftover warning for kDone
+  std::string note;     // a warning that does not fail the batch (a result that looks random)
   uint64_t bytes = 0;
 };
 

@@ -154,7 +154,8 @@ int ConvertCommand::Run() const {
 
   ConvertRequest request;
   {
-    const KeyChoice key = ObtainKey(algorithms, passphrase, fromStdin);
+    KeyChoice key = ObtainKey(algorithms, passphrase, fromStdin);
+    if (!fromStdin) SettleSettingsEncoding(key, source);
     if (key.passphrase != key.retyped) {
       Failure("the two passphrases differ; nothing was written",
               {"type the same passphrase twice"});

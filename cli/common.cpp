@@ -15,6 +15,7 @@
 #include <iostream>
 
 #include "app/file_job.h"
+#include "app/identify.h"
 #include "app/io.h"
 #include "app/settings_file.h"
 #include "app/settings_schema.h"
@@ -273,6 +274,17 @@ KeyChoice ObtainKey(const AlgorithmOptions& algorithms, const PassphraseOptions&
     key.retyped = std::move(*second);
   }
   return key;
+}
+
+void SettleSettingsEncoding(KeyChoice& key, const std::string& source) {
+  if (!key.settingsAmbiguous || key.encoding != PassphraseEncoding::kAuto) return;
+  try {
+    uint64_t size = 0;
+    const std::vector<uint8_t> head = ReadFileHead(source, &size);
+    key.encoding =
+        ChooseSettingsEncoding(head, size, *key.cipher, *key.hash, key.passphrase.View());
+  } catch (const std::runtime_error&) {
+  }
 }
 
 std::unique_ptr<Cipher> KeyedCipher(const KeyChoice& key) {

@@ -82,6 +82,11 @@ KeyChoice ObtainKey(const AlgorithmOptions& algorithms, const PassphraseOptions&
 KeyChoice KeyFromSettingsFile(const AlgorithmOptions& algorithms, const std::string& path,
                               PassphraseEncoding encoding);
 
+// A settings file whose passphrase reads as two (UTF-8 or Windows-1252 bytes): the start of the
+// legacy source tells which one decrypts it plausibly. Changes nothing for other keys, an
+// explicit --encoding, or a source that cannot be read (the job reports that).
+void SettleSettingsEncoding(KeyChoice& key, const std::string& source);
+
 // A cipher of the chosen class keyed from the passphrase, after the checks the file job makes
 // (passphrases equal, passphrase encodable).
 std::unique_ptr<Cipher> KeyedCipher(const KeyChoice& key);

@@ -4,7 +4,6 @@
 
 #include <atomic>
 
-#include "app/identify.h"
 #include "cli/commands.h"
 
 namespace kryvane::cli {
@@ -30,18 +29,7 @@ int FileCommand::Run() const {
   }
 
   KeyChoice key = ObtainKey(algorithms, passphrase, fromStdin);
-  if (direction == JobDirection::kDecrypt && key.settingsAmbiguous &&
-      key.encoding == PassphraseEncoding::kAuto && !fromStdin) {
-    // The settings file reads as two passphrases; the start of the source tells which it is. A
-    // source that cannot be read is the job's to report.
-    try {
-      uint64_t size = 0;
-      const std::vector<uint8_t> head = ReadFileHead(source, &size);
-      key.encoding =
-          ChooseSettingsEncoding(head, size, *key.cipher, *key.hash, key.passphrase.View());
-    } catch (const std::runtime_error&) {
-    }
-  }
+  if (direction == JobDirection::kDecrypt && !fromStdin) SettleSettingsEncoding(key, source);
   ProgressBar bar(progress.Enabled());
 
   JobRequest request;

@@ -234,5 +234,31 @@ TEST(Batch, InterruptStopsCleanly) {
   EXPECT_TRUE(Exists(dir / "in/big"));
 }
 
+// The guard in a batch: decrypting under a wrong passphrase with --delete-source writes the
+// garbage but keeps every source, says so and exits 1; the right passphrase deletes them.
+TEST(Batch, WrongPassphraseKeepsEverySource) {
+  TempFolder dir;
+  ASSERT_EQ(::mkdir((dir / "plain").c_str(), 0755), 0);
+  WriteText(dir / "plain/one.txt", std::string(3000, 'a') + " letter to a friend\n");
+  WriteText(dir / "plain/two.txt", "minutes of the meeting, in plain words and numbers 1234\n");
+  ASSERT_EQ(RunCli(Args({"encrypt", "--output-dir", dir / "enc", dir / "plain/one.txt",
+                         dir / "plain/two.txt"}),
+                   WithEnv({kKey}))
+                .status,
+            0);
+  const CliResult wrong = RunCli(Args({"decrypt", "--delete-source", "--output-dir", dir / "bad",
+                                       dir / "enc/one.txt.kry", dir / "enc/two.txt.kry"}),
+                                 WithEnv({"KPW=not the passphrase"}));
+  EXPECT_EQ(wrong.status, 1) << wrong.err;
+  EXPECT_NE(wrong.err.find("probably wrong"), std::string::npos) << wrong.err;
+  EXPECT_TRUE(Exists(dir / "enc/one.txt.kry") && Exists(dir / "enc/two.txt.kry"));
+  const CliResult right = RunCli(Args({"decrypt", "--delete-source", "--output-dir", dir / "good",
+                                       dir / "enc/one.txt.kry", dir / "enc/two.txt.kry"}),
+                                 WithEnv({kKey}));
+  EXPECT_EQ(right.status, 0) << right.err;
+  EXPECT_FALSE(Exists(dir / "enc/one.txt.kry") || Exists(dir / "enc/two.txt.kry"));
+  EXPECT_EQ(ReadFile(dir / "good/two.txt"), ReadFile(dir / "plain/two.txt"));
+}
+
 }  // namespace
 }  // namespace kryvane::test

@@ -67,8 +67,8 @@ TEST_F(Convert, AgeOpensWhatConvertWrites) {
     std::size_t size;
     bool armor;
   };
-  for (const Case c : {Case{0, false}, Case{1, false}, Case{65536, false}, Case{65537, true},
-                       Case{200000, true}, Case{4 * 1024 * 1024 + 3, false}}) {
+  for (const Case c : {Case{0, false}, Case{1, false}, Case{65535, true}, Case{65536, false},
+                       Case{65537, true}, Case{200000, true}, Case{4 * 1024 * 1024 + 3, false}}) {
     SCOPED_TRACE(std::to_string(c.size) + (c.armor ? " armored" : ""));
     const Bytes plain = TextLike(c.size);
     const std::string source = Legacy("legacy", plain), target = dir_ / "out.age";

@@ -102,7 +102,7 @@ mutant source-deleted-before-settings app/file_job.cpp \
   $'    outcome_.targetWritten = true;\n    if (settings_) {' \
   $'    outcome_.targetWritten = true;\n    if (request_.deleteSource) DeleteSource();\n    if (settings_) {' \
   app_tests 'FileJob.SettingsWriteFailingAfterTheTargetKeepsTheSource'
-also $'    Commit();\n    if (request_.deleteSource) DeleteSource();' '    Commit();'
+also $'    if (request_.deleteSource) DeleteSource();\n  }' '  }'
 
 # Which faults to try.
 selected=()

@@ -6,15 +6,14 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <exception>
 #include <mutex>
-#include <random>
 #include <thread>
 
+#include "app/atomic_output.h"
 #include "app/catalogue.h"
 #include "app/detector.h"
 #include "app/file_util.h"
@@ -37,6 +36,10 @@ struct ConvertFailure {
 
 [[noreturn]] void Fail(std::string file, std::string operation, std::string cause) {
   throw ConvertFailure{JobError{std::move(file), std::move(operation), std::move(cause)}};
+}
+
+JobError FromIoError(const IoError& e) {
+  return JobError{e.File(), e.Operation(), e.Cause(), JobErrorKind::kIo, e.Errno()};
 }
 
 bool IsCancelled(const ConvertRequest& request) {
@@ -158,8 +161,8 @@ class WatchedSource final : public ByteSource {
     std::size_t got;
     try {
       got = inner_.Read(buffer, n);
-    } catch (const StreamError& e) {
-      Fail(request_.sourcePath, "read", e.what());
+    } catch (const IoError& e) {
+      throw ConvertFailure{FromIoError(e)};
     }
     done_ += got;
     if (request_.progress && done_ - reported_ >= kProgressStep) Report();
@@ -171,14 +174,14 @@ class WatchedSource final : public ByteSource {
   }
 
  private:
-  FdSource inner_;
+  FdReader inner_;
   const ConvertRequest& request_;
   std::optional<uint64_t> total_;
   uint64_t done_ = 0, reported_ = 0;
 };
 
-// The age file being written: an unnamed file beside the target (a named hidden one where the
-// file system cannot), renamed over the target once verified; or standard output as it is.
+// The age file being written: an AtomicOutput beside the target, renamed over it once verified;
+// or standard output as it is.
 class Output {
  public:
   Output(const ConvertRequest& request, const struct stat& source) : name_(request.targetPath) {
@@ -187,11 +190,8 @@ class Output {
       return;
     }
     struct stat st;
-    mode_t mode = 0666;
     std::string path = name_;
-    bool existing = false;
     if (::stat(name_.c_str(), &st) == 0) {
-      existing = true;
       if (S_ISDIR(st.st_mode)) Fail(name_, "open", ErrnoText(EISDIR));
       if (!S_ISREG(st.st_mode)) {
         Fail(name_, "open", "not a regular file (\"-\" writes to standard output)");
@@ -199,141 +199,69 @@ class Output {
       if (st.st_dev == source.st_dev && st.st_ino == source.st_ino) {
         Fail(name_, "open", "it is the same file as the source");
       }
-      if (::faccessat(AT_FDCWD, name_.c_str(), W_OK, AT_EACCESS) != 0) {
-        Fail(name_, "open", ErrnoText(errno));
-      }
-      mode = st.st_mode & 07777;
+      // Replace what a symbolic link points at, not the link.
       path = ResolveLinks(name_);
     } else if (errno != ENOENT) {
       Fail(name_, "open", ErrnoText(errno));
     }
-    final_ = path;
-    folder_ = ParentFolder(path);
-#ifdef O_TMPFILE
-    if (::access("/proc/self/fd", X_OK) == 0) {
-      owned_ = UniqueFd(::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
+    try {
+      file_ = std::make_unique<AtomicOutput>(path, 0666, name_, /*readable=*/true);
+    } catch (const IoError& e) {
+      throw ConvertFailure{FromIoError(e)};
     }
-#endif
-    unnamed_ = static_cast<bool>(owned_);
-    if (!owned_) {
-      const int err = WithFreshName([&](const std::string& candidate) {
-        owned_ = UniqueFd(
-            ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
-        return owned_ ? 0 : errno;
-      });
-      if (err != 0) Fail(name_, "create", ErrnoText(err));
-    }
-    // A new file got the umask at creation; an existing target's permissions carry over.
-    if (existing && ::fchmod(owned_.Get(), mode) != 0) Fail(name_, "create", ErrnoText(errno));
-    replaces_ = existing;
-    fd_ = owned_.Get();
-  }
-  Output(const Output&) = delete;
-  Output& operator=(const Output&) = delete;
-  ~Output() {
-    if (!temp_.empty() && !committed_) {
-      owned_.Close();
-      ::unlink(temp_.c_str());
-    }
+    fd_ = file_->Fd();
   }
 
-  int Fd() const {
-    return fd_;
-  }
-  const std::string& Name() const {
-    return name_;
-  }
-  bool IsFile() const {
-    return static_cast<bool>(owned_);
-  }
+  int Fd() const { return fd_; }
+  const std::string& Name() const { return name_; }
+  bool IsFile() const { return file_ != nullptr; }
   // Whether a file is there that the new one replaces.
-  bool Replaces() const {
-    return replaces_;
-  }
+  bool Replaces() const { return file_ && file_->Replaces(); }
 
   // Makes the data durable; with dropCache, later reads come from the disk, not from memory.
   void Flush(bool dropCache) {
-    if (!IsFile()) return;
-    if (::fsync(fd_) != 0) Fail(name_, "write", ErrnoText(errno));
-    if (dropCache) ::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
+    if (file_) Guard([&] { file_->Flush(dropCache); });
   }
-
   // Puts the file in the target's place; with durable, the rename is flushed too.
   void Commit(bool durable) {
-    if (!IsFile()) return;
-    if (unnamed_) {
-      const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-      const int err = WithFreshName([&](const std::string& candidate) {
-        return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0
-                   ? 0
-                   : errno;
-      });
-      if (err != 0) Fail(name_, "replace", ErrnoText(err));
-    }
-    if (const int err = owned_.Close(); err != 0) Fail(name_, "write", ErrnoText(err));
-    if (::rename(temp_.c_str(), final_.c_str()) != 0) Fail(name_, "replace", ErrnoText(errno));
-    committed_ = true;
-    if (!durable) return;
-    if (const int dir = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-      ::fsync(dir);
-      ::close(dir);
-    }
+    if (file_) Guard([&] { file_->Commit(durable); });
   }
 
  private:
-  // Tries make on hidden names beside the target until one is free; 0 or an errno.
-  template <class Make>
-  int WithFreshName(Make make) {
-    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device seed;
-    std::mt19937 rng(seed());
-    const auto slash = final_.find_last_of('/');
-    const std::string base = slash == std::string::npos ? final_ : final_.substr(slash + 1);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      std::string candidate = folder_ + (folder_.back() == '/' ? "." : "/.");
-      candidate.append(base, 0, NAME_MAX - 24);
-      candidate += '.';
-      for (int i = 0; i < 8; ++i) candidate += kAlphabet[rng() % (sizeof kAlphabet - 1)];
-      candidate += ".tmp";
-      const int err = make(candidate);
-      if (err == 0) {
-        temp_ = candidate;
-        return 0;
-      }
-      if (err != EEXIST) return err;
+  template <class Step>
+  static void Guard(Step step) {
+    try {
+      step();
+    } catch (const IoError& e) {
+      throw ConvertFailure{FromIoError(e)};
     }
-    return EEXIST;
   }
 
-  std::string name_, final_, folder_, temp_;
-  UniqueFd owned_;
+  std::string name_;
+  std::unique_ptr<AtomicOutput> file_;
   int fd_ = -1;
-  bool unnamed_ = false;
-  bool replaces_ = false;
-  bool committed_ = false;
 };
 
 class OutputSink final : public ByteSink {
  public:
-  explicit OutputSink(const Output& out) : inner_(out.Fd(), out.Name()), name_(out.Name()) {}
+  explicit OutputSink(const Output& out) : inner_(out.Fd(), out.Name()) {}
   void Write(const void* data, std::size_t size) override {
     try {
       inner_.Write(data, size);
-    } catch (const StreamError& e) {
-      Fail(name_, "write", e.what());
+    } catch (const IoError& e) {
+      throw ConvertFailure{FromIoError(e)};
     }
   }
 
  private:
-  FdSink inner_;
-  std::string name_;
+  FdWriter inner_;
 };
 
 // Reads the written file back from its start and compares it with what was meant.
 void Verify(const Output& out, const std::vector<age::Stanza>& stanzas, const age::FileKey& key,
             const std::array<uint8_t, 32>& digest, uint64_t size) {
   if (::lseek(out.Fd(), 0, SEEK_SET) != 0) Fail(out.Name(), "verify", ErrnoText(errno));
-  FdSource file(out.Fd(), out.Name());
+  FdReader file(out.Fd(), out.Name());
   age::Unlock unlock;
   unlock.fileKey = key;
   try {
@@ -357,8 +285,8 @@ void Verify(const Output& out, const std::vector<age::Stanza>& stanzas, const ag
     }
   } catch (const age::AgeError& e) {
     Fail(out.Name(), "verify", e.what());
-  } catch (const StreamError& e) {
-    Fail(out.Name(), "verify", e.what());
+  } catch (const IoError& e) {
+    Fail(out.Name(), "verify", FormatError("", e.Operation(), e.Cause()));
   }
 }
 
@@ -555,7 +483,7 @@ CheckOutcome CheckAgeFile(const std::string& path, std::optional<int> fd,
     fd = owned.Get();
   }
   try {
-    FdSource file(*fd, path);
+    FdReader file(*fd, path);
     age::Reader reader(file, unlock);
     outcome.armored = reader.Armored();
     WipedBuffer buffer(age::kChunkSize);
@@ -564,8 +492,8 @@ CheckOutcome CheckAgeFile(const std::string& path, std::optional<int> fd,
     }
   } catch (const age::AgeError& e) {
     outcome.error = JobError{path, "check", e.what()};
-  } catch (const StreamError& e) {
-    outcome.error = JobError{path, "read", e.what()};
+  } catch (const IoError& e) {
+    outcome.error = FromIoError(e);
   } catch (const std::exception& e) {
     outcome.error = JobError{path, "check", e.what()};
   }

@@ -55,10 +55,13 @@ void ForceNamedTemporaryFiles(bool on) {
 }
 }  // namespace test_hooks
 
-AtomicOutput::AtomicOutput(std::string destination, mode_t newMode, std::string displayName)
+AtomicOutput::AtomicOutput(std::string destination, mode_t newMode, std::string displayName,
+                           bool readable)
     : destination_(std::move(destination)),
       base_(BaseName(destination_)),
-      name_(displayName.empty() ? destination_ : std::move(displayName)) {
+      name_(displayName.empty() ? destination_ : std::move(displayName)),
+      readable_(readable) {
+  const int access = readable ? O_RDWR : O_WRONLY;
   if (base_.empty() || base_ == "." || base_ == "..") throw IoError(name_, "open", EISDIR);
   const std::string folder = ParentFolder(destination_);
   folder_ = UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -90,14 +93,14 @@ AtomicOutput::AtomicOutput(std::string destination, mode_t newMode, std::string 
 #ifdef O_TMPFILE
   // Naming it later goes through /proc; without /proc the file could never be named.
   if (!gForceNamed.load() && ::access("/proc/self/fd", X_OK) == 0) {
-    fd_ = UniqueFd(::openat(folder_.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, newMode));
+    fd_ = UniqueFd(::openat(folder_.Get(), ".", O_TMPFILE | access | O_CLOEXEC, newMode));
   }
 #endif
   // Some file systems refuse unnamed files; a named one does as well, short of a kill.
   if (!fd_) {
     fd_ = UniqueFd(WithFreshName(base_, &tempName_, [&](const std::string& candidate) {
       return ::openat(folder_.Get(), candidate.c_str(),
-                      O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, newMode);
+                      access | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, newMode);
     }));
     if (!fd_) throw IoError(name_, "create", errno);
   }
@@ -117,30 +120,40 @@ AtomicOutput::~AtomicOutput() {
   if (!committed_) Discard();
 }
 
-void AtomicOutput::Flush() {
-  if (flushed_) return;
+void AtomicOutput::Flush(bool dropCache) {
+  if (synced_) return;
   if (::fsync(fd_.Get()) != 0) throw IoError(name_, "write", errno);
-  if (tempName_.empty()) {
-    const std::string self = "/proc/self/fd/" + std::to_string(fd_.Get());
-    const int linked = WithFreshName(base_, &tempName_, [&](const std::string& candidate) {
-      return ::linkat(AT_FDCWD, self.c_str(), folder_.Get(), candidate.c_str(), AT_SYMLINK_FOLLOW);
-    });
-    if (linked != 0) throw IoError(name_, "create", errno);
+  if (dropCache) ::posix_fadvise(fd_.Get(), 0, 0, POSIX_FADV_DONTNEED);
+  GiveName();
+  // A readable file stays open to be read; the commit closes it.
+  if (!readable_) {
+    if (const int err = fd_.Close(); err != 0) throw IoError(name_, "write", err);
   }
-  if (const int err = fd_.Close(); err != 0) throw IoError(name_, "write", err);
-  flushed_ = true;
+  synced_ = true;
 }
 
-void AtomicOutput::Commit() {
-  Flush();
+void AtomicOutput::GiveName() {
+  if (!tempName_.empty()) return;
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_.Get());
+  const int linked = WithFreshName(base_, &tempName_, [&](const std::string& candidate) {
+    return ::linkat(AT_FDCWD, self.c_str(), folder_.Get(), candidate.c_str(), AT_SYMLINK_FOLLOW);
+  });
+  if (linked != 0) throw IoError(name_, "create", errno);
+}
+
+void AtomicOutput::Commit(bool durable) {
+  if (durable) Flush();
+  GiveName();
+  // The close reports a delayed write error (of a network file system, say).
+  if (const int err = fd_.Close(); err != 0) throw IoError(name_, "write", err);
   if (::renameat(folder_.Get(), tempName_.c_str(), folder_.Get(), base_.c_str()) != 0) {
     throw IoError(name_, "replace", errno);
   }
   committed_ = true;
   tempName_.clear();
   // Some file systems cannot flush a folder; that is no reason to fail.
-  if (folderSyncable_ && ::fsync(folder_.Get()) != 0 && errno != EINVAL && errno != ENOTSUP &&
-      errno != EROFS) {
+  if (durable && folderSyncable_ && ::fsync(folder_.Get()) != 0 && errno != EINVAL &&
+      errno != ENOTSUP && errno != EROFS) {
     throw IoError(name_, "write", errno);
   }
 }

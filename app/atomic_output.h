@@ -19,8 +19,10 @@ class AtomicOutput {
   // anything else that is not a regular file, or a file the user may not write. An existing
   // file's permissions (and owner, where allowed) carry over; a new file gets newMode less the
   // umask. Everything is relative to the destination's folder, opened once. Errors name
-  // displayName (the destination when empty). Throws IoError.
-  AtomicOutput(std::string destination, mode_t newMode, std::string displayName = {});
+  // displayName (the destination when empty). With readable, Fd() may also be read, until the
+  // commit (to check what was written). Throws IoError.
+  AtomicOutput(std::string destination, mode_t newMode, std::string displayName = {},
+               bool readable = false);
   AtomicOutput(const AtomicOutput&) = delete;
   AtomicOutput& operator=(const AtomicOutput&) = delete;
   ~AtomicOutput();
@@ -31,11 +33,13 @@ class AtomicOutput {
   bool Replaces() const { return replaces_; }
 
   // Makes the written data durable and gives the new file a (hidden) name, so that only the
-  // rename is left; every failure that a full disk or a quota can cause shows up here.
-  void Flush();
+  // rename is left; every failure that a full disk or a quota can cause shows up here. With
+  // dropCache, a later read of a readable file comes from the disk, not from memory.
+  void Flush(bool dropCache = false);
   // Flushes if not done yet, renames the new file over the destination and makes the rename
   // durable. Once the rename is done, Committed() is true even when the final folder flush fails.
-  void Commit();
+  // Without durable, nothing is flushed: for a new file whose loss in a crash costs nothing.
+  void Commit(bool durable = true);
   bool Committed() const { return committed_; }
   // Removes the new file now; the destination stays as it was.
   void Discard();
@@ -46,11 +50,14 @@ class AtomicOutput {
   std::string name_;
   UniqueFd folder_;
   bool folderSyncable_ = true;
+  bool readable_ = false;
   UniqueFd fd_;
   std::string tempName_;  // within the folder; empty while the file has no name
   bool replaces_ = false;
-  bool flushed_ = false;
+  bool synced_ = false;
   bool committed_ = false;
+
+  void GiveName();
 };
 
 }  // namespace kryvane

@@ -10,12 +10,6 @@
 
 namespace kryvane {
 
-std::string ErrnoText(int errnum) {
-  char buffer[256];
-  // The GNU strerror_r returns the text, possibly not in buffer.
-  return strerror_r(errnum, buffer, sizeof buffer);
-}
-
 std::string FormatError(std::string_view file, std::string_view operation, std::string_view cause) {
   std::string text;
   for (const std::string_view part : {file, operation, cause}) {
@@ -56,35 +50,15 @@ int UniqueFd::Close() {
 }
 
 std::size_t FdReader::Read(void* buffer, std::size_t n) {
-  auto* p = static_cast<uint8_t*>(buffer);
-  std::size_t got = 0;
-  // Pipes and terminals deliver data in pieces; keep reading until the request is full or the
-  // data ends, since a short read would end a cipher chain early.
-  while (got < n) {
-    const ssize_t r = ::read(fd_, p + got, n - got);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      throw IoError(name_, "read", errno);
-    }
-    if (r == 0) break;
-    got += static_cast<std::size_t>(r);
-  }
+  int err;
+  const std::size_t got = ReadFd(fd_, buffer, n, &err);
   done_ += got;
+  if (err != 0) throw IoError(name_, "read", err);
   return got;
 }
 
 void FdWriter::Write(const void* buffer, std::size_t n) {
-  const auto* p = static_cast<const uint8_t*>(buffer);
-  std::size_t done = 0;
-  while (done < n) {
-    const ssize_t put = ::write(fd_, p + done, n - done);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      throw IoError(name_, "write", errno);
-    }
-    if (put == 0) throw IoError(name_, "write", ENOSPC);
-    done += static_cast<std::size_t>(put);
-  }
+  if (const int err = WriteFd(fd_, buffer, n); err != 0) throw IoError(name_, "write", err);
 }
 
 void EnsureStandardDescriptors() {

@@ -12,9 +12,6 @@
 
 namespace kryvane {
 
-// strerror(errnum), thread-safe (the window runs jobs on a worker thread).
-std::string ErrnoText(int errnum);
-
 // "FILE: OPERATION: CAUSE", leaving out empty parts: the one shape of every error message.
 std::string FormatError(std::string_view file, std::string_view operation, std::string_view cause);
 
@@ -60,6 +57,9 @@ class UniqueFd {
  private:
   int fd_ = -1;
 };
+
+// The read and write loops themselves (ReadFd, WriteFd) and ErrnoText are crypto/streams.h's;
+// FdReader and FdWriter put IoError on them.
 
 // Reads a descriptor (file, pipe, terminal, device) that it does not own. A read returns fewer
 // bytes than asked only at the end of the data; failures throw IoError(name, "read", errno).

@@ -108,7 +108,7 @@ std::optional<std::string> FileDigest(const HashRef& ref, const std::string& nam
   if (name != "-") {
     owned = UniqueFd(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
     if (!owned) {
-      *error = name + ": open: " + ErrnoText(errno);
+      *error = FormatError(name, "open", ErrnoText(errno));
       return std::nullopt;
     }
     fd = owned.Get();
@@ -116,15 +116,15 @@ std::optional<std::string> FileDigest(const HashRef& ref, const std::string& nam
   std::unique_ptr<Hash> hash = ref.Create();
   hash->Init();
   std::vector<uint8_t> buffer(1 << 16);
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      *error = (name == "-" ? "standard input" : name) + ": read: " + ErrnoText(errno);
-      return std::nullopt;
+  FdReader reader(fd, name == "-" ? "standard input" : name);
+  try {
+    while (const std::size_t got = reader.Read(buffer.data(), buffer.size())) {
+      hash->Update(buffer.data(), got);
+      if (got < buffer.size()) break;
     }
-    if (got == 0) break;
-    hash->Update(buffer.data(), std::size_t(got));
+  } catch (const IoError& e) {
+    *error = e.what();
+    return std::nullopt;
   }
   std::vector<uint8_t> digest(std::size_t(ref.hashSize / 8));
   hash->Final(digest.data());

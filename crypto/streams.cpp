@@ -20,16 +20,18 @@ void MemorySink::Write(const void* buffer, std::size_t n) {
   data_.insert(data_.end(), p, p + n);
 }
 
-std::size_t FdSource::Read(void* buffer, std::size_t n) {
+std::size_t ReadFd(int fd, void* buffer, std::size_t n, int* errnum) {
   auto* p = static_cast<uint8_t*>(buffer);
   std::size_t done = 0;
+  *errnum = 0;
   // Pipes and terminals deliver data in pieces; keep reading until the request is full or the
-  // data ends.
+  // data ends, since a short read would end a cipher chain early.
   while (done < n) {
-    const ssize_t got = ::read(fd_, p + done, n - done);
+    const ssize_t got = ::read(fd, p + done, n - done);
     if (got < 0) {
       if (errno == EINTR) continue;
-      throw StreamError(name_ + ": read failed: " + std::strerror(errno));
+      *errnum = errno;
+      break;
     }
     if (got == 0) break;
     done += static_cast<std::size_t>(got);
@@ -37,18 +39,39 @@ std::size_t FdSource::Read(void* buffer, std::size_t n) {
   return done;
 }
 
-void FdSink::Write(const void* buffer, std::size_t n) {
+int WriteFd(int fd, const void* buffer, std::size_t n) {
   const auto* p = static_cast<const uint8_t*>(buffer);
   std::size_t done = 0;
   while (done < n) {
-    const ssize_t put = ::write(fd_, p + done, n - done);
+    const ssize_t put = ::write(fd, p + done, n - done);
     if (put < 0) {
       if (errno == EINTR) continue;
-      throw StreamError(name_ + ": write failed: " + std::strerror(errno));
+      return errno;
     }
-    if (put == 0) throw StreamError(name_ + ": write failed: no space written");
+    if (put == 0) return ENOSPC;
     done += static_cast<std::size_t>(put);
   }
+  return 0;
+}
+
+std::string ErrnoText(int errnum) {
+  char buffer[256];
+  // The GNU strerror_r returns the text, possibly not in buffer.
+  return strerror_r(errnum, buffer, sizeof buffer);
+}
+
+FdStreamError::FdStreamError(const std::string& name, const char* operation, int errnum)
+    : StreamError(name + ": " + operation + ": " + ErrnoText(errnum)), errno_(errnum) {}
+
+std::size_t FdSource::Read(void* buffer, std::size_t n) {
+  int err;
+  const std::size_t got = ReadFd(fd_, buffer, n, &err);
+  if (err != 0) throw FdStreamError(name_, "read", err);
+  return got;
+}
+
+void FdSink::Write(const void* buffer, std::size_t n) {
+  if (const int err = WriteFd(fd_, buffer, n); err != 0) throw FdStreamError(name_, "write", err);
 }
 
 }  // namespace kryvane

@@ -52,7 +52,31 @@ class MemorySink final : public ByteSink {
   std::vector<uint8_t> data_;
 };
 
-// A POSIX file descriptor (file, pipe, terminal, device). Does not own the descriptor.
+// The one read loop and the one write loop over a POSIX descriptor (file, pipe, terminal,
+// device), which every reader and writer of a descriptor goes through.
+
+// Reads until n bytes are in or the data ends; a short count means the end of the data, or an
+// error when *errnum is set (to 0 otherwise). Interrupted calls are retried.
+std::size_t ReadFd(int fd, void* buffer, std::size_t n, int* errnum);
+
+// Writes all n bytes; returns 0, or the errno of the failure (ENOSPC for a descriptor that takes
+// nothing). Interrupted calls are retried.
+int WriteFd(int fd, const void* buffer, std::size_t n);
+
+// strerror(errnum) in a way that is safe on any thread.
+std::string ErrnoText(int errnum);
+
+// A failed read or write of a descriptor, with its errno.
+class FdStreamError : public StreamError {
+ public:
+  FdStreamError(const std::string& name, const char* operation, int errnum);
+  int Errno() const { return errno_; }
+
+ private:
+  int errno_;
+};
+
+// Does not own the descriptor. Throws FdStreamError("NAME: read: CAUSE").
 class FdSource final : public ByteSource {
  public:
   FdSource(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
@@ -63,6 +87,7 @@ class FdSource final : public ByteSource {
   std::string name_;
 };
 
+// Does not own the descriptor. Throws FdStreamError("NAME: write: CAUSE").
 class FdSink final : public ByteSink {
  public:
   FdSink(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}

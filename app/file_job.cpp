@@ -7,14 +7,19 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <limits>
+#include <condition_variable>
+#include <cstring>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #include "app/atomic_output.h"
 #include "app/catalogue.h"
 #include "app/file_util.h"
 #include "app/io.h"
+#include "app/io_pipeline.h"
 #include "app/settings_file.h"
 #include "crypto/components.h"
 
@@ -60,6 +65,122 @@ void MakeBlocking(int fd, const std::string& name) {
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) FailErrno(name, "open", errno);
 }
+
+// Runs the cipher over data in calls of kStreamChunk bytes (the last may be shorter): the chain
+// of the file format is defined over those calls.
+void TransformChunks(Cipher& cipher, bool encrypt, uint8_t* data, std::size_t size) {
+  for (std::size_t at = 0; at < size; at += Cipher::kStreamChunk) {
+    const std::size_t n = std::min(Cipher::kStreamChunk, size - at);
+    if (encrypt) {
+      cipher.Encrypt(data + at, data + at, n);
+    } else {
+      cipher.Decrypt(data + at, data + at, n);
+    }
+  }
+}
+
+// CBC decryption of a block needs only the ciphertext block before it, so a second keyed copy of
+// the cipher decrypts the second half of each buffer on another core while the job's thread
+// decrypts the first. Encryption and the other modes chain serially and are never split.
+class SplitDecryptor {
+ public:
+  static std::unique_ptr<SplitDecryptor> For(Cipher& keyed, const CipherRef& ref,
+                                             std::string_view key, const HashRef& hash) {
+    const auto* block = dynamic_cast<const BlockCipher*>(&keyed);
+    if (block == nullptr || block->CipherMode() != ChainingMode::cmCBC ||
+        std::thread::hardware_concurrency() < 2) {
+      return nullptr;
+    }
+    std::unique_ptr<Cipher> copy = ref.Create();
+    copy->InitFromPassphrase(key, hash);
+    auto* copyBlock = dynamic_cast<BlockCipher*>(copy.get());
+    if (copyBlock == nullptr) return nullptr;
+    copyBlock->SetCipherMode(ChainingMode::cmCBC);
+    return std::unique_ptr<SplitDecryptor>(new SplitDecryptor(std::move(copy)));
+  }
+
+  SplitDecryptor(const SplitDecryptor&) = delete;
+  SplitDecryptor& operator=(const SplitDecryptor&) = delete;
+  ~SplitDecryptor() {
+    {
+      std::lock_guard lock(mutex_);
+      quit_ = true;
+      changed_.notify_all();
+    }
+    worker_.join();
+    helper_->Wipe();
+  }
+
+  // Decrypts one buffer of the stream in place, leaving keyed's chain where a serial decryption
+  // would; only the data's last buffer may end in a partial block.
+  void Decrypt(Cipher& keyed, uint8_t* data, std::size_t size) {
+    auto& main = static_cast<BlockCipher&>(keyed);
+    const std::size_t b = std::size_t(main.BlockSize() / 8);
+    if (size < 2 * Cipher::kStreamChunk) return TransformChunks(main, false, data, size);
+    // At a chunk boundary, so that both halves make the same calls a serial run would.
+    const std::size_t half = size / 2 / Cipher::kStreamChunk * Cipher::kStreamChunk;
+    const std::size_t whole = size / b * b;
+    uint8_t second[32], next[32];
+    // Taken before either half is decrypted in place.
+    std::memcpy(second, data + half - b, b);
+    std::memcpy(next, data + whole - b, b);
+    static_cast<BlockCipher&>(*helper_).SetIV(second);
+    {
+      std::lock_guard lock(mutex_);
+      work_ = data + half;
+      workSize_ = size - half;
+      error_ = nullptr;
+      changed_.notify_all();
+    }
+    std::exception_ptr mainError;
+    try {
+      TransformChunks(main, false, data, half);
+    } catch (...) {
+      mainError = std::current_exception();
+    }
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return work_ == nullptr; });
+    if (mainError) std::rethrow_exception(mainError);
+    if (error_) std::rethrow_exception(error_);
+    // The chain continues from the buffer's last ciphertext block; after a partial block the
+    // data has ended and there is nothing to continue.
+    if (whole == size) main.SetIV(next);
+  }
+
+ private:
+  explicit SplitDecryptor(std::unique_ptr<Cipher> helper)
+      : helper_(std::move(helper)), worker_([this] { Work(); }) {}
+
+  void Work() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return quit_ || work_ != nullptr; });
+      if (quit_) return;
+      uint8_t* const data = work_;
+      const std::size_t size = workSize_;
+      lock.unlock();
+      std::exception_ptr error;
+      try {
+        TransformChunks(*helper_, false, data, size);
+      } catch (...) {
+        error = std::current_exception();
+      }
+      lock.lock();
+      error_ = error;
+      work_ = nullptr;
+      changed_.notify_all();
+    }
+  }
+
+  std::unique_ptr<Cipher> helper_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  uint8_t* work_ = nullptr;  // the half the worker is to decrypt; nullptr when done
+  std::size_t workSize_ = 0;
+  std::exception_ptr error_;
+  bool quit_ = false;
+  std::thread worker_;  // last: it starts once everything above is ready
+};
 
 // One run of the job, step by step; each step may fail by throwing JobFailure or IoError.
 class Job {
@@ -276,73 +397,28 @@ class Job {
     cipher_->cipher.Create().swap(keyed_);
     try {
       keyed_->InitFromPassphrase(key_.View(), hash_->hash);
+      if (!encrypt_)
+        splitter_ = SplitDecryptor::For(*keyed_, cipher_->cipher, key_.View(), hash_->hash);
     } catch (const CipherError& e) {
       Fail(JobErrorKind::kInternal, "", "derive key", e.what());
     }
     key_ = Secret();
   }
 
-  // Reads through FdReader, reporting progress and honouring the cancel flag between chunks.
-  class WatchedSource final : public ByteSource {
-   public:
-    explicit WatchedSource(Job& job) : job_(job), inner_(job.sourceFd_, job.request_.sourcePath) {}
-
-    std::size_t Read(void* buffer, std::size_t n) override {
-      job_.CheckCancel();
-      const std::size_t got = inner_.Read(buffer, n);
-      if (job_.request_.progress && inner_.BytesRead() - reported_ >= kProgressStep) Report();
-      return got;
-    }
-    uint64_t Done() const { return inner_.BytesRead(); }
-    void Report() {
-      reported_ = inner_.BytesRead();
-      if (job_.request_.progress) job_.request_.progress(reported_, job_.total_);
-    }
-
-   private:
-    Job& job_;
-    FdReader inner_;
-    uint64_t reported_ = 0;
-  };
-
-  // Passes the result on, keeping its first bytes for the checks before the source is deleted.
-  class HeadKeepingSink final : public ByteSink {
-   public:
-    HeadKeepingSink(Job& job) : job_(job), inner_(job.targetFd_, job.request_.targetPath) {}
-    void Write(const void* buffer, std::size_t n) override {
-      inner_.Write(buffer, n);
-      if (job_.resultHead_.size() < kResultHead) {
-        const std::size_t take = std::min(n, kResultHead - job_.resultHead_.size());
-        job_.resultHead_.Append(std::string_view(static_cast<const char*>(buffer), take));
-      }
-    }
-
-   private:
-    Job& job_;
-    FdWriter inner_;
-  };
-
-  // Reads to the end of the source, whatever size it reported.
+  // Reads to the end of the source, whatever size it reported, through large buffers read ahead
+  // and written behind on their own threads; the cipher still sees the stream in calls of
+  // kStreamChunk bytes, since its chain is defined over those calls.
   void Transform() {
-    WatchedSource reader(*this);
-    HeadKeepingSink writer(*this);
-    constexpr uint64_t kToTheEnd = std::numeric_limits<uint64_t>::max();
     try {
-      if (encrypt_) {
-        keyed_->EncryptStream(reader, writer, kToTheEnd);
-      } else {
-        keyed_->DecryptStream(reader, writer, kToTheEnd);
-      }
+      Pipe();
     } catch (...) {
-      keyed_->Wipe();
+      WipeCiphers();
       throw;
     }
-    keyed_->Wipe();
-    keyed_.reset();
+    WipeCiphers();
     CheckCancel();
-    outcome_.bytes = reader.Done();
     if (total_ && outcome_.bytes > *total_) total_ = outcome_.bytes;
-    reader.Report();
+    if (request_.progress) request_.progress(outcome_.bytes, total_);
     struct stat now;
     if (S_ISREG(source_.st_mode) &&
         (::fstat(sourceFd_, &now) != 0 || !SameContentState(now, source_))) {
@@ -352,6 +428,40 @@ class Job {
                                   "read, which may be a mix of old and new content",
                                   JobErrorKind::kSourceChanged, 0};
     }
+  }
+
+  void Pipe() {
+    // Write-back starts early only for the job's own new file, which is flushed before commit.
+    IoPipeline pipe(sourceFd_, request_.sourcePath, targetFd_, request_.targetPath,
+                    output_ != nullptr);
+    uint64_t reported = 0;
+    for (;;) {
+      CheckCancel();
+      const IoPipeline::Buffer buffer = pipe.Take();
+      if (buffer.size == 0) break;
+      if (splitter_) {
+        splitter_->Decrypt(*keyed_, buffer.data, buffer.size);
+      } else {
+        TransformChunks(*keyed_, encrypt_, buffer.data, buffer.size);
+      }
+      if (resultHead_.size() < kResultHead) {
+        const std::size_t take = std::min(buffer.size, kResultHead - resultHead_.size());
+        resultHead_.Append(std::string_view(reinterpret_cast<const char*>(buffer.data), take));
+      }
+      pipe.Put(buffer);
+      outcome_.bytes += buffer.size;
+      if (request_.progress && outcome_.bytes - reported >= kProgressStep) {
+        reported = outcome_.bytes;
+        request_.progress(reported, total_);
+      }
+    }
+    pipe.Finish();
+  }
+
+  void WipeCiphers() {
+    keyed_->Wipe();
+    keyed_.reset();
+    splitter_.reset();
   }
 
   // The target first, then the settings file; both were flushed already, so only the renames are
@@ -460,6 +570,7 @@ class Job {
   const HashEntry* hash_ = nullptr;
   Secret key_;  // the passphrase's bytes until the cipher is keyed
   std::unique_ptr<Cipher> keyed_;
+  std::unique_ptr<SplitDecryptor> splitter_;  // set when decryption can use a second core
 
   UniqueFd sourceOwned_;
   int sourceFd_ = -1;

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 
+#include "app/io_pipeline.h"
 #include "tests/app/job_helpers.h"
 #include "tests/app/temp_files.h"
 #include "tests/support/cipher_checks.h"
@@ -73,7 +74,16 @@ TEST_P(JobRoundTrip, OverChunkAndBlockEdges) {
   const Pair& pair = GetParam();
   TempFolder dir;
   const std::size_t larger = 3 * 8192 + 1 + 12345;
-  for (std::size_t size : Sizes(pair.BlockBytes(), larger)) {
+  std::vector<std::size_t> sizes = Sizes(pair.BlockBytes(), larger);
+  // The job moves the data in buffers and may decrypt each buffer's halves on two threads: the
+  // edges of buffers and halves, a short last buffer too small to split, and a partial block in
+  // the second half of a split one.
+  const std::size_t buffer = IoPipeline::kBufferSize;
+  for (std::size_t size :
+       {buffer - 1, buffer, buffer + 8192 + 3, 2 * buffer + 2 * 8192 + pair.BlockBytes() + 1}) {
+    sizes.push_back(size);
+  }
+  for (std::size_t size : sizes) {
     SCOPED_TRACE("size " + std::to_string(size));
     const Bytes plain = RandomBytes(size, uint32_t(size));
     WriteFile(dir / "plain", plain);

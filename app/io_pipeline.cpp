@@ -1,0 +1,187 @@
+#include "app/io_pipeline.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <new>
+#include <utility>
+
+#include "app/io.h"
+#include "crypto/bytes.h"
+
+namespace kryvane {
+namespace {
+
+// How much written data may still be on its way to the disk before the writer waits for it:
+// enough to keep the disk busy, little enough that the final flush is short.
+constexpr off_t kWriteBackWindow = off_t(8) << 20;
+
+}  // namespace
+
+IoPipeline::IoPipeline(int in, std::string inName, int out, std::string outName,
+                       bool startWriteBack)
+    : in_(in),
+      out_(out),
+      inName_(std::move(inName)),
+      outName_(std::move(outName)),
+      writeBack_(startWriteBack) {
+  // One mapping for all buffers: they hold plaintext, so keep them out of core dumps.
+  memory_ = ::mmap(nullptr, kBuffers * kBufferSize, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory_ == MAP_FAILED) {
+    memory_ = nullptr;
+    throw std::bad_alloc();
+  }
+  ::madvise(memory_, kBuffers * kBufferSize, MADV_DONTDUMP);
+  for (std::size_t i = 0; i < kBuffers; ++i) free_.push_back(i);
+  // Only a hint; pipes and devices refuse it.
+  ::posix_fadvise(in_, 0, 0, POSIX_FADV_SEQUENTIAL);
+  try {
+    reader_ = std::thread([this] { ReadLoop(); });
+    writer_ = std::thread([this] { WriteLoop(); });
+  } catch (...) {
+    Stop();
+    if (reader_.joinable()) reader_.join();
+    Release();
+    throw;
+  }
+}
+
+IoPipeline::~IoPipeline() {
+  Stop();
+  if (reader_.joinable()) reader_.join();
+  if (writer_.joinable()) writer_.join();
+  Release();
+}
+
+void IoPipeline::Stop() {
+  std::lock_guard lock(mutex_);
+  stopping_ = true;
+  changed_.notify_all();
+}
+
+void IoPipeline::Release() {
+  SecureZero(memory_, kBuffers * kBufferSize);
+  ::munmap(memory_, kBuffers * kBufferSize);
+  memory_ = nullptr;
+}
+
+uint8_t* IoPipeline::Slot(std::size_t i) const {
+  return static_cast<uint8_t*>(memory_) + i * kBufferSize;
+}
+
+IoPipeline::Buffer IoPipeline::Take() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return error_ || !filled_.empty() || readEnded_; });
+  if (error_) std::rethrow_exception(error_);
+  if (filled_.empty()) return {};
+  taken_ = filled_.front();
+  filled_.pop_front();
+  return Buffer{Slot(taken_), sizes_[taken_]};
+}
+
+void IoPipeline::Put(Buffer buffer) {
+  std::lock_guard lock(mutex_);
+  if (error_) std::rethrow_exception(error_);
+  sizes_[taken_] = buffer.size;
+  transformed_.push_back(taken_);
+  ++writing_;
+  changed_.notify_all();
+}
+
+void IoPipeline::Finish() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return error_ || writing_ == 0; });
+  if (error_) std::rethrow_exception(error_);
+}
+
+uint64_t IoPipeline::BytesRead() const {
+  std::lock_guard lock(mutex_);
+  return bytesRead_;
+}
+
+void IoPipeline::Fail(std::exception_ptr error) {
+  std::lock_guard lock(mutex_);
+  if (!error_) error_ = std::move(error);
+  stopping_ = true;
+  changed_.notify_all();
+}
+
+void IoPipeline::ReadLoop() {
+  try {
+    for (;;) {
+      std::size_t slot;
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stopping_ || !free_.empty(); });
+        if (stopping_) return;
+        slot = free_.front();
+        free_.pop_front();
+      }
+      int err;
+      const std::size_t got = ReadFd(in_, Slot(slot), kBufferSize, &err);
+      if (err != 0) throw IoError(inName_, "read", err);
+      std::lock_guard lock(mutex_);
+      bytesRead_ += got;
+      sizes_[slot] = got;
+      if (got > 0) {
+        filled_.push_back(slot);
+      } else {
+        free_.push_back(slot);
+      }
+      if (got < kBufferSize) readEnded_ = true;
+      changed_.notify_all();
+      if (readEnded_) return;
+    }
+  } catch (...) {
+    Fail(std::current_exception());
+  }
+}
+
+void IoPipeline::WriteLoop() {
+  try {
+    off_t at = 0, waited = 0;
+    if (writeBack_) {
+      at = ::lseek(out_, 0, SEEK_CUR);
+      writeBack_ = at >= 0;
+      waited = at;
+    }
+    for (;;) {
+      std::size_t slot;
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stopping_ || !transformed_.empty(); });
+        if (stopping_) return;
+        slot = transformed_.front();
+        transformed_.pop_front();
+      }
+      const std::size_t size = sizes_[slot];
+      if (const int err = WriteFd(out_, Slot(slot), size); err != 0) {
+        throw IoError(outName_, "write", err);
+      }
+      if (writeBack_) {
+        // Start the disk on this buffer now, and wait for what is older than the window; any
+        // failure shows up at the final flush, so a refusal here only ends the early start.
+        writeBack_ = ::sync_file_range(out_, at, off_t(size), SYNC_FILE_RANGE_WRITE) == 0;
+        at += off_t(size);
+        if (writeBack_ && at - waited > kWriteBackWindow) {
+          const off_t upTo = at - kWriteBackWindow;
+          ::sync_file_range(
+              out_, waited, upTo - waited,
+              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+          waited = upTo;
+        }
+      }
+      std::lock_guard lock(mutex_);
+      free_.push_back(slot);
+      --writing_;
+      changed_.notify_all();
+    }
+  } catch (...) {
+    Fail(std::current_exception());
+  }
+}
+
+}  // namespace kryvane

@@ -1,0 +1,79 @@
+// Streams a descriptor through a transform at the speed of the disk: one thread reads ahead into
+// a small fixed pool of large buffers, the caller transforms each buffer in place, and another
+// thread writes the results behind it, so the transform never waits for a system call. Memory
+// stays at the pool whatever the size of the data.
+#pragma once
+
+#include <sys/types.h>
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace kryvane {
+
+class IoPipeline {
+ public:
+  // Bytes a buffer holds, and how many buffers there are (the most memory that is in flight).
+  static constexpr std::size_t kBufferSize = std::size_t(1) << 20;
+  static constexpr std::size_t kBuffers = 4;
+
+  struct Buffer {
+    uint8_t* data = nullptr;
+    std::size_t size = 0;  // bytes held; less than kBufferSize only at the end of the data
+  };
+
+  // Reads `in` to its end and writes to `out` (neither is owned); the names go into IoErrors.
+  // With startWriteBack, the disk starts writing each buffer as soon as it is written, and the
+  // writer waits for older buffers to reach the disk, so little is left for the final flush; for
+  // a regular file that the caller flushes anyway.
+  IoPipeline(int in, std::string inName, int out, std::string outName, bool startWriteBack);
+  IoPipeline(const IoPipeline&) = delete;
+  IoPipeline& operator=(const IoPipeline&) = delete;
+  // Stops both threads (waiting for any system call they are in) and wipes the buffers.
+  ~IoPipeline();
+
+  // The next buffer of data, in order; size 0 once the data has ended. Rethrows a read or write
+  // failure. Every buffer taken goes back through Put before the next Take.
+  Buffer Take();
+  // Hands a transformed buffer to the writer; its first `size` bytes are written.
+  void Put(Buffer buffer);
+  // Waits until everything put is written; rethrows a failure.
+  void Finish();
+
+  uint64_t BytesRead() const;
+
+ private:
+  void ReadLoop();
+  void WriteLoop();
+  void Fail(std::exception_ptr error);
+  void Stop();
+  void Release();
+  uint8_t* Slot(std::size_t i) const;
+
+  const int in_, out_;
+  const std::string inName_, outName_;
+  bool writeBack_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  void* memory_ = nullptr;  // kBuffers slots of kBufferSize bytes
+  std::size_t sizes_[kBuffers] = {};
+  std::deque<std::size_t> free_, filled_, transformed_;
+  bool readEnded_ = false;
+  bool stopping_ = false;
+  std::size_t writing_ = 0;  // buffers put and not yet written
+  std::exception_ptr error_;
+  uint64_t bytesRead_ = 0;
+  std::size_t taken_ = 0;  // the slot handed out by Take
+
+  std::thread reader_, writer_;
+};
+
+}  // namespace kryvane

@@ -96,7 +96,7 @@ mutant cli-usage-status cli/commands.h 'inline constexpr int kExitUsage = 2;' \
 mutant tab-order app/window/main_window.cpp 'setTabOrder(sCheckBox3_, EncryptBtn_);' \
   'setTabOrder(sCheckBox3_, ComboBox1_);' gui_tests 'tabOrderAndStartFocus'
 mutant progress-only-at-end app/file_job.cpp \
-  'if (job_.request_.progress && inner_.BytesRead() - reported_ >= kProgressStep) Report();' '' \
+  'if (request_.progress && outcome_.bytes - reported >= kProgressStep) {' 'if (false) {' \
   app_tests 'FileJob.Progress*'
 mutant source-deleted-before-settings app/file_job.cpp \
   $'    outcome_.targetWritten = true;\n    if (settings_) {' \

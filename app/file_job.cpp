@@ -433,7 +433,7 @@ class Job {
   void Pipe() {
     // Write-back starts early only for the job's own new file, which is flushed before commit.
     IoPipeline pipe(sourceFd_, request_.sourcePath, targetFd_, request_.targetPath,
-                    output_ != nullptr);
+                    output_ != nullptr, Cipher::kStreamChunk);
     uint64_t reported = 0;
     for (;;) {
       CheckCancel();

@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <utility>
@@ -21,7 +23,7 @@ constexpr off_t kWriteBackWindow = off_t(8) << 20;
 }  // namespace
 
 IoPipeline::IoPipeline(int in, std::string inName, int out, std::string outName,
-                       bool startWriteBack)
+                       bool startWriteBack, std::size_t unit)
     : in_(in),
       out_(out),
       inName_(std::move(inName)),
@@ -36,11 +38,22 @@ IoPipeline::IoPipeline(int in, std::string inName, int out, std::string outName,
   }
   ::madvise(memory_, kBuffers * kBufferSize, MADV_DONTDUMP);
   for (std::size_t i = 0; i < kBuffers; ++i) free_.push_back(i);
-  // Only a hint; pipes and devices refuse it.
-  ::posix_fadvise(in_, 0, 0, POSIX_FADV_SEQUENTIAL);
+  // A pipe or terminal is read and written on the caller's thread, a piece at a time: a read
+  // that waits for more input then never keeps a failed or cancelled job from ending.
+  struct stat st;
+  readAhead_ = ::fstat(in_, &st) == 0 && S_ISREG(st.st_mode);
+  // Input that trickles in goes on in small pieces, as soon as each is complete.
+  if (!readAhead_) readSize_ = std::min(unit, kBufferSize);
+  if (readAhead_) ::posix_fadvise(in_, 0, 0, POSIX_FADV_SEQUENTIAL);
+  if (writeBack_) {
+    writtenTo_ = durableTo_ = ::lseek(out_, 0, SEEK_CUR);
+    writeBack_ = writtenTo_ >= 0;
+  }
   try {
-    reader_ = std::thread([this] { ReadLoop(); });
-    writer_ = std::thread([this] { WriteLoop(); });
+    if (readAhead_) {
+      reader_ = std::thread([this] { ReadLoop(); });
+      writer_ = std::thread([this] { WriteLoop(); });
+    }
   } catch (...) {
     Stop();
     if (reader_.joinable()) reader_.join();
@@ -73,6 +86,14 @@ uint8_t* IoPipeline::Slot(std::size_t i) const {
 }
 
 IoPipeline::Buffer IoPipeline::Take() {
+  if (!readAhead_) {
+    bool waiting;
+    {
+      std::lock_guard lock(mutex_);
+      waiting = filled_.empty() && !readEnded_ && !error_;
+    }
+    if (waiting) ReadOne();
+  }
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [&] { return error_ || !filled_.empty() || readEnded_; });
   if (error_) std::rethrow_exception(error_);
@@ -83,11 +104,16 @@ IoPipeline::Buffer IoPipeline::Take() {
 }
 
 void IoPipeline::Put(Buffer buffer) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   if (error_) std::rethrow_exception(error_);
   sizes_[taken_] = buffer.size;
-  transformed_.push_back(taken_);
   ++writing_;
+  if (!readAhead_) {
+    lock.unlock();
+    WriteOne(taken_);
+    return;
+  }
+  transformed_.push_back(taken_);
   changed_.notify_all();
 }
 
@@ -111,43 +137,43 @@ void IoPipeline::Fail(std::exception_ptr error) {
 
 void IoPipeline::ReadLoop() {
   try {
-    for (;;) {
-      std::size_t slot;
-      {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return stopping_ || !free_.empty(); });
-        if (stopping_) return;
-        slot = free_.front();
-        free_.pop_front();
-      }
-      int err;
-      const std::size_t got = ReadFd(in_, Slot(slot), kBufferSize, &err);
-      if (err != 0) throw IoError(inName_, "read", err);
-      std::lock_guard lock(mutex_);
-      bytesRead_ += got;
-      sizes_[slot] = got;
-      if (got > 0) {
-        filled_.push_back(slot);
-      } else {
-        free_.push_back(slot);
-      }
-      if (got < kBufferSize) readEnded_ = true;
-      changed_.notify_all();
-      if (readEnded_) return;
+    while (ReadOne()) {
     }
   } catch (...) {
     Fail(std::current_exception());
   }
 }
 
+bool IoPipeline::ReadOne() {
+  std::size_t slot;
+  {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return stopping_ || !free_.empty(); });
+    if (stopping_) return false;
+    slot = free_.front();
+    free_.pop_front();
+  }
+  int err;
+  const std::size_t got = ReadFd(in_, Slot(slot), readSize_, &err);
+  std::lock_guard lock(mutex_);
+  if (err != 0) {
+    free_.push_back(slot);
+    throw IoError(inName_, "read", err);
+  }
+  bytesRead_ += got;
+  sizes_[slot] = got;
+  if (got > 0) {
+    filled_.push_back(slot);
+  } else {
+    free_.push_back(slot);
+  }
+  if (got < readSize_) readEnded_ = true;
+  changed_.notify_all();
+  return !readEnded_;
+}
+
 void IoPipeline::WriteLoop() {
   try {
-    off_t at = 0, waited = 0;
-    if (writeBack_) {
-      at = ::lseek(out_, 0, SEEK_CUR);
-      writeBack_ = at >= 0;
-      waited = at;
-    }
     for (;;) {
       std::size_t slot;
       {
@@ -157,31 +183,35 @@ void IoPipeline::WriteLoop() {
         slot = transformed_.front();
         transformed_.pop_front();
       }
-      const std::size_t size = sizes_[slot];
-      if (const int err = WriteFd(out_, Slot(slot), size); err != 0) {
-        throw IoError(outName_, "write", err);
-      }
-      if (writeBack_) {
-        // Start the disk on this buffer now, and wait for what is older than the window; any
-        // failure shows up at the final flush, so a refusal here only ends the early start.
-        writeBack_ = ::sync_file_range(out_, at, off_t(size), SYNC_FILE_RANGE_WRITE) == 0;
-        at += off_t(size);
-        if (writeBack_ && at - waited > kWriteBackWindow) {
-          const off_t upTo = at - kWriteBackWindow;
-          ::sync_file_range(
-              out_, waited, upTo - waited,
-              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
-          waited = upTo;
-        }
-      }
-      std::lock_guard lock(mutex_);
-      free_.push_back(slot);
-      --writing_;
-      changed_.notify_all();
+      WriteOne(slot);
     }
   } catch (...) {
     Fail(std::current_exception());
   }
+}
+
+void IoPipeline::WriteOne(std::size_t slot) {
+  const std::size_t size = sizes_[slot];
+  if (const int err = WriteFd(out_, Slot(slot), size); err != 0) {
+    throw IoError(outName_, "write", err);
+  }
+  if (writeBack_) {
+    // Start the disk on this buffer now, and wait for what is older than the window; any
+    // failure shows up at the final flush, so a refusal here only ends the early start.
+    writeBack_ = ::sync_file_range(out_, writtenTo_, off_t(size), SYNC_FILE_RANGE_WRITE) == 0;
+    writtenTo_ += off_t(size);
+    if (writeBack_ && writtenTo_ - durableTo_ > kWriteBackWindow) {
+      const off_t upTo = writtenTo_ - kWriteBackWindow;
+      ::sync_file_range(
+          out_, durableTo_, upTo - durableTo_,
+          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+      durableTo_ = upTo;
+    }
+  }
+  std::lock_guard lock(mutex_);
+  free_.push_back(slot);
+  --writing_;
+  changed_.notify_all();
 }
 
 }  // namespace kryvane

@@ -1,7 +1,8 @@
 // Streams a descriptor through a transform at the speed of the disk: one thread reads ahead into
-// a small fixed pool of large buffers, the caller transforms each buffer in place, and another
-// thread writes the results behind it, so the transform never waits for a system call. Memory
-// stays at the pool whatever the size of the data.
+// a small fixed pool of large buffers (for a regular file; anything else is read when needed),
+// the caller transforms each buffer in place, and another thread writes the results behind it, so
+// the transform never waits for a system call. Memory stays at the pool whatever the size of
+// the data.
 #pragma once
 
 #include <sys/types.h>
@@ -32,8 +33,11 @@ class IoPipeline {
   // Reads `in` to its end and writes to `out` (neither is owned); the names go into IoErrors.
   // With startWriteBack, the disk starts writing each buffer as soon as it is written, and the
   // writer waits for older buffers to reach the disk, so little is left for the final flush; for
-  // a regular file that the caller flushes anyway.
-  IoPipeline(int in, std::string inName, int out, std::string outName, bool startWriteBack);
+  // a regular file that the caller flushes anyway. Every buffer but the last holds a multiple of
+  // unit bytes (which divides kBufferSize); from a source that is not a regular file, such as a
+  // pipe, a buffer holds just unit bytes.
+  IoPipeline(int in, std::string inName, int out, std::string outName, bool startWriteBack,
+             std::size_t unit);
   IoPipeline(const IoPipeline&) = delete;
   IoPipeline& operator=(const IoPipeline&) = delete;
   // Stops both threads (waiting for any system call they are in) and wipes the buffers.
@@ -51,7 +55,9 @@ class IoPipeline {
 
  private:
   void ReadLoop();
+  bool ReadOne();  // reads the next buffer; false once the data has ended or all stops
   void WriteLoop();
+  void WriteOne(std::size_t slot);
   void Fail(std::exception_ptr error);
   void Stop();
   void Release();
@@ -60,6 +66,9 @@ class IoPipeline {
   const int in_, out_;
   const std::string inName_, outName_;
   bool writeBack_;
+  bool readAhead_ = false;  // the source is read on a thread of its own
+  std::size_t readSize_ = kBufferSize;
+  off_t writtenTo_ = 0, durableTo_ = 0;  // the target's offsets written, and waited for on disk
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;

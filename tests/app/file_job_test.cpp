@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "app/settings_file.h"
@@ -210,6 +211,25 @@ TEST(FileJob, ReadFailureOnTheReadingThreadFailsTheJob) {
   ExpectFailure(o, "the source", "read");
   EXPECT_EQ(o.error->errnum, EBADF);
   EXPECT_EQ(ListFolder(dir.Path()), std::set<std::string>{"plain"});
+}
+
+// A pipe is read as its data comes: a job whose target fails stops at once, without waiting for
+// input that its writer has not sent (and may never send).
+TEST(FileJob, FailureWithAPipeStillOpenEndsTheJob) {
+  if (!Exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  int p[2];
+  ASSERT_EQ(::pipe2(p, O_CLOEXEC), 0);
+  const Bytes some = RandomBytes(20000, 5);
+  ASSERT_EQ(::write(p[1], some.data(), some.size()), ssize_t(some.size()));
+  JobRequest r = Encrypt("standard input", "/dev/full", AnyPair());
+  r.sourceFd = p[0];
+  auto job = std::async(std::launch::async, [&] { return RunFileJob(r); });
+  const bool ended = job.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+  ::close(p[1]);  // lets a job that waits for more input end
+  const JobOutcome o = job.get();
+  ::close(p[0]);
+  EXPECT_TRUE(ended) << "the job waited for input after its target failed";
+  ExpectFailure(o, "/dev/full", "write");
 }
 
 TEST(FileJob, DevicesAndPipesAreWrittenDirectly) {

@@ -9,7 +9,10 @@ dir=build
 flags=(-DCMAKE_BUILD_TYPE=Release)
 if [ "${1:-}" = "--sanitize" ]; then
   dir=build-sanitize
-  flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRYVANE_SANITIZE=ON -DKRYVANE_BUILD_BENCH=OFF)
+  # -O1 with line tables only: what the sanitizers need for exact reports, at half the compile
+  # time of -O2 with full debug information.
+  flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
+    -DKRYVANE_SANITIZE=ON -DKRYVANE_BUILD_BENCH=OFF)
 fi
 cmake -S . -B "$dir" -G Ninja "${flags[@]}"
 cmake --build "$dir"

@@ -437,6 +437,27 @@ int RunAndReport(const BatchPlan& plan, BatchRun run, bool progress) {
   return failed > 0 || notDone > 0 || warned > 0 ? kExitFailed : kExitOk;
 }
 
+BatchRun KeyedBatchRun(const BatchOptions& options, const BatchKeys& keys,
+                       const std::atomic<bool>* cancel, KeyedProcess process) {
+  BatchRun run;
+  run.outputDir = options.outputDir;
+  run.threads = BatchThreads(options.jobs);
+  run.cancel = cancel;
+  run.process = [&options, &keys, process = std::move(process)](
+                    const BatchItem& item, const std::function<void(uint64_t)>& progress) {
+    const std::optional<KeyChoice> key = keys.For(item);
+    if (!key) {
+      BatchFileResult skipped;
+      skipped.kind = BatchFileResult::Kind::kSkipped;
+      skipped.message = "no " + item.settings + " and no passphrase option given";
+      return skipped;
+    }
+    if (auto error = MakeTargetFolders(options.outputDir, item.target)) Failure(*error);
+    return process(item, *key, progress);
+  };
+  return run;
+}
+
 unsigned BatchThreads(unsigned jobs) {
   return jobs > 0 ? jobs : std::max(1u, std::thread::hardware_concurrency());
 }
@@ -450,50 +471,44 @@ int RunBatchCommand(const FileCommand& command, const std::atomic<bool>* cancel)
   const BatchPlan plan = PlanBatch(command.paths, options, command.direction);
   const BatchKeys keys(command.algorithms, command.passphrase, options.useSettings);
 
-  BatchRun run;
-  run.outputDir = options.outputDir;
-  run.threads = BatchThreads(options.jobs);
-  run.cancel = cancel;
-  run.process = [&](const BatchItem& item, const std::function<void(uint64_t)>& progress) {
-    BatchFileResult result;
-    const std::optional<KeyChoice> key = keys.For(item);
-    if (!key) {
-      result.kind = BatchFileResult::Kind::kSkipped;
-      result.message = "no " + item.settings + " and no passphrase option given";
-      return result;
-    }
-    if (auto error = MakeTargetFolders(options.outputDir, item.target)) Failure(*error);
-    JobRequest request;
-    request.direction = command.direction;
-    request.passphrase = key->passphrase.Clone();
-    request.retypedPassphrase = key->retyped.Clone();
-    request.encoding = key->encoding;
-    request.cipherPosition = key->cipher->position;
-    request.hashPosition = key->hash->position;
-    request.deleteSource = command.deleteSource;
-    request.saveSettings = command.saveSettings;
-    request.sourcePath = item.source;
-    request.targetPath = item.target;
-    request.cancel = cancel;
-    request.progress = [&progress](uint64_t done, std::optional<uint64_t>) { progress(done); };
-    const JobOutcome outcome = RunFileJob(request);
-    if (outcome.Succeeded()) {
-      result.kind = BatchFileResult::Kind::kDone;
-      result.bytes = outcome.bytes;
-      if (outcome.warning) {
-        result.message = outcome.warning->Describe();
-        if (outcome.resultSuspect) result.message += " (passphrase, cipher or hash probably wrong)";
-      } else if (outcome.ResultLooksRandom()) {
-        result.note = item.target +
-                      ": the result looks like random bytes, so the passphrase, cipher or hash "
-                      "is probably wrong";
-      }
-    } else {
-      result.kind = BatchFileResult::Kind::kFailed;
-      result.message = outcome.error ? outcome.error->Describe() : item.source;
-    }
-    return result;
-  };
+  BatchRun run = KeyedBatchRun(
+      options, keys, cancel,
+      [&](const BatchItem& item, const KeyChoice& keyChoice,
+          const std::function<void(uint64_t)>& progress) {
+        BatchFileResult result;
+        const KeyChoice* key = &keyChoice;
+        JobRequest request;
+        request.direction = command.direction;
+        request.passphrase = key->passphrase.Clone();
+        request.retypedPassphrase = key->retyped.Clone();
+        request.encoding = key->encoding;
+        request.cipherPosition = key->cipher->position;
+        request.hashPosition = key->hash->position;
+        request.deleteSource = command.deleteSource;
+        request.saveSettings = command.saveSettings;
+        request.sourcePath = item.source;
+        request.targetPath = item.target;
+        request.cancel = cancel;
+        request.progress = [&progress](uint64_t done, std::optional<uint64_t>) { progress(done); };
+        const JobOutcome outcome = RunFileJob(request);
+        if (outcome.Succeeded()) {
+          result.kind = BatchFileResult::Kind::kDone;
+          result.bytes = outcome.bytes;
+          if (outcome.warning) {
+            result.message = outcome.warning->Describe();
+            if (outcome.resultSuspect)
+              result.message += " (passphrase, cipher or hash probably wrong)";
+          } else if (outcome.ResultLooksRandom()) {
+            result.note = item.target +
+                          ": the result looks like random bytes, so the passphrase, cipher or hash "
+                          "is probably wrong";
+          }
+        } else {
+          result.kind = BatchFileResult::Kind::kFailed;
+          result.message = outcome.error ? outcome.error->Describe() : item.source;
+        }
+        return result;
+      });
   return RunAndReport(plan, std::move(run), command.progress.Enabled());
 }
 

@@ -126,6 +126,14 @@ struct BatchKeys {
 // returns the exit status (1 when any file failed or was not done).
 int RunAndReport(const BatchPlan& plan, BatchRun run, bool progress);
 
+// The run of a batch command: each item takes its key from keys (and is skipped with a note
+// without one), its target's folders are made, then process writes it. options and keys must
+// outlive the run.
+using KeyedProcess = std::function<BatchFileResult(const BatchItem&, const KeyChoice&,
+                                                   const std::function<void(uint64_t)>& progress)>;
+BatchRun KeyedBatchRun(const BatchOptions& options, const BatchKeys& keys,
+                       const std::atomic<bool>* cancel, KeyedProcess process);
+
 // Worker threads for -j N: N, or one per core for 0.
 unsigned BatchThreads(unsigned jobs);
 // A usage error unless there are sources, none of them "-".

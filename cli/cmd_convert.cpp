@@ -215,42 +215,35 @@ int ConvertCommand::RunBatch() const {
   ConvertRequest shared;
   FillKeys(shared, passphrase.file == "-");
 
-  BatchRun run;
-  run.outputDir = options.outputDir;
-  run.threads = BatchThreads(options.jobs);
-  run.cancel = &StopRequested();
-  run.process = [&](const BatchItem& item, const std::function<void(uint64_t)>& progress) {
-    BatchFileResult result;
-    const std::optional<KeyChoice> key = keys.For(item);
-    if (!key) {
-      result.kind = BatchFileResult::Kind::kSkipped;
-      result.message = "no " + item.settings + " and no passphrase option given";
-      return result;
-    }
-    if (auto error = MakeTargetFolders(options.outputDir, item.target)) Failure(*error);
-    ConvertRequest request = shared;
-    request.passphrase.assign(key->passphrase.data(), key->passphrase.size());
-    request.encoding = key->encoding;
-    request.cipherPosition = key->cipher->position;
-    request.hashPosition = key->hash->position;
-    request.sourcePath = item.source;
-    request.targetPath = item.target;
-    request.cancel = &StopRequested();
-    request.progress = [&progress](uint64_t done, std::optional<uint64_t>) { progress(done); };
-    const ConvertOutcome outcome = RunConvert(request);
-    if (outcome.error) {
-      result.kind = BatchFileResult::Kind::kFailed;
-      result.message = outcome.error->Describe();
-      if (outcome.looksRandom) {
-        result.message += " (check the passphrase, -c and -H; --force converts anyway)";
-      }
-    } else {
-      result.kind = BatchFileResult::Kind::kDone;
-      result.bytes = outcome.bytes;
-      if (outcome.warning) result.message = outcome.warning->Describe();
-    }
-    return result;
-  };
+  BatchRun run = KeyedBatchRun(
+      options, keys, &StopRequested(),
+      [&](const BatchItem& item, const KeyChoice& keyChoice,
+          const std::function<void(uint64_t)>& progress) {
+        BatchFileResult result;
+        const KeyChoice* key = &keyChoice;
+        ConvertRequest request = shared;
+        request.passphrase.assign(key->passphrase.data(), key->passphrase.size());
+        request.encoding = key->encoding;
+        request.cipherPosition = key->cipher->position;
+        request.hashPosition = key->hash->position;
+        request.sourcePath = item.source;
+        request.targetPath = item.target;
+        request.cancel = &StopRequested();
+        request.progress = [&progress](uint64_t done, std::optional<uint64_t>) { progress(done); };
+        const ConvertOutcome outcome = RunConvert(request);
+        if (outcome.error) {
+          result.kind = BatchFileResult::Kind::kFailed;
+          result.message = outcome.error->Describe();
+          if (outcome.looksRandom) {
+            result.message += " (check the passphrase, -c and -H; --force converts anyway)";
+          }
+        } else {
+          result.kind = BatchFileResult::Kind::kDone;
+          result.bytes = outcome.bytes;
+          if (outcome.warning) result.message = outcome.warning->Describe();
+        }
+        return result;
+      });
   const StopSignals stopSignals;
   return RunAndReport(plan, std::move(run), progress.Enabled());
 }

@@ -140,19 +140,6 @@ raw() {
       "$(awk -v a="$k_dec" -v b="$k_enc" 'BEGIN { printf "%.2f", a / b }')"
   done <<< "$table"
   echo
-  # Peak memory of the job, which must stay small and constant for any file size.
-  if [ -x /usr/bin/time ]; then
-    local first rss_enc rss_dec
-    first=$(while read -r ours _; do selected "$ours" && { echo "$ours"; break; }; done <<< "$table")
-    rss_enc=$( { /usr/bin/time -f %M "$cli" encrypt -c "$first" -H sha256 --passphrase-env \
-      KRYVANE_BENCH_PW --no-progress "$work/plain" "$work/k.enc" > /dev/null; } 2>&1 | tail -1)
-    rss_dec=$( { /usr/bin/time -f %M "$cli" decrypt -c "$first" -H sha256 --passphrase-env \
-      KRYVANE_BENCH_PW --no-progress "$work/k.enc" "$work/k.dec" > /dev/null; } 2>&1 | tail -1)
-    rm -f "$work/k.enc" "$work/k.dec"
-    echo "Peak RSS of kryvane-cli on the $size MiB file ($first): encrypt $((rss_enc / 1024)) MiB," \
-      "decrypt $((rss_dec / 1024)) MiB."
-    echo
-  fi
 }
 
 now() { date +%s.%N; }
@@ -215,6 +202,19 @@ e2e() {
       "$(awk -v a="$k_dec" -v b="$k_enc" 'BEGIN { printf "%.2f", b / a }')"
   done <<< "$table"
   echo
+  # Peak memory of the job, which must stay small and constant for any file size.
+  if [ -x /usr/bin/time ]; then
+    local first rss_enc rss_dec
+    first=$(while read -r ours _; do selected "$ours" && { echo "$ours"; break; }; done <<< "$table")
+    rss_enc=$( { /usr/bin/time -f %M "$cli" encrypt -c "$first" -H sha256 --passphrase-env \
+      KRYVANE_BENCH_PW --no-progress "$work/plain" "$work/k.enc" > /dev/null; } 2>&1 | tail -1)
+    rss_dec=$( { /usr/bin/time -f %M "$cli" decrypt -c "$first" -H sha256 --passphrase-env \
+      KRYVANE_BENCH_PW --no-progress "$work/k.enc" "$work/k.dec" > /dev/null; } 2>&1 | tail -1)
+    rm -f "$work/k.enc" "$work/k.dec"
+    echo "Peak RSS of kryvane-cli on the $size MiB file ($first): encrypt $((rss_enc / 1024)) MiB," \
+      "decrypt $((rss_dec / 1024)) MiB."
+    echo
+  fi
 }
 
 load() { cut -d' ' -f1-3 /proc/loadavg; }

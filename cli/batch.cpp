@@ -473,17 +473,16 @@ int RunBatchCommand(const FileCommand& command, const std::atomic<bool>* cancel)
 
   BatchRun run = KeyedBatchRun(
       options, keys, cancel,
-      [&](const BatchItem& item, const KeyChoice& keyChoice,
+      [&](const BatchItem& item, const KeyChoice& key,
           const std::function<void(uint64_t)>& progress) {
         BatchFileResult result;
-        const KeyChoice* key = &keyChoice;
         JobRequest request;
         request.direction = command.direction;
-        request.passphrase = key->passphrase.Clone();
-        request.retypedPassphrase = key->retyped.Clone();
-        request.encoding = key->encoding;
-        request.cipherPosition = key->cipher->position;
-        request.hashPosition = key->hash->position;
+        request.passphrase = key.passphrase.Clone();
+        request.retypedPassphrase = key.retyped.Clone();
+        request.encoding = key.encoding;
+        request.cipherPosition = key.cipher->position;
+        request.hashPosition = key.hash->position;
         request.deleteSource = command.deleteSource;
         request.saveSettings = command.saveSettings;
         request.sourcePath = item.source;

@@ -1,12 +1,10 @@
 // `convert`: a legacy file becomes an age file in one step, and `convert --check` authenticates
 // an age file without writing its plaintext.
 #include <fcntl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <memory>
 
@@ -124,7 +122,7 @@ void ConvertCommand::FillKeys(ConvertRequest& request, bool stdinTaken) const {
   if (byKey) request.recipients = Recipients(*this);
   if (byPassphrase) {
     const Secret text = NewPassphrase(*this, stdinTaken);
-    request.newPassphrase = std::string(text.View());
+    request.newPassphrase.emplace(text.View());
     request.workFactor = workFactor;
   }
   request.armor = armor;
@@ -217,15 +215,14 @@ int ConvertCommand::RunBatch() const {
 
   BatchRun run = KeyedBatchRun(
       options, keys, &StopRequested(),
-      [&](const BatchItem& item, const KeyChoice& keyChoice,
+      [&](const BatchItem& item, const KeyChoice& key,
           const std::function<void(uint64_t)>& progress) {
         BatchFileResult result;
-        const KeyChoice* key = &keyChoice;
         ConvertRequest request = shared;
-        request.passphrase.assign(key->passphrase.data(), key->passphrase.size());
-        request.encoding = key->encoding;
-        request.cipherPosition = key->cipher->position;
-        request.hashPosition = key->hash->position;
+        request.passphrase.assign(key.passphrase.data(), key.passphrase.size());
+        request.encoding = key.encoding;
+        request.cipherPosition = key.cipher->position;
+        request.hashPosition = key.hash->position;
         request.sourcePath = item.source;
         request.targetPath = item.target;
         request.cancel = &StopRequested();
@@ -286,7 +283,7 @@ int ConvertCommand::RunCheck() const {
       if (!asked) Failure("no passphrase given (end of input on the terminal)");
       text = std::move(*asked);
     }
-    unlock.passphrase = std::string(text.View());
+    unlock.passphrase.emplace(text.View());
   }
   const std::string name = fromStdin ? "standard input" : check;
   const CheckOutcome outcome =

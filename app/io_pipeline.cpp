@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "app/io.h"
 #include "crypto/bytes.h"
@@ -20,6 +21,53 @@ namespace {
 // enough to keep the disk busy, little enough that the final flush is short.
 constexpr off_t kWriteBackWindow = off_t(8) << 20;
 
+constexpr std::size_t kPoolBytes = IoPipeline::kBuffers * IoPipeline::kBufferSize;
+
+// Jobs of a batch follow each other closely. Keeping a few wiped pools mapped spares each job
+// the mapping, the page faults and the unmapping, which interrupts every core to flush its
+// address cache.
+class PoolCache {
+ public:
+  void* Take() {
+    {
+      std::lock_guard lock(mutex_);
+      if (!idle_.empty()) {
+        void* pool = idle_.back();
+        idle_.pop_back();
+        return pool;
+      }
+    }
+    void* pool =
+        ::mmap(nullptr, kPoolBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pool == MAP_FAILED) throw std::bad_alloc();
+    // The buffers hold plaintext: keep them out of core dumps.
+    ::madvise(pool, kPoolBytes, MADV_DONTDUMP);
+    return pool;
+  }
+  // pool must be wiped already.
+  void Give(void* pool) {
+    {
+      std::lock_guard lock(mutex_);
+      if (idle_.size() < kKept) {
+        idle_.push_back(pool);
+        return;
+      }
+    }
+    ::munmap(pool, kPoolBytes);
+  }
+
+ private:
+  static constexpr std::size_t kKept = 4;
+  std::mutex mutex_;
+  std::vector<void*> idle_;
+};
+
+// Never destroyed: a job may still be ending on another thread while the program exits.
+PoolCache& Pools() {
+  static PoolCache* const cache = new PoolCache;
+  return *cache;
+}
+
 }  // namespace
 
 IoPipeline::IoPipeline(int in, std::string inName, int out, std::string outName,
@@ -29,28 +77,25 @@ IoPipeline::IoPipeline(int in, std::string inName, int out, std::string outName,
       inName_(std::move(inName)),
       outName_(std::move(outName)),
       writeBack_(startWriteBack) {
-  // One mapping for all buffers: they hold plaintext, so keep them out of core dumps.
-  memory_ = ::mmap(nullptr, kBuffers * kBufferSize, PROT_READ | PROT_WRITE,
-                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (memory_ == MAP_FAILED) {
-    memory_ = nullptr;
-    throw std::bad_alloc();
-  }
-  ::madvise(memory_, kBuffers * kBufferSize, MADV_DONTDUMP);
+  memory_ = Pools().Take();
   for (std::size_t i = 0; i < kBuffers; ++i) free_.push_back(i);
   // A pipe or terminal is read and written on the caller's thread, a piece at a time: a read
-  // that waits for more input then never keeps a failed or cancelled job from ending.
+  // that waits for more input then never keeps a failed or cancelled job from ending. So is a
+  // file that one buffer holds, which threads would only slow down.
   struct stat st;
-  readAhead_ = ::fstat(in_, &st) == 0 && S_ISREG(st.st_mode);
+  const bool regular = ::fstat(in_, &st) == 0 && S_ISREG(st.st_mode);
+  threaded_ = regular && st.st_size > off_t(kBufferSize);
   // Input that trickles in goes on in small pieces, as soon as each is complete.
-  if (!readAhead_) readSize_ = std::min(unit, kBufferSize);
-  if (readAhead_) ::posix_fadvise(in_, 0, 0, POSIX_FADV_SEQUENTIAL);
+  if (!regular) readSize_ = std::min(unit, kBufferSize);
+  if (threaded_) ::posix_fadvise(in_, 0, 0, POSIX_FADV_SEQUENTIAL);
+  // A file written in one piece gains nothing from an early start: its flush follows at once.
+  writeBack_ = writeBack_ && threaded_;
   if (writeBack_) {
     writtenTo_ = durableTo_ = ::lseek(out_, 0, SEEK_CUR);
     writeBack_ = writtenTo_ >= 0;
   }
   try {
-    if (readAhead_) {
+    if (threaded_) {
       reader_ = std::thread([this] { ReadLoop(); });
       writer_ = std::thread([this] { WriteLoop(); });
     }
@@ -76,8 +121,9 @@ void IoPipeline::Stop() {
 }
 
 void IoPipeline::Release() {
-  SecureZero(memory_, kBuffers * kBufferSize);
-  ::munmap(memory_, kBuffers * kBufferSize);
+  // Pages never written were never mapped in; wiping them would only fault them in.
+  for (std::size_t i = 0; i < kBuffers; ++i) SecureZero(Slot(i), used_[i]);
+  Pools().Give(memory_);
   memory_ = nullptr;
 }
 
@@ -86,7 +132,7 @@ uint8_t* IoPipeline::Slot(std::size_t i) const {
 }
 
 IoPipeline::Buffer IoPipeline::Take() {
-  if (!readAhead_) {
+  if (!threaded_) {
     bool waiting;
     {
       std::lock_guard lock(mutex_);
@@ -108,7 +154,7 @@ void IoPipeline::Put(Buffer buffer) {
   if (error_) std::rethrow_exception(error_);
   sizes_[taken_] = buffer.size;
   ++writing_;
-  if (!readAhead_) {
+  if (!threaded_) {
     lock.unlock();
     WriteOne(taken_);
     return;
@@ -156,6 +202,7 @@ bool IoPipeline::ReadOne() {
   int err;
   const std::size_t got = ReadFd(in_, Slot(slot), readSize_, &err);
   std::lock_guard lock(mutex_);
+  used_[slot] = std::max(used_[slot], got);
   if (err != 0) {
     free_.push_back(slot);
     throw IoError(inName_, "read", err);

@@ -1,8 +1,9 @@
 // Streams a descriptor through a transform at the speed of the disk: one thread reads ahead into
-// a small fixed pool of large buffers (for a regular file; anything else is read when needed),
-// the caller transforms each buffer in place, and another thread writes the results behind it, so
-// the transform never waits for a system call. Memory stays at the pool whatever the size of
-// the data.
+// a small fixed pool of large buffers (for a regular file larger than one buffer; anything else is
+// read when needed), the caller transforms each buffer in place, and another thread writes the
+// results behind it, so the transform never waits for a system call. Memory stays at the pool
+// whatever the size of the data, and a small file costs no threads and no more memory than it
+// fills: a batch of many small files spends its time on them, not on the pool.
 #pragma once
 
 #include <sys/types.h>
@@ -33,9 +34,9 @@ class IoPipeline {
   // Reads `in` to its end and writes to `out` (neither is owned); the names go into IoErrors.
   // With startWriteBack, the disk starts writing each buffer as soon as it is written, and the
   // writer waits for older buffers to reach the disk, so little is left for the final flush; for
-  // a regular file that the caller flushes anyway. Every buffer but the last holds a multiple of
-  // unit bytes (which divides kBufferSize); from a source that is not a regular file, such as a
-  // pipe, a buffer holds just unit bytes.
+  // a regular file that the caller flushes anyway (a source of one buffer is written at once).
+  // Every buffer but the last holds a multiple of unit bytes (which divides kBufferSize); from a
+  // source that is not a regular file, such as a pipe, a buffer holds just unit bytes.
   IoPipeline(int in, std::string inName, int out, std::string outName, bool startWriteBack,
              std::size_t unit);
   IoPipeline(const IoPipeline&) = delete;
@@ -66,7 +67,7 @@ class IoPipeline {
   const int in_, out_;
   const std::string inName_, outName_;
   bool writeBack_;
-  bool readAhead_ = false;  // the source is read on a thread of its own
+  bool threaded_ = false;  // read ahead and written behind on threads of their own
   std::size_t readSize_ = kBufferSize;
   off_t writtenTo_ = 0, durableTo_ = 0;  // the target's offsets written, and waited for on disk
 
@@ -74,6 +75,7 @@ class IoPipeline {
   std::condition_variable changed_;
   void* memory_ = nullptr;  // kBuffers slots of kBufferSize bytes
   std::size_t sizes_[kBuffers] = {};
+  std::size_t used_[kBuffers] = {};  // the most bytes each slot has held: all there is to wipe
   std::deque<std::size_t> free_, filled_, transformed_;
   bool readEnded_ = false;
   bool stopping_ = false;

@@ -103,6 +103,11 @@ mutant source-deleted-before-settings app/file_job.cpp \
   $'    outcome_.targetWritten = true;\n    if (request_.deleteSource) DeleteSource();\n    if (settings_) {' \
   app_tests 'FileJob.SettingsWriteFailingAfterTheTargetKeepsTheSource'
 also $'    if (request_.deleteSource) DeleteSource();\n  }' '  }'
+mutant kept-secret-page-unwiped app/secret.cpp \
+  $'  SecureZero(p, bytes);\n  if (bytes == PageSize()' $'  if (bytes == PageSize()' \
+  app_tests 'ReusedMemory.SecretPagesComeBackWiped'
+mutant kept-buffer-unwiped app/io_pipeline.cpp '  used_[slot] = std::max(used_[slot], got);' '' \
+  app_tests 'ReusedMemory.PipelineBuffersComeBackWiped'
 
 # Which faults to try.
 selected=()

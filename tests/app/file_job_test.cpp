@@ -12,6 +12,7 @@
 #include <future>
 #include <thread>
 
+#include "app/io_pipeline.h"
 #include "app/settings_file.h"
 #include "tests/app/job_helpers.h"
 #include "tests/app/temp_files.h"
@@ -197,20 +198,24 @@ TEST(FileJob, FullDeviceFailsAndKeepsSource) {
   EXPECT_EQ(ListFolder(dir.Path()), std::set<std::string>{"plain"});
 }
 
-// The source is read on a thread of its own: its failure still fails the job, names the source
-// and leaves nothing behind.
-TEST(FileJob, ReadFailureOnTheReadingThreadFailsTheJob) {
-  TempFolder dir;
-  WriteFile(dir / "plain", RandomBytes(20000, 3));
-  const int writeOnly = ::open((dir / "plain").c_str(), O_WRONLY | O_CLOEXEC);
-  ASSERT_GE(writeOnly, 0);
-  JobRequest r = Encrypt("the source", dir / "enc", AnyPair());
-  r.sourceFd = writeOnly;
-  const JobOutcome o = RunFileJob(r);
-  ::close(writeOnly);
-  ExpectFailure(o, "the source", "read");
-  EXPECT_EQ(o.error->errnum, EBADF);
-  EXPECT_EQ(ListFolder(dir.Path()), std::set<std::string>{"plain"});
+// A source larger than one buffer is read on a thread of its own, a smaller one on the job's:
+// either way a read failure fails the job, names the source and leaves nothing behind.
+TEST(FileJob, ReadFailureOnEitherThreadFailsTheJob) {
+  for (const std::size_t size : {std::size_t(20000), 2 * IoPipeline::kBufferSize + 5}) {
+    SCOPED_TRACE(size);
+    TempFolder dir;
+    WriteFile(dir / "plain", RandomBytes(size, 3));
+    const int writeOnly = ::open((dir / "plain").c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(writeOnly, 0);
+    JobRequest r = Encrypt("the source", dir / "enc", AnyPair());
+    r.sourceFd = writeOnly;
+    const JobOutcome o = RunFileJob(r);
+    ::close(writeOnly);
+    ExpectFailure(o, "the source", "read");
+    ASSERT_TRUE(o.error);
+    EXPECT_EQ(o.error->errnum, EBADF);
+    EXPECT_EQ(ListFolder(dir.Path()), std::set<std::string>{"plain"});
+  }
 }
 
 // A pipe is read as its data comes: a job whose target fails stops at once, without waiting for

@@ -2,7 +2,8 @@
 # Batch throughput: one worker against one per core, on the same cached files in one run.
 #   bench/batch.sh [CIPHER]     (default blowfish; needs build/)
 # Two batches: many small files (2000 x 32 KiB) and a few large ones (4 x 64 MiB).
-# ROUNDS=N sets how often each run is repeated (default 3).
+# ROUNDS=N sets how often each run is repeated (default 3), SETTLE=S the pause before each run
+# (default 3 seconds).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cipher=${1:-blowfish}
@@ -18,9 +19,18 @@ head -c $((2000 * 32 * 1024)) /dev/urandom | split -b 32768 -a 4 - "$work/small/
 for i in 1 2 3 4; do head -c $((64 * 1024 * 1024)) /dev/urandom > "$work/large/f$i"; done
 sync  # the sources' own write-back would otherwise run under the first batches
 
+# As in bench/compare.sh: let the virtual disk drain, and write and delete a scratch file (it
+# never reaches the disk) so that the run writes into memory the host has backed again.
+settle() {  # MiB the run will write
+  sync
+  sleep "${SETTLE:-3}"
+  dd if=/dev/zero of="$work/scratch" bs=1M count="$(($1 + 64))" status=none
+  rm -f "$work/scratch"
+}
+
 seconds() {  # wall time of "$@" in seconds
   local start end
-  sync
+  settle "$mib"
   start=$(date +%s.%N)
   "$@" 2> /dev/null
   end=$(date +%s.%N)

@@ -10,10 +10,11 @@
 #  e2e   a cached file of SIZE MiB: kryvane-cli encrypt and decrypt (the target is durably on
 #        disk when it returns) against `openssl enc` without and with a following `sync`, and
 #        `dd bs=1M` of the same file as the floor. OpenSSL writes a salted header and so is not
-#        file-compatible; only the times compare.
+#        file-compatible; only the times compare. Every timed run starts from a settled machine
+#        (see settle below), so that the runs compare the programs, not the moment.
 #
-# Usage: bench/compare.sh [--raw|--e2e] [--seconds S] [--size MIB] [CIPHER ...]
-#   default: both parts, 1 second per raw figure, 256 MiB, every cipher.
+# Usage: bench/compare.sh [--raw|--e2e] [--seconds S] [--size MIB] [--settle S] [CIPHER ...]
+#   default: both parts, 1 second per raw figure, 256 MiB, 5 seconds' settling, every cipher.
 # Figures are decimal MB/s; "ratio" is ours divided by the fastest peer (or by openssl enc).
 # The output is Markdown, ready to paste into the README: a line naming the machine, the load
 # average before each part and after the last, and one table per part.
@@ -23,6 +24,7 @@ cd "$(dirname "$0")/.."
 parts="raw e2e"
 seconds=1
 size=256
+settle_seconds=5
 ciphers=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -30,6 +32,7 @@ while [ $# -gt 0 ]; do
     --e2e) parts="e2e" ;;
     --seconds) seconds=$2; shift ;;
     --size) size=$2; shift ;;
+    --settle) settle_seconds=$2; shift ;;
     -h|--help) awk 'NR > 1 && /^set /{ exit } NR > 1' "$0"; exit 0 ;;
     -*) echo "unknown option $1" >&2; exit 2 ;;
     *) ciphers+=("$1") ;;
@@ -151,8 +154,22 @@ seconds_of() {  # runs "$@" with its output discarded, prints the wall time
 }
 mbps() { awk -v t="$1" -v s="$size" 'BEGIN { printf "%.0f", s * 1.048576 / t }'; }
 
+# On a virtual machine two things make a file write vary tenfold from one run to the next, for
+# any program: the virtual disk takes about a gigabyte at full speed and then slows to a trickle
+# until it has drained, and memory that the guest has lately returned to its host (free page
+# reporting) is slow to touch again, so writing into fresh page cache can cost seconds of system
+# time. So before each timed run: flush and let the disk drain, then write and delete a scratch
+# file larger than the run's output, which never reaches the disk but leaves the run memory that
+# is backed again. On a physical machine this only costs time.
+settle() {
+  sync
+  sleep "$settle_seconds"
+  dd if=/dev/zero of="$work/scratch" bs=1M count="$((size + 64))" status=none
+  rm -f "$work/scratch"
+}
+timed() { settle; seconds_of "$@"; }
+
 e2e() {
-  local work
   work=$(mktemp -d "${TMPDIR:-/var/tmp}/kryvane-compare.XXXXXX")
   # shellcheck disable=SC2064
   trap "rm -rf '$work'" EXIT
@@ -161,9 +178,9 @@ e2e() {
   sync
   export KRYVANE_BENCH_PW="benchmark passphrase"
   local dd_plain dd_sync
-  dd_plain=$(seconds_of dd if="$work/plain" of="$work/copy" bs=1M)
+  dd_plain=$(timed dd if="$work/plain" of="$work/copy" bs=1M)
   rm -f "$work/copy"; sync
-  dd_sync=$(seconds_of dd if="$work/plain" of="$work/copy" bs=1M conv=fsync)
+  dd_sync=$(timed dd if="$work/plain" of="$work/copy" bs=1M conv=fsync)
   rm -f "$work/copy"; sync
   echo "## End to end, a cached $size MiB file (MB/s)"
   echo
@@ -176,9 +193,9 @@ e2e() {
   local ours theirs bname k_enc k_dec o_enc o_encs o_dec o_decs r_enc r_dec
   while read -r ours theirs bname; do
     selected "$ours" || continue
-    k_enc=$(seconds_of "$cli" encrypt -c "$ours" -H sha256 --passphrase-env KRYVANE_BENCH_PW \
+    k_enc=$(timed "$cli" encrypt -c "$ours" -H sha256 --passphrase-env KRYVANE_BENCH_PW \
       --no-progress "$work/plain" "$work/k.enc")
-    k_dec=$(seconds_of "$cli" decrypt -c "$ours" -H sha256 --passphrase-env KRYVANE_BENCH_PW \
+    k_dec=$(timed "$cli" decrypt -c "$ours" -H sha256 --passphrase-env KRYVANE_BENCH_PW \
       --no-progress "$work/k.enc" "$work/k.dec")
     cmp -s "$work/plain" "$work/k.dec" || { echo "round trip failed for $ours" >&2; exit 1; }
     rm -f "$work/k.enc" "$work/k.dec"; sync
@@ -186,12 +203,12 @@ e2e() {
     local ossl=(openssl enc "${legacy[@]}" "-$theirs" -pass env:KRYVANE_BENCH_PW -pbkdf2 -iter 1)
     # Some builds lack a cipher (Debian's OpenSSL 3 has no IDEA): leave its columns empty.
     if [ "$theirs" != "-" ] && have openssl && "${ossl[@]}" -in /dev/null -out /dev/null 2> /dev/null; then
-      o_enc=$(seconds_of "${ossl[@]}" -in "$work/plain" -out "$work/o.enc")
-      o_dec=$(seconds_of "${ossl[@]}" -d -in "$work/o.enc" -out "$work/o.dec")
+      o_enc=$(timed "${ossl[@]}" -in "$work/plain" -out "$work/o.enc")
+      o_dec=$(timed "${ossl[@]}" -d -in "$work/o.enc" -out "$work/o.dec")
       cmp -s "$work/plain" "$work/o.dec" || { echo "openssl round trip failed for $theirs" >&2; exit 1; }
       rm -f "$work/o.dec"; sync
-      o_encs=$(seconds_of sh -c "$(printf '%q ' "${ossl[@]}") -in '$work/plain' -out '$work/o2.enc' && sync")
-      o_decs=$(seconds_of sh -c "$(printf '%q ' "${ossl[@]}") -d -in '$work/o.enc' -out '$work/o.dec' && sync")
+      o_encs=$(timed sh -c "$(printf '%q ' "${ossl[@]}") -in '$work/plain' -out '$work/o2.enc' && sync")
+      o_decs=$(timed sh -c "$(printf '%q ' "${ossl[@]}") -d -in '$work/o.enc' -out '$work/o.dec' && sync")
       rm -f "$work/o.enc" "$work/o2.enc" "$work/o.dec"; sync
       r_enc=$(awk -v a="$k_enc" -v b="$o_enc" 'BEGIN { printf "%.2f", b / a }')
       r_dec=$(awk -v a="$k_dec" -v b="$o_dec" 'BEGIN { printf "%.2f", b / a }')

@@ -314,7 +314,12 @@ void Run(const ConvertRequest& request, ConvertOutcome& outcome) {
   if (request.sourceFd) {
     sourceFd = *request.sourceFd;
   } else {
-    sourceOwned = UniqueFd(::open(request.sourcePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    const int noFollow = request.sourceNoFollow ? O_NOFOLLOW : 0;
+    sourceOwned =
+        UniqueFd(::open(request.sourcePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | noFollow));
+    if (!sourceOwned && errno == ELOOP && request.sourceNoFollow) {
+      Fail(request.sourcePath, "open", "it is a symbolic link now, which is not followed");
+    }
     if (!sourceOwned) Fail(request.sourcePath, "open", ErrnoText(errno));
     sourceFd = sourceOwned.Get();
   }

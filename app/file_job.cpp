@@ -289,9 +289,13 @@ class Job {
       // Without blocking, so that a FIFO waiting for its writer stays cancellable. A source to be
       // deleted is never reached through a link: deleting would remove the link and keep the
       // plaintext.
-      const int noFollow = request_.deleteSource ? O_NOFOLLOW : 0;
+      const int noFollow = request_.deleteSource || request_.sourceNoFollow ? O_NOFOLLOW : 0;
       sourceOwned_ =
           UniqueFd(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | noFollow));
+      if (!sourceOwned_ && errno == ELOOP && request_.sourceNoFollow) {
+        Fail(JobErrorKind::kRefused, name, "open",
+             "it is a symbolic link now, which is not followed");
+      }
       if (!sourceOwned_ && errno == ELOOP && request_.deleteSource) {
         Fail(JobErrorKind::kRefused, name, "delete",
              "it is a symbolic link; name the file it points to");

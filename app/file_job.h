@@ -50,6 +50,9 @@ struct JobRequest {
   std::string hashMenuText;
 
   bool deleteSource = false;
+  // The source path's last step is never followed: a symbolic link there is refused (a batch
+  // found a regular file there, and a link put in its place since must not redirect the job).
+  bool sourceNoFollow = false;
   bool saveSettings = false;  // encryption only; ignored when decrypting
 
   // Called now and then from the job's thread with the bytes done and the total (nothing for a

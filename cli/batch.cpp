@@ -138,6 +138,7 @@ class Planner {
       } else {
         const std::string parent = rel.empty() ? "." : rel;
         AddFile(path, name, parent);
+        plan_.items.back().inFolder = true;
       }
     }
   }
@@ -486,6 +487,7 @@ int RunBatchCommand(const FileCommand& command, const std::atomic<bool>* cancel)
         request.deleteSource = command.deleteSource;
         request.saveSettings = command.saveSettings;
         request.sourcePath = item.source;
+        request.sourceNoFollow = item.inFolder;
         request.targetPath = item.target;
         request.cancel = cancel;
         request.progress = [&progress](uint64_t done, std::optional<uint64_t>) { progress(done); };

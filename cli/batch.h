@@ -43,8 +43,9 @@ std::string ConvertTargetName(std::string_view name, std::string_view legacySuff
 struct BatchItem {
   std::string source;
   std::string target;
-  std::string settings;  // where --use-settings looks for its key
-  uint64_t size = 0;     // at planning time, for progress only
+  std::string settings;   // where --use-settings looks for its key
+  uint64_t size = 0;      // at planning time, for progress only
+  bool inFolder = false;  // found in a folder, as a regular file: a link there is not followed
 };
 
 struct BatchNote {

@@ -224,6 +224,7 @@ int ConvertCommand::RunBatch() const {
         request.cipherPosition = key.cipher->position;
         request.hashPosition = key.hash->position;
         request.sourcePath = item.source;
+        request.sourceNoFollow = item.inFolder;
         request.targetPath = item.target;
         request.cancel = &StopRequested();
         request.progress = [&progress](uint64_t done, std::optional<uint64_t>) { progress(done); };

@@ -106,6 +106,8 @@ also $'    if (request_.deleteSource) DeleteSource();\n  }' '  }'
 mutant kept-secret-page-unwiped app/secret.cpp \
   $'  SecureZero(p, bytes);\n  if (bytes == PageSize()' $'  if (bytes == PageSize()' \
   app_tests 'ReusedMemory.SecretPagesComeBackWiped'
+mutant batch-follows-swapped-link cli/batch.cpp '        request.sourceNoFollow = item.inFolder;' \
+  '' cli_tests 'Batch.FileSwappedForALinkAfterPlanningIsRefused'
 mutant kept-buffer-unwiped app/io_pipeline.cpp '  used_[slot] = std::max(used_[slot], got);' '' \
   app_tests 'ReusedMemory.PipelineBuffersComeBackWiped'
 

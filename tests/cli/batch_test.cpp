@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <map>
+#include <thread>
 
 #include "tests/app/temp_files.h"
 #include "tests/cli/run_cli.h"
@@ -258,6 +260,51 @@ TEST(Batch, WrongPassphraseKeepsEverySource) {
   EXPECT_EQ(right.status, 0) << right.err;
   EXPECT_FALSE(Exists(dir / "enc/one.txt.kry") || Exists(dir / "enc/two.txt.kry"));
   EXPECT_EQ(ReadFile(dir / "good/two.txt"), ReadFile(dir / "plain/two.txt"));
+}
+
+// A file found in a folder is opened without following a link: one swapped in after the batch
+// was planned (by someone who may write into that folder) cannot make the batch encrypt or convert
+// a file it was never given. A FIFO named first holds the batch after planning while the swap is
+// made.
+TEST(Batch, FileSwappedForALinkAfterPlanningIsRefused) {
+  struct Command {
+    std::vector<std::string> args;
+    std::string suffix;
+  };
+  const Command commands[] = {
+      {Args({"encrypt"}), ".kry"},
+      {{"convert", "--passphrase-env", "KPW", "--new-passphrase-env", "KPW", "--work-factor", "1"},
+       ".age"},
+  };
+  for (const Command& command : commands) {
+    SCOPED_TRACE(command.args[0]);
+    TempFolder dir;
+    ASSERT_EQ(::mkfifo((dir / "first").c_str(), 0600), 0);
+    ASSERT_EQ(::mkdir((dir / "docs").c_str(), 0755), 0);
+    WriteText(dir / "docs/notes.txt", "planned");
+    WriteText(dir / "secret", "never to be encrypted");
+    std::vector<std::string> args = command.args;
+    args.insert(args.end(), {"-j", "1", "--recursive", "--output-dir", dir / "vault", dir / "first",
+                             dir / "docs"});
+    CliProcess cli(args, {kKey});
+    // The FIFO's reader is there once planning is over and its file has started.
+    int writer = -1;
+    for (int i = 0; i < 6000 && writer < 0; ++i) {
+      writer = ::open((dir / "first").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GE(writer, 0) << "the batch never read the FIFO";
+    ASSERT_EQ(::unlink((dir / "docs/notes.txt").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "secret").c_str(), (dir / "docs/notes.txt").c_str()), 0);
+    ASSERT_EQ(::write(writer, "fifo data", 9), 9);
+    ::close(writer);
+    const CliResult& r = cli.Finish(60000);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("docs/notes.txt: open: it is a symbolic link now, which is not followed"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(Exists(dir / ("vault/docs/notes.txt" + command.suffix)));
+  }
 }
 
 }  // namespace

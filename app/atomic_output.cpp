@@ -142,7 +142,7 @@ void AtomicOutput::GiveName() {
   if (linked != 0) throw IoError(name_, "create", errno);
 }
 
-void AtomicOutput::Commit(bool durable) {
+void AtomicOutput::Commit(bool durable, bool flushFolder) {
   if (durable) Flush();
   GiveName();
   // The close reports a delayed write error (of a network file system, say).
@@ -153,7 +153,7 @@ void AtomicOutput::Commit(bool durable) {
   committed_ = true;
   tempName_.clear();
   // Some file systems cannot flush a folder; that is no reason to fail.
-  if (durable && folderSyncable_ && ::fsync(folder_.Get()) != 0 && errno != EINVAL &&
+  if (durable && flushFolder && folderSyncable_ && ::fsync(folder_.Get()) != 0 && errno != EINVAL &&
       errno != ENOTSUP && errno != EROFS) {
     throw IoError(name_, "write", errno);
   }

@@ -39,7 +39,9 @@ class AtomicOutput {
   // Flushes if not done yet, renames the new file over the destination and makes the rename
   // durable. Once the rename is done, Committed() is true even when the final folder flush fails.
   // Without durable, nothing is flushed: for a new file whose loss in a crash costs nothing.
-  void Commit(bool durable = true);
+  // Without flushFolder, the file is durable but the rename waits for the caller's flush of the
+  // folder (one for many files).
+  void Commit(bool durable = true, bool flushFolder = true);
   bool Committed() const { return committed_; }
   // Removes the new file now; the destination stays as it was.
   void Discard();

@@ -474,7 +474,7 @@ class Job {
     if (output_) {
       output_->Flush();
       try {
-        output_->Commit();
+        output_->Commit(true, !request_.folderFlushedLater || request_.deleteSource);
       } catch (const IoError& e) {
         if (!output_->Committed()) throw;
         JobError error = FromIoError(e);

@@ -53,6 +53,10 @@ struct JobRequest {
   // The source path's last step is never followed: a symbolic link there is refused (a batch
   // found a regular file there, and a link put in its place since must not redirect the job).
   bool sourceNoFollow = false;
+  // The target's data is flushed, but its name in the folder is left for the caller to make
+  // durable (a batch flushes each folder once, at its end). Ignored with deleteSource: a source
+  // goes only once its target would survive a crash.
+  bool folderFlushedLater = false;
   bool saveSettings = false;  // encryption only; ignored when decrypting
 
   // Called now and then from the job's thread with the bytes done and the total (nothing for a

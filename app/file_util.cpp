@@ -1,7 +1,10 @@
 #include "app/file_util.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 namespace kryvane {
@@ -41,6 +44,15 @@ bool SamePlace(const std::string& a, const std::string& b) {
   const bool hasB = ::stat(b.c_str(), &sb) == 0;
   if (hasA || hasB) return hasA && hasB && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
   return BaseName(a) == BaseName(b) && RealPath(ParentFolder(a)) == RealPath(ParentFolder(b));
+}
+
+int FlushFolder(const std::string& path) {
+  const UniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder) return errno == EACCES ? 0 : errno;
+  if (::fsync(folder.Get()) != 0 && errno != EINVAL && errno != ENOTSUP && errno != EROFS) {
+    return errno;
+  }
+  return 0;
 }
 
 }  // namespace kryvane

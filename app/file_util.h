@@ -18,4 +18,9 @@ std::string ResolveLinks(const std::string& path);
 // same folder (symbolic links resolved) and the same name.
 bool SamePlace(const std::string& a, const std::string& b);
 
+// Makes the entries of a folder (new files, renames) durable; 0 or the errno of the failure. A
+// folder that cannot be flushed (one we may not list, a file system without the call) is no
+// failure.
+int FlushFolder(const std::string& path);
+
 }  // namespace kryvane

@@ -89,7 +89,9 @@ struct BatchSummary {
 // MakeTargetFolders once it will write); process may be called from any worker, reports the bytes
 // it has done so far, and may throw a CommandError for a failure of that file alone. A set cancel
 // flag stops the batch: running items cancel and leave nothing, the rest are not started. progress,
-// when set, is called from the calling thread about ten times a second.
+// when set, is called from the calling thread about ten times a second. At the end every folder
+// that received a target is flushed once, so that the targets' names outlast a crash; a failure
+// there fails the files in that folder.
 struct BatchRun {
   std::string outputDir;  // folders below it are made as the targets need them
   unsigned threads = 1;

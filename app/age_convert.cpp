@@ -199,8 +199,9 @@ class Output {
       if (st.st_dev == source.st_dev && st.st_ino == source.st_ino) {
         Fail(name_, "open", "it is the same file as the source");
       }
-      // Replace what a symbolic link points at, not the link.
-      path = ResolveLinks(name_);
+      // Replace what a symbolic link points at, not the link (or, when links are not followed,
+      // let the output refuse it).
+      if (!request.targetNoFollow) path = ResolveLinks(name_);
     } else if (errno != ENOENT) {
       Fail(name_, "open", ErrnoText(errno));
     }

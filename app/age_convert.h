@@ -41,8 +41,10 @@ struct ConvertRequest {
   // source is deleted.
   bool verify = false;
   bool deleteSource = false;
-  bool sourceNoFollow = false;  // a symbolic link at the source path is refused, as in the job
-  bool force = false;           // convert even a decryption that looks random
+  // A symbolic link at the source or the target path is refused, as in the file job.
+  bool sourceNoFollow = false;
+  bool targetNoFollow = false;
+  bool force = false;  // convert even a decryption that looks random
 
   std::function<void(uint64_t done, std::optional<uint64_t> total)> progress;
   const std::atomic<bool>* cancel = nullptr;

@@ -362,6 +362,13 @@ class Job {
       RefuseSourceAsTarget();
       return;
     }
+    if (request_.targetNoFollow) {
+      // The output refuses a link, or anything but a regular file, at the target itself.
+      if (::lstat(name.c_str(), &target_) == 0) RefuseSourceAsTarget();
+      output_ = std::make_unique<AtomicOutput>(name, 0666);
+      targetFd_ = output_->Fd();
+      return;
+    }
     if (::stat(name.c_str(), &target_) != 0) {
       if (errno != ENOENT) FailErrno(name, "open", errno);
       output_ = std::make_unique<AtomicOutput>(name, 0666);

@@ -53,6 +53,9 @@ struct JobRequest {
   // The source path's last step is never followed: a symbolic link there is refused (a batch
   // found a regular file there, and a link put in its place since must not redirect the job).
   bool sourceNoFollow = false;
+  // Likewise for the target: a symbolic link there is refused, not replaced through (a batch
+  // names its own targets, and never means the files their links point to).
+  bool targetNoFollow = false;
   // The target's data is flushed, but its name in the folder is left for the caller to make
   // durable (a batch flushes each folder once, at its end). Ignored with deleteSource: a source
   // goes only once its target would survive a crash.

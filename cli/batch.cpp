@@ -529,6 +529,7 @@ int RunBatchCommand(const FileCommand& command, const std::atomic<bool>* cancel)
         request.sourcePath = item.source;
         request.sourceNoFollow = item.inFolder;
         request.targetPath = item.target;
+        request.targetNoFollow = true;
         request.folderFlushedLater = true;  // RunBatch flushes each folder at the end
         request.cancel = cancel;
         request.progress = [&progress](uint64_t done, std::optional<uint64_t>) { progress(done); };

@@ -226,6 +226,7 @@ int ConvertCommand::RunBatch() const {
         request.sourcePath = item.source;
         request.sourceNoFollow = item.inFolder;
         request.targetPath = item.target;
+        request.targetNoFollow = true;
         request.cancel = &StopRequested();
         request.progress = [&progress](uint64_t done, std::optional<uint64_t>) { progress(done); };
         const ConvertOutcome outcome = RunConvert(request);

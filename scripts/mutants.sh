@@ -108,6 +108,8 @@ mutant kept-secret-page-unwiped app/secret.cpp \
   app_tests 'ReusedMemory.SecretPagesComeBackWiped'
 mutant batch-follows-swapped-link cli/batch.cpp '        request.sourceNoFollow = item.inFolder;' \
   '' cli_tests 'Batch.FileSwappedForALinkAfterPlanningIsRefused'
+mutant batch-writes-through-target-link cli/batch.cpp '        request.targetNoFollow = true;' '' \
+  cli_tests 'Batch.ReplacingNeverWritesThroughALink'
 mutant kept-buffer-unwiped app/io_pipeline.cpp '  used_[slot] = std::max(used_[slot], got);' '' \
   app_tests 'ReusedMemory.PipelineBuffersComeBackWiped'
 

@@ -210,6 +210,36 @@ TEST(Batch, ExistingTargetsNeedForce) {
   EXPECT_NE(ReadText(dir / "out/a.kry"), "old");
 }
 
+// A target that is a symbolic link (planted in the output folder, say) is refused even with
+// --force: replacing it would overwrite the file it points to, which the batch was never given.
+TEST(Batch, ReplacingNeverWritesThroughALink) {
+  TempFolder dir;
+  WriteText(dir / "a", "plain text of a");
+  ASSERT_EQ(RunCli(Args({"encrypt", dir / "a", dir / "a.kry"}), WithEnv({kKey})).status, 0);
+  WriteText(dir / "elsewhere", "not to be touched");
+  ASSERT_EQ(::mkdir((dir / "out").c_str(), 0755), 0);
+  struct Command {
+    std::vector<std::string> args;
+    std::string target;
+  };
+  const Command commands[] = {
+      {Args({"encrypt", "--force", "--output-dir", dir / "out", dir / "a"}), "out/a.kry"},
+      {{"convert", "-c", "twofish", "-H", "sha256", "--passphrase-env", "KPW",
+        "--new-passphrase-env", "KPW", "--work-factor", "1", "--overwrite", "--output-dir",
+        dir / "out", dir / "a.kry"},
+       "out/a.age"},
+  };
+  for (const Command& command : commands) {
+    SCOPED_TRACE(command.args[0]);
+    ASSERT_EQ(::symlink((dir / "elsewhere").c_str(), (dir / command.target).c_str()), 0);
+    const CliResult r = RunCli(command.args, WithEnv({kKey}));
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find(command.target + ": open: it is a symbolic link"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(ReadText(dir / "elsewhere"), "not to be touched");
+  }
+}
+
 // Ctrl-C stops the batch: the finished file stays, the one in progress leaves nothing, the summary
 // says what was not done.
 TEST(Batch, InterruptStopsCleanly) {

@@ -25,6 +25,8 @@ const Pair& AnyPair() {
   return pair;
 }
 
+// A failed job whose error names file and operation. Callers wrap it in ASSERT_NO_FATAL_FAILURE,
+// so that a job without an error stops the test before the error is read.
 void ExpectFailure(const JobOutcome& o, const std::string& file, const std::string& operation) {
   EXPECT_EQ(o.result, JobResult::kFailure);
   EXPECT_EQ(o.statusText, "Last action: File IO error or file does not exists");
@@ -69,10 +71,10 @@ TEST(FileJob, NoSelectedEntryTouchesNoFile) {
   WriteText(dir / "plain", "data");
   JobRequest noCipher = Encrypt(dir / "plain", dir / "enc", AnyPair());
   noCipher.cipherPosition.reset();
-  ExpectFailure(RunFileJob(noCipher), "", "select cipher");
+  ASSERT_NO_FATAL_FAILURE(ExpectFailure(RunFileJob(noCipher), "", "select cipher"));
   JobRequest noHash = Encrypt(dir / "plain", dir / "enc", AnyPair());
   noHash.hashPosition = 10;
-  ExpectFailure(RunFileJob(noHash), "", "select hash");
+  ASSERT_NO_FATAL_FAILURE(ExpectFailure(RunFileJob(noHash), "", "select hash"));
   EXPECT_EQ(ListFolder(dir.Path()), std::set<std::string>{"plain"});
 }
 
@@ -81,7 +83,7 @@ TEST(FileJob, MissingSourceCreatesNoTarget) {
   JobRequest r = Encrypt(dir / "missing", dir / "enc", AnyPair());
   r.saveSettings = true;
   const JobOutcome o = RunFileJob(r);
-  ExpectFailure(o, dir / "missing", "open");
+  ASSERT_NO_FATAL_FAILURE(ExpectFailure(o, dir / "missing", "open"));
   EXPECT_EQ(o.error->cause, "No such file or directory");
   EXPECT_TRUE(ListFolder(dir.Path()).empty());
 }
@@ -114,8 +116,7 @@ TEST(FileJob, SourceAndTargetNamingTheSameFileAreRefused) {
       JobRequest r = MakeRequest(d, dir / "plain", target, AnyPair());
       r.deleteSource = true;
       const JobOutcome o = RunFileJob(r);
-      ExpectFailure(o, target, "open");
-      ASSERT_TRUE(o.error.has_value());
+      ASSERT_NO_FATAL_FAILURE(ExpectFailure(o, target, "open"));
       EXPECT_EQ(o.error->cause, "it is the same file as the source");
       EXPECT_EQ(ReadFile(dir / "plain"), plain) << target;
     }
@@ -128,7 +129,7 @@ TEST(FileJob, FolderAsTargetIsRefused) {
   WriteText(dir / "plain", "data");
   ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0755), 0);
   const JobOutcome o = RunFileJob(Encrypt(dir / "plain", dir / "sub", AnyPair()));
-  ExpectFailure(o, dir / "sub", "open");
+  ASSERT_NO_FATAL_FAILURE(ExpectFailure(o, dir / "sub", "open"));
   EXPECT_EQ(o.error->cause, "Is a directory");
   EXPECT_TRUE(ListFolder(dir / "sub").empty());
 }
@@ -138,7 +139,7 @@ TEST(FileJob, TargetInMissingFolderFails) {
   WriteText(dir / "plain", "data");
   JobRequest r = Encrypt(dir / "plain", dir / "none/enc", AnyPair());
   r.deleteSource = true;
-  ExpectFailure(RunFileJob(r), dir / "none/enc", "open");
+  ASSERT_NO_FATAL_FAILURE(ExpectFailure(RunFileJob(r), dir / "none/enc", "open"));
   EXPECT_EQ(ListFolder(dir.Path()), std::set<std::string>{"plain"});
 }
 
@@ -179,7 +180,7 @@ TEST(FileJob, FailedWriteKeepsExistingTargetAndSource) {
   const JobOutcome o = RunFileJob(r);
   ::setrlimit(RLIMIT_FSIZE, &saved);
   ::signal(SIGXFSZ, oldHandler);
-  ExpectFailure(o, dir / "enc", "write");
+  ASSERT_NO_FATAL_FAILURE(ExpectFailure(o, dir / "enc", "write"));
   EXPECT_EQ(o.error->cause, "File too large");
   EXPECT_EQ(ReadText(dir / "enc"), "previous target");
   EXPECT_EQ(ReadFile(dir / "plain"), plain);
@@ -193,7 +194,7 @@ TEST(FileJob, FullDeviceFailsAndKeepsSource) {
   JobRequest r = Encrypt(dir / "plain", "/dev/full", AnyPair());
   r.saveSettings = true;
   const JobOutcome o = RunFileJob(r);
-  ExpectFailure(o, "/dev/full", "write");
+  ASSERT_NO_FATAL_FAILURE(ExpectFailure(o, "/dev/full", "write"));
   EXPECT_EQ(o.error->cause, "No space left on device");
   EXPECT_EQ(ListFolder(dir.Path()), std::set<std::string>{"plain"});
 }
@@ -211,8 +212,7 @@ TEST(FileJob, ReadFailureOnEitherThreadFailsTheJob) {
     r.sourceFd = writeOnly;
     const JobOutcome o = RunFileJob(r);
     ::close(writeOnly);
-    ExpectFailure(o, "the source", "read");
-    ASSERT_TRUE(o.error);
+    ASSERT_NO_FATAL_FAILURE(ExpectFailure(o, "the source", "read"));
     EXPECT_EQ(o.error->errnum, EBADF);
     EXPECT_EQ(ListFolder(dir.Path()), std::set<std::string>{"plain"});
   }
@@ -234,7 +234,7 @@ TEST(FileJob, FailureWithAPipeStillOpenEndsTheJob) {
   const JobOutcome o = job.get();
   ::close(p[0]);
   EXPECT_TRUE(ended) << "the job waited for input after its target failed";
-  ExpectFailure(o, "/dev/full", "write");
+  ASSERT_NO_FATAL_FAILURE(ExpectFailure(o, "/dev/full", "write"));
 }
 
 TEST(FileJob, DevicesAndPipesAreWrittenDirectly) {
@@ -283,7 +283,7 @@ TEST(FileJob, DeleteSourceNeedsARegularFileAsTarget) {
     r.deleteSource = true;
     r.saveSettings = true;
     const JobOutcome o = RunFileJob(r);
-    ExpectFailure(o, dir / "plain", "delete");
+    ASSERT_NO_FATAL_FAILURE(ExpectFailure(o, dir / "plain", "delete"));
     EXPECT_FALSE(o.targetWritten);
   }
   ::close(out);
@@ -310,7 +310,7 @@ TEST(FileJob, WaitForTheOtherEndOfAFifoCanBeCancelled) {
     });
     const JobOutcome o = RunFileJob(r);
     canceller.join();
-    ExpectFailure(o, "", "encrypt");
+    ASSERT_NO_FATAL_FAILURE(ExpectFailure(o, "", "encrypt"));
     EXPECT_EQ(o.error->cause, "cancelled");
   }
   EXPECT_EQ(ListFolder(dir.Path()), (std::set<std::string>{"plain", "fifo"}));
@@ -407,7 +407,7 @@ TEST(FileJob, DescriptorsStandInForStandardStreams) {
   bad.sourceFd = writeOnly;
   const JobOutcome failed = RunFileJob(bad);
   ::close(writeOnly);
-  ExpectFailure(failed, "standard input", "read");
+  ASSERT_NO_FATAL_FAILURE(ExpectFailure(failed, "standard input", "read"));
   EXPECT_EQ(failed.error->cause, "Bad file descriptor");
   EXPECT_FALSE(Exists(dir / "bad"));
 }
@@ -603,7 +603,7 @@ TEST(FileJob, RefusedSettingsWriteLeavesTheTargetAsItWas) {
   r.saveSettings = true;
   r.deleteSource = true;
   const JobOutcome o = RunFileJob(r);
-  ExpectFailure(o, dir / "plain-settings.txt", "open");
+  ASSERT_NO_FATAL_FAILURE(ExpectFailure(o, dir / "plain-settings.txt", "open"));
   EXPECT_FALSE(o.targetWritten);
   EXPECT_EQ(ReadText(dir / "enc"), "previous");
   EXPECT_EQ(ReadText(dir / "plain"), "data");
@@ -623,11 +623,12 @@ TEST(FileJob, SettingsWriteFailingAfterTheTargetKeepsTheSource) {
   r.deleteSource = true;
   r.progress = [&](uint64_t, std::optional<uint64_t>) { ::mkdir(settings.c_str(), 0755); };
   const JobOutcome o = RunFileJob(r);
-  ExpectFailure(o, settings, "replace");
+  ASSERT_NO_FATAL_FAILURE(ExpectFailure(o, settings, "replace"));
   ASSERT_TRUE(o.error.has_value());
   EXPECT_TRUE(o.targetWritten);
   EXPECT_FALSE(o.settingsWritten);
   EXPECT_FALSE(o.sourceDeleted);
+  ASSERT_TRUE(o.error);
   EXPECT_NE(o.error->cause.find(dir / "enc"), std::string::npos) << o.error->cause;
   EXPECT_EQ(ReadFile(dir / "plain"), plain);
   EXPECT_EQ(ListFolder(dir.Path()), (std::set<std::string>{"plain", "enc", "plain-settings.txt"}));
@@ -666,7 +667,7 @@ TEST(FileJob, SettingsFileAsTargetIsRefused) {
     r.saveSettings = true;
     r.deleteSource = true;
     const JobOutcome o = RunFileJob(r);
-    ExpectFailure(o, c.target, "open");
+    ASSERT_NO_FATAL_FAILURE(ExpectFailure(o, c.target, "open"));
     EXPECT_EQ(ReadText(dir / "plain"), "data");
     EXPECT_EQ(Exists(settings), c.existing != nullptr);
     if (c.existing) {
@@ -679,7 +680,7 @@ TEST(FileJob, SettingsFileAsTargetIsRefused) {
   JobRequest r = Encrypt(dir / "plain", "standard output", AnyPair());
   r.targetFd = out;
   r.saveSettings = true;
-  ExpectFailure(RunFileJob(r), "standard output", "open");
+  ASSERT_NO_FATAL_FAILURE(ExpectFailure(RunFileJob(r), "standard output", "open"));
   ::close(out);
   EXPECT_EQ(ReadText(dir / "plain"), "data");
 
@@ -714,7 +715,7 @@ TEST(FileJob, SavedSettingsDecryptWhateverTheEncoding) {
     r.deleteSource = true;
     const JobOutcome o = RunFileJob(r);
     if (c.refused) {
-      ExpectFailure(o, dir / "plain-settings.txt", "write");
+      ASSERT_NO_FATAL_FAILURE(ExpectFailure(o, dir / "plain-settings.txt", "write"));
       EXPECT_EQ(ListFolder(dir.Path()), std::set<std::string>{"plain"});
       continue;
     }
@@ -731,7 +732,7 @@ TEST(FileJob, PassphraseThatCannotBeStoredIsRefusedFirst) {
   WriteText(dir / "plain", "data");
   JobRequest r = Encrypt(dir / "plain", dir / "enc", AnyPair(), "two\nlines");
   r.saveSettings = true;
-  ExpectFailure(RunFileJob(r), dir / "plain-settings.txt", "write");
+  ASSERT_NO_FATAL_FAILURE(ExpectFailure(RunFileJob(r), dir / "plain-settings.txt", "write"));
   EXPECT_EQ(ListFolder(dir.Path()), std::set<std::string>{"plain"});
 }
 
@@ -752,7 +753,7 @@ TEST(FileJob, PassphraseEncodingDecidesTheKey) {
 
   JobRequest refused = Encrypt(dir / "plain", dir / "enc3", AnyPair(), "\xCE\xA9");  // Greek Omega
   refused.encoding = PassphraseEncoding::kCp1252;
-  ExpectFailure(RunFileJob(refused), "", "encode passphrase");
+  ASSERT_NO_FATAL_FAILURE(ExpectFailure(RunFileJob(refused), "", "encode passphrase"));
   EXPECT_FALSE(Exists(dir / "enc3"));
 }
 
@@ -777,7 +778,7 @@ TEST(FileJob, ProgressReachesTheTotalAndCancelLeavesNoTarget) {
   r.deleteSource = true;
   r.progress = [&](uint64_t, std::optional<uint64_t>) { cancel = true; };
   const JobOutcome o = RunFileJob(r);
-  ExpectFailure(o, "", "encrypt");
+  ASSERT_NO_FATAL_FAILURE(ExpectFailure(o, "", "encrypt"));
   EXPECT_EQ(o.error->cause, "cancelled");
   EXPECT_EQ(ReadText(dir / "enc"), "previous");
   EXPECT_EQ(ListFolder(dir.Path()), (std::set<std::string>{"plain", "enc"}));
@@ -860,6 +861,7 @@ TEST(FileJob, SourcesOf4GiBAndMoreAreProcessedWhole) {
     EXPECT_EQ(last, size);
   } else {
     EXPECT_GE(last, 1u << 20);
+    ASSERT_TRUE(o.error);
     EXPECT_EQ(o.error->cause, "cancelled");
   }
 }

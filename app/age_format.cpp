@@ -534,16 +534,15 @@ Reader::Reader(ByteSource& in, const Unlock& unlock)
 
   std::string header, line;
   const auto nextLine = [&](std::size_t max) {
-    if (!in_->ReadLine(line, max, "the header"))
-      throw AgeError("the file ends inside the header");
+    if (!in_->ReadLine(line, max, "the header")) throw AgeError("the file ends inside the header");
     if (header.size() + line.size() + 1 > kMaxHeader) throw AgeError("the header is too long");
     (header += line) += '\n';
   };
   if (!in_->ReadLine(line, kMaxHeaderLine, "the header")) throw AgeError("the file is empty");
   if (line != kVersionLine) {
     throw AgeError(line.starts_with("age-encryption.org/")
-                          ? "the file is of an age version this program does not know"
-                          : "it is not an age file");
+                       ? "the file is of an age version this program does not know"
+                       : "it is not an age file");
   }
   (header += line) += '\n';
 
@@ -602,7 +601,7 @@ Reader::Reader(ByteSource& in, const Unlock& unlock)
     const int logN = std::stoi(factor);
     if (logN > unlock.maxWorkFactor) {
       throw AgeError("the passphrase's work factor 2^" + factor + " is above the limit 2^" +
-                        std::to_string(unlock.maxWorkFactor));
+                     std::to_string(unlock.maxWorkFactor));
     }
     std::vector<uint8_t> labelled(kScryptLabel.begin(), kScryptLabel.end());
     labelled.insert(labelled.end(), salt->begin(), salt->end());
@@ -667,7 +666,7 @@ bool Reader::NextChunk() {
   const std::string name = "chunk " + std::to_string(index_);
   if (got < kTagSize) {
     throw AgeError(got == 0 ? "the file ends before its last chunk"
-                               : "the file ends inside " + name);
+                            : "the file ends inside " + name);
   }
   const std::size_t size = got - kTagSize;
   if (last && size == 0 && index_ > 0) throw AgeError("the last chunk is empty");

@@ -9,9 +9,9 @@
 #include <cerrno>
 #include <new>
 #include <utility>
-#include <vector>
 
 #include "app/io.h"
+#include "app/spare_list.h"
 #include "crypto/bytes.h"
 
 namespace kryvane {
@@ -23,49 +23,26 @@ constexpr off_t kWriteBackWindow = off_t(8) << 20;
 
 constexpr std::size_t kPoolBytes = IoPipeline::kBuffers * IoPipeline::kBufferSize;
 
-// Jobs of a batch follow each other closely. Keeping a few wiped pools mapped spares each job
-// the mapping, the page faults and the unmapping, which interrupts every core to flush its
-// address cache.
-class PoolCache {
- public:
-  void* Take() {
-    {
-      std::lock_guard lock(mutex_);
-      if (!idle_.empty()) {
-        void* pool = idle_.back();
-        idle_.pop_back();
-        return pool;
-      }
-    }
-    void* pool =
-        ::mmap(nullptr, kPoolBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (pool == MAP_FAILED) throw std::bad_alloc();
-    // The buffers hold plaintext: keep them out of core dumps.
-    ::madvise(pool, kPoolBytes, MADV_DONTDUMP);
-    return pool;
-  }
-  // pool must be wiped already.
-  void Give(void* pool) {
-    {
-      std::lock_guard lock(mutex_);
-      if (idle_.size() < kKept) {
-        idle_.push_back(pool);
-        return;
-      }
-    }
-    ::munmap(pool, kPoolBytes);
-  }
+// Up to four wiped pools outlive their jobs (see SpareList); never destroyed, since a job may
+// still be ending on another thread while the program exits.
+SpareList<void*, 4>& SparePools() {
+  static auto* const pools = new SpareList<void*, 4>;
+  return *pools;
+}
 
- private:
-  static constexpr std::size_t kKept = 4;
-  std::mutex mutex_;
-  std::vector<void*> idle_;
-};
+void* TakePool() {
+  if (const auto pool = SparePools().Take()) return *pool;
+  void* pool =
+      ::mmap(nullptr, kPoolBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (pool == MAP_FAILED) throw std::bad_alloc();
+  // The buffers hold plaintext: keep them out of core dumps.
+  ::madvise(pool, kPoolBytes, MADV_DONTDUMP);
+  return pool;
+}
 
-// Never destroyed: a job may still be ending on another thread while the program exits.
-PoolCache& Pools() {
-  static PoolCache* const cache = new PoolCache;
-  return *cache;
+// pool must be wiped already.
+void GivePool(void* pool) {
+  if (!SparePools().Keep(pool)) ::munmap(pool, kPoolBytes);
 }
 
 }  // namespace
@@ -77,7 +54,7 @@ IoPipeline::IoPipeline(int in, std::string inName, int out, std::string outName,
       inName_(std::move(inName)),
       outName_(std::move(outName)),
       writeBack_(startWriteBack) {
-  memory_ = Pools().Take();
+  memory_ = TakePool();
   for (std::size_t i = 0; i < kBuffers; ++i) free_.push_back(i);
   // A pipe or terminal is read and written on the caller's thread, a piece at a time: a read
   // that waits for more input then never keeps a failed or cancelled job from ending. So is a
@@ -123,7 +100,7 @@ void IoPipeline::Stop() {
 void IoPipeline::Release() {
   // Pages never written were never mapped in; wiping them would only fault them in.
   for (std::size_t i = 0; i < kBuffers; ++i) SecureZero(Slot(i), used_[i]);
-  Pools().Give(memory_);
+  GivePool(memory_);
   memory_ = nullptr;
 }
 

@@ -6,11 +6,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <utility>
-#include <vector>
 
+#include "app/spare_list.h"
 #include "crypto/bytes.h"
 
 namespace kryvane {
@@ -24,43 +23,19 @@ std::size_t PageSize() {
   return size;
 }
 
-// Single pages, the size of nearly every secret, are kept for reuse once wiped: mapping, locking
-// and unmapping take the process's address-space lock, and unmapping interrupts every core, so
-// jobs on several threads (a batch) would otherwise queue on each other for every passphrase.
-class SparePages {
- public:
-  char* Take() {
-    std::lock_guard lock(mutex_);
-    if (spare_.empty()) return nullptr;
-    char* p = spare_.back();
-    spare_.pop_back();
-    return p;
-  }
-  // p is one wiped page; false when enough are kept already.
-  bool Keep(char* p) {
-    std::lock_guard lock(mutex_);
-    if (spare_.size() >= kKept) return false;
-    spare_.push_back(p);
-    return true;
-  }
-
- private:
-  static constexpr std::size_t kKept = 64;
-  std::mutex mutex_;
-  std::vector<char*> spare_;
-};
-
-// Never destroyed: a secret may be released on another thread while the program exits.
-SparePages& Spares() {
-  static SparePages* const spares = new SparePages;
-  return *spares;
+// Single pages, the size of nearly every secret, are kept locked for reuse once wiped (see
+// SpareList): otherwise jobs on several threads queue on each other for every passphrase. Never
+// destroyed, since a secret may be released on another thread while the program exits.
+SpareList<char*, 64>& SparePages() {
+  static auto* const pages = new SpareList<char*, 64>;
+  return *pages;
 }
 
 // Whole pages of their own, so that excluding them from dumps and locking them in memory touches
 // nothing else. Both are best effort: a refused lock (a low RLIMIT_MEMLOCK) is no failure.
 char* MapPages(std::size_t bytes) {
   if (bytes == PageSize()) {
-    if (char* p = Spares().Take()) return p;
+    if (const auto p = SparePages().Take()) return *p;
   }
   void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) throw std::bad_alloc();
@@ -73,7 +48,7 @@ char* MapPages(std::size_t bytes) {
 
 void UnmapPages(char* p, std::size_t bytes) {
   SecureZero(p, bytes);
-  if (bytes == PageSize() && Spares().Keep(p)) return;
+  if (bytes == PageSize() && SparePages().Keep(p)) return;
   ::munlock(p, bytes);
   ::munmap(p, bytes);
 }

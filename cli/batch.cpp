@@ -521,18 +521,10 @@ int RunBatchCommand(const FileCommand& command, const std::atomic<bool>* cancel)
         request.direction = command.direction;
         request.passphrase = key.passphrase.Clone();
         request.retypedPassphrase = key.retyped.Clone();
-        request.encoding = key.encoding;
-        request.cipherPosition = key.cipher->position;
-        request.hashPosition = key.hash->position;
+        SetBatchItem(request, item, key, cancel, progress);
         request.deleteSource = command.deleteSource;
         request.saveSettings = command.saveSettings;
-        request.sourcePath = item.source;
-        request.sourceNoFollow = item.inFolder;
-        request.targetPath = item.target;
-        request.targetNoFollow = true;
         request.folderFlushedLater = true;  // RunBatch flushes each folder at the end
-        request.cancel = cancel;
-        request.progress = [&progress](uint64_t done, std::optional<uint64_t>) { progress(done); };
         const JobOutcome outcome = RunFileJob(request);
         if (outcome.Succeeded()) {
           result.kind = BatchFileResult::Kind::kDone;

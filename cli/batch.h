@@ -137,6 +137,23 @@ using KeyedProcess = std::function<BatchFileResult(const BatchItem&, const KeyCh
 BatchRun KeyedBatchRun(const BatchOptions& options, const BatchKeys& keys,
                        const std::atomic<bool>* cancel, KeyedProcess process);
 
+// What every batch item sets in its file request (a JobRequest or a ConvertRequest): the key's
+// encoding and menus, the paths, with no link followed where the batch found a regular file or
+// names the target itself, the stop flag and the progress.
+template <class Request>
+void SetBatchItem(Request& request, const BatchItem& item, const KeyChoice& key,
+                  const std::atomic<bool>* cancel, const std::function<void(uint64_t)>& progress) {
+  request.encoding = key.encoding;
+  request.cipherPosition = key.cipher->position;
+  request.hashPosition = key.hash->position;
+  request.sourcePath = item.source;
+  request.sourceNoFollow = item.inFolder;
+  request.targetPath = item.target;
+  request.targetNoFollow = true;
+  request.cancel = cancel;
+  request.progress = [&progress](uint64_t done, std::optional<uint64_t>) { progress(done); };
+}
+
 // Worker threads for -j N: N, or one per core for 0.
 unsigned BatchThreads(unsigned jobs);
 // A usage error unless there are sources, none of them "-".

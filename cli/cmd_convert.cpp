@@ -220,15 +220,7 @@ int ConvertCommand::RunBatch() const {
         BatchFileResult result;
         ConvertRequest request = shared;
         request.passphrase.assign(key.passphrase.data(), key.passphrase.size());
-        request.encoding = key.encoding;
-        request.cipherPosition = key.cipher->position;
-        request.hashPosition = key.hash->position;
-        request.sourcePath = item.source;
-        request.sourceNoFollow = item.inFolder;
-        request.targetPath = item.target;
-        request.targetNoFollow = true;
-        request.cancel = &StopRequested();
-        request.progress = [&progress](uint64_t done, std::optional<uint64_t>) { progress(done); };
+        SetBatchItem(request, item, key, &StopRequested(), progress);
         const ConvertOutcome outcome = RunConvert(request);
         if (outcome.error) {
           result.kind = BatchFileResult::Kind::kFailed;

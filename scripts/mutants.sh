@@ -106,9 +106,9 @@ also $'    if (request_.deleteSource) DeleteSource();\n  }' '  }'
 mutant kept-secret-page-unwiped app/secret.cpp \
   $'  SecureZero(p, bytes);\n  if (bytes == PageSize()' $'  if (bytes == PageSize()' \
   app_tests 'ReusedMemory.SecretPagesComeBackWiped'
-mutant batch-follows-swapped-link cli/batch.cpp '        request.sourceNoFollow = item.inFolder;' \
+mutant batch-follows-swapped-link cli/batch.h '  request.sourceNoFollow = item.inFolder;' \
   '' cli_tests 'Batch.FileSwappedForALinkAfterPlanningIsRefused'
-mutant batch-writes-through-target-link cli/batch.cpp '        request.targetNoFollow = true;' '' \
+mutant batch-writes-through-target-link cli/batch.h '  request.targetNoFollow = true;' '' \
   cli_tests 'Batch.ReplacingNeverWritesThroughALink'
 mutant kept-buffer-unwiped app/io_pipeline.cpp '  used_[slot] = std::max(used_[slot], got);' '' \
   app_tests 'ReusedMemory.PipelineBuffersComeBackWiped'

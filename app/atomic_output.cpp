@@ -18,11 +18,6 @@ namespace {
 
 std::atomic<bool> gForceNamed{false};
 
-std::string BaseName(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // Tries make(name) on fresh hidden names derived from base until it gives anything but EEXIST.
 template <class Make>
 int WithFreshName(const std::string& base, std::string* chosen, Make make) {
@@ -62,7 +57,6 @@ AtomicOutput::AtomicOutput(std::string destination, mode_t newMode, std::string 
       base_(BaseName(destination_)),
       name_(displayName.empty() ? destination_ : std::move(displayName)),
       readable_(readable) {
-  const int access = readable ? O_RDWR : O_WRONLY;
   if (base_.empty() || base_ == "." || base_ == "..") throw IoError(name_, "open", EISDIR);
   const std::string folder = ParentFolder(destination_);
   folder_ = UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -73,7 +67,27 @@ AtomicOutput::AtomicOutput(std::string destination, mode_t newMode, std::string 
     folderSyncable_ = false;
   }
   if (!folder_) throw IoError(name_, "open", errno);
+  Open(newMode);
+}
 
+AtomicOutput::AtomicOutput(int folder, std::string name, mode_t newMode, std::string displayName,
+                           bool readable)
+    : destination_(std::move(name)),
+      base_(destination_),
+      name_(std::move(displayName)),
+      readable_(readable) {
+  if (base_.empty() || base_ == "." || base_ == ".." || base_.find('/') != std::string::npos) {
+    throw IoError(name_, "open", EISDIR);
+  }
+  folder_ = UniqueFd(::fcntl(folder, F_DUPFD_CLOEXEC, 3));
+  if (!folder_) throw IoError(name_, "open", errno);
+  const int flags = ::fcntl(folder_.Get(), F_GETFL);
+  folderSyncable_ = flags >= 0 && (flags & O_PATH) == 0;
+  Open(newMode);
+}
+
+void AtomicOutput::Open(mode_t newMode) {
+  const int access = readable_ ? O_RDWR : O_WRONLY;
   struct stat existing;
   if (::fstatat(folder_.Get(), base_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
     if (S_ISLNK(existing.st_mode)) {
@@ -105,15 +119,26 @@ AtomicOutput::AtomicOutput(std::string destination, mode_t newMode, std::string 
     }));
     if (!fd_) throw IoError(name_, "create", errno);
   }
-  if (replaces_) {
-    if (::fchown(fd_.Get(), existing.st_uid, existing.st_gid) != 0) {
-      // Only possible for our own files or as root; otherwise the new file is simply ours.
+  // Only a file of our own passes its permissions on: root replacing another user's file must not
+  // make the new content theirs, nor keep a mode they chose.
+  if (replaces_ && existing.st_uid == ::geteuid()) {
+    if (::fchown(fd_.Get(), uid_t(-1), existing.st_gid) != 0) {
+      // Only a group we belong to can be kept; otherwise the file keeps ours.
     }
     if (::fchmod(fd_.Get(), existing.st_mode & 07777) != 0) {
       const int err = errno;
       Discard();
       throw IoError(name_, "create", err);
     }
+  }
+}
+
+void AtomicOutput::LimitMode(mode_t mask) {
+  struct stat st;
+  if (::fstat(fd_.Get(), &st) != 0) throw IoError(name_, "create", errno);
+  const mode_t limited = st.st_mode & 07777 & mask;
+  if (limited != (st.st_mode & 07777) && ::fchmod(fd_.Get(), limited) != 0) {
+    throw IoError(name_, "create", errno);
   }
 }
 

@@ -16,12 +16,16 @@ class AtomicOutput {
  public:
   // Prepares the new file. destination is taken as it is: a symbolic link there is refused, never
   // followed (a caller that means to replace what a link points at resolves it first), and so is
-  // anything else that is not a regular file, or a file the user may not write. An existing
-  // file's permissions (and owner, where allowed) carry over; a new file gets newMode less the
-  // umask. Everything is relative to the destination's folder, opened once. Errors name
-  // displayName (the destination when empty). With readable, Fd() may also be read, until the
-  // commit (to check what was written). Throws IoError.
+  // anything else that is not a regular file, or a file the user may not write. An existing file
+  // of the user's own keeps its permissions and group; a file of another user's is not refilled
+  // for them: the new file is the user's, with newMode less the umask, as a new file gets.
+  // Everything is relative to the destination's folder, opened once. Errors name displayName
+  // (the destination when empty). With readable, Fd() may also be read, until the commit (to
+  // check what was written). Throws IoError.
   AtomicOutput(std::string destination, mode_t newMode, std::string displayName = {},
+               bool readable = false);
+  // The same for the entry name of an open folder (not owned; it is duplicated).
+  AtomicOutput(int folder, std::string name, mode_t newMode, std::string displayName,
                bool readable = false);
   AtomicOutput(const AtomicOutput&) = delete;
   AtomicOutput& operator=(const AtomicOutput&) = delete;
@@ -31,6 +35,9 @@ class AtomicOutput {
   const std::string& Name() const { return name_; }
   // Whether a file was there to replace.
   bool Replaces() const { return replaces_; }
+  // Takes away every permission bit that mask lacks (a plaintext is no more open than the file
+  // it came from). Throws IoError.
+  void LimitMode(mode_t mask);
 
   // Makes the written data durable and gives the new file a (hidden) name, so that only the
   // rename is left; every failure that a full disk or a quota can cause shows up here. With
@@ -59,6 +66,7 @@ class AtomicOutput {
   bool synced_ = false;
   bool committed_ = false;
 
+  void Open(mode_t newMode);
   void GiveName();
 };
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -54,10 +55,6 @@ bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-bool SameContentState(const struct stat& a, const struct stat& b) {
-  return SameFile(a, b) && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
 
 // A pipe or device was opened without blocking, so that waiting for its other end stays
 // cancellable; from now on it reads and writes as usual.
@@ -182,6 +179,22 @@ class SplitDecryptor {
   std::thread worker_;  // last: it starts once everything above is ready
 };
 
+// The digest of what the job wrote, to compare with what the disk gives back before a source
+// goes. Not a secret and not an authenticator: it finds a target that the disk lost or changed.
+class WrittenDigest {
+ public:
+  WrittenDigest() : hash_(FindHash("sha256")->hash.Create()) { hash_->Init(); }
+  void Update(const uint8_t* data, std::size_t size) { hash_->Update(data, size); }
+  std::array<uint8_t, 32> Final() {
+    std::array<uint8_t, 32> out;
+    hash_->Final(out.data());
+    return out;
+  }
+
+ private:
+  std::unique_ptr<Hash> hash_;
+};
+
 // One run of the job, step by step; each step may fail by throwing JobFailure or IoError.
 class Job {
  public:
@@ -198,8 +211,8 @@ class Job {
     PrepareOutputs();
     DeriveKey();
     Transform();
-    Commit();
     if (!encrypt_) CheckResult();
+    Commit();
     if (request_.deleteSource) DeleteSource();
   }
 
@@ -218,6 +231,9 @@ class Job {
     }
     cipher_ = &ciphers[static_cast<std::size_t>(*cp)];
     hash_ = &hashes[static_cast<std::size_t>(*hp)];
+    if (request_.encoder != nullptr && encrypt_) {
+      Fail(JobErrorKind::kRefused, "", "encrypt", "an encoded target is made from a decryption");
+    }
 
     std::optional<Secret> key = EncodePassphrase(request_.passphrase.View(), request_.encoding);
     if (!key) {
@@ -235,8 +251,12 @@ class Job {
       // A descriptor handed in (standard output) is written directly, whatever it is. A missing
       // target becomes a regular file; a folder is refused with its own message later.
       struct stat t;
-      const bool regular = !request_.targetFd && (::stat(request_.targetPath.c_str(), &t) != 0 ||
-                                                  S_ISREG(t.st_mode) || S_ISDIR(t.st_mode));
+      const bool there = request_.targetFolder >= 0
+                             ? ::fstatat(request_.targetFolder, request_.targetName.c_str(), &t,
+                                         AT_SYMLINK_NOFOLLOW) == 0
+                             : ::stat(request_.targetPath.c_str(), &t) == 0;
+      const bool regular =
+          !request_.targetFd && (!there || S_ISREG(t.st_mode) || S_ISDIR(t.st_mode));
       if (!regular) {
         Fail(JobErrorKind::kRefused, request_.sourcePath, "delete",
              "the target is not a regular file, so the source is kept");
@@ -262,14 +282,11 @@ class Job {
              "keyed differently under the automatic one");
       }
     }
-    // A planted link is refused by the settings writer too, but a link to the target would be
-    // taken for the target below; the cause is the link.
+    // The target must not be the settings file: the one would overwrite the other, and the
+    // ciphertext would be lost or the passphrase written where the ciphertext should be. Standard
+    // output may be redirected to it too; a target that is no regular file (a terminal, say) is
+    // not written.
     struct stat t, s;
-    if (::lstat(settingsPath_.c_str(), &s) == 0 && S_ISLNK(s.st_mode)) {
-      Fail(JobErrorKind::kRefused, settingsPath_, "open",
-           "it is a symbolic link, which is never written through");
-    }
-    // The settings write would replace the ciphertext just written.
     const bool same = request_.targetFd ? ::fstat(*request_.targetFd, &t) == 0 &&
                                               ::stat(settingsPath_.c_str(), &s) == 0 &&
                                               S_ISREG(t.st_mode) && SameFile(t, s)
@@ -280,42 +297,49 @@ class Job {
     }
   }
 
-  // The source first: a missing source must not leave a new target behind.
+  // The source first: a missing source must not leave a new target behind. A named source is
+  // reached through its folder, opened once: the file read is the file deleted.
   void OpenSource() {
     const std::string& name = request_.sourcePath;
     if (request_.sourceFd) {
       sourceFd_ = *request_.sourceFd;
+      if (::fstat(sourceFd_, &source_) != 0) FailErrno(name, "open", errno);
+      if (S_ISDIR(source_.st_mode)) FailErrno(name, "open", EISDIR);
     } else {
-      // Without blocking, so that a FIFO waiting for its writer stays cancellable. A source to be
-      // deleted is never reached through a link: deleting would remove the link and keep the
-      // plaintext.
-      const int noFollow = request_.deleteSource || request_.sourceNoFollow ? O_NOFOLLOW : 0;
-      sourceOwned_ =
-          UniqueFd(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | noFollow));
-      if (!sourceOwned_ && errno == ELOOP && request_.sourceNoFollow) {
-        Fail(JobErrorKind::kRefused, name, "open",
-             "it is a symbolic link now, which is not followed");
+      if (request_.sourceFolder >= 0) {
+        sourceFolder_ = request_.sourceFolder;
+        sourceBase_ = request_.sourceName;
+      } else {
+        sourceFolderOwned_ = OpenParentFolder(name);
+        sourceFolder_ = sourceFolderOwned_.Get();
+        sourceBase_ = BaseName(name);
+        if (sourceBase_.empty()) FailErrno(name, "open", EISDIR);
       }
-      if (!sourceOwned_ && errno == ELOOP && request_.deleteSource) {
-        Fail(JobErrorKind::kRefused, name, "delete",
-             "it is a symbolic link; name the file it points to");
+      // A source to be deleted is never reached through a link: deleting would remove the link
+      // and keep the plaintext. Nor is one a batch found in a folder.
+      const bool noFollow =
+          request_.deleteSource || request_.sourceNoFollow || request_.sourceFolder >= 0;
+      OpenedSource opened;
+      try {
+        opened = kryvane::OpenSource(sourceFolder_, sourceBase_, name, !noFollow);
+      } catch (const IoError& e) {
+        if (IsLinkRefusal(e) && request_.deleteSource && !request_.sourceNoFollow &&
+            request_.sourceFolder < 0) {
+          Fail(JobErrorKind::kRefused, name, "delete",
+               "it is a symbolic link; name the file it points to");
+        }
+        if (IsLinkRefusal(e)) Fail(JobErrorKind::kRefused, name, "open", e.Cause());
+        throw;
       }
-      if (!sourceOwned_) FailErrno(name, "open", errno);
+      sourceOwned_ = std::move(opened.fd);
       sourceFd_ = sourceOwned_.Get();
+      source_ = opened.status;
     }
-    if (::fstat(sourceFd_, &source_) != 0) FailErrno(name, "open", errno);
-    if (S_ISDIR(source_.st_mode)) FailErrno(name, "open", EISDIR);
     if (request_.deleteSource && !S_ISREG(source_.st_mode)) {
       Fail(JobErrorKind::kRefused, name, "delete",
            "it is not a regular file, and only a regular file is deleted");
     }
-    if (sourceOwned_) {
-      if (S_ISREG(source_.st_mode)) {
-        MakeBlocking(sourceFd_, name);
-      } else {
-        AwaitReadable();
-      }
-    }
+    if (sourceOwned_ && !AwaitReadable(sourceFd_, source_, name, request_.cancel)) CheckCancel();
     if (S_ISREG(source_.st_mode)) {
       // A descriptor handed in may already have been read from; what is left is what counts. The
       // size is only for progress: some files (in /proc, say) report a wrong one.
@@ -323,19 +347,6 @@ class Job {
       const off_t start = std::min<off_t>(std::max<off_t>(at, 0), source_.st_size);
       total_ = static_cast<uint64_t>(source_.st_size - start);
     }
-  }
-
-  // Waits until a source that is not a regular file has something to read (for a pipe: its
-  // writer came), checking the cancel flag.
-  void AwaitReadable() {
-    for (;;) {
-      CheckCancel();
-      pollfd p = {sourceFd_, POLLIN, 0};
-      const int ready = ::poll(&p, 1, kWaitStepMs);
-      if (ready > 0) break;
-      if (ready < 0 && errno != EINTR) FailErrno(request_.sourcePath, "read", errno);
-    }
-    MakeBlocking(sourceFd_, request_.sourcePath);
   }
 
   // The target's new file and the settings file's new content, both complete before the key is
@@ -348,10 +359,24 @@ class Job {
                                          : request_.cipherMenuText;
       const std::string hashText =
           request_.hashMenuText.empty() ? std::string(hash_->menuText) : request_.hashMenuText;
+      const ProfileEntries entries =
+          SettingsEntries(request_.passphrase.View(), cipherText, hashText);
+      // Beside the source, in the folder it was read from.
       settings_ = std::make_unique<ProfileUpdate>(
-          settingsPath_, kSettingsSection,
-          SettingsEntries(request_.passphrase.View(), cipherText, hashText));
+          sourceFolder_, sourceBase_ + std::string(kSettingsSuffix), settingsPath_,
+          kSettingsSection, entries);
     }
+  }
+
+  // Whether the target is to be read back before it takes its name.
+  bool Verifying() const { return request_.verifyTarget || request_.deleteSource; }
+
+  void MakeOutput(std::unique_ptr<AtomicOutput> output) {
+    output_ = std::move(output);
+    // A target is never more open than its source: a private ciphertext decrypts to a private
+    // plaintext, whatever the umask or the file it replaces.
+    if (sourceOwned_ && S_ISREG(source_.st_mode)) output_->LimitMode(source_.st_mode & 07777);
+    targetFd_ = output_->Fd();
   }
 
   void PrepareTarget() {
@@ -362,25 +387,31 @@ class Job {
       RefuseSourceAsTarget();
       return;
     }
-    if (request_.targetNoFollow) {
+    if (request_.targetFolder >= 0) {
       // The output refuses a link, or anything but a regular file, at the target itself.
+      if (::fstatat(request_.targetFolder, request_.targetName.c_str(), &target_,
+                    AT_SYMLINK_NOFOLLOW) == 0) {
+        RefuseSourceAsTarget();
+      }
+      MakeOutput(std::make_unique<AtomicOutput>(request_.targetFolder, request_.targetName, 0666,
+                                                name, Verifying()));
+      return;
+    }
+    if (request_.targetNoFollow) {
       if (::lstat(name.c_str(), &target_) == 0) RefuseSourceAsTarget();
-      output_ = std::make_unique<AtomicOutput>(name, 0666);
-      targetFd_ = output_->Fd();
+      MakeOutput(std::make_unique<AtomicOutput>(name, 0666, std::string(), Verifying()));
       return;
     }
     if (::stat(name.c_str(), &target_) != 0) {
       if (errno != ENOENT) FailErrno(name, "open", errno);
-      output_ = std::make_unique<AtomicOutput>(name, 0666);
-      targetFd_ = output_->Fd();
+      MakeOutput(std::make_unique<AtomicOutput>(name, 0666, std::string(), Verifying()));
       return;
     }
     RefuseSourceAsTarget();
     if (S_ISDIR(target_.st_mode)) FailErrno(name, "open", EISDIR);
     if (S_ISREG(target_.st_mode)) {
       // Replace what a symbolic link points at, not the link.
-      output_ = std::make_unique<AtomicOutput>(ResolveLinks(name), 0666, name);
-      targetFd_ = output_->Fd();
+      MakeOutput(std::make_unique<AtomicOutput>(ResolveLinks(name), 0666, name, Verifying()));
       return;
     }
     // A device, FIFO or socket is written as it is, like standard output. A FIFO without a
@@ -442,13 +473,29 @@ class Job {
   }
 
   void Pipe() {
-    // Write-back starts early only for the job's own new file, which is flushed before commit.
+    TargetEncoder* const encoder = request_.encoder;
+    // Write-back starts early only for the job's own new file, which is flushed before commit;
+    // an encoder writes the target itself.
     IoPipeline pipe(sourceFd_, request_.sourcePath, targetFd_, request_.targetPath,
-                    output_ != nullptr, Cipher::kStreamChunk);
+                    output_ != nullptr && encoder == nullptr, Cipher::kStreamChunk);
+    if (output_ && Verifying() && encoder == nullptr) digest_.emplace();
+    // Until the guard has seen the start of the result, an encoder gets nothing: a refused result
+    // must leave nothing anywhere, standard output included.
+    bool begun = encoder == nullptr || !request_.refuseSuspectResult;
+    if (encoder != nullptr && begun) encoder->Begin(targetFd_, request_.targetPath);
+    Secret held;  // plaintext waiting for the guard
+    const auto begin = [&] {
+      Guard();
+      encoder->Begin(targetFd_, request_.targetPath);
+      const std::string_view h = held.View();
+      encoder->Write(reinterpret_cast<const uint8_t*>(h.data()), h.size());
+      held = Secret();
+      begun = true;
+    };
     uint64_t reported = 0;
     for (;;) {
       CheckCancel();
-      const IoPipeline::Buffer buffer = pipe.Take();
+      IoPipeline::Buffer buffer = pipe.Take();
       if (buffer.size == 0) break;
       if (splitter_) {
         splitter_->Decrypt(*keyed_, buffer.data, buffer.size);
@@ -459,14 +506,39 @@ class Job {
         const std::size_t take = std::min(buffer.size, kResultHead - resultHead_.size());
         resultHead_.Append(std::string_view(reinterpret_cast<const char*>(buffer.data), take));
       }
-      pipe.Put(buffer);
       outcome_.bytes += buffer.size;
+      if (encoder != nullptr) {
+        if (begun) {
+          encoder->Write(buffer.data, buffer.size);
+        } else {
+          held.Append(std::string_view(reinterpret_cast<const char*>(buffer.data), buffer.size));
+          if (resultHead_.size() >= kResultHead) begin();
+        }
+        buffer.size = 0;  // the encoder wrote the target; nothing for the pipeline to write
+      } else if (digest_) {
+        digest_->Update(buffer.data, buffer.size);
+      }
+      pipe.Put(buffer);
       if (request_.progress && outcome_.bytes - reported >= kProgressStep) {
         reported = outcome_.bytes;
         request_.progress(reported, total_);
       }
     }
     pipe.Finish();
+    if (encoder != nullptr) {
+      if (!begun) begin();
+      encoder->End();
+    }
+  }
+
+  // A result that looks random stops here when the request says so, before the encoder writes.
+  void Guard() {
+    if (!request_.refuseSuspectResult) return;
+    CheckResult();
+    if (!outcome_.ResultLooksRandom()) return;
+    Fail(JobErrorKind::kSuspectResult, request_.sourcePath, "decrypt",
+         "the decryption looks like random bytes (" + outcome_.resultCheck->evidence +
+             "): the passphrase, cipher or hash is probably wrong; nothing was written");
   }
 
   void WipeCiphers() {
@@ -476,10 +548,13 @@ class Job {
   }
 
   // The target first, then the settings file; both were flushed already, so only the renames are
-  // left, and a failure between them is named exactly.
+  // left, and a failure between them is named exactly. A target to be verified is read back from
+  // the disk before it takes its name.
   void Commit() {
     if (output_) {
-      output_->Flush();
+      const bool verifying = Verifying();
+      output_->Flush(verifying);
+      if (verifying) VerifyTarget();
       try {
         output_->Commit(true, !request_.folderFlushedLater || request_.deleteSource);
       } catch (const IoError& e) {
@@ -509,8 +584,33 @@ class Job {
     }
   }
 
-  // Deletes only the file that was read, as it was read: a source that grew, was replaced or was
-  // changed while the job ran is kept, and the outcome says why.
+  void VerifyTarget() {
+    const std::string& name = request_.targetPath;
+    if (request_.encoder != nullptr) {
+      request_.encoder->Verify(targetFd_, name);
+    } else {
+      if (::lseek(targetFd_, 0, SEEK_SET) != 0) FailErrno(name, "verify", errno);
+      WrittenDigest back;
+      std::vector<uint8_t> buffer(std::size_t(1) << 16);
+      uint64_t total = 0;
+      for (;;) {
+        int err = 0;
+        const std::size_t got = ReadFd(targetFd_, buffer.data(), buffer.size(), &err);
+        if (err != 0) FailErrno(name, "verify", err);
+        back.Update(buffer.data(), got);
+        total += got;
+        if (got < buffer.size()) break;
+      }
+      if (total != outcome_.bytes || back.Final() != digest_->Final()) {
+        Fail(JobErrorKind::kIo, name, "verify", "the file read back differs from what was written");
+      }
+    }
+    outcome_.verified = true;
+  }
+
+  // Deletes only the file that was read, as it was read, from the folder it was read in: a source
+  // that grew, was replaced or was changed while the job ran is kept, and so is the source of a
+  // result that looks random (even one forced through); the outcome says why.
   void DeleteSource() {
     const std::string& name = request_.sourcePath;
     const auto keep = [&](std::string why) {
@@ -524,12 +624,15 @@ class Job {
       return keep("the file held " + std::to_string(outcome_.bytes) + " bytes, not the " +
                   std::to_string(source_.st_size) + " it reported, so it is kept");
     }
-    if (::lstat(name.c_str(), &there) != 0) return keep(ErrnoText(errno));
+    if (!outcome_.verified) return keep("the target could not be read back, so it is kept");
+    if (::fstatat(sourceFolder_, sourceBase_.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) {
+      return keep(ErrnoText(errno));
+    }
     if (!SameContentState(there, source_)) {
-      return keep("another file took its place while the job ran");
+      return keep("another file took its place, or it changed, while the job ran");
     }
     if (auto why = ReasonToKeepSource()) return keep(std::move(*why));
-    if (::unlink(name.c_str()) != 0) {
+    if (::unlinkat(sourceFolder_, sourceBase_.c_str(), 0) != 0) {
       const int err = errno;
       outcome_.warning = JobError{name, "delete", ErrnoText(err), JobErrorKind::kSourceKept, err};
       return;
@@ -583,6 +686,9 @@ class Job {
   std::unique_ptr<Cipher> keyed_;
   std::unique_ptr<SplitDecryptor> splitter_;  // set when decryption can use a second core
 
+  UniqueFd sourceFolderOwned_;
+  int sourceFolder_ = AT_FDCWD;
+  std::string sourceBase_;  // the source's name in sourceFolder_
   UniqueFd sourceOwned_;
   int sourceFd_ = -1;
   struct stat source_ {};
@@ -594,6 +700,7 @@ class Job {
   int targetFd_ = -1;
   struct stat target_ {};
   std::unique_ptr<ProfileUpdate> settings_;
+  std::optional<WrittenDigest> digest_;
 
   static constexpr std::size_t kResultHead = kAssessedBytes;
   static constexpr std::size_t kShortResult = 32;

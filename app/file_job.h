@@ -27,6 +27,23 @@ inline constexpr std::string_view kStatusFailed =
 
 enum class JobDirection { kEncrypt, kDecrypt };
 
+// What a decryption's plaintext becomes when the target holds something else than the plaintext
+// itself (an age file, for convert). The job still opens the source, prepares, flushes, verifies
+// and commits the target, guards the result and deletes the source; the encoder only turns the
+// plaintext into the target's bytes. Its calls come from the job's thread and may throw.
+class TargetEncoder {
+ public:
+  virtual ~TargetEncoder() = default;
+  // Once, with the target's descriptor, when the first plaintext is about to come.
+  virtual void Begin(int fd, const std::string& name) = 0;
+  virtual void Write(const uint8_t* data, std::size_t size) = 0;
+  // After the last plaintext; the target is then complete.
+  virtual void End() = 0;
+  // Reads the flushed target back from its start through fd and throws unless it holds exactly
+  // what was written.
+  virtual void Verify(int fd, const std::string& name) = 0;
+};
+
 struct JobRequest {
   JobDirection direction = JobDirection::kEncrypt;
   std::string sourcePath;
@@ -36,6 +53,13 @@ struct JobRequest {
   // its end; a target descriptor is written directly.
   std::optional<int> sourceFd;
   std::optional<int> targetFd;
+  // The folders that hold the source and the target (not owned), when the caller walked to them,
+  // and the names within: the job then opens, creates and deletes only relative to them, and never
+  // through a symbolic link. -1: the folders of the paths, opened once.
+  int sourceFolder = -1;
+  std::string sourceName;
+  int targetFolder = -1;
+  std::string targetName;
 
   // Text as typed, UTF-8 (text that is not valid UTF-8 is taken as bytes); see EncodePassphrase.
   Secret passphrase;
@@ -62,6 +86,14 @@ struct JobRequest {
   bool folderFlushedLater = false;
   bool saveSettings = false;  // encryption only; ignored when decrypting
 
+  // Decryption only: what the plaintext becomes instead (not owned). See TargetEncoder.
+  TargetEncoder* encoder = nullptr;
+  // A decryption that looks random stops before anything reaches the target, as kSuspectResult.
+  bool refuseSuspectResult = false;
+  // The target is read back from the disk before it takes its name. Always done, whatever this
+  // says, before a source is deleted.
+  bool verifyTarget = false;
+
   // Called now and then from the job's thread with the bytes done and the total (nothing for a
   // source of unknown size, such as a pipe).
   std::function<void(uint64_t done, std::optional<uint64_t> total)> progress;
@@ -78,6 +110,7 @@ enum class JobErrorKind {
   kSameFile,       // the target is the source, or the settings file the job is to write
   kIo,             // a file could not be opened, read, written, replaced or deleted
   kCancelled,      // the cancel flag was set
+  kSuspectResult,  // the decryption looks random and was refused (refuseSuspectResult)
   kSourceChanged,  // (a warning) the source changed while it was read
   kSourceKept,     // (a warning) the source was to be deleted but is kept
   kInternal,       // anything else, such as memory running out
@@ -103,7 +136,8 @@ struct JobOutcome {
   bool targetWritten = false;       // the target is complete on disk
   bool settingsWritten = false;     // the settings file holds this job's passphrase and menus
   bool sourceDeleted = false;
-  uint64_t bytes = 0;  // bytes transformed
+  bool verified = false;  // the target was read back from the disk and matched
+  uint64_t bytes = 0;     // bytes transformed (the plaintext's, for an encoder)
 
   // A file records no check value, so a wrong passphrase, cipher or hash decrypts into garbage
   // without an error. What the plausibility detector made of the start of a decryption's result

@@ -135,21 +135,29 @@ Identification IdentifyHead(std::span<const uint8_t> head, uint64_t fileSize,
 }
 
 std::vector<uint8_t> ReadFileHead(const std::string& path, uint64_t* fileSize) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!fd) FailRead(path, "open", errno);
-  struct stat st;
-  if (::fstat(fd.Get(), &st) != 0) FailRead(path, "open", errno);
-  if (S_ISDIR(st.st_mode)) FailRead(path, "open", EISDIR);
+  return ReadFileHead(AT_FDCWD, path, path, true, fileSize);
+}
+
+std::vector<uint8_t> ReadFileHead(int folder, const std::string& name, const std::string& path,
+                                  bool followLink, uint64_t* fileSize) {
+  OpenedSource opened;
+  try {
+    opened = OpenSource(folder, name, path, followLink);
+  } catch (const IoError& e) {
+    FailRead(path, "open", e.Errno() != 0 ? e.Errno() : ELOOP);
+  }
+  const struct stat& st = opened.status;
   if (!S_ISREG(st.st_mode)) {
     // The search reads the start and the decryption reads it all again: a pipe cannot do both.
     throw std::runtime_error(path + ": open: not a regular file");
   }
+  const UniqueFd& fd = opened.fd;
   const std::size_t wanted = std::min<uint64_t>(uint64_t(st.st_size), kIdentifyHead);
   std::vector<uint8_t> head(wanted);
   std::size_t got = 0;
   while (got < wanted) {
     const ssize_t n = ::read(fd.Get(), head.data() + got, wanted - got);
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n < 0) FailRead(path, "read", errno);
     if (n == 0) break;
     got += std::size_t(n);

@@ -102,5 +102,8 @@ PassphraseEncoding ChooseSettingsEncoding(std::span<const uint8_t> head, uint64_
 // Reads the first kIdentifyHead bytes of a regular file and its size. Throws std::runtime_error
 // ("FILE: OPERATION: CAUSE").
 std::vector<uint8_t> ReadFileHead(const std::string& path, uint64_t* fileSize);
+// The same for the entry name of an open folder; with followLink false a link there is refused.
+std::vector<uint8_t> ReadFileHead(int folder, const std::string& name, const std::string& path,
+                                  bool followLink, uint64_t* fileSize);
 
 }  // namespace kryvane

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -61,9 +62,18 @@ void FdWriter::Write(const void* buffer, std::size_t n) {
   if (const int err = WriteFd(fd_, buffer, n); err != 0) throw IoError(name_, "write", err);
 }
 
+namespace {
+std::atomic<unsigned> gClosedAtStart{0};
+}  // namespace
+
+bool StandardDescriptorWasClosed(int fd) {
+  return fd >= 0 && fd <= 2 && (gClosedAtStart.load() & (1u << fd)) != 0;
+}
+
 void EnsureStandardDescriptors() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    gClosedAtStart.fetch_or(1u << fd);
     // The lowest free number is fd itself, since the ones below it are open by now.
     const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
     if (opened != fd) {

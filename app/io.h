@@ -90,6 +90,9 @@ class FdWriter final : public ByteSink {
 // its number (a target that became descriptor 2 would receive the progress bar). Call first thing
 // in main.
 void EnsureStandardDescriptors();
+// Whether descriptor fd (0-2) was closed when EnsureStandardDescriptors ran: what stands there now
+// is only a placeholder, and "-" on it must fail rather than read or write /dev/null.
+bool StandardDescriptorWasClosed(int fd);
 
 // The most a passphrase, a settings file or a text may hold: anything larger is a mistake (such as
 // /dev/zero) that must not grow memory without bound.

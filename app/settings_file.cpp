@@ -89,26 +89,29 @@ std::string Quote(std::string_view value) {
 
 enum class LoadFor { kReading, kUpdating };
 
-// Reads the whole file; ENOENT gives an empty, non-existing profile. For an update the file is
-// opened without following a link and must be a regular file (a FIFO must not stall the job).
-Profile Load(const std::string& path, LoadFor purpose) {
+// Reads the whole file; ENOENT gives an empty, non-existing profile. The file must be a regular
+// file, opened without blocking (a FIFO must not stall the job); for an update, or when followLink
+// is false, a symbolic link there is refused.
+Profile Load(int folder, const std::string& name, const std::string& path, LoadFor purpose,
+             bool followLink = true) {
   Profile profile;
   const bool updating = purpose == LoadFor::kUpdating;
-  const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | (updating ? O_NOFOLLOW | O_NONBLOCK : 0);
-  UniqueFd fd(::open(path.c_str(), flags));
+  const bool noFollow = updating || !followLink;
+  const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (noFollow ? O_NOFOLLOW : 0);
+  UniqueFd fd(::openat(folder, name.c_str(), flags));
   if (!fd) {
     if (errno == ENOENT) return profile;
-    if (errno == ELOOP && updating) {
-      throw SettingsError(path, "open", "it is a symbolic link, which is never written through");
+    if (errno == ELOOP && noFollow) {
+      throw SettingsError(path, "open",
+                          updating ? "it is a symbolic link, which is never written through"
+                                   : "it is a symbolic link, which is not followed");
     }
     throw SettingsError(path, "open", errno);
   }
   struct stat st;
   if (::fstat(fd.Get(), &st) != 0) throw SettingsError(path, "read", errno);
   if (S_ISDIR(st.st_mode)) throw SettingsError(path, "open", EISDIR);
-  if (updating && !S_ISREG(st.st_mode)) {
-    throw SettingsError(path, "open", "it is not a regular file");
-  }
+  if (!S_ISREG(st.st_mode)) throw SettingsError(path, "open", "it is not a regular file");
   Secret data = ReadAllSecret(fd.Get(), path);
   profile.exists = true;
   std::string_view text = data.View();
@@ -226,7 +229,11 @@ bool IsStorableProfileValue(std::string_view value) {
 }
 
 ProfileUpdate::ProfileUpdate(const std::string& path, std::string_view section,
-                             const ProfileEntries& entries) {
+                             const ProfileEntries& entries)
+    : ProfileUpdate(-1, {}, path, section, entries) {}
+
+ProfileUpdate::ProfileUpdate(int folder, const std::string& name, const std::string& path,
+                             std::string_view section, const ProfileEntries& entries) {
   for (const auto& [key, value] : entries) {
     if (value.find('\0') != std::string_view::npos) {
       throw SettingsError(path, "write",
@@ -239,8 +246,10 @@ ProfileUpdate::ProfileUpdate(const std::string& path, std::string_view section,
   }
   // The checks of the destination (no link, a regular file we may write, a folder that exists)
   // come first, before anything is read.
-  output_ = std::make_unique<AtomicOutput>(path, S_IRUSR | S_IWUSR);
-  Profile profile = Load(path, LoadFor::kUpdating);
+  output_ = folder < 0 ? std::make_unique<AtomicOutput>(path, S_IRUSR | S_IWUSR)
+                       : std::make_unique<AtomicOutput>(folder, name, S_IRUSR | S_IWUSR, path);
+  Profile profile = folder < 0 ? Load(AT_FDCWD, path, path, LoadFor::kUpdating)
+                               : Load(folder, name, path, LoadFor::kUpdating);
   // Room for the new lines, so that inserting them moves no line to a new buffer.
   profile.lines.reserve(profile.lines.size() + entries.size() + 3);
   for (const auto& [key, value] : entries) {
@@ -274,22 +283,36 @@ void WriteProfileString(const std::string& path, std::string_view section, std::
 
 std::optional<std::string> ReadProfileString(const std::string& path, std::string_view section,
                                              std::string_view key, ProfileText* read) {
-  const Profile profile = Load(path, LoadFor::kReading);
+  const std::string_view keys[] = {key};
+  return std::move(ReadProfileStrings(AT_FDCWD, path, path, true, section, keys, read).front());
+}
+
+std::vector<std::optional<std::string>> ReadProfileStrings(int folder, const std::string& name,
+                                                           const std::string& path,
+                                                           bool followLink,
+                                                           std::string_view section,
+                                                           std::span<const std::string_view> keys,
+                                                           ProfileText* read) {
+  const Profile profile = Load(folder, name, path, LoadFor::kReading, followLink);
   if (!profile.exists) throw SettingsError(path, "open", ErrnoText(ENOENT));
   if (read != nullptr) {
     *read = profile.fromCp1252 ? ProfileText::kCp1252
             : profile.bom      ? ProfileText::kUtf8WithBom
                                : ProfileText::kUtf8;
   }
+  std::vector<std::optional<std::string>> values(keys.size());
   const auto range = FindSection(profile, section);
-  if (!range) return std::nullopt;
-  for (std::size_t i = range->first + 1; i < range->second; ++i) {
-    const auto entry = Entry(profile.lines[i].text);
-    if (entry && EqualsIgnoreCase(entry->first, key)) {
-      return std::optional<std::string>(std::in_place, Unquote(entry->second));
+  if (!range) return values;
+  for (std::size_t k = 0; k < keys.size(); ++k) {
+    for (std::size_t i = range->first + 1; i < range->second; ++i) {
+      const auto entry = Entry(profile.lines[i].text);
+      if (entry && EqualsIgnoreCase(entry->first, keys[k])) {
+        values[k].emplace(Unquote(entry->second));
+        break;
+      }
     }
   }
-  return std::nullopt;
+  return values;
 }
 
 }  // namespace kryvane

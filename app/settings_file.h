@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -44,6 +45,9 @@ class AtomicOutput;
 class ProfileUpdate {
  public:
   ProfileUpdate(const std::string& path, std::string_view section, const ProfileEntries& entries);
+  // The same for the entry name of an open folder (not owned); path names it in errors.
+  ProfileUpdate(int folder, const std::string& name, const std::string& path,
+                std::string_view section, const ProfileEntries& entries);
   ProfileUpdate(const ProfileUpdate&) = delete;
   ProfileUpdate& operator=(const ProfileUpdate&) = delete;
   ~ProfileUpdate();
@@ -65,5 +69,13 @@ enum class ProfileText {
 };
 std::optional<std::string> ReadProfileString(const std::string& path, std::string_view section,
                                              std::string_view key, ProfileText* read = nullptr);
+// Several keys from one reading of the file name in folder (AT_FDCWD: a path); with followLink
+// false a symbolic link there is refused. path names the file in errors. Values in keys' order.
+std::vector<std::optional<std::string>> ReadProfileStrings(int folder, const std::string& name,
+                                                           const std::string& path,
+                                                           bool followLink,
+                                                           std::string_view section,
+                                                           std::span<const std::string_view> keys,
+                                                           ProfileText* read = nullptr);
 
 }  // namespace kryvane

@@ -1,5 +1,7 @@
 #include "app/settings_schema.h"
 
+#include <fcntl.h>
+
 #include "app/passphrase.h"
 #include "app/text_util.h"
 
@@ -9,17 +11,6 @@ namespace {
 constexpr std::string_view kPhraseKey = "Phrase";
 constexpr std::string_view kCipherKey = "Cipher";
 constexpr std::string_view kHashKey = "Hash";
-
-std::optional<std::string> Read(const std::string& path, std::string_view key,
-                                ProfileText* read = nullptr) {
-  std::optional<std::string> value = ReadProfileString(path, kSettingsSection, key, read);
-  if (!value) {
-    throw SettingsError(
-        path, "read",
-        "no " + std::string(key) + " entry in the [" + std::string(kSettingsSection) + "] section");
-  }
-  return value;
-}
 
 template <class Entry>
 const Entry* ForMenuText(std::span<const Entry> catalogue, std::string_view text) {
@@ -41,17 +32,38 @@ ProfileEntries SettingsEntries(std::string_view phrase, std::string_view cipherM
 }
 
 SavedSettings ReadSavedSettings(const std::string& path) {
-  SavedSettings saved;
+  return ReadSavedSettings(AT_FDCWD, path, path, true);
+}
+
+SavedSettings ReadSavedSettings(int folder, const std::string& name, const std::string& path,
+                                bool followLink) {
+  static constexpr std::string_view kKeys[] = {kPhraseKey, kCipherKey, kHashKey};
   ProfileText read = ProfileText::kUtf8;
-  std::optional<std::string> phrase = Read(path, kPhraseKey, &read);
-  saved.phrase = Secret(*phrase);
-  EraseString(*phrase);
+  std::vector<std::optional<std::string>> values =
+      ReadProfileStrings(folder, name, path, followLink, kSettingsSection, kKeys, &read);
+  struct Erase {
+    std::vector<std::optional<std::string>>& v;
+    ~Erase() {
+      for (auto& value : v) {
+        if (value) EraseString(*value);
+      }
+    }
+  } erase{values};
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (!values[i]) {
+      throw SettingsError(path, "read",
+                          "no " + std::string(kKeys[i]) + " entry in the [" +
+                              std::string(kSettingsSection) + "] section");
+    }
+  }
+  SavedSettings saved;
+  saved.phrase = Secret(*values[0]);
   if (read == ProfileText::kUtf8) {
     saved.phraseAmbiguous = EncodePassphrase(saved.phrase.View(), PassphraseEncoding::kAuto) !=
                             EncodePassphrase(saved.phrase.View(), PassphraseEncoding::kUtf8);
   }
-  saved.cipherMenuText = *Read(path, kCipherKey);
-  saved.hashMenuText = *Read(path, kHashKey);
+  saved.cipherMenuText = *values[1];
+  saved.hashMenuText = *values[2];
   return saved;
 }
 

@@ -33,6 +33,10 @@ struct SavedSettings {
 
 // Reads all three; a missing one throws SettingsError naming the file.
 SavedSettings ReadSavedSettings(const std::string& path);
+// The same for the entry name of an open folder, read once; with followLink false a symbolic link
+// there is refused. path names the file in errors.
+SavedSettings ReadSavedSettings(int folder, const std::string& name, const std::string& path,
+                                bool followLink);
 
 // The entry a stored menu text names, or nothing. Settings files written on Windows store menu
 // texts unquoted, so a reader gets them back without their trailing spaces; such a text still

@@ -1,5 +1,7 @@
 #include "cli/batch.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,16 +11,16 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <memory>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <utility>
 
 #include "app/file_util.h"
+#include "app/settings_schema.h"
 #include "app/text_util.h"
 #include "cli/commands.h"
-#include "cli/common.h"
-#include "cli/file_command.h"
+#include "cli/job_front.h"
 
 namespace kryvane::cli {
 namespace {
@@ -41,8 +43,18 @@ std::optional<struct stat> Status(const std::string& path) {
 
 std::string Join(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
+  if (name.empty()) return folder;
   if (folder.back() == '/') return folder + name;
   return folder + "/" + name;
+}
+
+// The name a folder given on the command line keeps under the output folder: its last step, with
+// or without a trailing slash; "." and ".." (and "/") give their contents only.
+std::string KeptFolderName(const std::string& source) {
+  std::string trimmed = source;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  const std::string base = fs::path(trimmed).lexically_normal().filename().string();
+  return base == "." || base == ".." || base == "/" ? std::string() : base;
 }
 
 class Planner {
@@ -59,7 +71,10 @@ class Planner {
                              : "--suffix must not be empty when encrypting",
             {"the targets would carry the names of their plaintexts"});
     }
-    PrepareOutputFolder();
+    // Not made here: a folder inside the sources that already exists is not walked into.
+    if (const auto st = Status(options_.outputDir); st && S_ISDIR(st->st_mode)) {
+      outputFolder_ = FileKey{st->st_dev, st->st_ino};
+    }
     for (const std::string& source : sources) AddSource(source);
     RefuseCollisions();
     SkipExistingTargets();
@@ -67,26 +82,6 @@ class Planner {
   }
 
  private:
-  void PrepareOutputFolder() {
-    // The folders made here are flushed into their parents, as MakeTargetFolders does.
-    std::vector<std::string> made;
-    for (fs::path p = fs::path(options_.outputDir).lexically_normal();
-         !p.empty() && !LinkStatus(p.string()) && p.has_relative_path(); p = p.parent_path()) {
-      made.push_back(p.string());
-    }
-    std::error_code ec;
-    fs::create_directories(options_.outputDir, ec);
-    for (const std::string& folder : made) {
-      if (LinkStatus(folder)) FlushFolder(ParentFolder(folder));
-    }
-    const auto st = Status(options_.outputDir);
-    if (!st) Failure(options_.outputDir + ": create folder: " + ErrnoText(errno));
-    if (!S_ISDIR(st->st_mode)) {
-      Failure(options_.outputDir + ": create folder: " + ErrnoText(ENOTDIR));
-    }
-    outputFolder_ = FileKey{st->st_dev, st->st_ino};
-  }
-
   void AddSource(const std::string& source) {
     const auto st = LinkStatus(source);
     if (!st) {
@@ -97,9 +92,7 @@ class Planner {
       if (!options_.recursive) {
         Usage(source + " is a folder", {"-r/--recursive processes the files in folders"});
       }
-      const std::string base = fs::path(source).lexically_normal().filename().string();
-      const bool contentsOnly = base.empty() || base == "." || base == "..";
-      Walk(source, contentsOnly ? "" : base);
+      WalkRoot(source);
       return;
     }
     if (S_ISLNK(st->st_mode)) {
@@ -109,68 +102,102 @@ class Planner {
         return;
       }
     }
-    AddFile(source, fs::path(source).filename().string(), ".");
-  }
-
-  // Files of folder (named rel under the output folder), depth first in name order.
-  void Walk(const std::string& folder, const std::string& rel) {
-    std::error_code ec;
-    fs::directory_iterator it(folder, ec);
-    if (ec) {
-      plan_.failed.push_back({folder, "read folder: " + ec.message()});
+    // A file named on the command line: its links are the user's to follow.
+    const auto target = Status(source);
+    if (!target) {
+      plan_.failed.push_back({source, "open: " + ErrnoText(errno)});
       return;
     }
-    std::vector<std::string> names;
-    for (; it != fs::directory_iterator(); it.increment(ec)) {
-      names.push_back(it->path().filename().string());
+    AddFile(source, BaseName(source), BatchItem::kNamed, ParentFolder(source), "", *target);
+  }
+
+  void WalkRoot(const std::string& source) {
+    UniqueFd fd(::open(source.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) {
+      plan_.failed.push_back({source, "read folder: " + ErrnoText(errno)});
+      return;
     }
-    if (ec) plan_.failed.push_back({folder, "read folder: " + ec.message()});
+    const std::size_t root = plan_.roots.size();
+    plan_.roots.push_back(std::make_shared<UniqueFd>(std::move(fd)));
+    plan_.rootNames.push_back(source);
+    Walk(root, plan_.roots.back()->Get(), source, "", KeptFolderName(source));
+  }
+
+  // Files of the open folder (rel below its root, relOut below the output folder), depth first in
+  // name order; every step is taken from the folder's descriptor, never by path.
+  void Walk(std::size_t root, int folder, const std::string& display, const std::string& rel,
+            const std::string& relOut) {
+    std::vector<std::string> names;
+    {
+      DIR* dir = ::fdopendir(::fcntl(folder, F_DUPFD_CLOEXEC, 3));
+      if (dir == nullptr) {
+        plan_.failed.push_back({display, "read folder: " + ErrnoText(errno)});
+        return;
+      }
+      ::rewinddir(dir);
+      errno = 0;
+      while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+        errno = 0;
+      }
+      const int err = errno;
+      ::closedir(dir);
+      if (err != 0) plan_.failed.push_back({display, "read folder: " + ErrnoText(err)});
+    }
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
-      const std::string path = Join(folder, name);
+      const std::string path = Join(display, name);
       const std::string childRel = rel.empty() ? name : rel + "/" + name;
-      const auto st = LinkStatus(path);
-      if (!st) {
+      const std::string childOut = relOut.empty() ? name : relOut + "/" + name;
+      struct stat st;
+      if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         plan_.failed.push_back({path, "open: " + ErrnoText(errno)});
-      } else if (S_ISLNK(st->st_mode)) {
+      } else if (S_ISLNK(st.st_mode)) {
         plan_.skipped.push_back({path, "a symbolic link, not followed"});
-      } else if (S_ISDIR(st->st_mode)) {
-        if (FileKey{st->st_dev, st->st_ino} == outputFolder_) {
+      } else if (S_ISDIR(st.st_mode)) {
+        if (outputFolder_ && FileKey{st.st_dev, st.st_ino} == *outputFolder_) {
           plan_.skipped.push_back({path, "the output folder"});
-        } else {
-          Walk(path, childRel);
+          continue;
         }
-      } else if (!S_ISREG(st->st_mode)) {
+        const UniqueFd child(
+            ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!child) {
+          plan_.failed.push_back({path, "read folder: " + ErrnoText(errno)});
+        } else {
+          Walk(root, child.Get(), path, childRel, childOut);
+        }
+      } else if (!S_ISREG(st.st_mode)) {
         plan_.skipped.push_back({path, "not a regular file"});
       } else if (direction_ == JobDirection::kDecrypt && name.ends_with(kSettingsSuffix)) {
         plan_.skipped.push_back({path, "a settings file"});
       } else {
-        const std::string parent = rel.empty() ? "." : rel;
-        AddFile(path, name, parent);
-        plan_.items.back().inFolder = true;
+        AddFile(path, name, root, rel, relOut, st);
       }
     }
   }
 
-  void AddFile(const std::string& source, const std::string& name, const std::string& relFolder) {
+  void AddFile(const std::string& source, const std::string& name, std::size_t root,
+               const std::string& folder, const std::string& relOut, const struct stat& st) {
+    // A file named twice (a folder and a file in it, say) is one source.
+    if (!sources_.emplace(FileKey{st.st_dev, st.st_ino}, source).second) return;
     BatchItem item;
     item.source = source;
-    const std::string targetName =
-        options_.convert ? ConvertTargetName(name, options_.legacySuffix, options_.suffix)
-                         : BatchTargetName(name, direction_, options_.suffix);
-    const std::string folder =
-        relFolder == "." ? options_.outputDir : Join(options_.outputDir, relFolder);
-    item.target = Join(folder, targetName);
+    item.root = root;
+    item.folder = folder;
+    item.name = name;
+    item.targetName = options_.convert
+                          ? ConvertTargetName(name, options_.legacySuffix, options_.suffix)
+                          : BatchTargetName(name, direction_, options_.suffix);
+    item.targetFolder = root == BatchItem::kNamed ? std::string() : relOut;
+    item.target = Join(Join(options_.outputDir, item.targetFolder), item.targetName);
     // Encryption wrote the settings beside the plaintext, under the plaintext's name.
     const std::string plainName =
         options_.convert ? BatchTargetName(name, JobDirection::kDecrypt, options_.legacySuffix)
-                         : targetName;
-    item.settings =
-        Join(fs::path(source).parent_path().string(), plainName + std::string(kSettingsSuffix));
-    if (const auto st = Status(source)) {
-      item.size = S_ISREG(st->st_mode) ? uint64_t(st->st_size) : 0;
-      sources_[FileKey{st->st_dev, st->st_ino}] = source;
-    }
+                         : item.targetName;
+    item.settings = Join(fs::path(source).parent_path().string(),
+                         plainName + std::string(kSettingsSuffix));
+    item.size = uint64_t(st.st_size);
     plan_.items.push_back(std::move(item));
   }
 
@@ -209,33 +236,320 @@ class Planner {
   const BatchOptions& options_;
   JobDirection direction_;
   BatchPlan plan_;
-  FileKey outputFolder_{};
+  std::optional<FileKey> outputFolder_;
   std::map<FileKey, std::string> sources_;
 };
 
-}  // namespace
+// The output folder and the folders below it, made when the first file goes there and kept open,
+// so that every target is created in the folder that was made (never through a link put in its
+// place) and each folder is flushed once, at the end.
+class OutputTree {
+ public:
+  explicit OutputTree(std::string root) : root_(std::move(root)) {}
 
-std::optional<std::string> MakeTargetFolders(const std::string& outputDir,
-                                             const std::string& target) {
-  const fs::path rel = fs::path(target).parent_path().lexically_relative(outputDir);
-  std::string path = outputDir;
-  for (const fs::path& part : rel) {
-    if (part == ".") continue;
-    path = Join(path, part.string());
-    if (::mkdir(path.c_str(), 0777) == 0) {
-      // A new folder's own name must outlast a crash, or the files in it would go with it.
-      if (const int err = FlushFolder(ParentFolder(path)); err != 0) {
-        return path + ": create folder: " + ErrnoText(err);
+  // The folder rel below the output folder; throws IoError naming what could not be made.
+  std::shared_ptr<UniqueFd> Folder(const std::string& rel) {
+    std::lock_guard lock(mutex_);
+    if (!rootFd_) MakeRoot();
+    if (rel.empty()) return rootFd_;
+    if (const auto it = folders_.find(rel); it != folders_.end()) return it->second;
+    auto folder =
+        std::make_shared<UniqueFd>(OpenFolderBeneath(rootFd_->Get(), rel, root_, true));
+    if (folders_.size() >= kKeptOpen) {
+      // Descriptors are few: a folder let go is flushed now instead of at the end.
+      const auto oldest = folders_.begin();
+      if (const int err = FlushFolderFd(oldest->second->Get()); err != 0) {
+        errors_[oldest->first] = err;
       }
-    } else if (errno != EEXIST) {
-      return path + ": create folder: " + ErrnoText(errno);
+      folders_.erase(oldest);
     }
-    const auto st = LinkStatus(path);
-    if (!st) return path + ": create folder: " + ErrnoText(errno);
-    if (!S_ISDIR(st->st_mode)) return path + ": create folder: " + ErrnoText(ENOTDIR);
+    folders_.emplace(rel, folder);
+    return folder;
   }
-  return std::nullopt;
+
+  // Flushes every folder still open; the errno of each that failed (and of those flushed early),
+  // by folder below the output folder.
+  std::map<std::string, int> Flush() {
+    std::lock_guard lock(mutex_);
+    if (rootFd_) {
+      if (const int err = FlushFolderFd(rootFd_->Get()); err != 0) errors_[""] = err;
+    }
+    for (const auto& [rel, fd] : folders_) {
+      if (const int err = FlushFolderFd(fd->Get()); err != 0) errors_[rel] = err;
+    }
+    return errors_;
+  }
+
+ private:
+  static constexpr std::size_t kKeptOpen = 256;
+
+  // The output folder and its missing parents, each new one flushed into its parent.
+  void MakeRoot() {
+    fs::path made;
+    for (const fs::path& step : fs::path(root_).lexically_normal()) {
+      made /= step;
+      if (step.empty() || step == "/" || step == "." || step == "..") continue;
+      const std::string path = made.string();
+      if (::mkdir(path.c_str(), 0777) == 0) {
+        if (const int err = FlushFolder(ParentFolder(path)); err != 0) {
+          throw IoError(path, "create folder", err);
+        }
+      } else if (errno != EEXIST) {
+        throw IoError(path, "create folder", errno);
+      }
+    }
+    UniqueFd fd(::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) throw IoError(root_, "create folder", errno);
+    rootFd_ = std::make_shared<UniqueFd>(std::move(fd));
+  }
+
+  std::mutex mutex_;
+  const std::string root_;
+  std::shared_ptr<UniqueFd> rootFd_;
+  std::map<std::string, std::shared_ptr<UniqueFd>> folders_;
+  std::map<std::string, int> errors_;
+};
+
+// The key each file takes: without --use-settings one key serves every file; with it, a key
+// given on the command line serves the files that have no settings file beside them.
+class BatchKeys {
+ public:
+  BatchKeys(const AlgorithmOptions& algorithms, const PassphraseOptions& passphrase,
+            bool useSettings)
+      : algorithms_(algorithms),
+        useSettings_(useSettings),
+        encoding_(*ParsePassphraseEncoding(passphrase.encoding)) {
+    const bool keyGiven = passphrase.fileOption->count() > 0 ||
+                          passphrase.envOption->count() > 0 ||
+                          passphrase.settingsOption->count() > 0;
+    if (useSettings && passphrase.settingsOption->count() > 0) {
+      Usage("give only one of --use-settings and --settings");
+    }
+    if (!useSettings || keyGiven) common_ = ObtainKey(algorithms, passphrase, false);
+  }
+
+  // The key for an item found in folder, or nothing when it has none (the caller skips it). A
+  // settings file is read from that folder, and must be a regular file there.
+  std::optional<KeyChoice> For(const BatchItem& item, int folder) const {
+    struct stat st;
+    const std::string settingsName = BaseName(item.settings);
+    if (useSettings_ &&
+        ::fstatat(folder, settingsName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      KeyChoice key = KeyFromSettingsFile(algorithms_, item.settings, encoding_, folder,
+                                          settingsName);
+      SettleSettingsEncoding(key, folder, item.name, item.source, item.root == BatchItem::kNamed);
+      return key;
+    }
+    if (!common_) return std::nullopt;
+    KeyChoice key;
+    key.cipher = common_->cipher;
+    key.hash = common_->hash;
+    key.passphrase = common_->passphrase.Clone();
+    key.retyped = common_->retyped.Clone();
+    key.encoding = common_->encoding;
+    return key;
+  }
+
+ private:
+  const AlgorithmOptions& algorithms_;
+  bool useSettings_;
+  PassphraseEncoding encoding_;
+  std::optional<KeyChoice> common_;
+};
+
+BatchFileResult ResultOf(const JobOutcome& outcome, const BatchItem& item) {
+  BatchFileResult result;
+  if (!outcome.Succeeded()) {
+    result.kind = BatchFileResult::Kind::kFailed;
+    result.message = outcome.error ? outcome.error->Describe() : item.source;
+    if (outcome.error && outcome.error->kind == JobErrorKind::kSuspectResult) {
+      result.message += " (check the passphrase, -c and -H; --force converts anyway)";
+    }
+    return result;
+  }
+  result.kind = BatchFileResult::Kind::kDone;
+  result.bytes = outcome.bytes;
+  result.sourceDeleted = outcome.sourceDeleted;
+  if (outcome.warning) {
+    result.message = outcome.warning->Describe();
+    if (outcome.resultSuspect) result.message += " (passphrase, cipher or hash probably wrong)";
+  } else if (outcome.ResultLooksRandom()) {
+    result.note = item.target +
+                  ": the result looks like random bytes, so the passphrase, cipher or hash is "
+                  "probably wrong";
+  }
+  return result;
 }
+
+// One line on standard error for the whole batch: bytes and files.
+class BatchBar {
+ public:
+  explicit BatchBar(bool enabled) : enabled_(enabled), terminal_(::isatty(STDERR_FILENO) == 1) {}
+  ~BatchBar() { Finish(); }
+  // On a terminal the bar vanishes before the summary; elsewhere its last state stays.
+  void Finish() {
+    if (drawn_) std::fputs(terminal_ ? "\r\033[K" : "\n", stderr);
+    drawn_ = false;
+  }
+  void Update(uint64_t done, uint64_t total, std::size_t files, std::size_t fileTotal) {
+    if (!enabled_) return;
+    constexpr int kWidth = 30;
+    const double fraction = total > 0 ? double(done) / double(total) : 0.0;
+    std::string bar(std::size_t(fraction * kWidth), '#');
+    bar.resize(kWidth, '.');
+    char line[200];
+    std::snprintf(line, sizeof line, "\r[%s] %3d%%  %.1f / %.1f MiB  %zu / %zu files", bar.c_str(),
+                  int(fraction * 100), double(done) / 1048576.0, double(total) / 1048576.0, files,
+                  fileTotal);
+    std::fputs(line, stderr);
+    std::fflush(stderr);
+    drawn_ = true;
+  }
+
+ private:
+  bool enabled_;
+  bool terminal_;
+  bool drawn_ = false;
+};
+
+void PrintNote(const std::string& file, const std::string& reason) {
+  std::fprintf(stderr, "kryvane-cli: skipped: %s: %s\n", EscapeControls(file).c_str(),
+               EscapeControls(reason).c_str());
+}
+
+// Runs process for each item on `threads` workers; a set cancel flag stops the batch: running
+// items cancel and leave nothing, the rest are not started. progress is called from the calling
+// thread about ten times a second.
+BatchSummary RunItems(
+    const BatchPlan& plan, unsigned threads, const std::atomic<bool>* cancel,
+    const std::function<BatchFileResult(const BatchItem&, const std::function<void(uint64_t)>&)>&
+        process,
+    BatchBar& bar) {
+  const auto start = std::chrono::steady_clock::now();
+  BatchSummary summary;
+  const std::size_t n = plan.items.size();
+  summary.results.resize(n);
+  uint64_t total = 0;
+  for (const BatchItem& item : plan.items) total += item.size;
+
+  threads = std::max(1u, std::min<unsigned>(threads, unsigned(n)));
+  std::atomic<std::size_t> next{0};
+  std::atomic<std::size_t> filesDone{0};
+  std::atomic<uint64_t> bytesFinished{0};
+  std::atomic<unsigned> running{threads};
+  auto current = std::make_unique<std::atomic<uint64_t>[]>(threads);
+  const auto cancelled = [cancel] {
+    return cancel != nullptr && cancel->load(std::memory_order_relaxed);
+  };
+
+  auto work = [&](unsigned worker) {
+    for (;;) {
+      if (cancelled()) break;
+      const std::size_t i = next.fetch_add(1);
+      if (i >= n) break;
+      const BatchItem& item = plan.items[i];
+      BatchFileResult& result = summary.results[i];
+      std::atomic<uint64_t>& mine = current[worker];
+      try {
+        result = process(
+            item, [&mine](uint64_t done) { mine.store(done, std::memory_order_relaxed); });
+      } catch (const CommandError& e) {
+        result.kind = BatchFileResult::Kind::kFailed;
+        result.message = e.message;
+      } catch (const std::exception& e) {
+        result.kind = BatchFileResult::Kind::kFailed;
+        result.message = e.what();
+      }
+      mine.store(0, std::memory_order_relaxed);
+      // A file that failed because the batch was stopped was simply not done.
+      if (result.kind == BatchFileResult::Kind::kFailed && cancelled()) {
+        result.kind = BatchFileResult::Kind::kNotStarted;
+        result.message.clear();
+      }
+      bytesFinished.fetch_add(item.size);
+      filesDone.fetch_add(1);
+    }
+    running.fetch_sub(1);
+  };
+
+  std::vector<std::thread> workers;
+  for (unsigned w = 0; w < threads; ++w) workers.emplace_back(work, w);
+  while (running.load() > 0) {
+    uint64_t done = bytesFinished.load();
+    for (unsigned w = 0; w < threads; ++w) done += current[w].load(std::memory_order_relaxed);
+    bar.Update(std::min(done, total), total, filesDone.load(), n);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  bar.Update(bytesFinished.load(), total, filesDone.load(), n);
+  for (std::thread& t : workers) t.join();
+  summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return summary;
+}
+
+// The targets' names were left to one flush per folder; a target is counted done only once it is
+// durable.
+void MarkUnflushed(const BatchPlan& plan, const std::map<std::string, int>& errors,
+                   BatchSummary& summary) {
+  for (std::size_t i = 0; i < summary.results.size(); ++i) {
+    BatchFileResult& result = summary.results[i];
+    const auto it = errors.find(plan.items[i].targetFolder);
+    if (result.kind != BatchFileResult::Kind::kDone || it == errors.end()) continue;
+    result.kind = BatchFileResult::Kind::kFailed;
+    result.message = plan.items[i].target + ": write: " + ErrnoText(it->second) +
+                     "; the new target is in place but may not survive a crash";
+  }
+}
+
+int Report(const BatchPlan& plan, const BatchSummary& summary, bool deleteSource) {
+  using Kind = BatchFileResult::Kind;
+  for (const BatchNote& note : plan.skipped) PrintNote(note.file, note.reason);
+  std::size_t warned = 0;
+  for (std::size_t i = 0; i < summary.results.size(); ++i) {
+    const BatchFileResult& r = summary.results[i];
+    const std::string& source = plan.items[i].source;
+    if (r.kind == Kind::kSkipped) PrintNote(source, r.message);
+    if (r.kind == Kind::kDone && !r.message.empty()) {
+      PrintWarning(r.message);
+      ++warned;
+    }
+    if (!r.note.empty()) PrintWarning(r.note);
+  }
+  for (const BatchNote& note : plan.failed) {
+    PrintError(note.file + ": " + note.reason, {});
+  }
+  for (const BatchFileResult& r : summary.results) {
+    if (r.kind == Kind::kFailed) PrintError(r.message, {});
+  }
+  const std::size_t failed = summary.Count(Kind::kFailed) + plan.failed.size();
+  const std::size_t notDone = summary.Count(Kind::kNotStarted);
+  const std::size_t skipped = summary.Count(Kind::kSkipped) + plan.skipped.size();
+  std::fprintf(stderr,
+               "kryvane-cli: %zu done, %zu failed, %zu skipped, %zu not done; %.1f MiB in %.1f s\n",
+               summary.Count(Kind::kDone), failed, skipped, notDone,
+               double(summary.Bytes()) / 1048576.0, summary.seconds);
+  if (deleteSource) {
+    // What became of every source: only those of verified targets are gone.
+    std::size_t deleted = 0;
+    for (const BatchFileResult& r : summary.results) deleted += r.sourceDeleted ? 1 : 0;
+    std::fprintf(stderr,
+                 "kryvane-cli: %zu sources deleted; every other source was kept as it was\n",
+                 deleted);
+  }
+  if (warned > 0) {
+    // As for a single file: a target written but a source that was to go and is still there is
+    // something scripts must know.
+    std::fprintf(stderr, "kryvane-cli: %zu done with a warning above (their sources were kept)\n",
+                 warned);
+  }
+  if (notDone > 0) {
+    std::fputs(
+        "kryvane-cli: stopped: the files not done were left as they were, finished ones stay\n",
+        stderr);
+  }
+  return failed > 0 || notDone > 0 || warned > 0 ? kExitFailed : kExitOk;
+}
+
+}  // namespace
 
 std::string BatchTargetName(std::string_view name, JobDirection direction,
                             std::string_view suffix) {
@@ -271,286 +585,74 @@ uint64_t BatchSummary::Bytes() const {
   return sum;
 }
 
-namespace {
-
-// The jobs leave their targets' names to one flush per folder here (a flush per file cost a
-// batch of small files a quarter of its time); a target is counted done only once it is durable.
-void FlushTargetFolders(const BatchPlan& plan, BatchSummary& summary) {
-  std::map<std::string, std::vector<std::size_t>> done;
-  for (std::size_t i = 0; i < summary.results.size(); ++i) {
-    if (summary.results[i].kind == BatchFileResult::Kind::kDone) {
-      done[ParentFolder(plan.items[i].target)].push_back(i);
-    }
+int RunFileBatch(const BatchCommand& command, const std::atomic<bool>* cancel, bool progress,
+                 const BatchExtra& extra) {
+  const BatchOptions& options = command.options;
+  RefuseStandardStreams(command.paths);
+  if (options.useSettings && command.direction == JobDirection::kEncrypt) {
+    Usage("--use-settings is for decryption");
   }
-  for (const auto& [folder, items] : done) {
-    const int err = FlushFolder(folder);
-    if (err == 0) continue;
-    for (const std::size_t i : items) {
-      BatchFileResult& result = summary.results[i];
-      result.kind = BatchFileResult::Kind::kFailed;
-      result.message = plan.items[i].target + ": write: " + ErrnoText(err) +
-                       "; the new target is in place but may not survive a crash";
-    }
-  }
-}
+  // Everything the command line can get wrong is refused before anything is created.
+  const BatchPlan plan = PlanBatch(command.paths, options, command.direction);
+  const BatchKeys keys(command.algorithms, command.passphrase, options.useSettings);
+  OutputTree output(options.outputDir);
 
-}  // namespace
-
-BatchSummary RunBatch(const BatchPlan& plan, const BatchRun& run) {
-  const auto start = std::chrono::steady_clock::now();
-  BatchSummary summary;
-  const std::size_t n = plan.items.size();
-  summary.results.resize(n);
-  uint64_t total = 0;
-  for (const BatchItem& item : plan.items) total += item.size;
-
-  const unsigned threads = std::max(1u, std::min<unsigned>(run.threads, unsigned(n)));
-  std::atomic<std::size_t> next{0};
-  std::atomic<std::size_t> filesDone{0};
-  std::atomic<uint64_t> bytesFinished{0};
-  std::atomic<unsigned> running{threads};
-  auto current = std::make_unique<std::atomic<uint64_t>[]>(threads);
-  const auto cancelled = [&run] {
-    return run.cancel != nullptr && run.cancel->load(std::memory_order_relaxed);
-  };
-
-  auto work = [&](unsigned worker) {
-    for (;;) {
-      if (cancelled()) break;
-      const std::size_t i = next.fetch_add(1);
-      if (i >= n) break;
-      const BatchItem& item = plan.items[i];
-      BatchFileResult& result = summary.results[i];
-      std::atomic<uint64_t>& mine = current[worker];
-      try {
-        result = run.process(
-            item, [&mine](uint64_t done) { mine.store(done, std::memory_order_relaxed); });
-      } catch (const CommandError& e) {
-        result.kind = BatchFileResult::Kind::kFailed;
-        result.message = e.message;
-      }
-      mine.store(0, std::memory_order_relaxed);
-      // A file that failed because the batch was stopped was simply not done.
-      if (result.kind == BatchFileResult::Kind::kFailed && cancelled()) {
-        result.kind = BatchFileResult::Kind::kNotStarted;
-        result.message.clear();
-      }
-      bytesFinished.fetch_add(item.size);
-      filesDone.fetch_add(1);
-    }
-    running.fetch_sub(1);
-  };
-
-  std::vector<std::thread> workers;
-  for (unsigned w = 0; w < threads; ++w) workers.emplace_back(work, w);
-  if (run.progress) {
-    while (running.load() > 0) {
-      uint64_t done = bytesFinished.load();
-      for (unsigned w = 0; w < threads; ++w) done += current[w].load(std::memory_order_relaxed);
-      run.progress(std::min(done, total), total, filesDone.load(), n);
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    run.progress(bytesFinished.load(), total, filesDone.load(), n);
-  }
-  for (std::thread& t : workers) t.join();
-  FlushTargetFolders(plan, summary);
-  summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  return summary;
-}
-
-namespace {
-
-// One line on standard error for the whole batch: bytes and files.
-class BatchBar {
- public:
-  explicit BatchBar(bool enabled) : enabled_(enabled), terminal_(::isatty(STDERR_FILENO) == 1) {}
-  ~BatchBar() { Finish(); }
-  bool Enabled() const { return enabled_; }
-  // On a terminal the bar vanishes before the summary; elsewhere its last state stays.
-  void Finish() {
-    if (drawn_) std::fputs(terminal_ ? "\r\033[K" : "\n", stderr);
-    drawn_ = false;
-  }
-  void Update(uint64_t done, uint64_t total, std::size_t files, std::size_t fileTotal) {
-    if (!enabled_) return;
-    constexpr int kWidth = 30;
-    const double fraction = total > 0 ? double(done) / double(total) : 0.0;
-    std::string bar(std::size_t(fraction * kWidth), '#');
-    bar.resize(kWidth, '.');
-    char line[200];
-    std::snprintf(line, sizeof line, "\r[%s] %3d%%  %.1f / %.1f MiB  %zu / %zu files", bar.c_str(),
-                  int(fraction * 100), double(done) / 1048576.0, double(total) / 1048576.0, files,
-                  fileTotal);
-    std::fputs(line, stderr);
-    std::fflush(stderr);
-    drawn_ = true;
-  }
-
- private:
-  bool enabled_;
-  bool terminal_;
-  bool drawn_ = false;
-};
-
-void PrintNote(const std::string& file, const std::string& reason) {
-  std::fprintf(stderr, "kryvane-cli: skipped: %s: %s\n", EscapeControls(file).c_str(),
-               reason.c_str());
-}
-
-}  // namespace
-
-BatchKeys::BatchKeys(const AlgorithmOptions& algorithms, const PassphraseOptions& passphrase,
-                     bool useSettings)
-    : algorithms_(algorithms),
-      useSettings_(useSettings),
-      encoding_(*ParsePassphraseEncoding(passphrase.encoding)) {
-  const bool keyGiven = passphrase.fileOption->count() > 0 || passphrase.envOption->count() > 0 ||
-                        passphrase.settingsOption->count() > 0;
-  if (useSettings && passphrase.settingsOption->count() > 0) {
-    Usage("give only one of --use-settings and --settings");
-  }
-  if (!useSettings || keyGiven) common_ = ObtainKey(algorithms, passphrase, false);
-}
-
-std::optional<KeyChoice> BatchKeys::For(const BatchItem& item) const {
-  if (useSettings_ && LinkStatus(item.settings)) {
-    KeyChoice key = KeyFromSettingsFile(algorithms_, item.settings, encoding_);
-    SettleSettingsEncoding(key, item.source);
-    return key;
-  }
-  if (!common_) return std::nullopt;
-  KeyChoice key;
-  key.cipher = common_->cipher;
-  key.hash = common_->hash;
-  key.passphrase = common_->passphrase.Clone();
-  key.retyped = common_->retyped.Clone();
-  key.encoding = common_->encoding;
-  return key;
-}
-
-int RunAndReport(const BatchPlan& plan, BatchRun run, bool progress) {
-  BatchBar bar(progress);
-  if (bar.Enabled()) {
-    run.progress = [&bar](uint64_t done, uint64_t total, std::size_t files, std::size_t all) {
-      bar.Update(done, total, files, all);
-    };
-  }
-  BatchSummary summary = RunBatch(plan, run);
-  bar.Finish();
-
-  for (const BatchNote& note : plan.skipped) PrintNote(note.file, note.reason);
-  using Kind = BatchFileResult::Kind;
-  std::size_t warned = 0;
-  for (std::size_t i = 0; i < summary.results.size(); ++i) {
-    const BatchFileResult& r = summary.results[i];
-    const std::string& source = plan.items[i].source;
-    if (r.kind == Kind::kSkipped) PrintNote(source, r.message);
-    if (r.kind == Kind::kDone && !r.message.empty()) {
-      PrintWarning(r.message);
-      ++warned;
-    }
-    if (!r.note.empty()) PrintWarning(r.note);
-  }
-  for (const BatchNote& note : plan.failed) {
-    PrintError(note.file + ": " + note.reason, {});
-  }
-  for (const BatchFileResult& r : summary.results) {
-    if (r.kind == Kind::kFailed) PrintError(r.message, {});
-  }
-  const std::size_t failed = summary.Count(Kind::kFailed) + plan.failed.size();
-  const std::size_t notDone = summary.Count(Kind::kNotStarted);
-  const std::size_t skipped = summary.Count(Kind::kSkipped) + plan.skipped.size();
-  std::fprintf(stderr,
-               "kryvane-cli: %zu done, %zu failed, %zu skipped, %zu not done; %.1f MiB in %.1f s\n",
-               summary.Count(Kind::kDone), failed, skipped, notDone,
-               double(summary.Bytes()) / 1048576.0, summary.seconds);
-  if (warned > 0) {
-    // As for a single file: a target written but a source that was to go and is still there is
-    // something scripts must know.
-    std::fprintf(stderr, "kryvane-cli: %zu done with a warning above (their sources were kept)\n",
-                 warned);
-  }
-  if (notDone > 0) {
-    std::fputs(
-        "kryvane-cli: stopped: the files not done were left as they were, finished ones stay\n",
-        stderr);
-  }
-  return failed > 0 || notDone > 0 || warned > 0 ? kExitFailed : kExitOk;
-}
-
-BatchRun KeyedBatchRun(const BatchOptions& options, const BatchKeys& keys,
-                       const std::atomic<bool>* cancel, KeyedProcess process) {
-  BatchRun run;
-  run.outputDir = options.outputDir;
-  run.threads = BatchThreads(options.jobs);
-  run.cancel = cancel;
-  run.process = [&options, &keys, process = std::move(process)](
-                    const BatchItem& item, const std::function<void(uint64_t)>& progress) {
-    const std::optional<KeyChoice> key = keys.For(item);
+  const auto process = [&](const BatchItem& item, const std::function<void(uint64_t)>& progress) {
+    const UniqueFd folder =
+        item.root == BatchItem::kNamed
+            ? OpenParentFolder(item.source)
+            : OpenFolderBeneath(plan.roots[item.root]->Get(), item.folder,
+                                plan.rootNames[item.root]);
+    const std::optional<KeyChoice> key = keys.For(item, folder.Get());
     if (!key) {
       BatchFileResult skipped;
       skipped.kind = BatchFileResult::Kind::kSkipped;
       skipped.message = "no " + item.settings + " and no passphrase option given";
       return skipped;
     }
-    if (auto error = MakeTargetFolders(options.outputDir, item.target)) Failure(*error);
-    return process(item, *key, progress);
+    const std::shared_ptr<UniqueFd> targetFolder = output.Folder(item.targetFolder);
+    JobRequest request;
+    request.direction = command.direction;
+    SetJobKey(request, *key);
+    request.sourcePath = item.source;
+    request.sourceFolder = folder.Get();
+    request.sourceName = item.name;
+    // A file found in a folder is never reached through a link put in its place.
+    request.sourceNoFollow = item.root != BatchItem::kNamed;
+    request.targetPath = item.target;
+    request.targetFolder = targetFolder->Get();
+    request.targetName = item.targetName;
+    request.targetNoFollow = true;
+    request.deleteSource = command.deleteSource;
+    request.saveSettings = command.saveSettings;
+    request.folderFlushedLater = true;  // the output folders are flushed once, at the end
+    request.cancel = cancel;
+    request.progress = [&progress](uint64_t done, std::optional<uint64_t>) { progress(done); };
+    const std::unique_ptr<TargetEncoder> encoder = extra ? extra(request) : nullptr;
+    return ResultOf(RunFileJob(request), item);
   };
-  return run;
+
+  BatchBar bar(progress);
+  BatchSummary summary;
+  {
+    const StopSignals stopSignals;
+    summary = RunItems(plan, BatchThreads(options.jobs), cancel, process, bar);
+  }
+  MarkUnflushed(plan, output.Flush(), summary);
+  bar.Finish();
+  return Report(plan, summary, command.deleteSource);
 }
 
 unsigned BatchThreads(unsigned jobs) {
   return jobs > 0 ? jobs : std::max(1u, std::thread::hardware_concurrency());
 }
 
-int RunBatchCommand(const FileCommand& command, const std::atomic<bool>* cancel) {
-  const BatchOptions& options = command.batch;
-  const bool encrypt = command.direction == JobDirection::kEncrypt;
-  RefuseStandardStreams(command.paths);
-  if (options.useSettings && encrypt) Usage("--use-settings is for decryption");
-
-  const BatchPlan plan = PlanBatch(command.paths, options, command.direction);
-  const BatchKeys keys(command.algorithms, command.passphrase, options.useSettings);
-
-  BatchRun run = KeyedBatchRun(
-      options, keys, cancel,
-      [&](const BatchItem& item, const KeyChoice& key,
-          const std::function<void(uint64_t)>& progress) {
-        BatchFileResult result;
-        JobRequest request;
-        request.direction = command.direction;
-        request.passphrase = key.passphrase.Clone();
-        request.retypedPassphrase = key.retyped.Clone();
-        SetBatchItem(request, item, key, cancel, progress);
-        request.deleteSource = command.deleteSource;
-        request.saveSettings = command.saveSettings;
-        request.folderFlushedLater = true;  // RunBatch flushes each folder at the end
-        const JobOutcome outcome = RunFileJob(request);
-        if (outcome.Succeeded()) {
-          result.kind = BatchFileResult::Kind::kDone;
-          result.bytes = outcome.bytes;
-          if (outcome.warning) {
-            result.message = outcome.warning->Describe();
-            if (outcome.resultSuspect)
-              result.message += " (passphrase, cipher or hash probably wrong)";
-          } else if (outcome.ResultLooksRandom()) {
-            result.note = item.target +
-                          ": the result looks like random bytes, so the passphrase, cipher or hash "
-                          "is probably wrong";
-          }
-        } else {
-          result.kind = BatchFileResult::Kind::kFailed;
-          result.message = outcome.error ? outcome.error->Describe() : item.source;
-        }
-        return result;
-      });
-  return RunAndReport(plan, std::move(run), command.progress.Enabled());
-}
-
 void RefuseStandardStreams(const std::vector<std::string>& sources) {
   if (sources.empty()) Usage("--output-dir needs at least one SOURCE");
   for (const std::string& path : sources) {
-    if (path == "-") Usage("standard input (\"-\") cannot be a SOURCE with --output-dir");
+    if (IsStandardInput(path)) {
+      Usage("standard input (\"-\") cannot be a SOURCE with --output-dir");
+    }
   }
 }
 

@@ -1,22 +1,23 @@
-// Many files in one command: `encrypt|decrypt --output-dir DIR SOURCE...`. Every file goes
-// through the same file job as a single file; the batch only plans the names, refuses collisions
-// before anything starts, runs the jobs on worker threads and sums up.
+// Many files in one command: `encrypt|decrypt|convert --output-dir DIR SOURCE...`. Every file goes
+// through the same file job as a single file; the batch only walks the folders, plans the names,
+// refuses collisions before anything starts, runs the jobs on worker threads and sums up. It walks
+// and writes by folder descriptor: every file is opened, created and deleted relative to the folder
+// it was found in (or is written to), and a folder swapped for a symbolic link at any time is
+// refused, never followed.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/file_job.h"
+#include "app/io.h"
 #include "cli/common.h"
-
-namespace kryvane::cli {
-struct FileCommand;
-}
 
 namespace kryvane::cli {
 
@@ -39,13 +40,19 @@ std::string BatchTargetName(std::string_view name, JobDirection direction, std::
 std::string ConvertTargetName(std::string_view name, std::string_view legacySuffix,
                               std::string_view suffix);
 
-// One source file and what it becomes.
+// One source file and what it becomes. Paths are for messages; the job reaches the files through
+// root, folder and name.
 struct BatchItem {
+  static constexpr std::size_t kNamed = std::size_t(-1);
   std::string source;
   std::string target;
   std::string settings;   // where --use-settings looks for its key
+  std::size_t root = kNamed;  // the walked folder it was found under (BatchPlan::roots), or kNamed
+  std::string folder;     // its folder below the root ("" for the root itself)
+  std::string name;       // its name there
+  std::string targetFolder;  // the target's folder below the output folder ("" for that folder)
+  std::string targetName;
   uint64_t size = 0;      // at planning time, for progress only
-  bool inFolder = false;  // found in a folder, as a regular file: a link there is not followed
 };
 
 struct BatchNote {
@@ -57,18 +64,17 @@ struct BatchPlan {
   std::vector<BatchItem> items;
   std::vector<BatchNote> skipped;
   std::vector<BatchNote> failed;  // sources that could not even be looked at
+  // The folders named on the command line, opened once when the walk began.
+  std::vector<std::shared_ptr<UniqueFd>> roots;
+  std::vector<std::string> rootNames;
 };
 
 // Walks the sources (folders only with recursive, symbolic links inside folders not followed),
 // names every target and refuses, by throwing a usage error, anything that would make the batch
-// overwrite one of its sources or write two sources to one target. Creates the output folder.
+// overwrite one of its sources or write two sources to one target. A file named twice (a folder
+// and a file in it) is planned once. Creates nothing.
 BatchPlan PlanBatch(const std::vector<std::string>& sources, const BatchOptions& options,
                     JobDirection direction);
-
-// Creates the folders between the output folder and the target's, refusing a symbolic link or a
-// file in the way, so that nothing is written outside the output folder; the error, if any.
-std::optional<std::string> MakeTargetFolders(const std::string& outputDir,
-                                             const std::string& target);
 
 // How one file went.
 struct BatchFileResult {
@@ -76,6 +82,7 @@ struct BatchFileResult {
   std::string message;  // the cause for kFailed and kSkipped; a leftover warning for kDone
   std::string note;     // a warning that does not fail the batch (a result that looks random)
   uint64_t bytes = 0;
+  bool sourceDeleted = false;
 };
 
 struct BatchSummary {
@@ -85,78 +92,30 @@ struct BatchSummary {
   uint64_t Bytes() const;
 };
 
-// Runs process for each item on `threads` workers (it makes the target's folders with
-// MakeTargetFolders once it will write); process may be called from any worker, reports the bytes
-// it has done so far, and may throw a CommandError for a failure of that file alone. A set cancel
-// flag stops the batch: running items cancel and leave nothing, the rest are not started. progress,
-// when set, is called from the calling thread about ten times a second. At the end every folder
-// that received a target is flushed once, so that the targets' names outlast a crash; a failure
-// there fails the files in that folder.
-struct BatchRun {
-  std::string outputDir;  // folders below it are made as the targets need them
-  unsigned threads = 1;
-  const std::atomic<bool>* cancel = nullptr;
-  std::function<BatchFileResult(const BatchItem&, const std::function<void(uint64_t)>& progress)>
-      process;
-  std::function<void(uint64_t bytesDone, uint64_t bytesTotal, std::size_t filesDone,
-                     std::size_t filesTotal)>
-      progress;
-};
-BatchSummary RunBatch(const BatchPlan& plan, const BatchRun& run);
-
-// The `encrypt|decrypt --output-dir DIR SOURCE...` command: plans, runs and prints the summary;
-// returns the exit status.
-int RunBatchCommand(const FileCommand& command, const std::atomic<bool>* cancel);
-
-// What the batch commands share around RunBatch: the key each file takes, the progress bar, and
-// the summary at the end.
-struct BatchKeys {
-  // Without --use-settings one key serves every file; with it, a key given on the command line
-  // serves the files that have no settings file beside them. Obtains the common key.
-  BatchKeys(const AlgorithmOptions& algorithms, const PassphraseOptions& passphrase,
-            bool useSettings);
-  // The key for an item, or nothing when it has none (the caller skips it).
-  std::optional<KeyChoice> For(const BatchItem& item) const;
-
- private:
-  const AlgorithmOptions& algorithms_;
-  bool useSettings_;
-  PassphraseEncoding encoding_;
-  std::optional<KeyChoice> common_;
+// What a batch command is: the direction, the sources and the options of the command line.
+struct BatchCommand {
+  JobDirection direction = JobDirection::kEncrypt;
+  const std::vector<std::string>& paths;
+  const BatchOptions& options;
+  const AlgorithmOptions& algorithms;
+  const PassphraseOptions& passphrase;
+  bool deleteSource = false;
+  bool saveSettings = false;
 };
 
-// Runs the plan with a progress bar when enabled, prints notes, failures and the summary, and
-// returns the exit status (1 when any file failed or was not done).
-int RunAndReport(const BatchPlan& plan, BatchRun run, bool progress);
+// What a command adds to each item's request after the batch filled it (a conversion's encoder);
+// returns what must live as long as the job.
+using BatchExtra = std::function<std::unique_ptr<TargetEncoder>(JobRequest&)>;
 
-// The run of a batch command: each item takes its key from keys (and is skipped with a note
-// without one), its target's folders are made, then process writes it. options and keys must
-// outlive the run.
-using KeyedProcess = std::function<BatchFileResult(const BatchItem&, const KeyChoice&,
-                                                   const std::function<void(uint64_t)>& progress)>;
-BatchRun KeyedBatchRun(const BatchOptions& options, const BatchKeys& keys,
-                       const std::atomic<bool>* cancel, KeyedProcess process);
-
-// What every batch item sets in its file request (a JobRequest or a ConvertRequest): the key's
-// encoding and menus, the paths, with no link followed where the batch found a regular file or
-// names the target itself, the stop flag and the progress.
-template <class Request>
-void SetBatchItem(Request& request, const BatchItem& item, const KeyChoice& key,
-                  const std::atomic<bool>* cancel, const std::function<void(uint64_t)>& progress) {
-  request.encoding = key.encoding;
-  request.cipherPosition = key.cipher->position;
-  request.hashPosition = key.hash->position;
-  request.sourcePath = item.source;
-  request.sourceNoFollow = item.inFolder;
-  request.targetPath = item.target;
-  request.targetNoFollow = true;
-  request.cancel = cancel;
-  request.progress = [&progress](uint64_t done, std::optional<uint64_t>) { progress(done); };
-}
+// Plans, runs and prints the summary; returns the exit status. Every usage error and conflict of
+// options is reported before anything is created; the output folder is made when the first file
+// is written.
+int RunFileBatch(const BatchCommand& command, const std::atomic<bool>* cancel, bool progress,
+                 const BatchExtra& extra = {});
 
 // Worker threads for -j N: N, or one per core for 0.
 unsigned BatchThreads(unsigned jobs);
-// A usage error unless there are sources, none of them "-".
+// A usage error unless there are sources, none of them standard input.
 void RefuseStandardStreams(const std::vector<std::string>& sources);
 
 }  // namespace kryvane::cli

@@ -13,6 +13,7 @@
 #include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/common.h"
+#include "cli/job_front.h"
 
 namespace kryvane::cli {
 namespace {
@@ -44,7 +45,8 @@ struct ConvertCommand {
   int RunBatch() const;
   int RunCheck() const;
   bool ByPassphrase() const;
-  void FillKeys(ConvertRequest& request, bool stdinTaken) const;
+  AgeTarget Target(bool stdinTaken) const;
+  void SetConversion(JobRequest& request, TargetEncoder& encoder) const;
 };
 
 // The passphrase of the age file: from a file, a variable, or asked twice.
@@ -109,7 +111,7 @@ bool ConvertCommand::ByPassphrase() const {
 }
 
 // Who can open the age files, and how hard the scrypt stanza is: checked and obtained once.
-void ConvertCommand::FillKeys(ConvertRequest& request, bool stdinTaken) const {
+AgeTarget ConvertCommand::Target(bool stdinTaken) const {
   const bool byPassphrase = ByPassphrase();
   const bool byKey = !recipients.empty() || !recipientFiles.empty();
   if (byPassphrase == byKey) {
@@ -119,16 +121,32 @@ void ConvertCommand::FillKeys(ConvertRequest& request, bool stdinTaken) const {
   if (!byPassphrase && workFactor != age::kDefaultWorkFactor) {
     Usage("--work-factor belongs to --to-passphrase");
   }
-  if (byKey) request.recipients = Recipients(*this);
+  AgeTarget target;
+  if (byKey) target.recipients = Recipients(*this);
   if (byPassphrase) {
-    const Secret text = NewPassphrase(*this, stdinTaken);
-    request.newPassphrase.emplace(text.View());
-    request.workFactor = workFactor;
+    target.newPassphrase = NewPassphrase(*this, stdinTaken);
+    target.workFactor = workFactor;
   }
-  request.armor = armor;
-  request.verify = verify;
+  target.armor = armor;
+  return target;
+}
+
+// What makes a decryption a conversion: the age encoder, the guard that refuses garbage unless
+// forced, the read-back.
+void ConvertCommand::SetConversion(JobRequest& request, TargetEncoder& encoder) const {
+  request.direction = JobDirection::kDecrypt;
+  request.encoder = &encoder;
+  request.refuseSuspectResult = !force;
+  request.verifyTarget = verify;
   request.deleteSource = deleteSource;
-  request.force = force;
+}
+
+std::unique_ptr<TargetEncoder> MakeEncoder(const AgeTarget& target) {
+  try {
+    return MakeAgeEncoder(target);
+  } catch (const age::AgeError& e) {
+    Failure(e.what());
+  }
 }
 
 int ConvertCommand::Run() const {
@@ -143,100 +161,52 @@ int ConvertCommand::Run() const {
   }
   const std::string& source = paths[0];
   const std::string& target = paths[1];
-  const bool fromStdin = source == "-";
-  const bool toStdout = target == "-";
-  if ((fromStdin || toStdout) && deleteSource) {
+  const bool fromStream = NamedStream(source, true);
+  if ((fromStream || NamedStream(target, false)) && deleteSource) {
     Usage("--delete-source needs a named source and a named target, not \"-\"",
           {"the source is deleted only once the age file is verified on disk"});
   }
 
-  ConvertRequest request;
-  {
-    KeyChoice key = ObtainKey(algorithms, passphrase, fromStdin);
-    if (!fromStdin) SettleSettingsEncoding(key, source);
-    if (key.passphrase != key.retyped) {
-      Failure("the two passphrases differ; nothing was written",
-              {"type the same passphrase twice"});
-    }
-    request.passphrase.assign(key.passphrase.data(), key.passphrase.size());
-    request.encoding = key.encoding;
-    request.cipherPosition = key.cipher->position;
-    request.hashPosition = key.hash->position;
-  }
-  FillKeys(request, fromStdin || passphrase.file == "-");
-  request.sourcePath = fromStdin ? "standard input" : source;
-  request.targetPath = toStdout ? "standard output" : target;
-  if (fromStdin) request.sourceFd = STDIN_FILENO;
-  if (toStdout) request.targetFd = STDOUT_FILENO;
+  JobRequest request;
+  SetJobFiles(request, source, target);
+  KeyChoice key = ObtainKey(algorithms, passphrase, IsStandardInput(source));
+  if (!fromStream) SettleSettingsEncoding(key, source);
+  SetJobKey(request, key);
+  const std::unique_ptr<TargetEncoder> encoder =
+      MakeEncoder(Target(IsStandardInput(source) || IsStandardInput(passphrase.file)));
+  SetConversion(request, *encoder);
   ProgressBar bar(progress.Enabled());
   if (bar.Enabled()) {
     request.progress = [&bar](uint64_t done, std::optional<uint64_t> total) {
       bar.Update(done, total);
     };
   }
-
   request.cancel = &StopRequested();
-  ConvertOutcome outcome;
+  JobOutcome outcome;
   {
     const StopSignals stopSignals;
-    outcome = RunConvert(request);
+    outcome = RunFileJob(request);
   }
-  if (outcome.error) {
-    if (outcome.looksRandom) {
-      Failure(outcome.error->Describe(),
-              {"check the passphrase, -c and -H; the source was kept",
-               "--force converts anyway, for a file that is itself random-looking"});
-    }
-    Failure(outcome.error->Describe(), {"the target was left as it was and the source kept"});
-  }
-  if (outcome.looksRandom) {
-    PrintWarning(request.sourcePath +
-                 ": the decryption looks like random bytes; converted anyway (--force)");
-  }
-  if (outcome.warning) {
-    // The age file is complete, but the source the user wanted gone is still there.
-    Failure(outcome.warning->Describe(), {"the age file was written; the source was kept"});
-  }
-  return kExitOk;
+  return ReportJobOutcome(outcome, request, source);
 }
 
 // A folder of legacy files into a folder of age files, each file on its own, as the batch of
 // encrypt and decrypt does.
 int ConvertCommand::RunBatch() const {
   if (!identityFiles.empty()) Usage("-i/--identity belongs to --check");
-  RefuseStandardStreams(paths);
   BatchOptions options = batch;
   options.convert = true;
   options.force = overwrite;
-  const BatchPlan plan = PlanBatch(paths, options, JobDirection::kDecrypt);
-  const BatchKeys keys(algorithms, passphrase, options.useSettings);
-  ConvertRequest shared;
-  FillKeys(shared, passphrase.file == "-");
-
-  BatchRun run = KeyedBatchRun(
-      options, keys, &StopRequested(),
-      [&](const BatchItem& item, const KeyChoice& key,
-          const std::function<void(uint64_t)>& progress) {
-        BatchFileResult result;
-        ConvertRequest request = shared;
-        request.passphrase.assign(key.passphrase.data(), key.passphrase.size());
-        SetBatchItem(request, item, key, &StopRequested(), progress);
-        const ConvertOutcome outcome = RunConvert(request);
-        if (outcome.error) {
-          result.kind = BatchFileResult::Kind::kFailed;
-          result.message = outcome.error->Describe();
-          if (outcome.looksRandom) {
-            result.message += " (check the passphrase, -c and -H; --force converts anyway)";
-          }
-        } else {
-          result.kind = BatchFileResult::Kind::kDone;
-          result.bytes = outcome.bytes;
-          if (outcome.warning) result.message = outcome.warning->Describe();
-        }
-        return result;
-      });
-  const StopSignals stopSignals;
-  return RunAndReport(plan, std::move(run), progress.Enabled());
+  const BatchCommand command{JobDirection::kDecrypt, paths, options, algorithms, passphrase,
+                             deleteSource, false};
+  RefuseStandardStreams(paths);
+  const AgeTarget target = Target(IsStandardInput(passphrase.file));
+  return RunFileBatch(command, &StopRequested(), progress.Enabled(),
+                      [&](JobRequest& request) {
+                        auto encoder = MakeEncoder(target);
+                        SetConversion(request, *encoder);
+                        return encoder;
+                      });
 }
 
 int ConvertCommand::RunCheck() const {

@@ -21,6 +21,7 @@
 #include "app/settings_schema.h"
 #include "app/text_util.h"
 #include "cli/commands.h"
+#include "cli/job_front.h"
 
 namespace kryvane::cli {
 namespace {
@@ -207,10 +208,10 @@ const HashEntry& ResolveHash(const std::string& name) {
 }
 
 KeyChoice KeyFromSettingsFile(const AlgorithmOptions& algorithms, const std::string& path,
-                              PassphraseEncoding encoding) {
+                              PassphraseEncoding encoding, int folder, const std::string& name) {
   SavedSettings saved;
   try {
-    saved = ReadSavedSettings(path);
+    saved = folder < 0 ? ReadSavedSettings(path) : ReadSavedSettings(folder, name, path, false);
   } catch (const SettingsError& e) {
     Failure(e.what());
   }
@@ -247,7 +248,7 @@ KeyChoice ObtainKey(const AlgorithmOptions& algorithms, const PassphraseOptions&
   const bool fromSettings = options.settingsOption->count() > 0;
   if (fromFile && options.file.empty()) Usage("--passphrase-file needs a file name");
   if (fromSettings && options.settings.empty()) Usage("--settings needs a file name");
-  if (fromFile && options.file == "-" && stdinTaken) {
+  if (fromFile && IsStandardInput(options.file) && stdinTaken) {
     Usage("standard input cannot carry both the passphrase and the data");
   }
   if (fromSettings) return KeyFromSettingsFile(algorithms, options.settings, encoding);
@@ -277,10 +278,15 @@ KeyChoice ObtainKey(const AlgorithmOptions& algorithms, const PassphraseOptions&
 }
 
 void SettleSettingsEncoding(KeyChoice& key, const std::string& source) {
+  SettleSettingsEncoding(key, AT_FDCWD, source, source, true);
+}
+
+void SettleSettingsEncoding(KeyChoice& key, int folder, const std::string& name,
+                            const std::string& source, bool followLink) {
   if (!key.settingsAmbiguous || key.encoding != PassphraseEncoding::kAuto) return;
   try {
     uint64_t size = 0;
-    const std::vector<uint8_t> head = ReadFileHead(source, &size);
+    const std::vector<uint8_t> head = ReadFileHead(folder, name, source, followLink, &size);
     key.encoding =
         ChooseSettingsEncoding(head, size, *key.cipher, *key.hash, key.passphrase.View());
   } catch (const std::runtime_error&) {

@@ -79,13 +79,18 @@ KeyChoice ObtainKey(const AlgorithmOptions& algorithms, const PassphraseOptions&
 
 // The key a settings file records; -c and -H, when given, override its menu texts. Failures
 // name the settings file.
+// With a folder (not -1), the file is name there, reached without following a link.
 KeyChoice KeyFromSettingsFile(const AlgorithmOptions& algorithms, const std::string& path,
-                              PassphraseEncoding encoding);
+                              PassphraseEncoding encoding, int folder = -1,
+                              const std::string& name = {});
 
 // A settings file whose passphrase reads as two (UTF-8 or Windows-1252 bytes): the start of the
 // legacy source tells which one decrypts it plausibly. Changes nothing for other keys, an
 // explicit --encoding, or a source that cannot be read (the job reports that).
 void SettleSettingsEncoding(KeyChoice& key, const std::string& source);
+// The same for a source reached through its folder (a batch's).
+void SettleSettingsEncoding(KeyChoice& key, int folder, const std::string& name,
+                            const std::string& source, bool followLink);
 
 // A cipher of the chosen class keyed from the passphrase, after the checks the file job makes
 // (passphrases equal, passphrase encodable).

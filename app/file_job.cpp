@@ -55,7 +55,6 @@ bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-
 // A pipe or device was opened without blocking, so that waiting for its other end stays
 // cancellable; from now on it reads and writes as usual.
 void MakeBlocking(int fd, const std::string& name) {
@@ -282,11 +281,14 @@ class Job {
              "keyed differently under the automatic one");
       }
     }
-    // The target must not be the settings file: the one would overwrite the other, and the
-    // ciphertext would be lost or the passphrase written where the ciphertext should be. Standard
-    // output may be redirected to it too; a target that is no regular file (a terminal, say) is
-    // not written.
+    // A planted link is refused by the settings writer too, but a link to the target would be
+    // taken for the target below; the cause is the link.
     struct stat t, s;
+    if (::lstat(settingsPath_.c_str(), &s) == 0 && S_ISLNK(s.st_mode)) {
+      Fail(JobErrorKind::kRefused, settingsPath_, "open",
+           "it is a symbolic link, which is never written through");
+    }
+    // The settings write would replace the ciphertext just written.
     const bool same = request_.targetFd ? ::fstat(*request_.targetFd, &t) == 0 &&
                                               ::stat(settingsPath_.c_str(), &s) == 0 &&
                                               S_ISREG(t.st_mode) && SameFile(t, s)
@@ -316,9 +318,8 @@ class Job {
         if (sourceBase_.empty()) FailErrno(name, "open", EISDIR);
       }
       // A source to be deleted is never reached through a link: deleting would remove the link
-      // and keep the plaintext. Nor is one a batch found in a folder.
-      const bool noFollow =
-          request_.deleteSource || request_.sourceNoFollow || request_.sourceFolder >= 0;
+      // and keep the plaintext. Nor is one a batch found in a folder (sourceNoFollow).
+      const bool noFollow = request_.deleteSource || request_.sourceNoFollow;
       OpenedSource opened;
       try {
         opened = kryvane::OpenSource(sourceFolder_, sourceBase_, name, !noFollow);
@@ -362,9 +363,9 @@ class Job {
       const ProfileEntries entries =
           SettingsEntries(request_.passphrase.View(), cipherText, hashText);
       // Beside the source, in the folder it was read from.
-      settings_ = std::make_unique<ProfileUpdate>(
-          sourceFolder_, sourceBase_ + std::string(kSettingsSuffix), settingsPath_,
-          kSettingsSection, entries);
+      settings_ =
+          std::make_unique<ProfileUpdate>(sourceFolder_, sourceBase_ + std::string(kSettingsSuffix),
+                                          settingsPath_, kSettingsSection, entries);
     }
   }
 

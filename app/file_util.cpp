@@ -1,10 +1,9 @@
 #include "app/file_util.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <poll.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -137,9 +136,9 @@ UniqueFd OpenParentFolder(const std::string& path) {
 OpenedSource OpenSource(int folder, const std::string& name, const std::string& display,
                         bool followLink) {
   OpenedSource source;
-  source.fd = UniqueFd(::openat(folder, name.c_str(),
-                                O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK |
-                                    (followLink ? 0 : O_NOFOLLOW)));
+  source.fd = UniqueFd(
+      ::openat(folder, name.c_str(),
+               O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (followLink ? 0 : O_NOFOLLOW)));
   if (!source.fd) {
     const int err = errno;
     struct stat st;
@@ -174,10 +173,11 @@ bool IsLinkRefusal(const IoError& e) {
 }
 
 UniqueFd OpenRegularFile(int folder, const std::string& name, const std::string& display) {
-  UniqueFd fd(::openat(folder, name.c_str(),
-                       O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+  UniqueFd fd(
+      ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
   if (!fd) {
-    if (errno == ELOOP) throw IoError(display, "open", "it is a symbolic link, which is not followed");
+    if (errno == ELOOP)
+      throw IoError(display, "open", "it is a symbolic link, which is not followed");
     throw IoError(display, "open", errno);
   }
   struct stat st;

@@ -288,8 +288,7 @@ std::optional<std::string> ReadProfileString(const std::string& path, std::strin
 }
 
 std::vector<std::optional<std::string>> ReadProfileStrings(int folder, const std::string& name,
-                                                           const std::string& path,
-                                                           bool followLink,
+                                                           const std::string& path, bool followLink,
                                                            std::string_view section,
                                                            std::span<const std::string_view> keys,
                                                            ProfileText* read) {

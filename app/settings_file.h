@@ -72,8 +72,7 @@ std::optional<std::string> ReadProfileString(const std::string& path, std::strin
 // Several keys from one reading of the file name in folder (AT_FDCWD: a path); with followLink
 // false a symbolic link there is refused. path names the file in errors. Values in keys' order.
 std::vector<std::optional<std::string>> ReadProfileStrings(int folder, const std::string& name,
-                                                           const std::string& path,
-                                                           bool followLink,
+                                                           const std::string& path, bool followLink,
                                                            std::string_view section,
                                                            std::span<const std::string_view> keys,
                                                            ProfileText* read = nullptr);

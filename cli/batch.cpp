@@ -195,8 +195,8 @@ class Planner {
     const std::string plainName =
         options_.convert ? BatchTargetName(name, JobDirection::kDecrypt, options_.legacySuffix)
                          : item.targetName;
-    item.settings = Join(fs::path(source).parent_path().string(),
-                         plainName + std::string(kSettingsSuffix));
+    item.settings =
+        Join(fs::path(source).parent_path().string(), plainName + std::string(kSettingsSuffix));
     item.size = uint64_t(st.st_size);
     plan_.items.push_back(std::move(item));
   }
@@ -253,8 +253,7 @@ class OutputTree {
     if (!rootFd_) MakeRoot();
     if (rel.empty()) return rootFd_;
     if (const auto it = folders_.find(rel); it != folders_.end()) return it->second;
-    auto folder =
-        std::make_shared<UniqueFd>(OpenFolderBeneath(rootFd_->Get(), rel, root_, true));
+    auto folder = std::make_shared<UniqueFd>(OpenFolderBeneath(rootFd_->Get(), rel, root_, true));
     if (folders_.size() >= kKeptOpen) {
       // Descriptors are few: a folder let go is flushed now instead of at the end.
       const auto oldest = folders_.begin();
@@ -319,8 +318,7 @@ class BatchKeys {
       : algorithms_(algorithms),
         useSettings_(useSettings),
         encoding_(*ParsePassphraseEncoding(passphrase.encoding)) {
-    const bool keyGiven = passphrase.fileOption->count() > 0 ||
-                          passphrase.envOption->count() > 0 ||
+    const bool keyGiven = passphrase.fileOption->count() > 0 || passphrase.envOption->count() > 0 ||
                           passphrase.settingsOption->count() > 0;
     if (useSettings && passphrase.settingsOption->count() > 0) {
       Usage("give only one of --use-settings and --settings");
@@ -333,10 +331,9 @@ class BatchKeys {
   std::optional<KeyChoice> For(const BatchItem& item, int folder) const {
     struct stat st;
     const std::string settingsName = BaseName(item.settings);
-    if (useSettings_ &&
-        ::fstatat(folder, settingsName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-      KeyChoice key = KeyFromSettingsFile(algorithms_, item.settings, encoding_, folder,
-                                          settingsName);
+    if (useSettings_ && ::fstatat(folder, settingsName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      KeyChoice key =
+          KeyFromSettingsFile(algorithms_, item.settings, encoding_, folder, settingsName);
       SettleSettingsEncoding(key, folder, item.name, item.source, item.root == BatchItem::kNamed);
       return key;
     }
@@ -451,8 +448,8 @@ BatchSummary RunItems(
       BatchFileResult& result = summary.results[i];
       std::atomic<uint64_t>& mine = current[worker];
       try {
-        result = process(
-            item, [&mine](uint64_t done) { mine.store(done, std::memory_order_relaxed); });
+        result =
+            process(item, [&mine](uint64_t done) { mine.store(done, std::memory_order_relaxed); });
       } catch (const CommandError& e) {
         result.kind = BatchFileResult::Kind::kFailed;
         result.message = e.message;
@@ -598,11 +595,10 @@ int RunFileBatch(const BatchCommand& command, const std::atomic<bool>* cancel, b
   OutputTree output(options.outputDir);
 
   const auto process = [&](const BatchItem& item, const std::function<void(uint64_t)>& progress) {
-    const UniqueFd folder =
-        item.root == BatchItem::kNamed
-            ? OpenParentFolder(item.source)
-            : OpenFolderBeneath(plan.roots[item.root]->Get(), item.folder,
-                                plan.rootNames[item.root]);
+    const UniqueFd folder = item.root == BatchItem::kNamed
+                                ? OpenParentFolder(item.source)
+                                : OpenFolderBeneath(plan.roots[item.root]->Get(), item.folder,
+                                                    plan.rootNames[item.root]);
     const std::optional<KeyChoice> key = keys.For(item, folder.Get());
     if (!key) {
       BatchFileResult skipped;

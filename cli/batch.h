@@ -46,13 +46,13 @@ struct BatchItem {
   static constexpr std::size_t kNamed = std::size_t(-1);
   std::string source;
   std::string target;
-  std::string settings;   // where --use-settings looks for its key
+  std::string settings;       // where --use-settings looks for its key
   std::size_t root = kNamed;  // the walked folder it was found under (BatchPlan::roots), or kNamed
-  std::string folder;     // its folder below the root ("" for the root itself)
-  std::string name;       // its name there
-  std::string targetFolder;  // the target's folder below the output folder ("" for that folder)
+  std::string folder;         // its folder below the root ("" for the root itself)
+  std::string name;           // its name there
+  std::string targetFolder;   // the target's folder below the output folder ("" for that folder)
   std::string targetName;
-  uint64_t size = 0;      // at planning time, for progress only
+  uint64_t size = 0;  // at planning time, for progress only
 };
 
 struct BatchNote {

@@ -198,15 +198,14 @@ int ConvertCommand::RunBatch() const {
   options.convert = true;
   options.force = overwrite;
   const BatchCommand command{JobDirection::kDecrypt, paths, options, algorithms, passphrase,
-                             deleteSource, false};
+                             deleteSource,           false};
   RefuseStandardStreams(paths);
   const AgeTarget target = Target(IsStandardInput(passphrase.file));
-  return RunFileBatch(command, &StopRequested(), progress.Enabled(),
-                      [&](JobRequest& request) {
-                        auto encoder = MakeEncoder(target);
-                        SetConversion(request, *encoder);
-                        return encoder;
-                      });
+  return RunFileBatch(command, &StopRequested(), progress.Enabled(), [&](JobRequest& request) {
+    auto encoder = MakeEncoder(target);
+    SetConversion(request, *encoder);
+    return encoder;
+  });
 }
 
 int ConvertCommand::RunCheck() const {

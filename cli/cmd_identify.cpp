@@ -10,6 +10,7 @@
 #include "app/identify.h"
 #include "cli/commands.h"
 #include "cli/common.h"
+#include "cli/job_front.h"
 
 namespace kryvane::cli {
 namespace {
@@ -79,7 +80,7 @@ std::string_view ReadingLabel(const PassphraseReading& r, bool fromSettings) {
 }  // namespace
 
 int IdentifyCommand::Run() const {
-  if (source == "-") {
+  if (NamedStream(source, true)) {
     Usage("identify needs a named SOURCE file, not \"-\"",
           {"the start of the file is read for the search and all of it again to decrypt"});
   }
@@ -201,19 +202,18 @@ int IdentifyCommand::Run() const {
   std::cout << out.str() << std::flush;
   if (decryptOption->count() == 0) return kExitOk;
 
+  const PassphraseReading& r = readings[best.reading];
+  KeyChoice chosen;
+  chosen.cipher = best.cipher;
+  chosen.hash = best.hash;
+  chosen.passphrase = Secret(texts.list[r.text]);
+  chosen.retyped = chosen.passphrase.Clone();
+  chosen.encoding = r.encoding;
   JobRequest request;
   request.direction = JobDirection::kDecrypt;
-  request.sourcePath = source;
-  request.targetPath = decryptTarget;
-  const PassphraseReading& r = readings[best.reading];
-  request.passphrase = texts.list[r.text];
-  request.retypedPassphrase = texts.list[r.text];
-  request.encoding = r.encoding;
-  request.cipherPosition = best.cipher->position;
-  request.hashPosition = best.hash->position;
-  const JobOutcome outcome = RunFileJob(request);
-  if (!outcome.Succeeded()) Failure(outcome.error ? outcome.error->Describe() : "decrypt failed");
-  return kExitOk;
+  SetJobFiles(request, source, decryptTarget);
+  SetJobKey(request, chosen);
+  return ReportJobOutcome(RunFileJob(request), request, source);
 }
 
 void AddIdentifyCommand(CLI::App& app, int* status) {

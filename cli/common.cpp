@@ -314,11 +314,17 @@ namespace {
 std::atomic<bool> gStopRequested{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The first of the signals asks the jobs to stop; a second one, of any of them, ends the program
+// at once (sigaction is safe in a handler).
 extern "C" void RequestStop(int) {
   gStopRequested.store(true, std::memory_order_relaxed);
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  for (const int sig : kStopSignals) ::sigaction(sig, &fallback, nullptr);
 }
-
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 }  // namespace
 

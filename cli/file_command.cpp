@@ -11,8 +11,9 @@ namespace kryvane::cli {
 
 int FileCommand::Run() const {
   if (!batch.outputDir.empty()) {
-    return RunFileBatch({direction, paths, batch, algorithms, passphrase, deleteSource, saveSettings},
-                        &StopRequested(), progress.Enabled());
+    return RunFileBatch(
+        {direction, paths, batch, algorithms, passphrase, deleteSource, saveSettings},
+        &StopRequested(), progress.Enabled());
   }
   if (paths.size() != 2) {
     Usage(paths.size() < 2 ? "SOURCE and TARGET are required"

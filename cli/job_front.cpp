@@ -27,7 +27,8 @@ std::optional<int> NamedDescriptor(const std::string& name, bool source) {
   if (name == "/dev/stdout") return STDOUT_FILENO;
   if (name == "/dev/stderr") return STDERR_FILENO;
   for (const std::string_view prefix : {"/dev/fd/", "/proc/self/fd/"}) {
-    if (name.starts_with(prefix)) return DescriptorNumber(std::string_view(name).substr(prefix.size()));
+    if (name.starts_with(prefix))
+      return DescriptorNumber(std::string_view(name).substr(prefix.size()));
   }
   return std::nullopt;
 }
@@ -42,8 +43,8 @@ std::string DisplayName(const std::string& name, bool source) {
 std::optional<int> StreamDescriptor(const std::string& name, bool source) {
   const std::optional<int> fd = NamedDescriptor(name, source);
   if (!fd) return std::nullopt;
-  const bool closed = (*fd <= STDERR_FILENO && StandardDescriptorWasClosed(*fd)) ||
-                      ::fcntl(*fd, F_GETFD) < 0;
+  const bool closed =
+      (*fd <= STDERR_FILENO && StandardDescriptorWasClosed(*fd)) || ::fcntl(*fd, F_GETFD) < 0;
   if (closed) {
     Failure(FormatError(DisplayName(name, source), source ? "read" : "write", ErrnoText(EBADF)));
   }

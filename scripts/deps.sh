@@ -10,7 +10,7 @@ packages=(
   xvfb xauth
   zsh fish
   librsvg2-bin appstream desktop-file-utils
-  age
+  age strace
   "$@"
 )
 missing=()

@@ -106,10 +106,59 @@ also $'    if (request_.deleteSource) DeleteSource();\n  }' '  }'
 mutant kept-secret-page-unwiped app/secret.cpp \
   $'  SecureZero(p, bytes);\n  if (bytes == PageSize()' $'  if (bytes == PageSize()' \
   app_tests 'ReusedMemory.SecretPagesComeBackWiped'
-mutant batch-follows-swapped-link cli/batch.h '  request.sourceNoFollow = item.inFolder;' \
-  '' cli_tests 'Batch.FileSwappedForALinkAfterPlanningIsRefused'
-mutant batch-writes-through-target-link cli/batch.h '  request.targetNoFollow = true;' '' \
+mutant batch-follows-swapped-link cli/batch.cpp \
+  '    request.sourceNoFollow = item.root != BatchItem::kNamed;' '' \
+  cli_tests 'Batch.FileSwappedForALinkAfterPlanningIsRefused'
+mutant batch-writes-through-target-link cli/batch.cpp \
+  '    request.targetFolder = targetFolder->Get();' '    request.targetNoFollow = false;' \
   cli_tests 'Batch.ReplacingNeverWritesThroughALink'
+also '    request.targetNoFollow = true;' ''
+mutant batch-opens-folders-by-path cli/batch.cpp \
+  $'                                : OpenFolderBeneath(plan.roots[item.root]->Get(), item.folder,\n                                                    plan.rootNames[item.root]);' \
+  '                                : OpenParentFolder(item.source);' \
+  cli_tests 'HostileUse.SubfolderSwappedForALinkDuringABatch'
+mutant target-wider-than-source app/file_job.cpp \
+  '    if (sourceOwned_ && S_ISREG(source_.st_mode)) output_->LimitMode(source_.st_mode & 07777);' \
+  '' cli_tests 'HostileUse.TargetModeIsNoWiderThanTheSource'
+mutant target-refilled-for-its-owner app/atomic_output.cpp \
+  'if (replaces_ && existing.st_uid == ::geteuid()) {' 'if (replaces_) {' \
+  cli_tests 'HostileUse.ReplacedTargetBelongsToTheJobsUser'
+also 'if (::fchown(fd_.Get(), uid_t(-1), existing.st_gid) != 0) {' \
+  'if (::fchown(fd_.Get(), existing.st_uid, existing.st_gid) != 0) {'
+mutant closed-stdout-is-dev-null cli/job_front.cpp \
+  '      (*fd <= STDERR_FILENO && StandardDescriptorWasClosed(*fd)) || ::fcntl(*fd, F_GETFD) < 0;' \
+  '      false;' \
+  cli_tests 'HostileUse.ClosedStandardDescriptorIsAnError'
+mutant dev-stdout-replaced cli/job_front.cpp '  if (name == "/dev/stdout") return STDOUT_FILENO;' '' \
+  cli_tests 'HostileUse.StandardStreamNamesAreTheirDescriptors'
+mutant settings-fifo-blocks app/settings_file.cpp \
+  '  const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (noFollow ? O_NOFOLLOW : 0);' \
+  '  const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | (noFollow ? O_NOFOLLOW : 0);' \
+  cli_tests 'HostileUse.SettingsFifoIsRefusedWithoutBlocking'
+also '  if (!S_ISREG(st.st_mode)) throw SettingsError(path, "open", "it is not a regular file");' ''
+mutant grown-source-deleted app/file_job.cpp \
+  $'    if (!SameContentState(there, source_)) {\n      return keep(' \
+  $'    if (false) {\n      return keep(' \
+  cli_tests 'HostileUse.ConvertKeepsASourceThatGrew'
+also $'    if (S_ISREG(source_.st_mode) &&\n        (::fstat(sourceFd_, &now) != 0 || !SameContentState(now, source_))) {' \
+  $'    if (false) {'
+also '    if (outcome_.bytes != static_cast<uint64_t>(source_.st_size)) {' '    if (false) {'
+mutant delete-before-verified app/file_job.cpp \
+  '      if (verifying) VerifyTarget();' '      if (verifying) outcome_.verified = true;' \
+  cli_tests 'CrashOrder.*'
+mutant delete-before-folder-flush app/file_job.cpp \
+  '        output_->Commit(true, !request_.folderFlushedLater || request_.deleteSource);' \
+  '        output_->Commit(true, false);' \
+  cli_tests 'CrashOrder.*'
+mutant forced-convert-deletes app/file_job.cpp \
+  '    if (auto why = ReasonToKeepSource()) return keep(std::move(*why));' '' \
+  cli_tests 'HostileUse.ForcedConvertNeverDeletesItsSource'
+mutant usage-error-after-output-folder cli/batch.cpp \
+  '    const std::shared_ptr<UniqueFd> targetFolder = output.Folder(item.targetFolder);' \
+  '    const std::shared_ptr<UniqueFd> targetFolder = output.Folder(item.targetFolder); (void)0;' \
+  cli_tests 'HostileUse.BatchRefusesBeforeTouchingTheDisk'
+also '  const BatchKeys keys(command.algorithms, command.passphrase, options.useSettings);' \
+  $'  OutputTree early(options.outputDir);\n  early.Folder("");\n  const BatchKeys keys(command.algorithms, command.passphrase, options.useSettings);'
 mutant kept-buffer-unwiped app/io_pipeline.cpp '  used_[slot] = std::max(used_[slot], got);' '' \
   app_tests 'ReusedMemory.PipelineBuffersComeBackWiped'
 

@@ -140,16 +140,27 @@ TEST(CliSafety, ClosedStandardDescriptorsAreNotReused) {
 TEST(CliSafety, EndlessInputsAreCapped) {
   TempFolder dir;
   WriteText(dir / "plain", "data");
+  // A settings file must be a regular file (a device is refused at once); a huge one is capped.
+  const std::string huge = dir / "huge-settings.txt";
+  {
+    const int fd = ::open(huge.c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, off_t(2) << 20), 0);
+    ::close(fd);
+  }
   const std::vector<std::vector<std::string>> cases = {
       {"encrypt", "--passphrase-file", "/dev/zero", dir / "plain", dir / "enc"},
-      {"decrypt", "--settings", "/dev/zero", dir / "plain", dir / "enc"},
+      {"decrypt", "--settings", huge, dir / "plain", dir / "enc"},
       {"text", "decrypt", "--passphrase-env", "KPW"},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(args[1]);
     ExpectFailed(RunRedirected(args, "/dev/zero"), {"more than 1 MiB"});
   }
-  EXPECT_EQ(ListFolder(dir.Path()), std::set<std::string>{"plain"});
+  ExpectFailed(RunRedirected({"decrypt", "--settings", "/dev/zero", dir / "plain", dir / "enc"},
+                             "/dev/zero"),
+               {"/dev/zero", "not a regular file"});
+  EXPECT_EQ(ListFolder(dir.Path()), (std::set<std::string>{"plain", "huge-settings.txt"}));
 }
 
 // While it holds a passphrase the tool cannot be dumped, nor read by the user's other processes:

@@ -25,9 +25,12 @@ std::vector<std::string> Keyed(const std::string& command, std::vector<std::stri
 }
 
 std::vector<std::string> Convert(std::vector<std::string> rest) {
-  std::vector<std::string> args = {"convert",        "-c", "blowfish", "-H", "sha1",
-                                   "--passphrase-env", "KPW", "--new-passphrase-env",
-                                   "KPW",            "--work-factor", "1"};
+  std::vector<std::string> args = {"convert",  "-c",
+                                   "blowfish", "-H",
+                                   "sha1",     "--passphrase-env",
+                                   "KPW",      "--new-passphrase-env",
+                                   "KPW",      "--work-factor",
+                                   "1"};
   args.insert(args.end(), rest.begin(), rest.end());
   return args;
 }
@@ -127,8 +130,9 @@ TEST(HostileUse, ForcedConvertNeverDeletesItsSource) {
   TempFolder dir;
   WriteFile(dir / "plain", TextLike(20000));
   Encrypt(dir / "plain", dir / "old.kry");
-  const CliResult r = RunCli(Convert({"--force", "--delete-source", dir / "old.kry", dir / "new.age"}),
-                             WithEnv({"KPW=not the passphrase"}));
+  const CliResult r =
+      RunCli(Convert({"--force", "--delete-source", dir / "old.kry", dir / "new.age"}),
+             WithEnv({"KPW=not the passphrase"}));
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_TRUE(Exists(dir / "old.kry"));
   EXPECT_TRUE(Contains(r.err, "kept")) << r.err;
@@ -216,9 +220,8 @@ TEST(HostileUse, TargetModeIsNoWiderThanTheSource) {
   ASSERT_EQ(::chmod((dir / "enc/a.kry").c_str(), 0600), 0);
   ASSERT_EQ(RunRedirected(Keyed("decrypt", {dir / "enc/a.kry", dir / "back"})).status, 0);
   EXPECT_EQ(Mode(dir / "back"), mode_t(0600));
-  ASSERT_EQ(RunRedirected(Keyed("decrypt", {"--output-dir", dir / "out", dir / "enc/a.kry"}))
-                .status,
-            0);
+  ASSERT_EQ(
+      RunRedirected(Keyed("decrypt", {"--output-dir", dir / "out", dir / "enc/a.kry"})).status, 0);
   EXPECT_EQ(Mode(dir / "out/a"), mode_t(0600));
   // Replacing a file of one's own does not widen it either.
   WriteText(dir / "open", "old");
@@ -234,12 +237,12 @@ TEST(HostileUse, BatchRefusesBeforeTouchingTheDisk) {
   WriteText(dir / "plain", "the plaintext\n");
   Encrypt(dir / "plain", dir / "a.kry");
   const CliResult both =
-      RunCli({"decrypt", "--use-settings", "--settings", dir / "a.kry-settings.txt",
-              "--output-dir", dir / "out", dir / "a.kry"},
+      RunCli({"decrypt", "--use-settings", "--settings", dir / "a.kry-settings.txt", "--output-dir",
+              dir / "out", dir / "a.kry"},
              WithEnv({kKey}));
   EXPECT_EQ(both.status, 2) << both.err;
-  const CliResult noKey = RunCli(Keyed("decrypt", {"--output-dir", dir / "out2", dir / "a.kry"}),
-                                 WithEnv({}));
+  const CliResult noKey =
+      RunCli(Keyed("decrypt", {"--output-dir", dir / "out2", dir / "a.kry"}), WithEnv({}));
   EXPECT_EQ(noKey.status, 1) << noKey.err;
   EXPECT_FALSE(Exists(dir / "out"));
   EXPECT_FALSE(Exists(dir / "out2"));
@@ -255,7 +258,7 @@ TEST(HostileUse, BatchNamesGiveOneLayout) {
   TempFolder dir;
   ASSERT_EQ(::mkdir((dir / "d1").c_str(), 0755), 0);
   WriteText(dir / "d1/a", "one");
-  for (const std::string name : {dir / "d1", dir / "d1/"}) {
+  for (const std::string& name : {dir / "d1", dir / "d1/"}) {
     SCOPED_TRACE(name);
     const std::string out = dir / (name.back() == '/' ? "slash" : "plain");
     const CliResult r =

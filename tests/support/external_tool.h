@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -120,6 +121,9 @@ inline ToolResult RunProcess(const std::vector<std::string>& args,
                              const ProcessOptions& options = {}) {
   Spawned child = Spawn(args, options.env, options.unprivileged);
   if (child.pid < 0) return {};
+  // A tool may well stop reading before its input ends (a refusal after the first blocks): the
+  // feeder's write then fails with EPIPE, which must not kill the test.
+  ::signal(SIGPIPE, SIG_IGN);
   std::thread feeder([fd = child.input, &input = options.input] {
     std::size_t done = 0;
     while (done < input.size()) {

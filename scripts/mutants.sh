@@ -7,10 +7,11 @@
 #   scripts/mutants.sh            every fault in the table
 #   scripts/mutants.sh NAME...    only the faults named (see the table below)
 #
-# The scratch copy and its build stay in build-mutants/ between runs (with ccache), so a run
-# rebuilds only what each fault touches. Not part of CI: it takes minutes.
+# The scratch copy and its build stay in build-mutants/ between runs (with ccache where it is
+# installed), so a run rebuilds only what each fault touches. Not part of CI: it takes minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/deps.sh
 root=$PWD
 scratch=${KRYVANE_MUTANTS_DIR:-$root/build-mutants}
 src=$scratch/src
@@ -142,9 +143,11 @@ done <"$scratch/files"
 (cd "$src" && find . -type f -printf '%P\0' | sort -z) >"$scratch/copied"
 comm -z -13 "$scratch/files" "$scratch/copied" | (cd "$src" && xargs -0 -r rm -f --)
 
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 if [ ! -f "$bld/build.ninja" ]; then
   cmake -S "$src" -B "$bld" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKRYVANE_BUILD_BENCH=OFF \
-    -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
+    "${launcher[@]}" >/dev/null
 fi
 
 build() { nice cmake --build "$bld" -j2 --target "$@" >"$scratch/build.log" 2>&1; }

@@ -113,6 +113,19 @@ mutant batch-writes-through-target-link cli/batch.h '  request.targetNoFollow = 
   cli_tests 'Batch.ReplacingNeverWritesThroughALink'
 mutant kept-buffer-unwiped app/io_pipeline.cpp '  used_[slot] = std::max(used_[slot], got);' '' \
   app_tests 'ReusedMemory.PipelineBuffersComeBackWiped'
+mutant selftest-status-ignored cli/cmd_selftest.cpp '    *status = all ? kExitOk : kExitFailed;' \
+  '    *status = kExitOk;' cli_tests 'CliOptions.SelftestFailsWhenAClassFailsItsKnownAnswer'
+mutant armor-any-width app/age_format.cpp \
+  'if (shortSeen_ || line.empty() || line.size() > kColumns) {' 'if (line.empty()) {' \
+  cli_tests 'Convert.CheckRefusesArmorWrappedAtOtherWidths'
+mutant buffer-wiped-over-last-fill app/io_pipeline.cpp '  used_[slot] = std::max(used_[slot], got);' \
+  '  used_[slot] = got;' app_tests 'ReusedMemory.PipelineBuffersAreWipedOverAllTheyEverHeld'
+mutant raw-c1-shown app/text_util.cpp 'if (b <= 0x9F) {' 'if (false) {' \
+  app_tests 'EscapeControls.*'
+mutant bidi-override-shown app/text_util.cpp 'if (IsHiddenControl(code)) {' 'if (false) {' \
+  cli_tests 'CliSafety.TerminalControlsAndOverridesInNamesAreEscaped'
+mutant hash-check-no-bsd-form cli/digests.cpp 'if (!parsed) parsed = ParseTaggedLine(line);' '' \
+  cli_tests 'HashCheck.AgreesWithCoreutils'
 
 # Which faults to try.
 selected=()

@@ -12,17 +12,41 @@
 
 namespace kryvane::cli {
 
+namespace {
+
+// EscapeControls, except that tabs stay as they are: the *sum tools write them so, read no "\t",
+// and a tab does nothing to a terminal. *controls tells whether anything but a backslash changed.
+std::string EscapeKeepingTabs(std::string_view name, bool* controls) {
+  std::string out;
+  *controls = false;
+  for (std::size_t at = 0;;) {
+    const std::size_t tab = name.find('\t', at);
+    const std::string_view piece = name.substr(at, tab == std::string_view::npos ? tab : tab - at);
+    *controls = *controls || HasControls(piece);
+    out += EscapeControls(piece);
+    if (tab == std::string_view::npos) return out;
+    out += '\t';
+    at = tab + 1;
+  }
+}
+
+}  // namespace
+
 EscapedName EscapeDigestName(std::string_view name) {
   EscapedName out;
-  out.escaped = name.find('\\') != std::string_view::npos || HasControls(name);
-  out.text = out.escaped ? EscapeControls(name) : std::string(name);
+  bool controls = false;
+  const std::string escaped = EscapeKeepingTabs(name, &controls);
+  out.escaped = controls || name.find('\\') != std::string_view::npos;
+  out.text = out.escaped ? escaped : std::string(name);
   return out;
 }
 
 std::string CheckedName(std::string_view name) {
-  if (name.find('\n') == std::string_view::npos && !HasControls(name)) return std::string(name);
+  bool controls = false;
+  const std::string escaped = EscapeKeepingTabs(name, &controls);
+  if (!controls) return std::string(name);
   std::string shown = "\\";
-  shown += EscapeControls(name);
+  shown += escaped;
   return shown;
 }
 

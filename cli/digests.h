@@ -1,9 +1,9 @@
 // The "HEX  NAME" lines that `hash` prints and `hash --check` reads, in the format of the
 // coreutils *sum tools: a name holding a backslash, a line feed or a carriage return is written
 // with \\, \n and \r, and its line starts with a backslash, so that every name survives the
-// round trip through a text file. Other control characters, which those tools write as they are,
-// are escaped as in messages (\t, \xHH; see EscapeControls), so that a list shown on a terminal
-// cannot act on it. `hash --check` also reads their BSD form, "SHA256 (NAME) = HEX".
+// round trip through a text file. Other control characters but the tab, which those tools write
+// as they are, are escaped as in messages (\xHH; see EscapeControls), so that a list shown on a
+// terminal cannot act on it. `hash --check` also reads their BSD form, "SHA256 (NAME) = HEX".
 #pragma once
 
 #include <optional>
@@ -24,7 +24,7 @@ struct EscapedName {
 EscapedName EscapeDigestName(std::string_view name);
 
 // The name as `hash --check` reports it: as it is, like `sha256sum -c`, unless it holds a line
-// feed or another control character; then escaped, with a leading backslash.
+// feed or another control character but the tab; then escaped, with a leading backslash.
 std::string CheckedName(std::string_view name);
 
 // The name coreutils gives the hash in the BSD form of its lines (`sha256sum --tag`, `cksum -a`),

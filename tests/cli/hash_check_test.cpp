@@ -106,9 +106,11 @@ TEST(HashCheck, AgreesWithCoreutils) {
     GTEST_SKIP() << "coreutils' sha256sum and cksum are not installed";
   }
   TempFolder dir;
-  // Names that need escaping, and a ") = " that the BSD form must not stop at.
+  // Names that need escaping, a tab that the *sum tools leave as it is, and a ") = " that the BSD
+  // form must not stop at.
   const std::vector<std::string> names = {dir / "plain",  dir / "back\\slash", dir / "line\nfeed",
-                                          dir / " *star", dir / "a) = (b",     dir / "cr\r"};
+                                          dir / " *star", dir / "a) = (b",     dir / "tab\there",
+                                          dir / "cr\r"};
   for (std::size_t i = 0; i < names.size(); ++i) WriteText(names[i], std::string(i * 700, 'y'));
   // coreutils shows a carriage return in a checked name raw; kryvane-cli escapes it.
   const std::vector<std::string> shownAlike(names.begin(), names.end() - 1);

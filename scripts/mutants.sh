@@ -124,6 +124,8 @@ mutant raw-c1-shown app/text_util.cpp 'if (b <= 0x9F) {' 'if (false) {' \
   app_tests 'EscapeControls.*'
 mutant bidi-override-shown app/text_util.cpp 'if (IsHiddenControl(code)) {' 'if (false) {' \
   cli_tests 'CliSafety.TerminalControlsAndOverridesInNamesAreEscaped'
+mutant window-shows-overrides app/window/main_window.cpp '  const QString cause = Escaped(text);' \
+  '  const QString cause = text;' gui_tests 'controlsInNamesAreEscaped'
 mutant hash-check-no-bsd-form cli/digests.cpp 'if (!parsed) parsed = ParseTaggedLine(line);' '' \
   cli_tests 'HashCheck.AgreesWithCoreutils'
 

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <iostream>
 
 #include "app/io.h"
@@ -25,14 +26,72 @@ std::string Plural(std::size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// Reads a list one line at a time, so that a list of any length takes little memory and one on a
+// terminal or pipe is checked as it comes.
+class LineReader {
+ public:
+  static constexpr std::size_t kMaxLine = 64 * 1024;  // far beyond any escaped path
+
+  LineReader(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
+
+  // The next line without its "\n" (the last may lack one); false at the end, and false with
+  // *tooLong set at a line longer than kMaxLine: no digest list holds one, and reading on could
+  // go on for good (a list that is /dev/zero).
+  bool Next(std::string* line, bool* tooLong) {
+    line->clear();
+    *tooLong = false;
+    for (;;) {
+      if (at_ == end_) {
+        if (ended_) return !line->empty();
+        at_ = 0;
+        end_ = Fill();
+        if (end_ == 0) {
+          ended_ = true;
+          return !line->empty();
+        }
+      }
+      const char* from = buffer_.data() + at_;
+      const auto* feed = static_cast<const char*>(std::memchr(from, '\n', end_ - at_));
+      const std::size_t take = feed != nullptr ? std::size_t(feed - from) : end_ - at_;
+      if (take > kMaxLine - line->size()) {
+        *tooLong = true;
+        return false;
+      }
+      line->append(from, take);
+      at_ += take;
+      if (feed != nullptr) {
+        ++at_;
+        return true;
+      }
+    }
+  }
+
+ private:
+  // What one read gives: a pipe or terminal is not waited on for a full buffer.
+  std::size_t Fill() {
+    for (;;) {
+      const ssize_t got = ::read(fd_, buffer_.data(), buffer_.size());
+      if (got >= 0) return std::size_t(got);
+      if (errno != EINTR) throw IoError(name_, "read", errno);
+    }
+  }
+
+  int fd_;
+  std::string name_;
+  std::vector<char> buffer_ = std::vector<char>(64 * 1024);
+  std::size_t at_ = 0, end_ = 0;
+  bool ended_ = false;
+};
+
 struct Checker {
   const HashEntry& hash;
+  const std::optional<std::string> tag = CoreutilsTag(hash.shortName);
   std::size_t mismatched = 0, unreadable = 0, malformed = 0;
   bool wrongLength = false;
+  std::string otherTag = {};  // a BSD-form line of another hash, for the hint
 
   void Verify(const DigestLine& line) {
-    const EscapedName shown = EscapeDigestName(line.name);
-    const std::string prefix = (shown.escaped ? "\\" : "") + shown.text + ": ";
+    const std::string prefix = CheckedName(line.name) + ": ";
     std::string error;
     const std::optional<std::string> digest = FileDigest(hash.hash, line.name, &error);
     if (!digest) {
@@ -47,58 +106,66 @@ struct Checker {
     }
   }
 
-  // A list of digests may be long, but not endless.
-  static std::string ReadList(int fd, const std::string& name) {
-    try {
-      return std::string(ReadAllSecret(fd, name, std::size_t(256) << 20).View());
-    } catch (const IoError& e) {
-      Failure(e.what());
-    }
+  void Malformed(const std::string& where, const std::string& what) {
+    PrintError(where + what, {});
+    ++malformed;
   }
 
   // Returns whether the list held at least one digest line of this hash.
   bool CheckList(const std::string& list) {
     const std::string shown = list == "-" ? "standard input" : list;
-    std::string text;
-    if (list == "-") {
-      text = ReadList(STDIN_FILENO, shown);
-    } else {
-      UniqueFd fd(::open(list.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-      if (!fd) {
+    UniqueFd owned;
+    int fd = STDIN_FILENO;
+    if (list != "-") {
+      owned = UniqueFd(::open(list.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+      if (!owned) {
         PrintError(list + ": open: " + ErrnoText(errno), {});
         ++unreadable;
         return true;
       }
-      text = ReadList(fd.Get(), shown);
+      fd = owned.Get();
     }
+    LineReader lines(fd, shown);
     const std::size_t digits = std::size_t(hash.hash.hashSize / 4);
     bool any = false;
     std::size_t number = 0;
-    for (std::size_t at = 0; at < text.size();) {
-      std::size_t end = text.find('\n', at);
-      if (end == std::string::npos) end = text.size();
-      const std::string_view line(text.data() + at, end - at);
-      at = end + 1;
-      ++number;
-      if (line.empty() || line == "\r" || line.starts_with('#')) continue;
-      const std::optional<DigestLine> parsed = ParseDigestLine(line);
-      const std::string where = shown + ":" + std::to_string(number) + ": ";
-      if (!parsed) {
-        PrintError(where + "not a \"HEX  NAME\" line", {});
-        ++malformed;
-        continue;
+    std::string line;
+    bool tooLong = false;
+    try {
+      while (lines.Next(&line, &tooLong)) {
+        ++number;
+        const std::string where = shown + ":" + std::to_string(number) + ": ";
+        if (line.empty() || line == "\r" || line.starts_with('#')) continue;
+        const std::optional<DigestLine> parsed = ParseDigestLine(line);
+        if (!parsed) {
+          Malformed(where, "not a \"HEX  NAME\" or \"TAG (NAME) = HEX\" line");
+          continue;
+        }
+        if (!parsed->tag.empty() && parsed->tag != tag) {
+          Malformed(where, "a line of " + parsed->tag + ", but this check is of " +
+                               std::string(hash.shortName));
+          if (otherTag.empty()) otherTag = parsed->tag;
+          continue;
+        }
+        if (parsed->hex.size() != digits) {
+          Malformed(where, "a digest of " + std::to_string(parsed->hex.size()) +
+                               " hex digits, but " + std::string(hash.shortName) + " gives " +
+                               std::to_string(digits));
+          wrongLength = true;
+          continue;
+        }
+        any = true;
+        Verify(*parsed);
       }
-      if (parsed->hex.size() != digits) {
-        PrintError(where + "a digest of " + std::to_string(parsed->hex.size()) +
-                       " hex digits, but " + std::string(hash.shortName) + " gives " +
-                       std::to_string(digits),
-                   {});
-        ++malformed;
-        wrongLength = true;
-        continue;
+      if (tooLong) {
+        Malformed(shown + ":" + std::to_string(number + 1) + ": ",
+                  "a line of more than " + std::to_string(LineReader::kMaxLine / 1024) +
+                      " KiB, so no list of digests; the rest is not read");
       }
-      any = true;
-      Verify(*parsed);
+    } catch (const IoError& e) {
+      PrintError(e.what(), {});
+      ++unreadable;
+      return true;
     }
     return any;
   }
@@ -128,7 +195,16 @@ int CheckDigestLists(const HashEntry& hash, const std::vector<std::string>& list
   }
   if (noneAtAll) {
     std::vector<std::string> hints;
-    if (checker.wrongLength) {
+    if (!checker.otherTag.empty()) {
+      std::string option;
+      for (const HashEntry& e : HashCatalogue()) {
+        if (CoreutilsTag(e.shortName) == checker.otherTag) option = std::string(e.shortName);
+      }
+      hints.push_back(option.empty()
+                          ? std::string("the form \"TAG (NAME) = HEX\" is read for md5, sha1, "
+                                        "sha256, sha384 and sha512, the hashes coreutils names so")
+                          : "the list is of " + checker.otherTag + ": check it with -H " + option);
+    } else if (checker.wrongLength) {
       hints.push_back(
           "-H names the hash the list was made with; 'kryvane-cli list hashes' shows "
           "the digest sizes");

@@ -8,6 +8,7 @@
 
 #include "app/file_job.h"
 #include "app/identify.h"
+#include "app/text_util.h"
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "cli/job_front.h"
@@ -27,8 +28,16 @@ struct IdentifyCommand {
   int Run() const;
 };
 
-// The word as a shell reads it back: bare when it is made of safe characters, else single-quoted.
+// The word as a shell reads it back: bare when it is made of safe characters, else single-quoted,
+// or, when it holds control characters, in bash's $'...' with the escapes of messages, so that a
+// file name cannot act on the terminal that shows the command.
 std::string ShellWord(const std::string& word) {
+  if (HasControls(word)) {
+    std::string quoted = "$'";
+    for (const char c : EscapeControls(word))
+      quoted += c == '\'' ? std::string("\\'") : std::string(1, c);
+    return quoted + "'";
+  }
   const bool safe = !word.empty() && word.find_first_not_of(
                                          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
                                          "0123456789_-+=.,/:@%") == std::string::npos;
@@ -142,7 +151,7 @@ int IdentifyCommand::Run() const {
     return s;
   };
   std::ostringstream out;
-  out << source << ": " << found.fileSize << " bytes; the first "
+  out << EscapeControls(source) << ": " << found.fileSize << " bytes; the first "
       << std::min<uint64_t>(found.fileSize, kIdentifyHead) << " decrypted under "
       << found.ranked.size() << " cipher and hash pairs";
   if (showReading) out << " (" << readings.size() << " passphrase encodings)";

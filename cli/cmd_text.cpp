@@ -53,7 +53,11 @@ void AddDirection(CLI::App& text, bool encrypt, int* status) {
   AddHashOption(*cmd, command->algorithms);
   AddPassphraseOptions(*cmd, command->passphrase);
   cmd->add_option("TEXT", command->text,
-                  "The text (standard input, less one trailing line end, when not given)");
+                  encrypt
+                      ? "The text (standard input, less one trailing line end, when not "
+                        "given); on the command line other local users can read it, so give a "
+                        "secret text on standard input"
+                      : "The text (standard input, less one trailing line end, when not given)");
   cmd->callback([command, status] { *status = command->Run(); });
 }
 

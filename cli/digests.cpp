@@ -8,31 +8,59 @@
 #include <vector>
 
 #include "app/file_util.h"
+#include "app/text_util.h"
 
 namespace kryvane::cli {
 
+namespace {
+
+// EscapeControls, except that tabs stay as they are: the *sum tools write them so, read no "\t",
+// and a tab does nothing to a terminal. *controls tells whether anything but a backslash changed.
+std::string EscapeKeepingTabs(std::string_view name, bool* controls) {
+  std::string out;
+  *controls = false;
+  for (std::size_t at = 0;;) {
+    const std::size_t tab = name.find('\t', at);
+    const std::string_view piece = name.substr(at, tab == std::string_view::npos ? tab : tab - at);
+    *controls = *controls || HasControls(piece);
+    out += EscapeControls(piece);
+    if (tab == std::string_view::npos) return out;
+    out += '\t';
+    at = tab + 1;
+  }
+}
+
+}  // namespace
+
 EscapedName EscapeDigestName(std::string_view name) {
   EscapedName out;
-  out.text.reserve(name.size());
-  for (char c : name) {
-    switch (c) {
-      case '\\':
-        out.text += "\\\\";
-        out.escaped = true;
-        break;
-      case '\n':
-        out.text += "\\n";
-        out.escaped = true;
-        break;
-      case '\r':
-        out.text += "\\r";
-        out.escaped = true;
-        break;
-      default:
-        out.text += c;
+  bool controls = false;
+  const std::string escaped = EscapeKeepingTabs(name, &controls);
+  out.escaped = controls || name.find('\\') != std::string_view::npos;
+  out.text = out.escaped ? escaped : std::string(name);
+  return out;
+}
+
+std::string CheckedName(std::string_view name) {
+  bool controls = false;
+  const std::string escaped = EscapeKeepingTabs(name, &controls);
+  if (!controls) return std::string(name);
+  std::string shown = "\\";
+  shown += escaped;
+  return shown;
+}
+
+std::optional<std::string> CoreutilsTag(std::string_view shortName) {
+  for (const std::string_view known : {"md5", "sha1", "sha256", "sha384", "sha512"}) {
+    if (shortName == known) {
+      std::string tag(known);
+      for (char& c : tag) {
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+      }
+      return tag;
     }
   }
-  return out;
+  return std::nullopt;
 }
 
 std::string FormatDigestLine(std::string_view hex, std::string_view name) {
@@ -50,6 +78,11 @@ bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
+int HexValue(char c) {
+  return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+}
+
+// The escapes of EscapeControls undone: \\, \n, \r, \t and \xHH.
 std::optional<std::string> UnescapeName(std::string_view text) {
   std::string name;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -68,6 +101,16 @@ std::optional<std::string> UnescapeName(std::string_view text) {
       case 'r':
         name += '\r';
         break;
+      case 't':
+        name += '\t';
+        break;
+      case 'x':
+        if (i + 2 >= text.size() || !IsHexDigit(text[i + 1]) || !IsHexDigit(text[i + 2])) {
+          return std::nullopt;
+        }
+        name += char(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+        i += 2;
+        break;
       default:
         return std::nullopt;
     }
@@ -75,12 +118,38 @@ std::optional<std::string> UnescapeName(std::string_view text) {
   return name;
 }
 
-}  // namespace
+bool IsTagCharacter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+}
 
-std::optional<DigestLine> ParseDigestLine(std::string_view line) {
-  if (line.ends_with('\r')) line.remove_suffix(1);
-  const bool escaped = line.starts_with('\\');
-  if (escaped) line.remove_prefix(1);
+// "TAG (NAME) = HEX", read as coreutils reads it: the name ends at the last ')', since the BSD
+// tools that first wrote the form do not escape names.
+std::optional<DigestLine> ParseTaggedLine(std::string_view line) {
+  std::size_t tagEnd = 0;
+  while (tagEnd < line.size() && IsTagCharacter(line[tagEnd])) ++tagEnd;
+  if (tagEnd == 0) return std::nullopt;
+  std::size_t at = tagEnd;
+  if (at < line.size() && line[at] == ' ') ++at;
+  if (at >= line.size() || line[at] != '(') return std::nullopt;
+  const std::size_t close = line.rfind(')');
+  if (close == std::string_view::npos || close <= at + 1) return std::nullopt;
+  DigestLine parsed;
+  parsed.tag = std::string(line.substr(0, tagEnd));
+  parsed.name = std::string(line.substr(at + 1, close - at - 1));
+  std::string_view rest = line.substr(close + 1);
+  while (rest.starts_with(' ') || rest.starts_with('\t')) rest.remove_prefix(1);
+  if (!rest.starts_with('=')) return std::nullopt;
+  rest.remove_prefix(1);
+  while (rest.starts_with(' ') || rest.starts_with('\t')) rest.remove_prefix(1);
+  if (rest.empty()) return std::nullopt;
+  for (const char c : rest) {
+    if (!IsHexDigit(c)) return std::nullopt;
+  }
+  parsed.hex = std::string(rest);
+  return parsed;
+}
+
+std::optional<DigestLine> ParseUntaggedLine(std::string_view line) {
   std::size_t digits = 0;
   while (digits < line.size() && IsHexDigit(line[digits])) ++digits;
   // Hex digits, one space, then a space (text) or '*' (binary), then a name of at least one byte.
@@ -90,14 +159,26 @@ std::optional<DigestLine> ParseDigestLine(std::string_view line) {
   DigestLine parsed;
   parsed.hex = std::string(line.substr(0, digits));
   parsed.binary = marker == '*';
-  const std::string_view name = line.substr(digits + 2);
+  parsed.name = std::string(line.substr(digits + 2));
+  return parsed;
+}
+
+}  // namespace
+
+std::optional<DigestLine> ParseDigestLine(std::string_view line) {
+  if (line.ends_with('\r')) line.remove_suffix(1);
+  const bool escaped = line.starts_with('\\');
+  if (escaped) line.remove_prefix(1);
+  std::optional<DigestLine> parsed = ParseUntaggedLine(line);
+  if (!parsed) parsed = ParseTaggedLine(line);
+  if (!parsed) return std::nullopt;
   if (escaped) {
-    std::optional<std::string> plain = UnescapeName(name);
+    std::optional<std::string> plain = UnescapeName(parsed->name);
     if (!plain) return std::nullopt;
-    parsed.name = std::move(*plain);
-  } else {
-    parsed.name = std::string(name);
+    parsed->name = std::move(*plain);
   }
+  // No file name holds a NUL, and open() would stop at it and check another file.
+  if (parsed->name.find('\0') != std::string::npos) return std::nullopt;
   return parsed;
 }
 

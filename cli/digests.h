@@ -1,7 +1,9 @@
 // The "HEX  NAME" lines that `hash` prints and `hash --check` reads, in the format of the
 // coreutils *sum tools: a name holding a backslash, a line feed or a carriage return is written
 // with \\, \n and \r, and its line starts with a backslash, so that every name survives the
-// round trip through a text file.
+// round trip through a text file. Other control characters but the tab, which those tools write
+// as they are, are escaped as in messages (\xHH; see EscapeControls), so that a list shown on a
+// terminal cannot act on it. `hash --check` also reads their BSD form, "SHA256 (NAME) = HEX".
 #pragma once
 
 #include <optional>
@@ -21,6 +23,14 @@ struct EscapedName {
 };
 EscapedName EscapeDigestName(std::string_view name);
 
+// The name as `hash --check` reports it: as it is, like `sha256sum -c`, unless it holds a line
+// feed or another control character but the tab; then escaped, with a leading backslash.
+std::string CheckedName(std::string_view name);
+
+// The name coreutils gives the hash in the BSD form of its lines (`sha256sum --tag`, `cksum -a`),
+// or nothing for a hash that coreutils lacks.
+std::optional<std::string> CoreutilsTag(std::string_view shortName);
+
 // "HEX  NAME", with the leading backslash where the name needs escaping. No line end.
 std::string FormatDigestLine(std::string_view hex, std::string_view name);
 
@@ -28,10 +38,12 @@ struct DigestLine {
   std::string hex;  // as written, any case
   std::string name;
   bool binary = false;  // the '*' marker; kept only to accept the *sum tools' lines
+  std::string tag;      // the hash a BSD-form line names ("SHA256"); empty in the other form
 };
 
 // One line without its "\n" (a trailing "\r" is dropped, for lists written on Windows); nothing
-// when it is not of the form "[\]HEX  NAME" or "[\]HEX *NAME" with hex digits and a name.
+// when it is not of the form "[\]HEX  NAME", "[\]HEX *NAME" or "[\]TAG (NAME) = HEX" with hex
+// digits and a name.
 std::optional<DigestLine> ParseDigestLine(std::string_view line);
 
 // The lower-case hex digest of the file (standard input for "-"); on failure, nothing, with

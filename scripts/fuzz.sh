@@ -11,7 +11,8 @@ cd "$(dirname "$0")/.."
 seconds=${1:-15}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(base64_fuzz codepage_fuzz settings_fuzz text_fuzz cipher_fuzz)
+[ ${#targets[@]} -gt 0 ] || targets=(base64_fuzz codepage_fuzz settings_fuzz text_fuzz cipher_fuzz age_fuzz
+  detector_fuzz)
 
 scripts/deps.sh clang libclang-rt-14-dev
 launcher=()

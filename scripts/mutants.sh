@@ -7,10 +7,11 @@
 #   scripts/mutants.sh            every fault in the table
 #   scripts/mutants.sh NAME...    only the faults named (see the table below)
 #
-# The scratch copy and its build stay in build-mutants/ between runs (with ccache), so a run
-# rebuilds only what each fault touches. Not part of CI: it takes minutes.
+# The scratch copy and its build stay in build-mutants/ between runs (with ccache where it is
+# installed), so a run rebuilds only what each fault touches. Not part of CI: it takes minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/deps.sh
 root=$PWD
 scratch=${KRYVANE_MUTANTS_DIR:-$root/build-mutants}
 src=$scratch/src
@@ -161,6 +162,23 @@ also '  const BatchKeys keys(command.algorithms, command.passphrase, options.use
   $'  OutputTree early(options.outputDir);\n  early.Folder("");\n  const BatchKeys keys(command.algorithms, command.passphrase, options.useSettings);'
 mutant kept-buffer-unwiped app/io_pipeline.cpp '  used_[slot] = std::max(used_[slot], got);' '' \
   app_tests 'ReusedMemory.PipelineBuffersComeBackWiped'
+mutant selftest-status-ignored cli/cmd_selftest.cpp '    *status = all ? kExitOk : kExitFailed;' \
+  '    *status = all ? kExitOk : kExitOk;' cli_tests 'CliOptions.SelftestFailsWhenAClassFailsItsKnownAnswer'
+mutant armor-any-width app/age_format.cpp \
+  'if (shortSeen_ || line.empty() || line.size() > kColumns) {' 'if (line.empty()) {' \
+  cli_tests 'Convert.CheckRefusesArmorWrappedAtOtherWidths'
+mutant buffer-wiped-over-last-fill app/io_pipeline.cpp '  used_[slot] = std::max(used_[slot], got);' \
+  '  used_[slot] = got;' app_tests 'ReusedMemory.PipelineBuffersAreWipedOverAllTheyEverHeld'
+mutant raw-c1-shown app/text_util.cpp 'if (b <= 0x9F) {' 'if (false) {' \
+  app_tests 'EscapeControls.*'
+mutant bidi-override-shown app/text_util.cpp 'if (IsHiddenControl(code)) {' \
+  'if (IsHiddenControl(code) && false) {' \
+  cli_tests 'CliSafety.TerminalControlsAndOverridesInNamesAreEscaped'
+mutant window-shows-overrides app/window/main_window.cpp '  const QString cause = Escaped(text);' \
+  '  const QString cause = text;' gui_tests 'controlsInNamesAreEscaped'
+mutant hash-check-no-bsd-form cli/digests.cpp 'if (!parsed) parsed = ParseTaggedLine(line);' \
+  'if (!parsed && false) parsed = ParseTaggedLine(line);' \
+  cli_tests 'HashCheck.AgreesWithCoreutils'
 
 # Which faults to try.
 selected=()
@@ -191,9 +209,11 @@ done <"$scratch/files"
 (cd "$src" && find . -type f -printf '%P\0' | sort -z) >"$scratch/copied"
 comm -z -13 "$scratch/files" "$scratch/copied" | (cd "$src" && xargs -0 -r rm -f --)
 
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 if [ ! -f "$bld/build.ninja" ]; then
   cmake -S "$src" -B "$bld" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKRYVANE_BUILD_BENCH=OFF \
-    -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
+    "${launcher[@]}" >/dev/null
 fi
 
 build() { nice cmake --build "$bld" -j2 --target "$@" >"$scratch/build.log" 2>&1; }

@@ -32,6 +32,7 @@
 #include "app/file_job.h"
 #include "app/identify.h"
 #include "app/passphrase.h"
+#include "app/text_util.h"
 #include "app/window/about_box.h"
 #include "app/window/job_runner.h"
 #include "app/window/skin.h"
@@ -54,6 +55,12 @@ constexpr QColor kLabelColour(2, 48, 68);
 
 QString Status(std::string_view text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// A file name, or a line that holds one, as kryvane-cli shows it: control characters and
+// bidirectional overrides escaped, so that a name cannot show itself as another.
+QString Escaped(const QString& text) {
+  return QString::fromStdString(EscapeControls(text.toStdString()));
 }
 
 template <class W>
@@ -433,11 +440,12 @@ QString MainWindow::CauseText() const {
 }
 
 void MainWindow::SetStatus(const QString& text) {
-  statusLabel_->setText(text);
+  statusLabel_->setText(Escaped(text));
   ShowCause(QString());  // a failure's cause belongs to that failure only
 }
 
-void MainWindow::ShowCause(const QString& cause) {
+void MainWindow::ShowCause(const QString& text) {
+  const QString cause = Escaped(text);
   causeText_ = cause;
   statusLabel_->setToolTip(cause);
   causeLabel_->setToolTip(cause);
@@ -552,9 +560,10 @@ bool MainWindow::ConfirmReplace(const QString& target) {
   const QFileInfo info(target);
   if (!info.exists() && !info.isSymLink()) return true;
   if (target == confirmedTarget_) return true;  // the save dialog asked already
-  QMessageBox ask(QMessageBox::Question, windowTitle(),
-                  QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(target),
-                  QMessageBox::Yes | QMessageBox::No, this);
+  QMessageBox ask(
+      QMessageBox::Question, windowTitle(),
+      QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(Escaped(target)),
+      QMessageBox::Yes | QMessageBox::No, this);
   ask.setObjectName(QStringLiteral("ReplaceQuestion"));
   ask.setDefaultButton(QMessageBox::No);
   ask.setEscapeButton(QMessageBox::No);
@@ -638,10 +647,10 @@ void MainWindow::OnJobDone(const JobOutcome& outcome) {
     QString notice = QStringLiteral(
                          "%1 %2, not like a real file: the passphrase, cipher or hash is probably "
                          "wrong.")
-                         .arg(TargetEdt_->text(), looks);
+                         .arg(Escaped(TargetEdt_->text()), looks);
     if (kept) {
       notice += QStringLiteral("\n\nThe source file %1 was kept, not deleted.")
-                    .arg(QString::fromStdString(outcome.warning->file));
+                    .arg(Escaped(QString::fromStdString(outcome.warning->file)));
     }
     notice += QStringLiteral(
         "\n\nTo search the cipher and hash that fit the passphrase, choose \"Find cipher and "

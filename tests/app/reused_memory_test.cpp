@@ -27,10 +27,12 @@ TEST(ReusedMemory, SecretPagesComeBackWiped) {
 }
 
 // Reads source through a pipeline that writes to /dev/null, transforming nothing; returns the
-// first buffer's address and whether every byte the buffer can hold is zero past the data.
+// first buffer's address and whether every byte the buffer can hold is zero past the data, and
+// so is every byte of the other buffers of its pool (the first buffer taken is the pool's first).
 struct FirstBuffer {
   const uint8_t* data = nullptr;
   bool wipedPastData = false;
+  bool poolWipedPastData = false;
 };
 FirstBuffer Stream(const std::string& source) {
   FirstBuffer first;
@@ -43,9 +45,12 @@ FirstBuffer Stream(const std::string& source) {
       if (buffer.size == 0) break;
       if (firstOne) {
         first.data = buffer.data;
+        const auto zero = [](uint8_t b) { return b == 0; };
         first.wipedPastData =
-            std::all_of(buffer.data + buffer.size, buffer.data + IoPipeline::kBufferSize,
-                        [](uint8_t b) { return b == 0; });
+            std::all_of(buffer.data + buffer.size, buffer.data + IoPipeline::kBufferSize, zero);
+        first.poolWipedPastData =
+            std::all_of(buffer.data + buffer.size,
+                        buffer.data + IoPipeline::kBuffers * IoPipeline::kBufferSize, zero);
       }
       pipe.Put(buffer);
     }
@@ -67,6 +72,22 @@ TEST(ReusedMemory, PipelineBuffersComeBackWiped) {
     const FirstBuffer after = Stream(dir / "short");
     ASSERT_EQ(after.data, before.data) << "the buffers were not kept for reuse";
     EXPECT_TRUE(after.wipedPastData);
+  }
+}
+
+// A file longer than the pool fills its buffers more than once. A buffer whose last fill was
+// short, or empty at the end of the data, must still be wiped over all it held before.
+TEST(ReusedMemory, PipelineBuffersAreWipedOverAllTheyEverHeld) {
+  TempFolder dir;
+  for (const std::size_t size : {(IoPipeline::kBuffers + 1) * IoPipeline::kBufferSize + 5,
+                                 (IoPipeline::kBuffers + 2) * IoPipeline::kBufferSize}) {
+    SCOPED_TRACE(size);
+    WriteFile(dir / "plain", Bytes(size, 0xA5));
+    const FirstBuffer before = Stream(dir / "plain");
+    WriteFile(dir / "short", Bytes(1, 0x5A));
+    const FirstBuffer after = Stream(dir / "short");
+    ASSERT_EQ(after.data, before.data) << "the buffers were not kept for reuse";
+    EXPECT_TRUE(after.poolWipedPastData);
   }
 }
 

@@ -221,6 +221,41 @@ TEST_F(Convert, CheckAcceptsAgeFilesAndRejectsChangedOnes) {
   EXPECT_TRUE(r.out.empty());
 }
 
+// The armor is PEM with lines of exactly 64 columns, the last one shorter; age refuses any other
+// wrapping, so convert --check must not call such a file intact, even where it decodes.
+TEST_F(Convert, CheckRefusesArmorWrappedAtOtherWidths) {
+  const std::string source = Legacy("legacy", TextLike(3000));
+  const std::string file = dir_ / "a.age";
+  const CliResult made = ConvertTo({"--armor", "-r", recipient_, source, file});
+  ASSERT_EQ(made.status, 0) << made.err;
+  ASSERT_EQ(RunCli({"convert", "--check", file, "-i", keyFile_}).status, 0);
+
+  const std::string text = ReadText(file);
+  const std::string begin = "-----BEGIN AGE ENCRYPTED FILE-----\n";
+  const std::string end = "-----END AGE ENCRYPTED FILE-----\n";
+  ASSERT_TRUE(text.starts_with(begin) && text.ends_with(end)) << text;
+  std::string body = text.substr(begin.size(), text.size() - begin.size() - end.size());
+  std::erase(body, '\n');
+  // Widths that are whole groups of four, so that every line still decodes on its own.
+  for (const std::size_t width : {76, 48}) {
+    SCOPED_TRACE(width);
+    std::string rewrapped = begin;
+    for (std::size_t at = 0; at < body.size(); at += width) {
+      rewrapped += body.substr(at, width) + "\n";
+    }
+    rewrapped += end;
+    const std::string bad = dir_ / ("wrapped" + std::to_string(width) + ".age");
+    WriteText(bad, rewrapped);
+    const CliResult r = RunCli({"convert", "--check", bad, "-i", keyFile_});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("the armor has a line of the wrong length"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    if (haveAge_) {
+      EXPECT_NE(AgeDecrypt(bad).status, 0);
+    }
+  }
+}
+
 TEST_F(Convert, UsageErrors) {
   const std::string source = Legacy("legacy", TextLike(100));
   const std::string secret = ReadVecFile("age/keys.vec").at(0).Get("Identity");

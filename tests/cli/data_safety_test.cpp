@@ -244,6 +244,44 @@ TEST(CliSafety, FileNamesAreEscaped) {
   EXPECT_EQ(std::count(missing.err.begin(), missing.err.end(), '\n'), 1) << missing.err;
 }
 
+// A name can also hold the controls of an 8-bit terminal (0x9B is CSI there) and bidirectional
+// overrides (U+202E shows "txt.exe" as "exe.txt"): no message, hash line or identify report may
+// pass them on raw.
+TEST(CliSafety, TerminalControlsAndOverridesInNamesAreEscaped) {
+  TempFolder dir;
+  const std::string name =
+      "x\x9b"
+      "31m\u202etxt.exe";
+  const std::string shown = "x\\x9b31m\\xe2\\x80\\xaetxt.exe";
+  const auto expectNoRawControls = [](const std::string& text) {
+    EXPECT_EQ(text.find('\x9b'), std::string::npos) << text;
+    EXPECT_EQ(text.find("\u202e"), std::string::npos) << text;
+  };
+  const CliResult missing = RunCli(Job("encrypt", {dir / name, dir / "enc"}), Env());
+  ExpectFailed(missing, {shown + ": open: No such file or directory"});
+  expectNoRawControls(missing.err);
+
+  std::string noise(64, '\0');
+  for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = char(i * 97 + 13);
+  WriteText(dir / name, noise);
+  const CliResult hashed = RunCli({"hash", "-H", "tiger", dir / name});
+  EXPECT_EQ(hashed.status, 0) << hashed.err;
+  EXPECT_TRUE(hashed.out.starts_with("\\")) << hashed.out;
+  EXPECT_TRUE(hashed.out.ends_with(shown + "\n")) << hashed.out;
+  expectNoRawControls(hashed.out);
+  // The escaped line names the file again.
+  const CliResult checked = RunCli({"hash", "--check", "-H", "tiger"}, WithInput(hashed.out));
+  EXPECT_EQ(checked.status, 0) << checked.err;
+  std::string okLine = dir / shown;
+  okLine.insert(okLine.begin(), '\\');
+  EXPECT_EQ(checked.out, okLine + ": OK\n");
+
+  const CliResult identified = RunCli({"identify", "--passphrase-env", "KPW", dir / name}, Env());
+  EXPECT_NE(identified.out.find(dir / shown + ": 64 bytes"), std::string::npos) << identified.out;
+  expectNoRawControls(identified.out);
+  expectNoRawControls(identified.err);
+}
+
 // Conflicting options are found while parsing, before the tool asks for a passphrase.
 TEST(CliSafety, ConflictingOptionsFailBeforeAnyPrompt) {
   TempFolder dir;

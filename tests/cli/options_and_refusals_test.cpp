@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "app/catalogue.h"
 #include "tests/app/temp_files.h"
 #include "tests/cli/run_cli.h"
@@ -101,6 +103,20 @@ TEST(CliOptions, SelftestRunsEveryCipherAndHash) {
   for (const HashEntry& h : HashCatalogue()) {
     EXPECT_TRUE(lines.contains("PASS  " + std::string(h.hash.algorithm))) << h.shortName;
   }
+}
+
+// A class that fails its known answer fails the command: the same program, linked with Tea's
+// self-test failing (tests/cli_faults/), names it and exits 1, and still tries every other class.
+TEST(CliOptions, SelftestFailsWhenAClassFailsItsKnownAnswer) {
+  const ToolResult r = RunProcess({KRYVANE_CLI_KAT_FAULT_PATH, "selftest"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(r.out.find("FAIL  Tea\n"), std::string::npos) << r.out;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'),
+            std::ptrdiff_t(CipherCatalogue().size() + HashCatalogue().size()))
+      << r.out;
+  std::size_t passed = 0;
+  for (std::size_t at = 0; (at = r.out.find("PASS  ", at)) != std::string::npos; ++at) ++passed;
+  EXPECT_EQ(passed, CipherCatalogue().size() + HashCatalogue().size() - 1) << r.out;
 }
 
 // `encrypt f - >> f` and `decrypt - f < f` would read what they write.

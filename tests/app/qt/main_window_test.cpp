@@ -566,6 +566,20 @@ class MainWindowTest : public QObject {
     QVERIFY(causeShown(w).isEmpty());
   }
 
+  // A name with a C1 control (U+009B, CSI on some terminals) and a right-to-left override shows
+  // escaped, as kryvane-cli shows it, not reordered ("txt.exe" as "exe.txt").
+  void controlsInNamesAreEscaped() {
+    QTemporaryDir dir;
+    MainWindow w;
+    w.show();
+    const QString missing = dir.filePath(QString::fromUtf8("x\xc2\x9b\xe2\x80\xaetxt.exe"));
+    child<QLineEdit>(w, "FileEdt")->setText(missing);
+    child<QLineEdit>(w, "TargetEdt")->setText(dir.filePath(QStringLiteral("out.bin")));
+    runJob(w, "EncryptBtn");
+    QCOMPARE(w.CauseText(), dir.path() + QStringLiteral("/x\\xc2\\x9b\\xe2\\x80\\xaetxt.exe: open: "
+                                                        "No such file or directory"));
+  }
+
   // A wrong cipher and hash with "Delete source" ticked: the source and the fields stay, the
   // tooltip and a notice say why; Ctrl+F then selects the right pair, and Decrypt deletes the
   // source as asked.

@@ -93,6 +93,10 @@ async function transformBlob(core, blob, job, options) {
 }
 
 if (typeof WorkerGlobalScope !== 'undefined' && self instanceof WorkerGlobalScope) {
+  // The module's loader would fetch the WebAssembly from its own data: address first, which the
+  // page's policy refuses (it then decodes it itself). Without fetch it goes straight there, and
+  // the worker has no way to send anything at all.
+  self.fetch = undefined;
   let core = null;
   const ready = KryvaneModule().then((M) => {
     core = kryvaneCore(M);

@@ -2,6 +2,8 @@
 // UTF-8 text cross in buffers of the module's memory; answers longer than a number come back as
 // JSON text that stays valid until the next such call. The page never holds a key: a passphrase
 // goes in, is turned into bytes with the window's encoding, keys a cipher and is wiped here.
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -10,7 +12,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unistd.h>
 
 #include "app/catalogue.h"
 #include "app/codepage.h"
@@ -70,13 +71,13 @@ std::string Hex(std::string_view bytes) {
 const CipherEntry* CipherAt(int position) {
   const auto all = CipherCatalogue();
   return position >= 0 && std::size_t(position) < all.size() ? &all[std::size_t(position)]
-                                                              : nullptr;
+                                                             : nullptr;
 }
 
 const HashEntry* HashAt(int position) {
   const auto all = HashCatalogue();
   return position >= 0 && std::size_t(position) < all.size() ? &all[std::size_t(position)]
-                                                              : nullptr;
+                                                             : nullptr;
 }
 
 // The cipher keyed from the passphrase text as the window keys it (Windows-1252 when the text
@@ -97,8 +98,9 @@ std::unique_ptr<Cipher> Keyed(int cipherPosition, int hashPosition, std::string_
 }
 
 std::string PlausibilityJson(const Plausibility& p) {
-  return "{\"score\":" + std::to_string(p.score) + ",\"verdict\":" +
-         Quoted(VerdictName(p.verdict)) + ",\"evidence\":" + Quoted(p.evidence) + "}";
+  return "{\"score\":" + std::to_string(p.score) +
+         ",\"verdict\":" + Quoted(VerdictName(p.verdict)) + ",\"evidence\":" + Quoted(p.evidence) +
+         "}";
 }
 
 struct Job {
@@ -132,10 +134,10 @@ const char* kv_catalogue() {
             ",\"algorithm\":" + Quoted(e.hash.algorithm) + "}";
   }
   const std::pair<const char*, std::string_view> status[] = {
-      {"started", kStatusStarted},       {"cleared", kStatusCleared},
-      {"mismatch", kStatusMismatch},     {"encrypted", kStatusEncrypted},
-      {"decrypted", kStatusDecrypted},   {"failed", kStatusFailed},
-      {"cancelled", kStatusCancelled},   {"found", kStatusFound},
+      {"started", kStatusStarted},           {"cleared", kStatusCleared},
+      {"mismatch", kStatusMismatch},         {"encrypted", kStatusEncrypted},
+      {"decrypted", kStatusDecrypted},       {"failed", kStatusFailed},
+      {"cancelled", kStatusCancelled},       {"found", kStatusFound},
       {"severalFound", kStatusSeveralFound}, {"notFound", kStatusNotFound},
   };
   json += "],\"status\":{";
@@ -257,8 +259,8 @@ const char* kv_text(int encrypt, int cipherPosition, int hashPosition, const cha
                     std::size_t phraseSize, const char* text, std::size_t textSize) {
   std::unique_ptr<Cipher> c = Keyed(cipherPosition, hashPosition, {phrase, phraseSize});
   if (!c) return Answer("{\"ok\":false}");
-  std::string out = encrypt != 0 ? c->EncryptText({text, textSize})
-                                 : c->DecryptText({text, textSize});
+  std::string out =
+      encrypt != 0 ? c->EncryptText({text, textSize}) : c->DecryptText({text, textSize});
   c->Wipe();
   std::string json = encrypt != 0 ? "{\"ok\":true,\"text\":" + Quoted(out) + "}"
                                   : "{\"ok\":true,\"hex\":\"" + Hex(out) + "\"}";

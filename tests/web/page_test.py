@@ -209,6 +209,15 @@ class PageTest(unittest.TestCase):
         self.wait_status("Last action: File decrypted successfully")
         self.assertEqual(self.downloaded("report.txt"), (GOLDEN / "plaintext.bin").read_bytes())
 
+    def test_a_dropped_file_becomes_the_source(self):
+        self.open()
+        self.driver.execute_script("""
+            const files = new DataTransfer();
+            files.items.add(new File(['hello'], 'dropped.txt'));
+            document.body.dispatchEvent(new DragEvent('drop', { dataTransfer: files, bubbles: true }));""")
+        WebDriverWait(self.driver, 10).until(
+            lambda d: self.el("FileEdt").text == "dropped.txt (5 bytes)")
+
     def test_text_tab(self):
         self.open()
         self.el("TextTab").click()

@@ -2,7 +2,8 @@
 # Speed of the offline page against the native code, in one run: raw CBC MB/s of Blowfish,
 # Rijndael and Serpent in the page's worker in headless Chromium beside kryvane_speed's portable
 # path (what WebAssembly has) and its processor paths; then a whole decryption of a file through
-# the page's 1 MiB slice loop into a save target that discards it, with the browser's peak memory.
+# the page's 1 MiB slice loop into a save target that discards it, with the browser's peak memory
+# (proportional set size, so shared pages count once).
 #   bench/web.sh [SECONDS_PER_FIGURE] [JOB_SIZE]     (default 1 second, 1G)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -39,8 +40,8 @@ for c in "${ciphers[@]}"; do
 done
 echo
 echo "Decryption of a $size file through the page (1 MiB slices, discarding save target):"
-echo "| cipher | MB/s | browser peak RSS MiB | idle RSS MiB |"
-echo "|---|---|---|---|"
-grep '^job ' "$scratch/web" | while read -r _ c rate peak idle; do
-  echo "| $c | $rate | $peak | $idle |"
+echo "| cipher | MB/s | tab peak MiB | tab idle MiB | browser peak MiB | browser idle MiB |"
+echo "|---|---|---|---|---|---|"
+grep '^job ' "$scratch/web" | while read -r _ c rate tpeak tidle peak idle; do
+  echo "| $c | $rate | $tpeak | $tidle | $peak | $idle |"
 done

@@ -3,7 +3,8 @@ module in the page's worker, as kryvane_speed measures the native code (in-place
 bytes on one chain, best of three windows), and a whole job through the page's slice loop with a
 save target that discards what it is given, with the browser's peak memory.
     /usr/bin/python3 bench/web_speed.py PAGE SECONDS JOB_FILE CIPHER...
-Prints "NAME ENCRYPT DECRYPT" lines, then "job NAME MB/S PEAK_RSS_MIB".
+Prints "NAME ENCRYPT DECRYPT" lines, then "job NAME MB/S TAB_PEAK TAB_IDLE ALL_PEAK ALL_IDLE"
+(PSS in MiB of the renderers, and of every browser process).
 """
 import os
 import pathlib
@@ -56,7 +57,7 @@ self.onmessage = async (e) => {
   self.postMessage(out);
 };`;
 const w = new Worker(URL.createObjectURL(new Blob([code], { type: 'text/javascript' })));
-w.onmessage = (e) => done(e.data);
+w.onmessage = (e) => { if (Array.isArray(e.data)) done(e.data); };
 w.postMessage({ seconds, names });
 """
 
@@ -69,8 +70,9 @@ window.showSaveFilePicker = async (opts) => ({
 """
 
 
-def browser_rss_mib(service_pid):
-    """Resident memory of every process below the driver: the browser and all its helpers."""
+def browser_rss_mib(service_pid, renderers_only=False):
+    """Memory (PSS, MiB) of the processes below the driver: the browser and all its helpers, or
+    only the renderers (the tab, with its worker)."""
     children = {}
     for pid in os.listdir("/proc"):
         if not pid.isdigit():
@@ -86,9 +88,14 @@ def browser_rss_mib(service_pid):
         pid = todo.pop()
         todo += children.get(pid, [])
         try:
-            with open(f"/proc/{pid}/status") as f:
+            if renderers_only:
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    if b"--type=renderer" not in f.read():
+                        continue
+            # Proportional set size: memory shared between the browser's processes counts once.
+            with open(f"/proc/{pid}/smaps_rollup") as f:
                 for line in f:
-                    if line.startswith("VmRSS:"):
+                    if line.startswith("Pss:"):
                         total += int(line.split()[1])
         except OSError:
             pass
@@ -114,7 +121,8 @@ def main():
             print(f"{name} {enc:.1f} {dec:.1f}", flush=True)
 
         size = os.path.getsize(job_file)
-        idle = browser_rss_mib(service.process.pid)
+        pid = service.process.pid
+        idle = (browser_rss_mib(pid), browser_rss_mib(pid, True))
         for name in names:
             driver.execute_script(DISCARD)
             driver.find_element(By.ID, "FileInput").send_keys(job_file)
@@ -125,12 +133,13 @@ def main():
                 ".map((o) => o.dataset.text)")
             index = [i for i, t in enumerate(catalogue) if t.lower().startswith(name[:4])][0]
             Select(driver.find_element(By.ID, "ComboBox1")).select_by_value(str(index))
-            peak = [idle]
+            peak = list(idle)
             running = [True]
 
             def sample():
                 while running[0]:
-                    peak[0] = max(peak[0], browser_rss_mib(service.process.pid))
+                    peak[0] = max(peak[0], browser_rss_mib(pid))
+                    peak[1] = max(peak[1], browser_rss_mib(pid, True))
                     time.sleep(0.1)
 
             sampler = threading.Thread(target=sample)
@@ -144,7 +153,8 @@ def main():
             sampler.join()
             driver.execute_script("document.getElementById('WrongKeyNotice').close();"
                                   "document.getElementById('ClearBtn').click()")
-            print(f"job {name} {size / elapsed / 1e6:.1f} {peak[0]:.0f} {idle:.0f}", flush=True)
+            print(f"job {name} {size / elapsed / 1e6:.1f} {peak[1]:.0f} {idle[1]:.0f} {peak[0]:.0f} "
+                  f"{idle[0]:.0f}", flush=True)
     finally:
         driver.quit()
 

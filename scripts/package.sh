@@ -28,7 +28,8 @@ for deb in "$main" "$dev"; do
 done
 
 # Qt's SVG plugins are needed for the icons but invisible to dpkg-shlibdeps.
-dpkg-deb --contents "$main" | grep -q ' ./usr/share/kryvane/kryvane.html$' ||
+# (grep -q on the pipe would stop dpkg-deb early, which pipefail reports as a failure.)
+grep -q ' ./usr/share/kryvane/kryvane.html$' <<<"$(dpkg-deb --contents "$main")" ||
   { echo "kryvane does not carry the offline page"; exit 1; }
 dpkg-deb -f "$main" Depends | grep -q libqt6svg6 || { echo "kryvane does not depend on libqt6svg6"; exit 1; }
 

@@ -4,9 +4,11 @@
 // goes in, is turned into bytes with the window's encoding, keys a cipher and is wiped here.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <span>

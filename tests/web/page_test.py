@@ -209,6 +209,17 @@ class PageTest(unittest.TestCase):
         self.wait_status("Last action: File decrypted successfully")
         self.assertEqual(self.downloaded("report.txt"), (GOLDEN / "plaintext.bin").read_bytes())
 
+    def test_download_refuses_what_it_cannot_hold(self):
+        self.open("download")
+        huge = self.tmp / "huge.bin"
+        with open(huge, "wb") as f:
+            f.truncate((2 << 30) + 1)  # sparse: nothing is read before the refusal
+        self.fill(huge, "pw", target="huge.kry")
+        self.el("EncryptBtn").click()
+        self.wait_status("Last action: File IO error or file does not exists")
+        self.assertIn("above 2 GiB", self.cause())
+        huge.unlink()
+
     def test_a_dropped_file_becomes_the_source(self):
         self.open()
         self.driver.execute_script("""

@@ -73,14 +73,23 @@ async function transformBlob(core, blob, job, options) {
   const total = blob.size;
   const buffer = core.alloc(slice);
   const head = new Uint8Array(Math.min(total, 4096));
+  // The next slice is read while this one is transformed.
+  const read = (from) => {
+    const to = Math.min(total, from + slice);
+    return blob.slice(from, to).arrayBuffer().then((b) => {
+      if (b.byteLength !== to - from) throw new Error('the file changed while it was read');
+      return new Uint8Array(b);
+    });
+  };
+  let next = read(0);
   try {
     let done = 0;
     do {
       if (cancelled()) return { cancelled: true };
       if (pause) await pause();
-      const end = Math.min(total, done + slice);
-      const data = new Uint8Array(await blob.slice(done, end).arrayBuffer());
-      if (data.length !== end - done) throw new Error('the file changed while it was read');
+      const data = await next;
+      const end = done + data.length;
+      next = end < total ? read(end) : null;
       core.update(job, data, end === total, buffer);
       if (done < head.length) head.set(data.subarray(0, head.length - done), done);
       done = end;
@@ -89,6 +98,7 @@ async function transformBlob(core, blob, job, options) {
     return { cancelled: false, head };
   } finally {
     core.free(buffer, slice);
+    if (next) next.catch(() => {});  // a read started for a job that ended is not an error
   }
 }
 

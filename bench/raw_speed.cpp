@@ -2,15 +2,19 @@
 // Decrypt calls of 8192 bytes on one chain. Prints one line per cipher:
 //   NAME ENCRYPT_MB_S DECRYPT_MB_S
 // in decimal megabytes per second of wall time, for bench/compare.sh to set beside other tools.
-//   kryvane_speed [SECONDS_PER_FIGURE] [SHORT_NAME ...]   (default 1 second, every cipher)
+//   kryvane_speed [--portable] [SECONDS_PER_FIGURE] [SHORT_NAME ...]
+// (default 1 second, every cipher; --portable: without the processor-specific paths, the code a
+// processor without them, or WebAssembly, runs)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/catalogue.h"
+#include "crypto/cpu.h"
 
 namespace {
 
@@ -50,10 +54,16 @@ double MegabytesPerSecond(kryvane::Cipher& c, bool encrypt, double seconds) {
 int main(int argc, char** argv) {
   double seconds = 1.0;
   std::vector<std::string> names;
-  if (argc > 1) seconds = std::atof(argv[1]);
-  for (int i = 2; i < argc; ++i) names.emplace_back(argv[i]);
+  int arg = 1;
+  if (argc > arg && std::string_view(argv[arg]) == "--portable") {
+    kryvane::cpu::Limit(0);
+    ++arg;
+  }
+  if (argc > arg) seconds = std::atof(argv[arg++]);
+  for (; arg < argc; ++arg) names.emplace_back(argv[arg]);
   if (seconds <= 0) {
-    std::fprintf(stderr, "usage: kryvane_speed [SECONDS_PER_FIGURE] [SHORT_NAME ...]\n");
+    std::fprintf(stderr,
+                 "usage: kryvane_speed [--portable] [SECONDS_PER_FIGURE] [SHORT_NAME ...]\n");
     return 2;
   }
   for (const kryvane::CipherEntry& e : kryvane::CipherCatalogue()) {

@@ -54,10 +54,20 @@ int WriteFd(int fd, const void* buffer, std::size_t n) {
   return 0;
 }
 
+namespace {
+// The GNU strerror_r returns the text, possibly not in buffer; the POSIX one (other C libraries,
+// such as the WebAssembly build's) fills buffer and returns 0.
+[[maybe_unused]] const char* StrerrorText(const char* text, const char*) {
+  return text;
+}
+[[maybe_unused]] const char* StrerrorText(int failed, const char* buffer) {
+  return failed == 0 ? buffer : "Unknown error";
+}
+}  // namespace
+
 std::string ErrnoText(int errnum) {
   char buffer[256];
-  // The GNU strerror_r returns the text, possibly not in buffer.
-  return strerror_r(errnum, buffer, sizeof buffer);
+  return StrerrorText(strerror_r(errnum, buffer, sizeof buffer), buffer);
 }
 
 FdStreamError::FdStreamError(const std::string& name, const char* operation, int errnum)

@@ -3,7 +3,8 @@
 # them: dpkg-deb --info/--contents, lintian (no errors), desktop-file-validate and appstreamcli on
 # the packaged files. The packages land in build/packages/.
 #   scripts/package.sh
-# Needs lintian besides what scripts/deps.sh installs (installed here when missing).
+# Needs lintian besides what scripts/deps.sh installs (installed here when missing). The offline
+# page comes from scripts/web.sh, which this runs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -12,7 +13,8 @@ if ! command -v lintian > /dev/null; then
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends lintian
 fi
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
+scripts/web.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DKRYVANE_WEB_PAGE="$PWD/build-web/kryvane.html"
 cmake --build build
 rm -rf build/packages
 (cd build && cpack)
@@ -26,6 +28,9 @@ for deb in "$main" "$dev"; do
 done
 
 # Qt's SVG plugins are needed for the icons but invisible to dpkg-shlibdeps.
+# (grep -q on the pipe would stop dpkg-deb early, which pipefail reports as a failure.)
+grep -q ' ./usr/share/kryvane/kryvane.html$' <<<"$(dpkg-deb --contents "$main")" ||
+  { echo "kryvane does not carry the offline page"; exit 1; }
 dpkg-deb -f "$main" Depends | grep -q libqt6svg6 || { echo "kryvane does not depend on libqt6svg6"; exit 1; }
 
 # The menu entry and the AppStream data as packaged.

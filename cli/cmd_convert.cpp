@@ -10,6 +10,7 @@
 
 #include "app/age_convert.h"
 #include "app/file_util.h"
+#include "app/text_util.h"
 #include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/common.h"
@@ -252,7 +253,7 @@ int ConvertCommand::RunCheck() const {
   const CheckOutcome outcome =
       CheckAgeFile(name, fromStdin ? std::optional<int>(STDIN_FILENO) : std::nullopt, unlock);
   if (outcome.error) Failure(outcome.error->Describe());
-  std::cout << name << ": OK (" << outcome.bytes << " bytes authenticated"
+  std::cout << EscapeControls(name) << ": OK (" << outcome.bytes << " bytes authenticated"
             << (outcome.armored ? ", armored" : "") << ")\n";
   return kExitOk;
 }

@@ -145,7 +145,9 @@ struct Unlock {
 
 // Reads an age file, binary or armored, from in. The constructor reads the header, opens a stanza
 // and checks the MAC; Read returns authenticated plaintext only and fails (AgeError) on a chunk
-// that does not authenticate, a file that ends before its last chunk and data after it.
+// that does not authenticate, a file that ends before its last chunk and data after it. As in
+// age, each chunk's plaintext is given out once it authenticates, so a failure can follow the
+// plaintext of the chunks before it (reads of kChunkSize bytes then return exactly that).
 class Reader final : public ByteSource {
  public:
   Reader(ByteSource& in, const Unlock& unlock);

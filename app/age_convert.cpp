@@ -22,10 +22,10 @@ class AgeEncoder final : public TargetEncoder {
  public:
   explicit AgeEncoder(const AgeTarget& target) {
     if (target.recipients.empty() && !target.newPassphrase) {
-      throw age::AgeError("no recipient and no new passphrase");
+      throw age::AgeError(age::AgeErrorKind::kKeys, "no recipient and no new passphrase");
     }
     if (target.newPassphrase && target.newPassphrase->empty()) {
-      throw age::AgeError("the new passphrase is empty");
+      throw age::AgeError(age::AgeErrorKind::kKeys, "the new passphrase is empty");
     }
     age::RandomBytes(fileKey_.bytes);
     if (target.newPassphrase) {

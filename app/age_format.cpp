@@ -1,6 +1,7 @@
 #include "app/age_format.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "app/bech32.h"
@@ -102,20 +103,49 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+           return std::toupper(uint8_t(a)) == std::toupper(uint8_t(b));
+         });
+}
+
+// postQuantum starts the hybrid keys of the same kind, which need ML-KEM: named, so that their
+// owner learns why the key is refused.
 template <class Key, class Parse>
-std::vector<Key> ParseKeyLines(std::string_view text, Parse parse, const char* what) {
+std::vector<Key> ParseKeyLines(std::string_view text, Parse parse, const char* what,
+                               std::string_view postQuantum) {
   std::vector<Key> keys;
   std::size_t number = 0;
   for (const std::string_view raw : Lines(text)) {
     ++number;
     const std::string_view line = Trim(raw);
     if (line.empty() || line.front() == '#') continue;
+    if (StartsWithNoCase(line, postQuantum)) {
+      throw AgeError(AgeErrorKind::kKeys, "line " + std::to_string(number) +
+                                              " is a hybrid post-quantum key, which this "
+                                              "program does not support");
+    }
     std::optional<Key> key = parse(line);
-    if (!key) throw AgeError("line " + std::to_string(number) + " is not " + what);
+    if (!key)
+      throw AgeError(AgeErrorKind::kKeys, "line " + std::to_string(number) + " is not " + what);
     keys.push_back(std::move(*key));
   }
-  if (keys.empty()) throw AgeError(std::string("there is no ") + what + " in it");
+  if (keys.empty())
+    throw AgeError(AgeErrorKind::kKeys, std::string("there is no ") + what + " in it");
   return keys;
+}
+
+// Whether text that is not an age header holds a PEM boundary line ("-----...") before anything
+// binary: armor that is damaged or of another kind, rather than no age file at all.
+bool LooksArmored(std::string_view start) {
+  const auto binary = std::find_if(start.begin(), start.end(), [](char c) {
+    return (uint8_t(c) < 0x20 && c != '\t' && c != '\r' && c != '\n') || uint8_t(c) > 0x7e;
+  });
+  for (const std::string_view raw : Lines(start.substr(0, std::size_t(binary - start.begin())))) {
+    if (Trim(raw).starts_with("-----")) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -179,11 +209,12 @@ std::optional<Identity> ParseIdentity(std::string_view text) {
 }
 
 std::vector<Recipient> ParseRecipients(std::string_view text) {
-  return ParseKeyLines<Recipient>(text, ParseRecipient, "an age1 X25519 recipient");
+  return ParseKeyLines<Recipient>(text, ParseRecipient, "an age1 X25519 recipient", "age1pq1");
 }
 
 std::vector<Identity> ParseIdentities(std::string_view text) {
-  return ParseKeyLines<Identity>(text, ParseIdentity, "an AGE-SECRET-KEY-1 X25519 identity");
+  return ParseKeyLines<Identity>(text, ParseIdentity, "an AGE-SECRET-KEY-1 X25519 identity",
+                                 "AGE-SECRET-KEY-PQ-1");
 }
 
 Stanza WrapForRecipient(const FileKey& fileKey, const Recipient& recipient) {
@@ -192,7 +223,8 @@ Stanza WrapForRecipient(const FileKey& fileKey, const Recipient& recipient) {
   std::array<uint8_t, 32> share;
   X25519Base(ephemeral.span(), share);
   if (!X25519(ephemeral.span(), recipient.key, shared.bytes)) {
-    throw AgeError("the recipient " + recipient.ToString() + " is not a usable X25519 key");
+    throw AgeError(AgeErrorKind::kKeys,
+                   "the recipient " + recipient.ToString() + " is not a usable X25519 key");
   }
   std::array<uint8_t, 64> salt;
   std::copy(share.begin(), share.end(), salt.begin());
@@ -308,7 +340,7 @@ class Writer::ArmorSink final : public ByteSink {
 Writer::Writer(ByteSink& out, std::span<const Stanza> stanzas, const FileKey& fileKey,
                const Options& options)
     : out_(&out) {
-  if (stanzas.empty()) throw AgeError("a file needs at least one recipient");
+  if (stanzas.empty()) throw AgeError(AgeErrorKind::kKeys, "a file needs at least one recipient");
   if (options.armor) {
     armor_ = std::make_unique<ArmorSink>(out);
     out_ = armor_.get();
@@ -368,20 +400,23 @@ class Reader::Input {
  public:
   explicit Input(ByteSource& source) : source_(source), buffer_(kBufferSize) {}
 
-  // The next line without its '\n'. False at the end of the data; AgeError when the line
-  // is longer than max or the data ends inside it.
-  bool ReadLine(std::string& line, std::size_t max, const char* where) {
+  // The next line without its '\n'. False at the end of the data; AgeError of kind part (the
+  // header or the armor) when the line is longer than max, or when the data ends inside a
+  // header line. The armor's last line may lack its end of line, as in any text file.
+  bool ReadLine(std::string& line, std::size_t max, AgeErrorKind part) {
+    const char* where = part == AgeErrorKind::kArmor ? "the armor" : "the header";
     line.clear();
     for (;;) {
       if (begin_ == end_ && !Fill()) {
         if (line.empty()) return false;
-        throw AgeError(std::string("the file ends inside ") + where);
+        if (part == AgeErrorKind::kArmor) return true;
+        throw AgeError(part, std::string("the file ends inside ") + where);
       }
       const uint8_t* start = buffer_.data() + begin_;
       const auto* nl = static_cast<const uint8_t*>(std::memchr(start, '\n', end_ - begin_));
       const std::size_t take = nl ? std::size_t(nl - start) : end_ - begin_;
       if (line.size() + take > max)
-        throw AgeError(std::string("a line of ") + where + " is too long");
+        throw AgeError(part, std::string("a line of ") + where + " is too long");
       line.append(reinterpret_cast<const char*>(start), take);
       begin_ += take;
       if (nl) {
@@ -456,8 +491,8 @@ class Reader::ArmorSource final : public ByteSource {
  public:
   explicit ArmorSource(Input& in) : in_(in) {
     std::string line;
-    if (!in_.ReadLine(line, kMaxHeaderLine, "the armor") || StripCr(line) != kArmorBegin) {
-      throw AgeError("the armor does not start with its begin line");
+    if (!in_.ReadLine(line, kMaxHeaderLine, AgeErrorKind::kArmor) || StripCr(line) != kArmorBegin) {
+      throw AgeError(AgeErrorKind::kArmor, "the armor does not start with its begin line");
     }
   }
 
@@ -486,8 +521,8 @@ class Reader::ArmorSource final : public ByteSource {
   bool NextLine() {
     decoded_.clear();
     offset_ = 0;
-    if (!in_.ReadLine(line_, kMaxHeaderLine, "the armor")) {
-      throw AgeError("the armor has no end line (the file is cut short)");
+    if (!in_.ReadLine(line_, kMaxHeaderLine, AgeErrorKind::kArmor)) {
+      throw AgeError(AgeErrorKind::kArmor, "the armor has no end line (the file is cut short)");
     }
     const std::string_view line = StripCr(line_);
     if (line == kArmorEnd) {
@@ -497,17 +532,18 @@ class Reader::ArmorSource final : public ByteSource {
         const std::string_view rest = in_.Peek(4096);
         if (rest.empty()) break;
         if (rest.find_first_not_of(" \t\r\n") != std::string_view::npos) {
-          throw AgeError("data follows the armor's end line");
+          throw AgeError(AgeErrorKind::kArmor, "data follows the armor's end line");
         }
         in_.Skip(rest.size());
       }
       return false;
     }
     if (shortSeen_ || line.empty() || line.size() > kColumns) {
-      throw AgeError("the armor has a line of the wrong length");
+      throw AgeError(AgeErrorKind::kArmor, "the armor has a line of the wrong length");
     }
     shortSeen_ = line.size() < kColumns || line.back() == '=';
-    if (!DecodePaddedInto(line, decoded_)) throw AgeError("the armor is not valid base64");
+    if (!DecodePaddedInto(line, decoded_))
+      throw AgeError(AgeErrorKind::kArmor, "the armor is not valid base64");
     return true;
   }
 
@@ -530,17 +566,25 @@ Reader::Reader(ByteSource& in, const Unlock& unlock)
     dearmored_ = std::make_unique<Input>(*armor_);
     in_ = dearmored_.get();
     armored_ = true;
+  } else if (!start.starts_with("age-encryption.org/") && LooksArmored(start)) {
+    throw AgeError(
+        AgeErrorKind::kArmor,
+        "the file looks armored, but does not start with the line " + std::string(kArmorBegin));
   }
 
   std::string header, line;
   const auto nextLine = [&](std::size_t max) {
-    if (!in_->ReadLine(line, max, "the header")) throw AgeError("the file ends inside the header");
-    if (header.size() + line.size() + 1 > kMaxHeader) throw AgeError("the header is too long");
+    if (!in_->ReadLine(line, max, AgeErrorKind::kHeader))
+      throw AgeError(AgeErrorKind::kHeader, "the file ends inside the header");
+    if (header.size() + line.size() + 1 > kMaxHeader)
+      throw AgeError(AgeErrorKind::kHeader, "the header is too long");
     (header += line) += '\n';
   };
-  if (!in_->ReadLine(line, kMaxHeaderLine, "the header")) throw AgeError("the file is empty");
+  if (!in_->ReadLine(line, kMaxHeaderLine, AgeErrorKind::kHeader))
+    throw AgeError(AgeErrorKind::kHeader, "the file is empty");
   if (line != kVersionLine) {
-    throw AgeError(line.starts_with("age-encryption.org/")
+    throw AgeError(AgeErrorKind::kHeader,
+                   line.starts_with("age-encryption.org/")
                        ? "the file is of an age version this program does not know"
                        : "it is not an age file");
   }
@@ -553,42 +597,46 @@ Reader::Reader(ByteSource& in, const Unlock& unlock)
       std::optional<std::vector<uint8_t>> decoded;
       if (line.size() > 4 && line[3] == ' ') decoded = DecodeBase64NoPad(line.substr(4));
       if (!decoded || decoded->size() != mac.size())
-        throw AgeError("the header's MAC line is malformed");
+        throw AgeError(AgeErrorKind::kHeader, "the header's MAC line is malformed");
       std::copy(decoded->begin(), decoded->end(), mac.begin());
       header.resize(header.size() - line.size() - 1 + 3);  // the MAC covers up to "---"
       break;
     }
-    if (!line.starts_with("-> ")) throw AgeError("the header has a malformed line");
+    if (!line.starts_with("-> "))
+      throw AgeError(AgeErrorKind::kHeader, "the header has a malformed line");
     Stanza s;
     std::string_view rest = std::string_view(line).substr(3);
     for (;;) {
       const auto space = rest.find(' ');
       s.args.emplace_back(rest.substr(0, space));
-      if (!IsArgument(s.args.back())) throw AgeError("the header has a malformed stanza");
+      if (!IsArgument(s.args.back()))
+        throw AgeError(AgeErrorKind::kHeader, "the header has a malformed stanza");
       if (space == std::string_view::npos) break;
       rest.remove_prefix(space + 1);
     }
     for (;;) {
       nextLine(kColumns);
-      if (!DecodeInto(line, s.body)) throw AgeError("a stanza body is not valid base64");
+      if (!DecodeInto(line, s.body))
+        throw AgeError(AgeErrorKind::kHeader, "a stanza body is not valid base64");
       if (line.size() < kColumns) break;
     }
     stanzas_.push_back(std::move(s));
   }
-  if (stanzas_.empty()) throw AgeError("the header has no recipient stanza");
+  if (stanzas_.empty()) throw AgeError(AgeErrorKind::kHeader, "the header has no recipient stanza");
 
   FileKey fileKey;
   bool opened = false;
   const bool hasScrypt = std::any_of(stanzas_.begin(), stanzas_.end(),
                                      [](const Stanza& s) { return s.args[0] == "scrypt"; });
   if (hasScrypt && stanzas_.size() != 1) {
-    throw AgeError("an scrypt stanza is not the only one in the header");
+    throw AgeError(AgeErrorKind::kHeader, "an scrypt stanza is not the only one in the header");
   }
   if (unlock.fileKey) {
     fileKey = *unlock.fileKey;
     opened = true;
   } else if (unlock.passphrase) {
-    if (!hasScrypt) throw AgeError("the file is not encrypted with a passphrase");
+    if (!hasScrypt)
+      throw AgeError(AgeErrorKind::kNoMatch, "the file is not encrypted with a passphrase");
     const Stanza& s = stanzas_[0];
     std::optional<std::vector<uint8_t>> salt;
     if (s.args.size() == 3) salt = DecodeBase64NoPad(s.args[1]);
@@ -596,27 +644,31 @@ Reader::Reader(ByteSource& in, const Unlock& unlock)
     if (!salt || salt->size() != 16 || factor.empty() || factor.size() > 2 || factor[0] == '0' ||
         !std::all_of(factor.begin(), factor.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
         s.body.size() != 32) {
-      throw AgeError("the scrypt stanza is malformed");
+      throw AgeError(AgeErrorKind::kHeader, "the scrypt stanza is malformed");
     }
     const int logN = std::stoi(factor);
     if (logN > unlock.maxWorkFactor) {
-      throw AgeError("the passphrase's work factor 2^" + factor + " is above the limit 2^" +
-                     std::to_string(unlock.maxWorkFactor));
+      throw AgeError(AgeErrorKind::kHeader, "the passphrase's work factor 2^" + factor +
+                                                " is above the limit 2^" +
+                                                std::to_string(unlock.maxWorkFactor));
     }
     std::vector<uint8_t> labelled(kScryptLabel.begin(), kScryptLabel.end());
     labelled.insert(labelled.end(), salt->begin(), salt->end());
     Key32 wrapKey;
     Scrypt(*unlock.passphrase, labelled, logN, wrapKey);
-    if (!OpenFileKey(wrapKey, s.body, fileKey)) throw AgeError("the passphrase is wrong");
+    if (!OpenFileKey(wrapKey, s.body, fileKey))
+      throw AgeError(AgeErrorKind::kNoMatch, "the passphrase is wrong");
     opened = true;
   } else {
-    if (hasScrypt) throw AgeError("the file is encrypted with a passphrase, not to a key");
+    if (hasScrypt)
+      throw AgeError(AgeErrorKind::kNoMatch,
+                     "the file is encrypted with a passphrase, not to a key");
     for (const Stanza& s : stanzas_) {
       if (s.args[0] != "X25519") continue;
       std::optional<std::vector<uint8_t>> share;
       if (s.args.size() == 2) share = DecodeBase64NoPad(s.args[1]);
       if (!share || share->size() != 32 || s.body.size() != 32) {
-        throw AgeError("an X25519 stanza is malformed");
+        throw AgeError(AgeErrorKind::kHeader, "an X25519 stanza is malformed");
       }
       std::array<uint8_t, 64> salt;
       std::copy(share->begin(), share->end(), salt.begin());
@@ -624,7 +676,7 @@ Reader::Reader(ByteSource& in, const Unlock& unlock)
         Key32 shared, wrapKey;
         if (!X25519(id.secret.span(), std::span<const uint8_t, 32>(share->data(), 32),
                     shared.bytes)) {
-          throw AgeError("an X25519 stanza has an invalid share");
+          throw AgeError(AgeErrorKind::kHeader, "an X25519 stanza has an invalid share");
         }
         const Recipient r = id.ToRecipient();
         std::copy(r.key.begin(), r.key.end(), salt.begin() + 32);
@@ -636,18 +688,19 @@ Reader::Reader(ByteSource& in, const Unlock& unlock)
       }
       if (opened) break;
     }
-    if (!opened) throw AgeError("no identity matches a recipient of the file");
+    if (!opened)
+      throw AgeError(AgeErrorKind::kNoMatch, "no identity matches a recipient of the file");
   }
 
   std::array<uint8_t, 32> expected;
   HeaderMac(fileKey, header, expected);
   if (!EqualConstantTime(expected, mac)) {
-    throw AgeError("the header's MAC does not match (the header was changed)");
+    throw AgeError(AgeErrorKind::kHmac, "the header's MAC does not match (the header was changed)");
   }
 
   Nonce nonce;
   if (in_->ReadFull(nonce.data(), nonce.size()) != nonce.size()) {
-    throw AgeError("the file ends before its payload");
+    throw AgeError(AgeErrorKind::kHeader, "the file ends before its payload");
   }
   Key32 key;
   PayloadKey(fileKey, nonce, key);
@@ -660,31 +713,34 @@ Reader::~Reader() {
   SecureZero(plain_.data(), plain_.size());
 }
 
-bool Reader::NextChunk() {
+// Each chunk's plaintext is given out once the chunk authenticates, as age gives it out: a full
+// chunk is the last one when it is sealed as such, so data after it, or the end of the file
+// after a full chunk sealed as not the last, is found only after its plaintext.
+void Reader::NextChunk() {
   const std::size_t got = in_->ReadFull(chunk_.data(), kSealedChunk);
-  const bool last = got < kSealedChunk || in_->AtEnd();
   const std::string name = "chunk " + std::to_string(index_);
   if (got < kTagSize) {
-    throw AgeError(got == 0 ? "the file ends before its last chunk"
-                            : "the file ends inside " + name);
+    throw AgeError(AgeErrorKind::kPayload, got == 0 ? "the file ends before its last chunk"
+                                                    : "the file ends inside " + name);
   }
   const std::size_t size = got - kTagSize;
-  if (last && size == 0 && index_ > 0) throw AgeError("the last chunk is empty");
-  if (!aead_->Open(ChunkNonce(index_, last), chunk_.data(), size, plain_.data())) {
-    if (!last) {
-      // Sealed as the last chunk, yet more follows?
-      if (aead_->Open(ChunkNonce(index_, true), chunk_.data(), size, plain_.data())) {
-        SecureZero(plain_.data(), size);
-        throw AgeError("data follows the last chunk");
-      }
-    }
-    throw AgeError(name + " does not authenticate (the file was changed or cut short)");
+  bool last = got < kSealedChunk;  // a short chunk ends the data
+  if (last && size == 0 && index_ > 0)
+    throw AgeError(AgeErrorKind::kPayload, "the last chunk is empty");
+  bool opened = aead_->Open(ChunkNonce(index_, last), chunk_.data(), size, plain_.data());
+  if (!opened && !last) {
+    last = true;
+    opened = aead_->Open(ChunkNonce(index_, true), chunk_.data(), size, plain_.data());
+  }
+  if (!opened) {
+    throw AgeError(AgeErrorKind::kPayload,
+                   name + " does not authenticate (the file was changed or cut short)");
   }
   available_ = size;
   offset_ = 0;
   ++index_;
   done_ = last;
-  return true;
+  trailing_ = last && got == kSealedChunk && !in_->AtEnd();
 }
 
 std::size_t Reader::Read(void* buffer, std::size_t size) {
@@ -692,6 +748,7 @@ std::size_t Reader::Read(void* buffer, std::size_t size) {
   std::size_t done = 0;
   while (done < size) {
     if (offset_ == available_) {
+      if (trailing_) throw AgeError(AgeErrorKind::kPayload, "data follows the last chunk");
       if (done_) break;
       NextChunk();
       continue;

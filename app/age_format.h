@@ -25,11 +25,26 @@ inline constexpr int kMaxWorkFactor = 22;      // what a reader accepts unless t
 inline constexpr std::string_view kArmorBegin = "-----BEGIN AGE ENCRYPTED FILE-----";
 inline constexpr std::string_view kArmorEnd = "-----END AGE ENCRYPTED FILE-----";
 
+// Where a file failed, in the verdicts of the age format's own test suite, so that a caller
+// can tell a damaged file from a key that does not fit without reading the message.
+enum class AgeErrorKind {
+  kKeys,     // a key, key file or recipient given is unusable: no file's fault
+  kHeader,   // the header, or the payload nonce after it, does not parse
+  kArmor,    // the PEM armor around the file does not parse
+  kNoMatch,  // none of the identities or the passphrase given opens a recipient stanza
+  kHmac,     // a stanza opened, but the header's MAC does not match: the header was changed
+  kPayload,  // the payload does not authenticate all the way to its end
+};
+
 // A file that is not a valid age file, or does not open with the keys given. what() is the
 // cause, worded for a user ("chunk 3 does not authenticate").
 class AgeError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  AgeError(AgeErrorKind kind, const std::string& what) : std::runtime_error(what), kind_(kind) {}
+  AgeErrorKind Kind() const { return kind_; }
+
+ private:
+  AgeErrorKind kind_;
 };
 
 using FileKey = SecretArray<16>;
@@ -130,7 +145,9 @@ struct Unlock {
 
 // Reads an age file, binary or armored, from in. The constructor reads the header, opens a stanza
 // and checks the MAC; Read returns authenticated plaintext only and fails (AgeError) on a chunk
-// that does not authenticate, a file that ends before its last chunk and data after it.
+// that does not authenticate, a file that ends before its last chunk and data after it. As in
+// age, each chunk's plaintext is given out once it authenticates, so a failure can follow the
+// plaintext of the chunks before it (reads of kChunkSize bytes then return exactly that).
 class Reader final : public ByteSource {
  public:
   Reader(ByteSource& in, const Unlock& unlock);
@@ -145,7 +162,7 @@ class Reader final : public ByteSource {
  private:
   class Input;
   class ArmorSource;
-  bool NextChunk();
+  void NextChunk();
 
   std::unique_ptr<Input> raw_;
   std::unique_ptr<ArmorSource> armor_;
@@ -159,7 +176,8 @@ class Reader final : public ByteSource {
   std::size_t available_ = 0;
   std::size_t offset_ = 0;
   uint64_t index_ = 0;
-  bool done_ = false;
+  bool done_ = false;      // the last chunk is read
+  bool trailing_ = false;  // and data follows it
 };
 
 }  // namespace kryvane::age

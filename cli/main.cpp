@@ -50,6 +50,13 @@ int main(int argc, char** argv) {
 
 namespace {
 
+// Whether the last command given needs a command after it and got only other words instead.
+bool UnknownCommandGiven(CLI::App& app) {
+  CLI::App* last = &app;
+  while (!last->get_subcommands().empty()) last = last->get_subcommands().front();
+  return last->get_require_subcommand_min() > 0 && !last->remaining().empty();
+}
+
 int Run(int argc, char** argv) {
   namespace cli = kryvane::cli;
   CLI::App app{"kryvane-cli: encrypt and decrypt files, compatible with Kryvane 2.0 files"};
@@ -71,7 +78,9 @@ int Run(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == 0) return app.exit(e);
+    // --help or --version beside a word no command takes is still a usage error: a script must
+    // not take "kryvane-cli NOSUCH --help" for a command that exists.
+    if (e.get_exit_code() == 0 && !UnknownCommandGiven(app)) return app.exit(e);
     const cli::CommandError error = cli::DescribeParseError(app, e);
     cli::PrintError(error.message, error.hints);
     return error.status;

@@ -179,6 +179,19 @@ mutant window-shows-overrides app/window/main_window.cpp '  const QString cause 
 mutant hash-check-no-bsd-form cli/digests.cpp 'if (!parsed) parsed = ParseTaggedLine(line);' \
   'if (!parsed && false) parsed = ParseTaggedLine(line);' \
   cli_tests 'HashCheck.AgreesWithCoreutils'
+mutant age-armor-last-line-needs-eol app/age_format.cpp \
+  '        if (part == AgeErrorKind::kArmor) return true;' '' \
+  cli_tests 'AgeVectors.EveryVerdictThroughReaderAndCli'
+mutant age-final-chunk-withheld app/age_format.cpp \
+  '  if (!opened && !last) {' '  if (!opened && !last && in_->AtEnd()) {' \
+  cli_tests 'AgeVectors.EveryVerdictThroughReaderAndCli'
+mutant age-trailing-data-accepted app/age_format.cpp \
+  '  trailing_ = last && got == kSealedChunk && !in_->AtEnd();' '  trailing_ = false;' \
+  cli_tests 'AgeVectors.EveryVerdictThroughReaderAndCli'
+mutant help-hides-unknown-command cli/main.cpp \
+  'if (e.get_exit_code() == 0 && !UnknownCommandGiven(app))' \
+  'if (e.get_exit_code() == 0 && (true || !UnknownCommandGiven(app)))' \
+  cli_tests 'CliWords.UnknownCommandNamesItAndListsTheCommands'
 
 # Which faults to try.
 selected=()

@@ -22,10 +22,21 @@ TEST(CliWords, UnknownCommandNamesItAndListsTheCommands) {
        "unknown command 'frob'",
        "the commands of 'kryvane-cli text' are encrypt, decrypt"},
       {{"--frob"}, "unknown option '--frob'", "--help"},
+      // Help or the version asked beside an unknown word must not pass for success.
+      {{"frobnicate", "--help"},
+       "unknown command 'frobnicate'",
+       "the commands of 'kryvane-cli' are encrypt"},
+      {{"--version", "frobnicate"}, "unknown command 'frobnicate'", "are encrypt"},
+      {{"text", "frob", "--help"},
+       "unknown command 'frob'",
+       "the commands of 'kryvane-cli text' are encrypt, decrypt"},
+      {{"--frob", "-h"}, "unknown option '--frob'", "--help"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
     const CliResult r = RunCli(c.args);
     EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
     EXPECT_TRUE(r.err.starts_with("kryvane-cli: error: " + c.error + "\n")) << r.err;
     EXPECT_NE(r.err.find("kryvane-cli: hint: "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(c.hint), std::string::npos) << r.err;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "crypto/bytes.h"
@@ -47,6 +48,12 @@ bool Id3Header(std::span<const uint8_t> h) {
   return ((h[6] | h[7] | h[8] | h[9]) & 0x80) == 0;
 }
 
+// gzip (RFC 1952): a whole ten-byte header with the reserved flag bits clear, and room for the
+// eight-byte trailer; three magic bytes alone are one wrong key in sixteen million.
+bool GzipHeader(std::span<const uint8_t> h) {
+  return h.size() >= 18 && (h[3] & 0xE0) == 0;
+}
+
 // An ISO media box: a big-endian size that a first box can have.
 bool FirstBoxSize(std::span<const uint8_t> h) {
   const uint32_t size = LoadBe32(h.data());
@@ -75,7 +82,7 @@ const Signature kSignatures[] = {
     {"EPUB", {Run{0, "PK\x03\x04"sv}, Run{30, "mimetypeapplication/epub+zip"sv}}},
     {"Office Open XML", {Run{0, "PK\x03\x04"sv}, Run{30, "[Content_Types].xml"sv}}},
     {"Office (OLE2)", {Run{0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"sv}, kNone}},
-    {"gzip", {Run{0, "\x1F\x8B\x08"sv}, kNone}},
+    {"gzip", {Run{0, "\x1F\x8B\x08"sv}, kNone}, GzipHeader, 3},
     {"bzip2", {Run{0, "BZh"sv}, Run{4, "1AY&SY"sv}}},
     {"xz",
      {Run{0,
@@ -113,6 +120,11 @@ const Signature kSignatures[] = {
     {"WOFF2", {Run{0, "wOF2"sv}, kNone}},
     {"RTF", {Run{0, "{\\rtf1"sv}, kNone}},
     {"PostScript", {Run{0, "%!PS"sv}, kNone}},
+    // Encrypted already: a right decryption can give these, and they are random-looking after
+    // their headers.
+    {"age", {Run{0, "age-encryption.org/v1\n"sv}, kNone}},
+    {"age (armored)", {Run{0, "-----BEGIN AGE ENCRYPTED FILE-----"sv}, kNone}},
+    {"OpenPGP (armored)", {Run{0, "-----BEGIN PGP "sv}, kNone}},
 };
 
 bool RunMatches(std::span<const uint8_t> h, const Run& run) {
@@ -133,6 +145,144 @@ const Signature* BestSignature(std::span<const uint8_t> h) {
     if (best == nullptr || SignatureBits(s) > SignatureBits(*best)) best = &s;
   }
   return best;
+}
+
+// ---------------------------------------------------------------------------------------------
+// OpenPGP (RFC 4880) binary messages, keys and signatures: a chain of packets, each a header (tag
+// and body length) and a body whose first fields take few values. No fixed magic, so the packets
+// are walked as far as the buffer goes and every field that fits its rule adds the bits it pins;
+// the first packet must be one that starts such files.
+
+struct PgpPacket {
+  int tag = 0;
+  std::size_t header = 0;           // header size in bytes
+  std::optional<std::size_t> body;  // body length; nothing for partial or open-ended bodies
+};
+
+std::optional<PgpPacket> PgpHeader(std::span<const uint8_t> h, std::size_t at) {
+  if (at >= h.size() || (h[at] & 0x80) == 0) return std::nullopt;
+  const uint8_t b = h[at];
+  PgpPacket p;
+  if ((b & 0x40) == 0) {  // old format: tag in bits 5-2, length type in bits 1-0
+    p.tag = (b >> 2) & 0x0F;
+    const int type = b & 3;
+    if (type == 3) {
+      p.header = 1;
+      return p;
+    }
+    const std::size_t n = std::size_t(1) << type;
+    if (at + 1 + n > h.size()) return std::nullopt;
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < n; ++i) length = length << 8 | h[at + 1 + i];
+    p.header = 1 + n;
+    p.body = length;
+    return p;
+  }
+  p.tag = b & 0x3F;  // new format
+  if (at + 1 >= h.size()) return std::nullopt;
+  const uint8_t o1 = h[at + 1];
+  if (o1 < 192) {
+    p.header = 2;
+    p.body = o1;
+  } else if (o1 < 224) {
+    if (at + 2 >= h.size()) return std::nullopt;
+    p.header = 3;
+    p.body = (std::size_t(o1 - 192) << 8) + h[at + 2] + 192;
+  } else if (o1 == 255) {
+    if (at + 6 > h.size()) return std::nullopt;
+    p.header = 6;
+    p.body = LoadBe32(h.data() + at + 2);
+  } else {
+    p.header = 2;  // a partial body: its length says little
+  }
+  return p;
+}
+
+bool OneOf(uint8_t v, std::span<const uint8_t> values) {
+  return std::find(values.begin(), values.end(), v) != values.end();
+}
+
+constexpr uint8_t kPgpPublicKeyAlgorithms[] = {1, 2, 3, 16, 17, 18, 19, 22};
+constexpr uint8_t kPgpHashAlgorithms[] = {1, 2, 3, 8, 9, 10, 11};
+// A file starts with a session key, a signature or a key; later packets may be any of these.
+constexpr uint8_t kPgpFirstTags[] = {1, 2, 3, 4, 5, 6};
+
+// Bits a packet's first body fields pin, or -1 when they break its rule (or lie past the buffer).
+int PgpBodyBits(std::span<const uint8_t> h, const PgpPacket& p, std::size_t at) {
+  const std::size_t start = at + p.header;
+  const auto byte = [&](std::size_t i) { return start + i < h.size() ? int(h[start + i]) : -1; };
+  const auto body = p.body.value_or(0);
+  switch (p.tag) {
+    case 1:  // public-key encrypted session key: version 3, key id, algorithm, MPIs
+      if (byte(0) != 3 || byte(9) < 0 || !OneOf(uint8_t(byte(9)), kPgpPublicKeyAlgorithms) ||
+          (p.body && body < 12)) {
+        return -1;
+      }
+      return 8 + 5;
+    case 3: {  // symmetric-key encrypted session key: version 4, cipher, string-to-key
+      if (byte(0) != 4 || byte(1) < 1 || byte(1) > 13 || byte(3) < 0 ||
+          !OneOf(uint8_t(byte(3)), kPgpHashAlgorithms)) {
+        return -1;
+      }
+      const int s2k = byte(2);
+      const std::size_t s2kSize = s2k == 0 ? 2 : s2k == 1 ? 10 : s2k == 3 ? 11 : 0;
+      if (s2kSize == 0 || (p.body && (body < 2 + s2kSize || body > 2 + s2kSize + 65))) return -1;
+      return 8 + 4 + 6 + 5 + 2;
+    }
+    case 2:  // signature, version 3 or 4
+    case 4:  // one-pass signature, version 3
+      if (p.tag == 2 && byte(0) == 4) {
+        return byte(3) >= 0 && OneOf(uint8_t(byte(2)), kPgpPublicKeyAlgorithms) &&
+                       OneOf(uint8_t(byte(3)), kPgpHashAlgorithms)
+                   ? 7 + 5 + 5
+                   : -1;
+      }
+      if (p.tag == 4 && byte(0) == 3) {
+        return byte(3) >= 0 && OneOf(uint8_t(byte(2)), kPgpHashAlgorithms) &&
+                       OneOf(uint8_t(byte(3)), kPgpPublicKeyAlgorithms)
+                   ? 8 + 5 + 5
+                   : -1;
+      }
+      return -1;
+    case 5:   // secret key
+    case 6:   // public key
+    case 7:   // secret subkey
+    case 14:  // public subkey
+      return byte(0) == 4 && byte(5) >= 0 && OneOf(uint8_t(byte(5)), kPgpPublicKeyAlgorithms)
+                 ? 8 + 5
+                 : -1;
+    case 13:  // user id: text
+      for (std::size_t i = 0; i < std::min<std::size_t>(body, 16); ++i) {
+        if (byte(i) < 0x20 && byte(i) != -1) return -1;
+      }
+      return p.body ? 4 : -1;
+    case 8:  // compressed data: ZIP, ZLIB or BZip2
+      return byte(0) >= 1 && byte(0) <= 3 ? 6 : -1;
+    case 9:   // symmetrically encrypted data
+    case 18:  // the same, integrity protected (version 1)
+      return p.tag == 18 ? (byte(0) == 1 ? 8 : byte(0) == -1 ? 0 : -1) : 0;
+    default:
+      return -1;
+  }
+}
+
+// The bits the packets at the start of h pin; below kPgpMinBits they may be chance.
+constexpr int kPgpMinBits = 28;
+
+bool OpenPgpPackets(std::span<const uint8_t> h) {
+  int bits = 0;
+  std::size_t at = 0;
+  for (int n = 0; at < h.size() && n < 16; ++n) {
+    const std::optional<PgpPacket> p = PgpHeader(h, at);
+    if (!p) break;
+    if (n == 0 && !OneOf(uint8_t(p->tag), kPgpFirstTags)) return false;
+    const int body = PgpBodyBits(h, *p, at);
+    if (body < 0) return bits >= kPgpMinBits && n > 0;
+    bits += (n == 0 ? 5 : 3) + body;
+    if (!p->body) break;
+    at += p->header + *p->body;
+  }
+  return bits >= kPgpMinBits;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -363,6 +513,7 @@ Plausibility Assess(std::span<const uint8_t> head) {
     return {Clamp(60 + SignatureBits(*s) / 2.0, 72, 100), Verdict::kPlausible,
             std::string(s->name) + " signature"};
   }
+  if (OpenPgpPackets(h)) return {76, Verdict::kPlausible, "OpenPGP packets"};
 
   TextReading text = ReadCp1252(h);
   const TextReading utf8 = ReadUtf8(h);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace kryvane {
 
@@ -30,6 +31,13 @@ inline constexpr int kPlausibleScore = 50;
 inline constexpr int kUnclearScore = 20;
 
 Plausibility Assess(std::span<const uint8_t> head);
+
+// What a random-looking decryption means, in the words every message about one uses: a wrong key
+// gives such bytes, and so does a file that really holds encrypted or compressed data of a kind
+// the detector does not know.
+inline constexpr std::string_view kRandomResultMeaning =
+    "the result looks random: either the passphrase, cipher or hash is wrong, or the file was "
+    "itself encrypted or compressed";
 
 std::string_view VerdictName(Verdict verdict);  // "plausible", "unclear", "random-looking"
 

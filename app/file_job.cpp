@@ -19,6 +19,7 @@
 #include "app/atomic_output.h"
 #include "app/catalogue.h"
 #include "app/file_util.h"
+#include "app/identify.h"
 #include "app/io.h"
 #include "app/io_pipeline.h"
 #include "app/settings_file.h"
@@ -646,7 +647,8 @@ class Job {
   void CheckResult() {
     const std::string_view head = resultHead_.View();
     outcome_.resultCheck =
-        Assess(std::span(reinterpret_cast<const uint8_t*>(head.data()), head.size()));
+        AssessResult(std::span(reinterpret_cast<const uint8_t*>(head.data()), head.size()),
+                     request_.passphrase.View(), request_.encoding);
     // An empty result is right under any key. Below kShortResult bytes, garbage is often too
     // short to be called random-looking (one in five at 8 bytes), so only a plausible verdict
     // counts as good there.
@@ -661,12 +663,12 @@ class Job {
   std::optional<std::string> ReasonToKeepSource() const {
     if (!outcome_.resultSuspect) return std::nullopt;
     const Plausibility& check = *outcome_.resultCheck;
-    const std::string what =
-        check.verdict == Verdict::kRandomLooking
-            ? "the result looks like random bytes"
-            : "the result is too short to tell from garbage (" + check.evidence + ")";
-    return what + ", so the passphrase, cipher or hash is probably wrong; the source is kept and " +
-           request_.targetPath + " holds the result";
+    const std::string what = check.verdict == Verdict::kRandomLooking
+                                 ? std::string(kRandomResultMeaning)
+                                 : "the result is too short to tell from garbage (" +
+                                       check.evidence +
+                                       "), so the passphrase, cipher or hash is probably wrong";
+    return what + "; the source is kept and " + request_.targetPath + " holds the result";
   }
 
   void CheckCancel() const {

@@ -60,6 +60,19 @@ std::vector<PassphraseReading> PassphraseReadings(std::span<const std::string> t
       }
     }
   }
+  const std::size_t whole = readings.size();
+  for (std::size_t i = 0; i < whole; ++i) {
+    const std::optional<Secret> prefix = WindowsFieldPrefix(texts[readings[i].text]);
+    if (!prefix) continue;
+    const std::optional<Secret> bytes = EncodePassphrase(prefix->View(), readings[i].encoding);
+    if (!bytes) continue;
+    PassphraseReading r;
+    r.text = readings[i].text;
+    r.encoding = readings[i].encoding;
+    r.bytes = std::string(bytes->View());
+    r.prefix = true;
+    readings.push_back(std::move(r));
+  }
   return readings;
 }
 
@@ -103,9 +116,22 @@ Identification IdentifyHead(std::span<const uint8_t> head, uint64_t fileSize,
 
   const auto ciphers = CipherCatalogue();
   const auto hashes = HashCatalogue();
-  const std::size_t total = ciphers.size() * hashes.size() * readings.size();
+  const std::size_t pairs = ciphers.size() * hashes.size();
+  // The prefixes of long passphrases come last and count only when nothing else fits.
+  const std::size_t wholeReadings = std::size_t(std::count_if(
+      readings.begin(), readings.end(), [](const PassphraseReading& r) { return !r.prefix; }));
+  std::size_t total = pairs * wholeReadings;
   std::size_t done = 0;
+  const auto anyPlausible = [&] {
+    return std::any_of(result.ranked.begin(), result.ranked.end(), [](const Candidate& c) {
+      return c.plausibility.verdict == Verdict::kPlausible;
+    });
+  };
   for (std::size_t r = 0; r < readings.size(); ++r) {
+    if (readings[r].prefix) {
+      if (anyPlausible()) break;
+      total = std::max(total, done + pairs * (readings.size() - r));
+    }
     for (const CipherEntry& cipher : ciphers) {
       for (const HashEntry& hash : hashes) {
         if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed)) {
@@ -132,6 +158,44 @@ Identification IdentifyHead(std::span<const uint8_t> head, uint64_t fileSize,
                   : plausible == 0 ? IdentifyAnswer::kNothingPlausible
                                    : IdentifyAnswer::kAmbiguous;
   return result;
+}
+
+Plausibility AssessResult(std::span<const uint8_t> head, std::string_view passphraseText,
+                          PassphraseEncoding encoding) {
+  Plausibility verdict = Assess(head);
+  head = head.first(std::min(head.size(), kIdentifyHead));
+  if (verdict.verdict != Verdict::kRandomLooking || head.size() < kIdentifyMinSize) return verdict;
+  PassphraseReading reading;
+  if (std::optional<Secret> bytes = EncodePassphrase(passphraseText, encoding)) {
+    reading.bytes = std::string(bytes->View());
+  } else {
+    return verdict;
+  }
+  const Identification inner = IdentifyHead(head, head.size(), std::span(&reading, 1));
+  if (inner.answer != IdentifyAnswer::kClear && inner.answer != IdentifyAnswer::kAmbiguous) {
+    return verdict;
+  }
+  const Candidate& best = *inner.Best();
+  return {std::min(best.plausibility.score, 75), Verdict::kPlausible,
+          "a file of this format encrypted again under the same passphrase (it decrypts as " +
+              std::string(best.cipher->cipher.algorithm) + " with " +
+              std::string(best.hash->hash.algorithm) + ": " + best.plausibility.evidence + ")"};
+}
+
+std::optional<Secret> FittingWindowsPrefix(std::span<const uint8_t> head, uint64_t fileSize,
+                                           const CipherEntry& cipher, const HashEntry& hash,
+                                           std::string_view passphraseText,
+                                           PassphraseEncoding encoding) {
+  std::optional<Secret> prefix = WindowsFieldPrefix(passphraseText);
+  if (!prefix || fileSize == 0) return std::nullopt;
+  const auto verdict = [&](std::string_view text) {
+    const std::optional<Secret> bytes = EncodePassphrase(text, encoding);
+    return bytes ? AssessDecryption(head, fileSize, cipher, hash, bytes->View()).verdict
+                 : Verdict::kUnclear;
+  };
+  if (verdict(passphraseText) != Verdict::kRandomLooking) return std::nullopt;
+  if (verdict(prefix->View()) != Verdict::kPlausible) return std::nullopt;
+  return prefix;
 }
 
 std::vector<uint8_t> ReadFileHead(const std::string& path, uint64_t* fileSize) {

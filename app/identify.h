@@ -31,7 +31,10 @@ inline constexpr uint64_t kIdentifyMinSize = 8;
 struct PassphraseReading {
   std::size_t text = 0;  // which of the texts given to PassphraseReadings
   PassphraseEncoding encoding = PassphraseEncoding::kAuto;  // kCp1252 or kUtf8
-  std::string bytes;  // EncodePassphrase(texts[text], encoding)
+  std::string bytes;  // EncodePassphrase(texts[text], encoding), or of its WindowsFieldPrefix
+  // The bytes are those of the text's first kWindowsPhraseLength characters, searched only when
+  // the whole texts give nothing plausible.
+  bool prefix = false;
 
   PassphraseReading() = default;
   PassphraseReading(const PassphraseReading&) = default;
@@ -41,7 +44,8 @@ struct PassphraseReading {
 
 // The distinct byte strings of the texts (UTF-8 each): with kAuto both the Windows-1252 bytes
 // (when a text has them) and the UTF-8 bytes, in that order; otherwise the one encoding asked for.
-// Several texts stand for several readings of one stored passphrase.
+// Several texts stand for several readings of one stored passphrase. A text longer than the
+// Windows program's field adds the readings of its first kWindowsPhraseLength characters, last.
 std::vector<PassphraseReading> PassphraseReadings(std::span<const std::string> texts,
                                                   PassphraseEncoding encoding);
 
@@ -98,6 +102,21 @@ Plausibility AssessDecryption(std::span<const uint8_t> head, uint64_t fileSize,
 PassphraseEncoding ChooseSettingsEncoding(std::span<const uint8_t> head, uint64_t fileSize,
                                           const CipherEntry& cipher, const HashEntry& hash,
                                           std::string_view passphraseText);
+
+// The guard's verdict on the start of a decryption's result, keyed with passphraseText in
+// encoding: the detector's, except that a random-looking result that is itself a file of this
+// format encrypted again under the same passphrase (its start decrypts plausibly under some pair)
+// is plausible, with that pair in the evidence.
+Plausibility AssessResult(std::span<const uint8_t> head, std::string_view passphraseText,
+                          PassphraseEncoding encoding);
+
+// A passphrase longer than the Windows program's field: when the whole text decrypts the start of
+// the file into random-looking bytes and its first kWindowsPhraseLength characters decrypt it
+// plausibly, those characters, the key that program used; nothing otherwise.
+std::optional<Secret> FittingWindowsPrefix(std::span<const uint8_t> head, uint64_t fileSize,
+                                           const CipherEntry& cipher, const HashEntry& hash,
+                                           std::string_view passphraseText,
+                                           PassphraseEncoding encoding);
 
 // Reads the first kIdentifyHead bytes of a regular file and its size. Throws std::runtime_error
 // ("FILE: OPERATION: CAUSE").

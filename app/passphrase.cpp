@@ -33,6 +33,19 @@ std::optional<PassphraseEncoding> ParsePassphraseEncoding(std::string_view name)
   return std::nullopt;
 }
 
+std::optional<Secret> WindowsFieldPrefix(std::string_view text) {
+  if (!IsValidUtf8(text)) {
+    if (text.size() <= kWindowsPhraseLength) return std::nullopt;
+    return Secret(text.substr(0, kWindowsPhraseLength));
+  }
+  std::size_t pos = 0;
+  for (std::size_t n = 0; n < kWindowsPhraseLength && pos < text.size(); ++n) {
+    NextCodePoint(text, pos);
+  }
+  if (pos >= text.size()) return std::nullopt;
+  return Secret(text.substr(0, pos));
+}
+
 void EraseString(std::string& s) {
   s.resize(s.capacity());
   SecureZero(s.data(), s.size());

@@ -24,6 +24,14 @@ std::optional<PassphraseEncoding> ParsePassphraseEncoding(std::string_view name)
 // encoding. Returns nothing when kCp1252 is asked for and a character has no Windows-1252 code.
 std::optional<Secret> EncodePassphrase(std::string_view text, PassphraseEncoding encoding);
 
+// The Windows program's passphrase field held 80 characters and kept the first 80 of a longer
+// paste, so its files from such a paste were keyed with those.
+inline constexpr std::size_t kWindowsPhraseLength = 80;
+
+// The first kWindowsPhraseLength characters of text (UTF-8; text that is not valid UTF-8 counts
+// in bytes), or nothing when text is no longer than that.
+std::optional<Secret> WindowsFieldPrefix(std::string_view text);
+
 // Overwrites the whole buffer of s (its spare capacity too) and empties it, for strings that held
 // a passphrase.
 void EraseString(std::string& s);

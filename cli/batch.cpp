@@ -368,12 +368,9 @@ BatchFileResult ResultOf(const JobOutcome& outcome, const BatchItem& item) {
   result.bytes = outcome.bytes;
   result.sourceDeleted = outcome.sourceDeleted;
   if (outcome.warning) {
-    result.message = outcome.warning->Describe();
-    if (outcome.resultSuspect) result.message += " (passphrase, cipher or hash probably wrong)";
+    result.message = outcome.warning->Describe();  // the guard's reason is in it
   } else if (outcome.ResultLooksRandom()) {
-    result.note = item.target +
-                  ": the result looks like random bytes, so the passphrase, cipher or hash is "
-                  "probably wrong";
+    result.note = item.target + ": " + std::string(kRandomResultMeaning);
   }
   return result;
 }

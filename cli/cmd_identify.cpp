@@ -1,6 +1,7 @@
 // `identify`: which cipher and hash decrypt SOURCE under the passphrase, and the command to do it.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -78,12 +79,15 @@ std::string_view EncodingName(PassphraseEncoding e) {
                                           : "auto";
 }
 
-std::string_view ReadingLabel(const PassphraseReading& r, bool fromSettings) {
+std::string ReadingLabel(const PassphraseReading& r, bool fromSettings) {
+  std::string label;
   if (fromSettings && r.text == 1) {
-    return r.encoding == PassphraseEncoding::kCp1252 ? "settings as Windows-1252"
-                                                     : "settings as Windows-1252, UTF-8 bytes";
+    label = r.encoding == PassphraseEncoding::kCp1252 ? "settings as Windows-1252"
+                                                      : "settings as Windows-1252, UTF-8 bytes";
+  } else {
+    label = r.encoding == PassphraseEncoding::kCp1252 ? "Windows-1252" : "UTF-8";
   }
-  return r.encoding == PassphraseEncoding::kCp1252 ? "Windows-1252" : "UTF-8";
+  return r.prefix ? "first 80, " + label : label;
 }
 
 }  // namespace
@@ -134,7 +138,10 @@ int IdentifyCommand::Run() const {
   for (const Candidate& c : found.ranked)
     plausible += c.plausibility.verdict == Verdict::kPlausible;
 
-  const bool showReading = readings.size() > 1;
+  // The column appears when the candidates come from more than one reading.
+  const bool showReading =
+      std::any_of(found.ranked.begin(), found.ranked.end(),
+                  [&](const Candidate& c) { return c.reading != found.ranked.front().reading; });
   const std::size_t shown = std::min(found.ranked.size(), kShown);
   std::size_t readingWidth = 0;
   if (showReading) {
@@ -154,7 +161,14 @@ int IdentifyCommand::Run() const {
   out << EscapeControls(source) << ": " << found.fileSize << " bytes; the first "
       << std::min<uint64_t>(found.fileSize, kIdentifyHead) << " decrypted under "
       << found.ranked.size() << " cipher and hash pairs";
-  if (showReading) out << " (" << readings.size() << " passphrase encodings)";
+  if (showReading) {
+    const auto whole = std::count_if(readings.begin(), readings.end(),
+                                     [](const PassphraseReading& r) { return !r.prefix; });
+    out << " (" << whole << " passphrase encoding" << (whole == 1 ? "" : "s");
+    const std::size_t pairs = CipherCatalogue().size() * HashCatalogue().size();
+    if (found.ranked.size() > std::size_t(whole) * pairs) out << ", and its first 80 characters";
+    out << ")";
+  }
   out << "\n";
   char line[300];
   std::snprintf(line, sizeof line, "  %-3s %-10s %-10s %s%5s  %s\n", "#", "cipher", "hash",
@@ -190,8 +204,8 @@ int IdentifyCommand::Run() const {
   if (plausible == 0) {
     std::cout << out.str() << std::flush;
     Failure(source + ": identify: nothing plausible under any cipher and hash",
-            {"check the passphrase: one wrong character gives only random-looking bytes",
-             "the file may also hold data that was compressed or encrypted before"});
+            {"under every pair " + std::string(kRandomResultMeaning),
+             "check the passphrase: one wrong character gives only random-looking bytes"});
   }
   if (plausible > 1) {
     out << "Several candidates are plausible; try them in this order:\n";
@@ -207,7 +221,13 @@ int IdentifyCommand::Run() const {
   }
   const Candidate& best = found.ranked.front();
   out << "Best: " << best.cipher->cipher.algorithm << " with " << best.hash->hash.algorithm << " ("
-      << best.plausibility.evidence << "). Decrypt with:\n  " << command(best) << "\n";
+      << best.plausibility.evidence << ")";
+  if (readings[best.reading].prefix) {
+    // decrypt finds the prefix by itself, so the command stays as it is.
+    out << ", keyed with the first 80 characters of the passphrase, as the Windows program kept "
+           "them of a longer paste";
+  }
+  out << ". Decrypt with:\n  " << command(best) << "\n";
   std::cout << out.str() << std::flush;
   if (decryptOption->count() == 0) return kExitOk;
 
@@ -215,7 +235,8 @@ int IdentifyCommand::Run() const {
   KeyChoice chosen;
   chosen.cipher = best.cipher;
   chosen.hash = best.hash;
-  chosen.passphrase = Secret(texts.list[r.text]);
+  chosen.passphrase =
+      r.prefix ? *WindowsFieldPrefix(texts.list[r.text]) : Secret(texts.list[r.text]);
   chosen.retyped = chosen.passphrase.Clone();
   chosen.encoding = r.encoding;
   JobRequest request;

@@ -283,12 +283,25 @@ void SettleSettingsEncoding(KeyChoice& key, const std::string& source) {
 
 void SettleSettingsEncoding(KeyChoice& key, int folder, const std::string& name,
                             const std::string& source, bool followLink) {
-  if (!key.settingsAmbiguous || key.encoding != PassphraseEncoding::kAuto) return;
+  const bool ambiguous = key.settingsAmbiguous && key.encoding == PassphraseEncoding::kAuto;
+  const bool tooLong = WindowsFieldPrefix(key.passphrase.View()).has_value();
+  if ((!ambiguous && !tooLong) || key.passphrase != key.retyped) return;
   try {
     uint64_t size = 0;
     const std::vector<uint8_t> head = ReadFileHead(folder, name, source, followLink, &size);
-    key.encoding =
-        ChooseSettingsEncoding(head, size, *key.cipher, *key.hash, key.passphrase.View());
+    if (ambiguous) {
+      key.encoding =
+          ChooseSettingsEncoding(head, size, *key.cipher, *key.hash, key.passphrase.View());
+    }
+    if (std::optional<Secret> prefix = FittingWindowsPrefix(head, size, *key.cipher, *key.hash,
+                                                            key.passphrase.View(), key.encoding)) {
+      key.passphrase = std::move(*prefix);
+      key.retyped = key.passphrase.Clone();
+      std::cerr << "kryvane-cli: note: " << EscapeControls(source)
+                << ": keyed with the first 80 characters of the passphrase, as the Windows "
+                   "program kept them of a longer paste (the whole passphrase gives random "
+                   "bytes)\n";
+    }
   } catch (const std::runtime_error&) {
   }
 }

@@ -85,8 +85,10 @@ KeyChoice KeyFromSettingsFile(const AlgorithmOptions& algorithms, const std::str
                               const std::string& name = {});
 
 // A settings file whose passphrase reads as two (UTF-8 or Windows-1252 bytes): the start of the
-// legacy source tells which one decrypts it plausibly. Changes nothing for other keys, an
-// explicit --encoding, or a source that cannot be read (the job reports that).
+// legacy source tells which one decrypts it plausibly. A passphrase longer than the Windows
+// program's field is cut to its first 80 characters when only they decrypt it plausibly (a note
+// says so). Changes nothing for other keys, an explicit --encoding, or a source that cannot be
+// read (the job reports that).
 void SettleSettingsEncoding(KeyChoice& key, const std::string& source);
 // The same for a source reached through its folder (a batch's).
 void SettleSettingsEncoding(KeyChoice& key, int folder, const std::string& name,

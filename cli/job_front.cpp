@@ -124,9 +124,7 @@ int ReportJobOutcome(const JobOutcome& outcome, const JobRequest& request,
     PrintWarning(request.encoder != nullptr
                      ? request.sourcePath +
                            ": the decryption looks like random bytes; converted anyway (--force)"
-                     : request.targetPath +
-                           ": the result looks like random bytes, so the passphrase, cipher or "
-                           "hash is probably wrong");
+                     : request.targetPath + ": " + std::string(kRandomResultMeaning));
     if (named && request.encoder == nullptr) PrintHint(identifyHint);
   }
   return kExitOk;

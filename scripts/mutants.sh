@@ -72,6 +72,17 @@ mutant named-temp-left-behind app/atomic_output.cpp \
 mutant browse-without-dialog app/window/main_window.cpp \
   $'void MainWindow::BrowseTarget() {\n' $'void MainWindow::BrowseTarget() {\n  if (isVisible()) return;\n' \
   gui_tests 'cancelledBrowseKeepsTheField'
+mutant identify-picks-among-several cli/cmd_identify.cpp '  if (plausible > 1) {' \
+  '  if (plausible > 99) {' cli_tests 'CliIdentify.SeveralPlausibleCandidates'
+mutant gzip-magic-alone app/detector.cpp 'return h.size() >= 18 && (h[3] & 0xE0) == 0;' \
+  'return !h.empty();' \
+  app_tests 'Detector.TableOfBuffers'
+mutant nested-not-recognised app/identify.cpp \
+  'if (inner.answer != IdentifyAnswer::kClear && inner.answer != IdentifyAnswer::kAmbiguous) {' \
+  'if (true) {' app_tests 'Identify.NestedCiphertextUnderTheSamePassphrase'
+mutant drop-refusal-accepted app/window/main_window.cpp \
+  $'    event->setDropAction(Qt::IgnoreAction);\n    event->ignore();' \
+  '    event->acceptProposedAction();' gui_tests 'refusedDropsSaySo'
 # Faults the suite caught before these tests were written.
 mutant cbc-tail crypto/block_ciphers.h \
   'for (std::size_t j = 0; j < tail; ++j) q[j] = uint8_t(p[j] ^ cv_[j]);' \

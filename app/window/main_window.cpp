@@ -1,5 +1,7 @@
 #include "app/window/main_window.h"
 
+#include <sys/stat.h>
+
 #include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
@@ -15,6 +17,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPalette>
@@ -26,6 +29,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "app/catalogue.h"
@@ -126,12 +131,29 @@ std::string LocalPath(const QString& path) {
   return QFile::encodeName(path).toStdString();
 }
 
-// The file fields refuse typing beyond 255 characters; a path from a dialog or a drop goes in
-// whole, however long, since a cut path would name another file.
+// The file fields refuse typing beyond 255 characters, as the Windows program's did; a path that
+// arrives whole (a paste, a drop, a dialog) stays whole, however long, since a cut path names
+// another file. The passphrase fields refuse typing beyond 80 characters and cut a longer paste to
+// its first 80, as the Windows program's did, so that the same paste keys the same file; the
+// window says so.
 constexpr int kTypedPathLimit = 255;
+constexpr int kPhraseLimit = static_cast<int>(kWindowsPhraseLength);
+// The field's own limit stays out of the way: a field cuts what goes over it without a word.
+constexpr int kFieldCapacity = 32767;
+
+int TypingLimit(const QLineEdit* field) {
+  return field->property("typingLimit").toInt();
+}
+
+// Whether a key press would type past the field's limit (a paste with Ctrl+V is no typing).
+bool TypesPastLimit(const QLineEdit* field, const QKeyEvent* key) {
+  const int limit = TypingLimit(field);
+  if (limit <= 0 || key->text().isEmpty() || !key->text().at(0).isPrint()) return false;
+  if (key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)) return false;
+  return field->text().size() - field->selectedText().size() + key->text().size() > limit;
+}
 
 void SetPath(QLineEdit* field, const QString& path) {
-  field->setMaxLength(std::max<int>(kTypedPathLimit, static_cast<int>(path.size())));
   field->setText(path);
 }
 
@@ -186,9 +208,11 @@ MainWindow::MainWindow(SelfTest selfTest, QWidget* parent) : QWidget(parent) {
   // FormCreate
   SetStatus(Status(kStatusStarted));
   failedSelfTests_ = selfTest();
+  SetBusy(false);
   if (!failedSelfTests_.isEmpty()) {
     ShowCause(QStringLiteral("Self-test failed: %1. Encrypt and Decrypt are disabled.")
                   .arg(failedSelfTests_.join(QStringLiteral(", "))));
+    Announce(causeLabel_, QAccessible::Alert);
   }
   FileEdt_->setFocus();
 }
@@ -240,7 +264,6 @@ void MainWindow::BuildControls() {
   const QList<QKeySequence> browseKeys{QKeySequence(Qt::Key_F4),
                                        QKeySequence(Qt::ALT | Qt::Key_Down)};
   FileEdt_ = Place<QLineEdit>(this, "FileEdt", {20, 31, 486, 21});
-  FileEdt_->setMaxLength(kTypedPathLimit);
   FileEdt_->setToolTip(QStringLiteral("Browse for a source file to encrypt or decrypt"));
   auto* browseSource = FileEdt_->addAction(style()->standardIcon(QStyle::SP_DirOpenIcon),
                                            QLineEdit::TrailingPosition);
@@ -252,7 +275,6 @@ void MainWindow::BuildControls() {
   connect(browseSource, &QAction::triggered, this, &MainWindow::BrowseSource);
 
   TargetEdt_ = Place<QLineEdit>(this, "TargetEdt", {20, 70, 486, 21});
-  TargetEdt_->setMaxLength(kTypedPathLimit);
   TargetEdt_->setToolTip(QStringLiteral("Browse to create the encrypted or decrypted target file"));
   auto* browseTarget = TargetEdt_->addAction(style()->standardIcon(QStyle::SP_DialogSaveButton),
                                              QLineEdit::TrailingPosition);
@@ -273,12 +295,12 @@ void MainWindow::BuildControls() {
   sStatusBar1_->setAccessibleName(QStringLiteral("Status"));
   statusLabel_ = new QLabel(sStatusBar1_);
   statusLabel_->setObjectName(QStringLiteral("StatusText"));
-  statusLabel_->setAccessibleName(QStringLiteral("Last action"));
+  // No accessible names of their own: a screen reader reads the labels' current words, and hears
+  // of every change.
   sStatusBar1_->addWidget(statusLabel_);
   // The cause of a failure, where it is seen; the fixed status text stays beside it.
   causeLabel_ = new QLabel(sStatusBar1_);
   causeLabel_->setObjectName(QStringLiteral("StatusCause"));
-  causeLabel_->setAccessibleName(QStringLiteral("Cause"));
   causeLabel_->setMinimumWidth(40);
   sStatusBar1_->addWidget(causeLabel_, 1);
   progress_ = new QProgressBar(sStatusBar1_);
@@ -289,6 +311,9 @@ void MainWindow::BuildControls() {
   progress_->setMaximumHeight(15);
   progress_->setTextVisible(true);
   progress_->setFormat(QStringLiteral("%p%"));
+  // Where the focus waits while a job runs: one move there, none through the disabled controls,
+  // and a Space or Return then presses nothing.
+  progress_->setFocusPolicy(Qt::StrongFocus);
   sStatusBar1_->addPermanentWidget(progress_);
   progress_->hide();
   cancelBtn_ = new QToolButton(sStatusBar1_);
@@ -299,25 +324,30 @@ void MainWindow::BuildControls() {
   sStatusBar1_->addPermanentWidget(cancelBtn_);
   cancelBtn_->hide();
   connect(cancelBtn_, &QToolButton::clicked, this, &MainWindow::CancelJob);
-  progressDelay_ = new QTimer(this);
-  progressDelay_->setSingleShot(true);
-  progressDelay_->setInterval(400);
-  connect(progressDelay_, &QTimer::timeout, this, [this] {
-    if (!JobRunning()) return;
-    progress_->show();
-    cancelBtn_->show();
-  });
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(escape, &QShortcut::activated, this, &MainWindow::CancelJob);
 
   PhraseEdt_ = Place<QLineEdit>(this, "PhraseEdt", {20, 144, 486, 21});
-  PhraseEdt_->setMaxLength(80);
   PhraseEdt_->setToolTip(
       QStringLiteral("Enter a secret passphrase\nMust remember it to decrypt an encrypted file"));
   RPhraseEdt_ = Place<QLineEdit>(this, "RPhraseEdt", {20, 184, 486, 21});
-  RPhraseEdt_->setMaxLength(80);
   RPhraseEdt_->setToolTip(QStringLiteral("Retype the secret passphrase"));
-  for (QLineEdit* e : {FileEdt_, TargetEdt_, PhraseEdt_, RPhraseEdt_}) BlackOnWhite(e);
+  for (QLineEdit* e : {FileEdt_, TargetEdt_, PhraseEdt_, RPhraseEdt_}) {
+    BlackOnWhite(e);
+    e->setMaxLength(kFieldCapacity);
+    e->setProperty("typingLimit",
+                   e == FileEdt_ || e == TargetEdt_ ? kTypedPathLimit : kPhraseLimit);
+    e->installEventFilter(this);
+  }
+  for (QLineEdit* e : {PhraseEdt_, RPhraseEdt_}) {
+    connect(e, &QLineEdit::textChanged, this, [this, e](const QString& text) {
+      if (text.size() <= kPhraseLimit) return;
+      e->setText(text.left(kPhraseLimit));
+      ShowCause(
+          QStringLiteral("Passphrase cut to its first 80 characters, as the Windows "
+                         "program did"));
+    });
+  }
 
   sCheckBox1_ = Place<QCheckBox>(this, "sCheckBox1", {20, 206, 161, 20});
   sCheckBox1_->setText(QStringLiteral("Hide passphrase characters"));
@@ -341,8 +371,16 @@ void MainWindow::BuildControls() {
   findAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
   findAction_->setShortcutContext(Qt::WindowShortcut);
   addAction(findAction_);
-  DecryptBtn_->addAction(findAction_);
-  DecryptBtn_->setContextMenuPolicy(Qt::ActionsContextMenu);
+  // Only a right click or the menu key opens it: a tool button holding actions would draw an
+  // arrow and open them when held, and holding Decrypt must decrypt.
+  DecryptBtn_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(DecryptBtn_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("DecryptMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(findAction_);
+    menu->popup(DecryptBtn_->mapToGlobal(at));
+  });
   connect(findAction_, &QAction::triggered, this, &MainWindow::FindCipherAndHash);
   ClearBtn_ = Button(this, "ClearBtn", "C&lear fields", "clear.svg", "Clear all fields",
                      {217, 299, 95, 59});
@@ -397,6 +435,10 @@ void MainWindow::BuildControls() {
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
     case QEvent::KeyPress: {
+      if (auto* field = qobject_cast<QLineEdit*>(watched)) {
+        if (TypesPastLimit(field, static_cast<QKeyEvent*>(event))) return true;
+        break;
+      }
       auto* button = qobject_cast<QToolButton*>(watched);
       const int key = static_cast<QKeyEvent*>(event)->key();
       if (button != nullptr && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
@@ -419,10 +461,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Drop: {
       auto* drop = static_cast<QDropEvent*>(event);
       if (!drop->mimeData()->hasUrls()) break;
-      if (AcceptsDrag(drop->mimeData())) {
-        Drop(drop->mimeData());
-        drop->acceptProposedAction();
-      }
+      dropEvent(drop);
       return true;
     }
     default:
@@ -441,7 +480,12 @@ QString MainWindow::CauseText() const {
 
 void MainWindow::SetStatus(const QString& text) {
   statusLabel_->setText(Escaped(text));
+  // Its words are its accessible name; a screen reader hears of each change.
+  Announce(statusLabel_, QAccessible::NameChanged);
   ShowCause(QString());  // a failure's cause belongs to that failure only
+  if (text == Status(kStatusFailed) || text == Status(kStatusMismatch)) {
+    Announce(statusLabel_, QAccessible::Alert);
+  }
 }
 
 void MainWindow::ShowCause(const QString& text) {
@@ -449,9 +493,18 @@ void MainWindow::ShowCause(const QString& text) {
   causeText_ = cause;
   statusLabel_->setToolTip(cause);
   causeLabel_->setToolTip(cause);
-  // The end of a cause says the most ("…/nope.txt: open: No such file or directory").
+  // The beginning shows, the whole text is in the tooltip and in what a screen reader reads.
   const int room = std::max(40, sStatusBar1_->width() - statusLabel_->sizeHint().width() - 24);
-  causeLabel_->setText(causeLabel_->fontMetrics().elidedText(cause, Qt::ElideLeft, room));
+  causeLabel_->setText(causeLabel_->fontMetrics().elidedText(cause, Qt::ElideRight, room));
+  causeLabel_->setAccessibleName(cause);
+  if (!cause.isEmpty()) Announce(causeLabel_, QAccessible::NameChanged);
+}
+
+// Failures come as alerts, which interrupt a screen reader as a dialog would.
+void MainWindow::Announce(QWidget* about, QAccessible::Event type) {
+  QAccessibleEvent event(about, type);
+  QAccessible::updateAccessibility(&event);
+  emit Announced(about, type);
 }
 
 void MainWindow::Refuse(const QString& cause, QWidget* focus) {
@@ -469,8 +522,6 @@ void MainWindow::sCheckBox1Click() {
 void MainWindow::ClearFields() {
   FileEdt_->clear();
   TargetEdt_->clear();
-  FileEdt_->setMaxLength(kTypedPathLimit);
-  TargetEdt_->setMaxLength(kTypedPathLimit);
   confirmedTarget_.clear();
   sCheckBox2_->setChecked(false);
   sCheckBox1_->setChecked(true);
@@ -539,21 +590,68 @@ void MainWindow::CancelJob() {
 }
 
 void MainWindow::SetBusy(bool busy) {
+  if (busy) {
+    // The focus moves once, to the progress bar, before the controls it could walk through go.
+    progress_->setValue(0);
+    progress_->show();
+    cancelBtn_->show();
+    progress_->setFocus(Qt::OtherFocusReason);
+  }
   // About stays usable while a job runs; Close asks first.
-  for (QWidget* w : std::initializer_list<QWidget*>{
-           EncryptBtn_, DecryptBtn_, ClearBtn_, FileEdt_, TargetEdt_, PhraseEdt_, RPhraseEdt_,
-           ComboBox1_, ComboBox2_, sCheckBox1_, sCheckBox2_, sCheckBox3_}) {
+  for (QWidget* w : std::initializer_list<QWidget*>{ClearBtn_, FileEdt_, TargetEdt_, PhraseEdt_,
+                                                    RPhraseEdt_, ComboBox1_, ComboBox2_,
+                                                    sCheckBox1_, sCheckBox2_, sCheckBox3_}) {
     w->setEnabled(!busy);
   }
-  findAction_->setEnabled(!busy);
-  if (busy) {
-    progress_->setValue(0);
-    progressDelay_->start();
-  } else {
-    progressDelay_->stop();
-    progress_->hide();
-    cancelBtn_->hide();
+  // After a failed self-test the two stay disabled, and look it.
+  const bool jobsAllowed = !busy && failedSelfTests_.isEmpty();
+  EncryptBtn_->setEnabled(jobsAllowed);
+  DecryptBtn_->setEnabled(jobsAllowed);
+  findAction_->setEnabled(jobsAllowed);
+}
+
+// "~" at the start means the home folder. A relative path is refused: the working folder of a
+// program started from a menu is nothing the user chose.
+QString MainWindow::ResolvedPath(QLineEdit* field) {
+  QString path = field->text();
+  if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/"))) {
+    path = QDir::homePath() + path.mid(1);
   }
+  if (QDir::isRelativePath(path)) {
+    Refuse(QStringLiteral("%1: %2 is not a full path; start it with / or ~/")
+               .arg(field->accessibleName(), path),
+           field);
+    return {};
+  }
+  return path;
+}
+
+bool MainWindow::SameFile(const QString& source, const QString& target) {
+  struct stat a {
+  }, b{};
+  if (::stat(QFile::encodeName(source).constData(), &a) != 0) return false;
+  if (::stat(QFile::encodeName(target).constData(), &b) != 0) return false;
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// A file encrypted without a passphrase is barely encrypted: asked once, and every time the
+// source is to be deleted as well.
+bool MainWindow::ConfirmEmptyPassphrase() {
+  if (!PhraseEdt_->text().isEmpty()) return true;
+  const bool deleting = sCheckBox2_->isChecked();
+  if (emptyPassphraseConfirmed_ && !deleting) return true;
+  QMessageBox ask(QMessageBox::Question, windowTitle(),
+                  deleting ? QStringLiteral("Encrypt without a passphrase?\n\nAnyone can decrypt "
+                                            "the result, and the source file will be deleted.")
+                           : QStringLiteral("Encrypt without a passphrase?\n\nAnyone can decrypt "
+                                            "the result."),
+                  QMessageBox::Yes | QMessageBox::No, this);
+  ask.setObjectName(QStringLiteral("EmptyPassphraseQuestion"));
+  ask.setDefaultButton(QMessageBox::No);
+  ask.setEscapeButton(QMessageBox::No);
+  if (ask.exec() != QMessageBox::Yes) return false;
+  if (!deleting) emptyPassphraseConfirmed_ = true;
+  return true;
 }
 
 bool MainWindow::ConfirmReplace(const QString& target) {
@@ -595,16 +693,30 @@ bool MainWindow::ReadyToRun(std::initializer_list<QLineEdit*> needed) {
 void MainWindow::RunJob(bool encrypt) {
   if (JobRunning()) return;
   QWidget* pressed = qobject_cast<QWidget*>(sender());
+  ShowCause(QString());  // the last action's cause is not this one's
   if (!ReadyToRun({FileEdt_, TargetEdt_})) return;
-  if (!ConfirmReplace(TargetEdt_->text())) {
+  const QString source = ResolvedPath(FileEdt_);
+  const QString target = ResolvedPath(TargetEdt_);
+  if (source.isEmpty() || target.isEmpty()) return;
+  if (SameFile(source, target)) {
+    Refuse(QStringLiteral("%1: the target is the source file; choose another target").arg(target),
+           TargetEdt_);
+    return;
+  }
+  // Asked only of a job that can run: a missing source says so first.
+  if (encrypt && QFileInfo::exists(source) && !ConfirmEmptyPassphrase()) {
+    PhraseEdt_->setFocus();
+    return;
+  }
+  if (!ConfirmReplace(target)) {
     TargetEdt_->setFocus();
     return;
   }
 
   JobRequest request;
   request.direction = encrypt ? JobDirection::kEncrypt : JobDirection::kDecrypt;
-  request.sourcePath = LocalPath(FileEdt_->text());
-  request.targetPath = LocalPath(TargetEdt_->text());
+  request.sourcePath = LocalPath(source);
+  request.targetPath = LocalPath(target);
   SetSecret(request.passphrase, PhraseEdt_->text());
   SetSecret(request.retypedPassphrase, RPhraseEdt_->text());
   if (const int c = SelectedPosition(ComboBox1_); c >= 0) request.cipherPosition = c;
@@ -618,8 +730,9 @@ void MainWindow::RunJob(bool encrypt) {
   focusBeforeJob_ = focusWidget() != nullptr ? focusWidget() : pressed;
   encryptRunning_ = encrypt;
   SetBusy(true);
+  jobTarget_ = target;
   SetStatus((encrypt ? QStringLiteral("Encrypting %1…") : QStringLiteral("Decrypting %1…"))
-                .arg(QFileInfo(FileEdt_->text()).fileName()));
+                .arg(QFileInfo(source).fileName()));
   runner_->Start(std::move(request));
 }
 
@@ -634,20 +747,23 @@ void MainWindow::OnJobDone(const JobOutcome& outcome) {
       outcome.Succeeded() &&
       (outcome.ResultLooksRandom() || (outcome.resultSuspect && outcome.warning &&
                                        outcome.warning->kind == JobErrorKind::kSourceKept));
-  if (outcome.Succeeded() && !garbage) ClearFields();
+  const bool cleared = outcome.Succeeded() && !garbage;
+  if (cleared) ClearFields();
   if (garbage) {
     SetStatus(Status(outcome.statusText));
     const bool kept = outcome.warning && outcome.warning->kind == JobErrorKind::kSourceKept;
-    const QString looks = outcome.ResultLooksRandom()
-                              ? QStringLiteral("looks like random bytes")
-                              : QStringLiteral("is too short to tell from garbage");
-    ShowCause(QStringLiteral("The result %1: the passphrase, cipher or hash is probably wrong%2. "
-                             "Ctrl+F finds the cipher and hash.")
-                  .arg(looks, kept ? QStringLiteral("; the source was kept") : QString()));
-    QString notice = QStringLiteral(
-                         "%1 %2, not like a real file: the passphrase, cipher or hash is probably "
-                         "wrong.")
-                         .arg(Escaped(TargetEdt_->text()), looks);
+    const QString meaning =
+        outcome.ResultLooksRandom()
+            ? Status(kRandomResultMeaning)
+            : QStringLiteral(
+                  "the result is too short to tell from garbage: the passphrase, "
+                  "cipher or hash is probably wrong");
+    QString cause = meaning;
+    cause[0] = cause[0].toUpper();
+    ShowCause(cause + (kept ? QStringLiteral("; the source was kept") : QString()) +
+              QStringLiteral(". Ctrl+F finds the cipher and hash."));
+    Announce(causeLabel_, QAccessible::Alert);
+    QString notice = QStringLiteral("%1: %2.").arg(Escaped(jobTarget_), meaning);
     if (kept) {
       notice += QStringLiteral("\n\nThe source file %1 was kept, not deleted.")
                     .arg(Escaped(QString::fromStdString(outcome.warning->file)));
@@ -655,7 +771,7 @@ void MainWindow::OnJobDone(const JobOutcome& outcome) {
     notice += QStringLiteral(
         "\n\nTo search the cipher and hash that fit the passphrase, choose \"Find cipher and "
         "hash…\" from the Decrypt button's context menu, or press Ctrl+F.");
-    ShowNotice(notice);
+    ShowNotice(notice, jobTarget_);
   } else if (cancelled) {
     SetStatus(Status(kStatusCancelled));
   } else if (!outcome.Succeeded() && outcome.targetWritten && outcome.error) {
@@ -674,23 +790,52 @@ void MainWindow::OnJobDone(const JobOutcome& outcome) {
           QStringLiteral("Done, but %1").arg(QString::fromStdString(outcome.warning->Describe())));
     }
   }
-  JobEnded();
+  JobEnded(cleared);
 }
 
-void MainWindow::JobEnded() {
-  if (focusBeforeJob_ != nullptr && focusBeforeJob_->isEnabled()) focusBeforeJob_->setFocus();
+// After a success the fields were cleared and the focus is in the source field, ready for the
+// next file; otherwise it goes back where it was, to correct and run again.
+void MainWindow::JobEnded(bool cleared) {
+  if (!cleared && focusBeforeJob_ != nullptr && focusBeforeJob_->isEnabled()) {
+    focusBeforeJob_->setFocus();
+  }
   focusBeforeJob_.clear();
+  progress_->hide();
+  cancelBtn_->hide();
   emit JobFinished();
   if (closeAfterJob_) close();
 }
 
 // Not modal: the window stays usable, for the search the notice suggests.
-void MainWindow::ShowNotice(const QString& text) {
+void MainWindow::ShowNotice(const QString& text, const QString& result) {
   if (notice_ != nullptr) notice_->close();
   notice_ = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
   notice_->setObjectName(QStringLiteral("WrongKeyNotice"));
   notice_->setAttribute(Qt::WA_DeleteOnClose);
   notice_->setModal(false);
+  // The unreadable result it wrote, removed on request; only that very file, not whatever took
+  // its name since.
+  struct stat written {};
+  if (::lstat(QFile::encodeName(result).constData(), &written) == 0 && S_ISREG(written.st_mode)) {
+    QPushButton* remove =
+        notice_->addButton(QStringLiteral("Remove the result"), QMessageBox::DestructiveRole);
+    remove->setObjectName(QStringLiteral("NoticeRemove"));
+    connect(remove, &QPushButton::clicked, this, [this, result, written] {
+      const QByteArray name = QFile::encodeName(result);
+      struct stat now {};
+      const bool same = ::lstat(name.constData(), &now) == 0 && now.st_dev == written.st_dev &&
+                        now.st_ino == written.st_ino && now.st_size == written.st_size &&
+                        now.st_mtim.tv_sec == written.st_mtim.tv_sec &&
+                        now.st_mtim.tv_nsec == written.st_mtim.tv_nsec;
+      if (same && ::unlink(name.constData()) == 0) {
+        ShowCause(QStringLiteral("%1: removed").arg(result));
+      } else {
+        ShowCause(QStringLiteral("%1: not removed: %2")
+                      .arg(result, same ? QString::fromLocal8Bit(std::strerror(errno))
+                                        : QStringLiteral("the file changed since it was written")));
+      }
+    });
+  }
   // The search it suggests, from the notice itself: a button, and Ctrl+F.
   QPushButton* find =
       notice_->addButton(QStringLiteral("Find cipher and hash…"), QMessageBox::ActionRole);
@@ -704,7 +849,10 @@ void MainWindow::ShowNotice(const QString& text) {
 
 void MainWindow::FindCipherAndHash() {
   if (JobRunning()) return;
+  ShowCause(QString());
   if (!ReadyToRun({FileEdt_})) return;
+  const QString source = ResolvedPath(FileEdt_);
+  if (source.isEmpty()) return;
   if (notice_ != nullptr) notice_->close();
   std::vector<std::string> texts(1);
   SetSecret(texts[0], PhraseEdt_->text());
@@ -716,7 +864,7 @@ void MainWindow::FindCipherAndHash() {
   SetBusy(true);
   SetStatus(QStringLiteral("Searching cipher and hash for %1…")
                 .arg(QFileInfo(FileEdt_->text()).fileName()));
-  runner_->StartIdentify(LocalPath(FileEdt_->text()), std::move(readings));
+  runner_->StartIdentify(LocalPath(source), std::move(readings));
 }
 
 void MainWindow::OnIdentified(const Identification& found, const QString& error) {
@@ -747,9 +895,10 @@ void MainWindow::OnIdentified(const Identification& found, const QString& error)
                   .arg(found.fileSize));
   } else if (found.answer == IdentifyAnswer::kNothingPlausible) {
     SetStatus(Status(kStatusNotFound));
-    ShowCause(
-        QStringLiteral("Nothing plausible under any cipher and hash: check the passphrase "
-                       "(one wrong character gives only random-looking bytes)"));
+    ShowCause(QStringLiteral("Nothing plausible under any cipher and hash: under each %1; check "
+                             "the passphrase (one wrong character gives only random-looking "
+                             "bytes)")
+                  .arg(Status(kRandomResultMeaning)));
   } else {
     const Candidate& best = *found.Best();
     ComboBox1_->setCurrentIndex(best.cipher->position);
@@ -776,14 +925,28 @@ void MainWindow::OnIdentified(const Identification& found, const QString& error)
     }
     ShowCause(cause);
   }
-  JobEnded();
+  JobEnded(false);
+}
+
+// The desktop's own dialog (its portal or platform dialog) where it offers one; Qt's own dialog
+// otherwise, in its detail view and wide enough to show sizes and dates.
+QString MainWindow::Browse(QLineEdit* field, bool save) {
+  ShowCause(QString());
+  QFileDialog dialog(this, QString(), field->text().isEmpty() ? browseFolder_ : field->text(),
+                     QStringLiteral("All files (*)"));
+  dialog.setObjectName(save ? QStringLiteral("TargetDialog") : QStringLiteral("SourceDialog"));
+  dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  if (!save) dialog.setOption(QFileDialog::ReadOnly);
+  dialog.setViewMode(QFileDialog::Detail);
+  dialog.resize(760, 460);
+  if (!field->text().isEmpty()) dialog.selectFile(field->text());
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first();
 }
 
 void MainWindow::BrowseSource() {
-  QString start = FileEdt_->text().isEmpty() ? browseFolder_ : FileEdt_->text();
-  const QString chosen =
-      QFileDialog::getOpenFileName(this, QString(), start, QStringLiteral("All files (*)"), nullptr,
-                                   QFileDialog::DontUseNativeDialog | QFileDialog::ReadOnly);
+  const QString chosen = Browse(FileEdt_, false);
   if (!chosen.isEmpty()) {
     SetPath(FileEdt_, chosen);
     browseFolder_ = QFileInfo(chosen).absolutePath();
@@ -792,11 +955,8 @@ void MainWindow::BrowseSource() {
 }
 
 void MainWindow::BrowseTarget() {
-  QString start = TargetEdt_->text().isEmpty() ? browseFolder_ : TargetEdt_->text();
   // The dialog asks before an existing file is chosen, so the job does not ask again.
-  const QString chosen =
-      QFileDialog::getSaveFileName(this, QString(), start, QStringLiteral("All files (*)"), nullptr,
-                                   QFileDialog::DontUseNativeDialog);
+  const QString chosen = Browse(TargetEdt_, true);
   if (!chosen.isEmpty()) {
     SetPath(TargetEdt_, chosen);
     confirmedTarget_ = chosen;
@@ -813,32 +973,37 @@ void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
   if (AcceptsDrag(event->mimeData())) event->acceptProposedAction();
 }
 
+// A refused drop tells the drag source that nothing was taken, so that a move keeps its file.
 void MainWindow::dropEvent(QDropEvent* event) {
-  if (!AcceptsDrag(event->mimeData())) return;
-  Drop(event->mimeData());
-  event->acceptProposedAction();
+  if (AcceptsDrag(event->mimeData()) && Drop(event->mimeData())) {
+    event->acceptProposedAction();
+  } else {
+    event->setDropAction(Qt::IgnoreAction);
+    event->ignore();
+  }
 }
 
 // One local file fills the source field with its plain path; anything else is refused aloud.
-void MainWindow::Drop(const QMimeData* data) {
+bool MainWindow::Drop(const QMimeData* data) {
   const QList<QUrl> urls = data->urls();
   if (urls.size() != 1) {
     ShowCause(QStringLiteral("Drop one file at a time (%1 were dropped)").arg(urls.size()));
-    return;
+    return false;
   }
   const QUrl& url = urls.first();
   if (!url.isLocalFile()) {
     ShowCause(QStringLiteral("%1: not a local file").arg(url.toDisplayString()));
-    return;
+    return false;
   }
   const QString path = url.toLocalFile();
   if (QFileInfo(path).isDir()) {
     ShowCause(QStringLiteral("%1: is a folder; drop a file").arg(path));
-    return;
+    return false;
   }
   ShowCause(QString());
   SetPath(FileEdt_, path);
   FileEdt_->setFocus();
+  return true;
 }
 
 }  // namespace kryvane

@@ -3,6 +3,7 @@
 // inputs, hands them to a JobRunner and shows the outcome.
 #pragma once
 
+#include <QAccessible>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -66,6 +67,8 @@ class MainWindow : public QWidget {
  signals:
   // Emitted on the user-interface thread when a job has ended and its status text is shown.
   void JobFinished();
+  // Each event sent to assistive technology (also when none listens, as on a headless display).
+  void Announced(QObject* about, QAccessible::Event type);
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -81,16 +84,21 @@ class MainWindow : public QWidget {
   void ShowCause(const QString& cause);
   void Refuse(const QString& cause, QWidget* focus);
   bool ConfirmReplace(const QString& target);
+  QString Browse(QLineEdit* field, bool save);
   void BrowseSource();
   void BrowseTarget();
   bool AcceptsDrag(const QMimeData* data) const;
-  void Drop(const QMimeData* data);
+  bool Drop(const QMimeData* data);
   void OnJobDone(const JobOutcome& outcome);
   void OnIdentified(const Identification& found, const QString& error);
   // Checks before a job or search: passphrases equal, self-test passed, the named fields filled.
   bool ReadyToRun(std::initializer_list<QLineEdit*> needed);
-  void ShowNotice(const QString& text);
-  void JobEnded();
+  void ShowNotice(const QString& text, const QString& result);
+  void JobEnded(bool cleared);
+  void Announce(QWidget* about, QAccessible::Event type);
+  QString ResolvedPath(QLineEdit* field);
+  static bool SameFile(const QString& source, const QString& target);
+  bool ConfirmEmptyPassphrase();
 
   QFrame* sBevel1_;
   QFrame* sBevel2_;
@@ -122,7 +130,6 @@ class MainWindow : public QWidget {
   QToolButton* cancelBtn_;
   QAction* findAction_;
   QPointer<QMessageBox> notice_;
-  QTimer* progressDelay_;
   AboutBox* about_;
   JobRunner* runner_;
 
@@ -136,6 +143,8 @@ class MainWindow : public QWidget {
   int jobsFinished_ = 0;
   bool encryptRunning_ = true;
   bool closeAfterJob_ = false;
+  bool emptyPassphraseConfirmed_ = false;
+  QString jobTarget_;  // the target path of the running or last job
 };
 
 }  // namespace kryvane

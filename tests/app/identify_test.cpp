@@ -200,5 +200,72 @@ TEST(Identify, UnreadableFilesNameTheFile) {
   EXPECT_THROW(IdentifyFile(dir.Path(), readings), std::runtime_error);
 }
 
+// A file of this format encrypted twice under one passphrase: its right decryption is the inner
+// ciphertext, random-looking, yet no garbage. The guard recognises it and names the inner pair;
+// noise under the same passphrase, or the inner file under another passphrase, stays suspect.
+TEST(Identify, NestedCiphertextUnderTheSamePassphrase) {
+  const Bytes text = Sample("text-utf8.txt");
+  const auto& ciphers = CipherCatalogue();
+  const auto& hashes = HashCatalogue();
+  const Bytes inner = Encrypt(text, ciphers[14], hashes[2], "correct horse");
+  ASSERT_EQ(Assess(inner).verdict, Verdict::kRandomLooking);
+  const Plausibility p = AssessResult(inner, "correct horse", PassphraseEncoding::kAuto);
+  EXPECT_EQ(p.verdict, Verdict::kPlausible) << p.evidence;
+  EXPECT_NE(p.evidence.find("encrypted again under the same passphrase"), std::string::npos)
+      << p.evidence;
+  EXPECT_NE(p.evidence.find("Serpent with MD5"), std::string::npos) << p.evidence;
+  EXPECT_EQ(AssessResult(inner, "another horse", PassphraseEncoding::kAuto).verdict,
+            Verdict::kRandomLooking);
+  EXPECT_EQ(AssessResult(RandomBytes(4096, 5), "correct horse", PassphraseEncoding::kAuto).verdict,
+            Verdict::kRandomLooking);
+  // What is plausible already is left as it is.
+  EXPECT_EQ(AssessResult(text, "correct horse", PassphraseEncoding::kAuto).evidence,
+            Assess(text).evidence);
+}
+
+// Files made by the Windows program from a pasted passphrase longer than its field were keyed
+// with the first 80 characters. The prefix is tried only when the whole passphrase gives
+// random-looking bytes, and is taken only when it gives something plausible.
+TEST(Identify, WindowsFieldPrefixOfALongPassphrase) {
+  EXPECT_FALSE(WindowsFieldPrefix(std::string(80, 'a')).has_value());
+  EXPECT_EQ(WindowsFieldPrefix(std::string(81, 'a'))->View(), std::string(80, 'a'));
+  // Characters, not bytes: "é" is two bytes in UTF-8 and one in Windows-1252.
+  std::string accented;
+  for (int i = 0; i < 90; ++i) accented += "\xC3\xA9";
+  EXPECT_EQ(WindowsFieldPrefix(accented)->View(), accented.substr(0, 160));
+
+  std::string longPhrase;
+  for (int i = 0; longPhrase.size() < 120; ++i) longPhrase += "word" + std::to_string(i) + " ";
+  const std::string prefix = longPhrase.substr(0, 80);
+  const Bytes text = Sample("text-cp1252.txt");
+  const CipherEntry& cipher = CipherCatalogue()[0];
+  const HashEntry& hash = HashCatalogue()[5];
+  const Bytes windowsFile = Encrypt(text, cipher, hash, prefix);
+  const std::optional<Secret> fits = FittingWindowsPrefix(
+      windowsFile, windowsFile.size(), cipher, hash, longPhrase, PassphraseEncoding::kAuto);
+  ASSERT_TRUE(fits.has_value());
+  EXPECT_EQ(fits->View(), prefix);
+  // A file keyed with the whole passphrase keeps it; so does a wrong passphrase.
+  const Bytes wholeFile = Encrypt(text, cipher, hash, longPhrase);
+  EXPECT_FALSE(FittingWindowsPrefix(wholeFile, wholeFile.size(), cipher, hash, longPhrase,
+                                    PassphraseEncoding::kAuto));
+  EXPECT_FALSE(FittingWindowsPrefix(windowsFile, windowsFile.size(), cipher, hash, "x" + longPhrase,
+                                    PassphraseEncoding::kAuto));
+
+  // The search finds the pair under the prefix, and marks the reading.
+  const std::string texts[] = {longPhrase};
+  const auto readings = PassphraseReadings(texts, PassphraseEncoding::kAuto);
+  ASSERT_EQ(readings.size(), 2u);
+  EXPECT_TRUE(readings[1].prefix);
+  const Identification found = IdentifyHead(windowsFile, windowsFile.size(), readings);
+  EXPECT_EQ(found.answer, IdentifyAnswer::kClear);
+  EXPECT_TRUE(readings[found.Best()->reading].prefix);
+  EXPECT_EQ(found.Best()->cipher, &cipher);
+  // With the whole passphrase fitting, the prefix is not searched at all.
+  const Identification whole = IdentifyHead(wholeFile, wholeFile.size(), readings);
+  EXPECT_EQ(whole.ranked.size(), 170u);
+  EXPECT_FALSE(readings[whole.Best()->reading].prefix);
+}
+
 }  // namespace
 }  // namespace kryvane::test

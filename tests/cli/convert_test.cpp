@@ -333,5 +333,26 @@ TEST_F(Convert, FolderOfLegacyFilesInOneCommand) {
   EXPECT_TRUE(Exists(dir_ / "in/a.txt-settings.txt"));
 }
 
+// A legacy file keyed, as the Windows program did, with the first 80 characters of a longer
+// pasted passphrase converts with the whole passphrase; a note says which key fitted.
+TEST_F(Convert, FirstEightyCharactersOfALongPassphrase) {
+  REQUIRE_AGE();
+  std::string phrase;
+  for (int i = 0; phrase.size() < 100; ++i) phrase += "long" + std::to_string(i) + " ";
+  const Bytes plain = TextLike(5000);
+  WriteFile(dir_ / "cut.plain", plain);
+  ASSERT_EQ(RunCli({"encrypt", "--passphrase-env", "CUT", dir_ / "cut.plain", dir_ / "cut.kry"},
+                   WithEnv({"CUT=" + phrase.substr(0, 80)}))
+                .status,
+            0);
+  const CliResult r = ConvertTo({"-r", recipient_, dir_ / "cut.kry", dir_ / "cut.age"}, phrase);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("keyed with the first 80 characters of the passphrase"), std::string::npos)
+      << r.err;
+  const ToolResult back = AgeDecrypt(dir_ / "cut.age");
+  ASSERT_EQ(back.status, 0) << back.err;
+  EXPECT_TRUE(back.out == std::string(plain.begin(), plain.end()));
+}
+
 }  // namespace
 }  // namespace kryvane::test

@@ -120,8 +120,9 @@ TEST(CliIdentify, DecryptIntoGarbageKeepsTheSource) {
              env);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("kryvane-cli: warning: " + dir / "notes.enc" +
-                       ": delete: the result looks like random bytes, so the passphrase, cipher "
-                       "or hash is probably wrong; the source is kept"),
+                       ": delete: the result looks random: either the passphrase, cipher or "
+                       "hash is wrong, or the file was itself encrypted or compressed; the source "
+                       "is kept"),
             std::string::npos)
       << r.err;
   EXPECT_NE(r.err.find("hint: 'kryvane-cli identify " + dir / "notes.enc"), std::string::npos)
@@ -135,7 +136,7 @@ TEST(CliIdentify, DecryptIntoGarbageKeepsTheSource) {
       {"decrypt", "-c", "mars", "--passphrase-env", "WRONG", dir / "notes.enc", dir / "out.txt"},
       env);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("out.txt: the result looks like random bytes"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("out.txt: the result looks random: either"), std::string::npos) << r.err;
 
   r = RunCli({"decrypt", "-c", "mars", "--passphrase-env", "RIGHT", "--delete-source",
               dir / "notes.enc", dir / "out.txt"},
@@ -198,6 +199,129 @@ TEST(CliIdentify, SettingsFileReadBothWays) {
       r.out.find("kryvane-cli decrypt -c twofish -H sha1 --encoding utf-8 --settings " + settings),
       std::string::npos)
       << r.out;
+}
+
+// RC4 under two hashes gives two keystreams, so one file can hold a PDF signature under the first
+// and a TAR signature under the second: two plausible candidates. identify says so, exits 1, and
+// --decrypt picks neither.
+TEST(CliIdentify, SeveralPlausibleCandidates) {
+  TempFolder dir;
+  const auto env = WithEnv({"KPW=two ways"});
+  WriteFile(dir / "zeros", Bytes(600, 0));
+  Bytes stream[2];
+  const char* hashes[] = {"sha1", "md5"};
+  for (int i = 0; i < 2; ++i) {
+    const std::string out = dir / ("stream" + std::to_string(i));
+    ASSERT_EQ(RunCli({"encrypt", "-c", "rc4", "-H", hashes[i], "--passphrase-env", "KPW",
+                      dir / "zeros", out},
+                     env)
+                  .status,
+              0);
+    stream[i] = ReadFile(out);
+  }
+  Bytes file = RandomBytes(600, 3);
+  const std::string pdf = "%PDF-1.7\n", tar = std::string("ustar\0", 6);
+  for (std::size_t i = 0; i < pdf.size(); ++i) file[i] = uint8_t(pdf[i]) ^ stream[0][i];
+  for (std::size_t i = 0; i < tar.size(); ++i) {
+    file[257 + i] = uint8_t(tar[i]) ^ stream[1][257 + i];
+  }
+  WriteFile(dir / "both.enc", file);
+
+  CliResult r = RunCli({"identify", "--passphrase-env", "KPW", dir / "both.enc"}, env);
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(r.out.find("Several candidates are plausible"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("decrypt -c rc4 -H sha1"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("decrypt -c rc4 -H md5"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("Best:"), std::string::npos) << r.out;
+
+  r = RunCli({"identify", "--passphrase-env", "KPW", "--decrypt", dir / "out", dir / "both.enc"},
+             env);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("several candidates are plausible, so nothing was decrypted"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(Exists(dir / "out"));
+  // Narrowed to one hash, the one candidate left is clear.
+  r = RunCli({"identify", "-H", "md5", "--passphrase-env", "KPW", dir / "both.enc"}, env);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("TAR signature"), std::string::npos) << r.out;
+}
+
+// A file the Windows program keyed from a pasted passphrase past its field's 80 characters
+// decrypts with the whole passphrase: decrypt, convert and identify try its first 80 characters
+// when the whole one gives random bytes, and say so.
+TEST(CliIdentify, FirstEightyCharactersOfALongPassphrase) {
+  TempFolder dir;
+  std::string phrase;
+  for (int i = 0; phrase.size() < 110; ++i) phrase += "pasted" + std::to_string(i) + " ";
+  const Bytes text = ReadFile(TestDataPath("samples/text-utf8.txt"));
+  WriteFile(dir / "notes.txt", text);
+  const auto env = WithEnv({"CUT=" + phrase.substr(0, 80), "WHOLE=" + phrase});
+  ASSERT_EQ(RunCli({"encrypt", "-c", "cast128", "-H", "tiger", "--passphrase-env", "CUT",
+                    dir / "notes.txt", dir / "notes.enc"},
+                   env)
+                .status,
+            0);
+  CliResult r = RunCli({"decrypt", "-c", "cast128", "-H", "tiger", "--passphrase-env", "WHOLE",
+                        "--delete-source", dir / "notes.enc", dir / "back.txt"},
+                       env);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("keyed with the first 80 characters of the passphrase"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(ReadFile(dir / "back.txt"), text);
+  EXPECT_FALSE(Exists(dir / "notes.enc"));
+
+  ASSERT_EQ(RunCli({"encrypt", "-c", "cast128", "-H", "tiger", "--passphrase-env", "CUT",
+                    dir / "notes.txt", dir / "notes.enc"},
+                   env)
+                .status,
+            0);
+  r = RunCli({"identify", "--passphrase-env", "WHOLE", dir / "notes.enc"}, env);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("Best: Cast128 with Tiger"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("keyed with the first 80 characters of the passphrase"), std::string::npos)
+      << r.out;
+  r = RunCli(
+      {"identify", "--passphrase-env", "WHOLE", "--decrypt", dir / "again.txt", dir / "notes.enc"},
+      env);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir / "again.txt"), text);
+
+  // A file keyed with the whole passphrase is decrypted with it, without a note.
+  ASSERT_EQ(RunCli({"encrypt", "-c", "cast128", "-H", "tiger", "--passphrase-env", "WHOLE",
+                    dir / "notes.txt", dir / "whole.enc"},
+                   env)
+                .status,
+            0);
+  r = RunCli({"decrypt", "-c", "cast128", "-H", "tiger", "--passphrase-env", "WHOLE",
+              dir / "whole.enc", dir / "whole.txt"},
+             env);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.empty()) << r.err;
+  EXPECT_EQ(ReadFile(dir / "whole.txt"), text);
+}
+
+// A file encrypted twice under one passphrase decrypts once into the inner file: no warning, and
+// --delete-source deletes.
+TEST(CliIdentify, DecryptedIntoAnotherEncryptedFileIsNoFalseAlarm) {
+  TempFolder dir;
+  const Bytes text = ReadFile(TestDataPath("samples/text-utf8.txt"));
+  WriteFile(dir / "notes.txt", text);
+  const auto env = WithEnv({"KPW=twice over"});
+  for (const auto& [from, to] :
+       {std::pair{"notes.txt", "once.enc"}, std::pair{"once.enc", "twice.enc"}}) {
+    ASSERT_EQ(
+        RunCli({"encrypt", "-c", "idea", "--passphrase-env", "KPW", dir / from, dir / to}, env)
+            .status,
+        0);
+  }
+  const CliResult r = RunCli({"decrypt", "-c", "idea", "--passphrase-env", "KPW", "--delete-source",
+                              dir / "twice.enc", dir / "inner.enc"},
+                             env);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.empty()) << r.err;
+  EXPECT_FALSE(Exists(dir / "twice.enc"));
+  EXPECT_EQ(ReadFile(dir / "inner.enc"), ReadFile(dir / "once.enc"));
 }
 
 }  // namespace

@@ -314,9 +314,10 @@ class OutputTree {
 class BatchKeys {
  public:
   BatchKeys(const AlgorithmOptions& algorithms, const PassphraseOptions& passphrase,
-            bool useSettings)
+            bool useSettings, bool decrypting)
       : algorithms_(algorithms),
         useSettings_(useSettings),
+        decrypting_(decrypting),
         encoding_(*ParsePassphraseEncoding(passphrase.encoding)) {
     const bool keyGiven = passphrase.fileOption->count() > 0 || passphrase.envOption->count() > 0 ||
                           passphrase.settingsOption->count() > 0;
@@ -344,12 +345,18 @@ class BatchKeys {
     key.passphrase = common_->passphrase.Clone();
     key.retyped = common_->retyped.Clone();
     key.encoding = common_->encoding;
+    // A passphrase longer than the Windows field may have keyed the file with its first 80
+    // characters, as for a single file.
+    if (decrypting_) {
+      SettleSettingsEncoding(key, folder, item.name, item.source, item.root == BatchItem::kNamed);
+    }
     return key;
   }
 
  private:
   const AlgorithmOptions& algorithms_;
   bool useSettings_;
+  bool decrypting_;
   PassphraseEncoding encoding_;
   std::optional<KeyChoice> common_;
 };
@@ -588,7 +595,8 @@ int RunFileBatch(const BatchCommand& command, const std::atomic<bool>* cancel, b
   }
   // Everything the command line can get wrong is refused before anything is created.
   const BatchPlan plan = PlanBatch(command.paths, options, command.direction);
-  const BatchKeys keys(command.algorithms, command.passphrase, options.useSettings);
+  const BatchKeys keys(command.algorithms, command.passphrase, options.useSettings,
+                       command.direction == JobDirection::kDecrypt);
   OutputTree output(options.outputDir);
 
   const auto process = [&](const BatchItem& item, const std::function<void(uint64_t)>& progress) {

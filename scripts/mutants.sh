@@ -166,11 +166,9 @@ mutant forced-convert-deletes app/file_job.cpp \
   '    if (auto why = ReasonToKeepSource()) return keep(std::move(*why));' '' \
   cli_tests 'HostileUse.ForcedConvertNeverDeletesItsSource'
 mutant usage-error-after-output-folder cli/batch.cpp \
-  '    const std::shared_ptr<UniqueFd> targetFolder = output.Folder(item.targetFolder);' \
-  '    const std::shared_ptr<UniqueFd> targetFolder = output.Folder(item.targetFolder); (void)0;' \
+  '  const BatchPlan plan = PlanBatch(command.paths, options, command.direction);' \
+  $'  OutputTree early(options.outputDir);\n  early.Folder("");\n  const BatchPlan plan = PlanBatch(command.paths, options, command.direction);' \
   cli_tests 'HostileUse.BatchRefusesBeforeTouchingTheDisk'
-also '  const BatchKeys keys(command.algorithms, command.passphrase, options.useSettings);' \
-  $'  OutputTree early(options.outputDir);\n  early.Folder("");\n  const BatchKeys keys(command.algorithms, command.passphrase, options.useSettings);'
 mutant kept-buffer-unwiped app/io_pipeline.cpp '  used_[slot] = std::max(used_[slot], got);' '' \
   app_tests 'ReusedMemory.PipelineBuffersComeBackWiped'
 mutant selftest-status-ignored cli/cmd_selftest.cpp '    *status = all ? kExitOk : kExitFailed;' \

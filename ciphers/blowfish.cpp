@@ -278,7 +278,8 @@ void Blowfish::ExpandKey(const uint8_t* key, uint32_t bits) {
     }
   }
   SecureZeroObject(block);
-  isa_ = cpu::VectorIsa() >= cpu::Isa::kAvx512 ? cpu::Isa::kAvx512 : cpu::Isa::kPortable;
+  isa_ = cpu::VectorIsa(PlannedPaths().decrypt) >= cpu::Isa::kAvx512 ? cpu::Isa::kAvx512
+                                                                     : cpu::Isa::kPortable;
 }
 
 // Each round XORs its subkey into the half that F is about to change, not into the half F

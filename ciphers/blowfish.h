@@ -19,6 +19,9 @@ class Blowfish final : public BlockCipher64<Blowfish> {
   // The instruction set the keyed instance runs on: with AVX-512, CBC decryption deciphers
   // sixteen blocks at once in vector lanes.
   cpu::Isa Path() const { return isa_; }
+  // Encryption is one CBC chain, which no vector path serves: always portable.
+  cpu::Isa EncryptPath() const { return cpu::Isa::kPortable; }
+  cpu::Isa DecryptPath() const { return isa_; }
 
  private:
   friend BlockCipher64<Blowfish>;

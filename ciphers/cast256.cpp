@@ -364,7 +364,7 @@ void Cast256::ExpandKey(const uint8_t* key, uint32_t bits) {
     km_[4 * i + 3] = k[1];
   }
   SecureFill(k, 0xFF, sizeof(k));
-  isa_ = cpu::VectorIsa();
+  isa_ = cpu::VectorIsa(PlannedPaths().decrypt);
 }
 
 void Cast256::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {

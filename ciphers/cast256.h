@@ -21,6 +21,9 @@ class Cast256 final : public BlockCipher128<Cast256> {
 
   // The instruction set the keyed instance runs on.
   cpu::Isa Path() const { return isa_; }
+  // Encryption is one CBC chain, which no vector path serves: always portable.
+  cpu::Isa EncryptPath() const { return cpu::Isa::kPortable; }
+  cpu::Isa DecryptPath() const { return isa_; }
 
  private:
   friend BlockCipher128<Cast256>;

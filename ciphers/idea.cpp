@@ -200,7 +200,7 @@ void Idea::ExpandKey(const uint8_t* key, uint32_t bits) {
   d_[49] = neg(z_[1]);
   d_[50] = neg(z_[2]);
   d_[51] = MulInverse(z_[3]);
-  isa_ = cpu::VectorIsa();
+  isa_ = cpu::VectorIsa(PlannedPaths().decrypt);
 }
 
 void Idea::Crypt(const uint16_t* k, const uint8_t* in, uint8_t* out) {

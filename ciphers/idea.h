@@ -21,6 +21,9 @@ class Idea final : public BlockCipher64<Idea> {
 
   // The instruction set the keyed instance runs on.
   cpu::Isa Path() const { return isa_; }
+  // Encryption is one CBC chain, which no vector path serves: always portable.
+  cpu::Isa EncryptPath() const { return cpu::Isa::kPortable; }
+  cpu::Isa DecryptPath() const { return isa_; }
 
   // The group operations: multiplication modulo 65537 with 0 standing for 65536, and its inverse.
   static uint16_t Mul(uint16_t a, uint16_t b) {

@@ -351,7 +351,7 @@ void Mars::ExpandKey(const uint8_t* key, uint32_t bits) {
   }
   SecureZeroObject(k);
   SecureZeroObject(t);
-  isa_ = cpu::VectorIsa();
+  isa_ = cpu::VectorIsa(PlannedPaths().decrypt);
 }
 
 void Mars::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {

@@ -25,6 +25,9 @@ class Mars final : public BlockCipher128<Mars> {
 
   // The instruction set the keyed instance runs on.
   cpu::Isa Path() const { return isa_; }
+  // Encryption is one CBC chain, which no vector path serves: always portable.
+  cpu::Isa EncryptPath() const { return cpu::Isa::kPortable; }
+  cpu::Isa DecryptPath() const { return isa_; }
 
   // K0..K39 as built by the key schedule (all FF bytes while unkeyed); for inspection only.
   const SubKeyArray& SubKeys() const { return subKeys_; }

@@ -58,21 +58,36 @@ void Rc4::Encrypt(const void* in, void* out, std::size_t size) {
   if (!initialized_) throw CipherError(kCipherNotInitialized);
   const auto* p = static_cast<const uint8_t*>(in);
   auto* q = static_cast<uint8_t*>(out);
-  // The permutation as whole words while it runs: byte-sized entries cost partial-register
-  // merges on every swap.
-  Wiped<std::array<uint32_t, 256>> s;
-  for (std::size_t n = 0; n < 256; ++n) s[n] = state_[n];
-  uint32_t i = 0, j = 0;
-  for (std::size_t k = 0; k < size; ++k) {
-    i = (i + 1) & 0xFF;
+  uint8_t* s = state_.data();
+  // i restarts at every call, so at byte k it is k + 1: no chain through it. j is carried
+  // unmasked as a running sum and masked only where it indexes, so the one serial dependency
+  // from byte to byte is a single addition. Eight
+  // keystream bytes are gathered in a register and applied with one 8-byte load and store.
+  // Byte-sized state measured faster than word-sized here (2026-12, AMD EPYC, Zen 5).
+  std::size_t k = 0;
+  std::size_t jr = 0;
+  const auto step = [s, &jr](std::size_t k1) -> uint64_t {
+    const uint32_t i = uint32_t(k1) & 0xFF;
     const uint32_t t = s[i];
-    j = (j + t) & 0xFF;
+    jr += t;
+    const uint32_t j = uint32_t(jr) & 0xFF;
     const uint32_t u = s[j];
-    s[i] = u;
-    s[j] = t;
-    q[k] = uint8_t(p[k] ^ s[(t + u) & 0xFF]);
+    s[i] = uint8_t(u);
+    s[j] = uint8_t(t);
+    return s[(t + u) & 0xFF];
+  };
+  for (; k + 8 <= size; k += 8) {
+    uint64_t key = step(k + 1);
+    key |= step(k + 2) << 8;
+    key |= step(k + 3) << 16;
+    key |= step(k + 4) << 24;
+    key |= step(k + 5) << 32;
+    key |= step(k + 6) << 40;
+    key |= step(k + 7) << 48;
+    key |= step(k + 8) << 56;
+    StoreLe64(q + k, LoadLe64(p + k) ^ key);
   }
-  for (std::size_t n = 0; n < 256; ++n) state_[n] = uint8_t(s[n]);
+  for (; k < size; ++k) q[k] = uint8_t(p[k] ^ step(k + 1));
 }
 
 void Rc4::Decrypt(const void* in, void* out, std::size_t size) {

@@ -1,5 +1,7 @@
 #include "ciphers/rijndael.h"
 
+#include <algorithm>
+
 #include "ciphers/x86_vectors.h"
 #include "crypto/bytes.h"
 #include "crypto/cpu.h"
@@ -415,18 +417,28 @@ void Rijndael::ExpandKey(const uint8_t* key, uint32_t bits) {
   dec_ = enc_;
   for (int i = 4; i < 4 * rounds_; ++i) dec_[i] = InvMixColumn(dec_[i]);
 
-  isa_ = cpu::Isa::kPortable;
+  const cpu::Plan plan = PlannedPaths();
+  isa_ = PathFor(plan.decrypt);
+  encIsa_ = std::min(PathFor(plan.encrypt), cpu::Isa::kSse2);
+}
+
+cpu::Isa Rijndael::PathFor(uint32_t features) {
+  const auto has = [features](uint32_t f) { return (features & f) == f; };
+  cpu::Isa isa = cpu::Isa::kPortable;
 #ifdef KRYVANE_HAVE_AES_INSTRUCTIONS
-  if (cpu::Has(cpu::kAesNi | cpu::kSse41)) isa_ = cpu::Isa::kSse2;
-  if (cpu::Has(cpu::kAesNi | cpu::kSse41 | cpu::kAvx2 | cpu::kAvx512 | cpu::kVaes)) {
-    isa_ = cpu::Isa::kAvx512;
+  if (has(cpu::kAesNi | cpu::kSse41)) isa = cpu::Isa::kSse2;
+  if (has(cpu::kAesNi | cpu::kSse41 | cpu::kAvx2 | cpu::kAvx512 | cpu::kVaes)) {
+    isa = cpu::Isa::kAvx512;
   }
+#else
+  (void)has;
 #endif
+  return isa;
 }
 
 void Rijndael::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
 #ifdef KRYVANE_HAVE_AES_INSTRUCTIONS
-  if (isa_ != cpu::Isa::kPortable) return HardwareEncrypt(enc_.data(), rounds_, in, out);
+  if (encIsa_ != cpu::Isa::kPortable) return HardwareEncrypt(enc_.data(), rounds_, in, out);
 #endif
   TableEncrypt(enc_.data(), rounds_, in, out);
 }
@@ -441,7 +453,8 @@ void Rijndael::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
 void Rijndael::EncryptCbcImpl(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv) const {
 #ifdef KRYVANE_HAVE_AES_INSTRUCTIONS
   // Encryption is one serial chain: wider registers do not help it.
-  if (isa_ != cpu::Isa::kPortable) return HardwareEncryptCbc(enc_.data(), rounds_, in, out, n, cv);
+  if (encIsa_ != cpu::Isa::kPortable)
+    return HardwareEncryptCbc(enc_.data(), rounds_, in, out, n, cv);
 #endif
   for (std::size_t i = 0; i < n; ++i, in += 16, out += 16) {
     for (int j = 0; j < 16; ++j) cv[j] ^= in[j];
@@ -479,6 +492,7 @@ void Rijndael::DecryptCbcImpl(const uint8_t* in, uint8_t* out, std::size_t n, ui
 void Rijndael::WipeKey() {
   rounds_ = 0;
   isa_ = cpu::Isa::kPortable;
+  encIsa_ = cpu::Isa::kPortable;
   enc_.Wipe();
   dec_.Wipe();
 }

@@ -27,11 +27,16 @@ class Rijndael final : public BlockCipher128<Rijndael> {
   // The path of the keyed instance: kPortable (tables), kSse2 (AES instructions) or kAvx512
   // (AES instructions on 512-bit registers for CBC decryption).
   cpu::Isa Path() const { return isa_; }
+  // The AES instructions or the tables for the CBC chain; for decryption also VAES.
+  cpu::Isa EncryptPath() const { return encIsa_; }
+  cpu::Isa DecryptPath() const { return isa_; }
 
  private:
   friend BlockCipher128<Rijndael>;
 
   void ExpandKey(const uint8_t* key, uint32_t bits) override;
+  // The path the given features allow.
+  static cpu::Isa PathFor(uint32_t features);
   void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const;
   void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const;
   // CBC (the file format's mode) runs in tight loops with the chain in a register, and
@@ -44,7 +49,8 @@ class Rijndael final : public BlockCipher128<Rijndael> {
   using RoundKeys = std::array<uint32_t, 4 * (kMaxRounds + 1)>;
 
   int rounds_ = 0;
-  cpu::Isa isa_ = cpu::Isa::kPortable;
+  cpu::Isa isa_ = cpu::Isa::kPortable;     // decryption
+  cpu::Isa encIsa_ = cpu::Isa::kPortable;  // encryption
   // Words hold four consecutive schedule bytes, the first in the low byte, so on the
   // (little-endian) processors with AES instructions the arrays are the instructions' round keys.
   alignas(16) Wiped<RoundKeys> enc_;

@@ -932,12 +932,15 @@ void Serpent::ExpandKey(const uint8_t* key, uint32_t bits) {
   }
   SecureZeroObject(w);
   SecureZeroObject(bytes);
-  isa_ = cpu::VectorIsa();
+  const cpu::Plan plan = PlannedPaths();
+  isa_ = cpu::VectorIsa(plan.decrypt);
+  encIsa_ =
+      cpu::VectorIsa(plan.encrypt) >= cpu::Isa::kAvx512 ? cpu::Isa::kAvx512 : cpu::Isa::kPortable;
 }
 
 void Serpent::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
 #ifdef KRYVANE_X86_VECTORS
-  if (isa_ >= cpu::Isa::kAvx512) return EncryptOneAvx512(subKeys_.data(), in, out);
+  if (encIsa_ >= cpu::Isa::kAvx512) return EncryptOneAvx512(subKeys_.data(), in, out);
 #endif
   uint32_t x0 = LoadLe32(in), x1 = LoadLe32(in + 4), x2 = LoadLe32(in + 8), x3 = LoadLe32(in + 12);
   EncryptWords(subKeys_.data(), x0, x1, x2, x3);
@@ -970,6 +973,7 @@ void Serpent::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) 
 void Serpent::WipeKey() {
   subKeys_.Wipe();
   isa_ = cpu::Isa::kPortable;
+  encIsa_ = cpu::Isa::kPortable;
 }
 
 }  // namespace kryvane

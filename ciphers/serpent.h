@@ -21,6 +21,9 @@ class Serpent final : public BlockCipher128<Serpent> {
 
   // The instruction set the keyed instance runs on.
   cpu::Isa Path() const { return isa_; }
+  // One block at a time (the CBC chain): 512-bit registers or the scalar rounds.
+  cpu::Isa EncryptPath() const { return encIsa_; }
+  cpu::Isa DecryptPath() const { return isa_; }
 
  private:
   friend BlockCipher128<Serpent>;
@@ -36,7 +39,8 @@ class Serpent final : public BlockCipher128<Serpent> {
   void WipeKey();
 
   WipedArray<uint32_t, 4 * (kRounds + 1)> subKeys_;  // four words per round, and the last
-  cpu::Isa isa_ = cpu::Isa::kPortable;
+  cpu::Isa isa_ = cpu::Isa::kPortable;               // decryption of many blocks
+  cpu::Isa encIsa_ = cpu::Isa::kPortable;            // encryption of one block
 };
 
 }  // namespace kryvane

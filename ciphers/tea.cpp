@@ -140,7 +140,7 @@ void Tea::ExpandKey(const uint8_t* key, uint32_t bits) {
   for (uint32_t i = 0; i < bytes; ++i) buf[i] = key[i];
   for (int i = 0; i < 4; ++i) k_[i] = LoadBe32(buf + 4 * i);
   SecureZeroObject(buf);
-  isa_ = cpu::VectorIsa();
+  isa_ = cpu::VectorIsa(PlannedPaths().decrypt);
 }
 
 void Tea::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {

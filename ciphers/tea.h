@@ -22,6 +22,9 @@ class Tea final : public BlockCipher64<Tea> {
 
   // The instruction set the keyed instance runs on.
   cpu::Isa Path() const { return isa_; }
+  // Encryption is one CBC chain, which no vector path serves: always portable.
+  cpu::Isa EncryptPath() const { return cpu::Isa::kPortable; }
+  cpu::Isa DecryptPath() const { return isa_; }
 
  private:
   friend BlockCipher64<Tea>;

@@ -287,7 +287,7 @@ void Twofish::ExpandKey(const uint8_t* key, uint32_t bits) {
   SecureZeroObject(even);
   SecureZeroObject(odd);
   SecureZeroObject(s);
-  isa_ = cpu::VectorIsa();
+  isa_ = cpu::VectorIsa(PlannedPaths().decrypt);
 }
 
 void Twofish::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {

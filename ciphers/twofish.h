@@ -25,6 +25,9 @@ class Twofish final : public BlockCipher128<Twofish> {
 
   // The instruction set the keyed instance runs on.
   cpu::Isa Path() const { return isa_; }
+  // Encryption is one CBC chain, which no vector path serves: always portable.
+  cpu::Isa EncryptPath() const { return cpu::Isa::kPortable; }
+  cpu::Isa DecryptPath() const { return isa_; }
 
   // How often this process has built the shared MDS tables: 0 before the first Twofish exists,
   // 1 ever after. For tests of the one-time build.

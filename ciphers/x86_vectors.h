@@ -18,6 +18,7 @@
 #define KRYVANE_TARGET_SSE __attribute__((target("sse4.1,ssse3")))
 #define KRYVANE_TARGET_AVX2 __attribute__((target("avx2")))
 #define KRYVANE_TARGET_AVX512 __attribute__((target("avx2,avx512f,avx512vl,avx512bw")))
+#define KRYVANE_TARGET_SHA __attribute__((target("sse4.1,ssse3,sha")))
 
 namespace kryvane {
 

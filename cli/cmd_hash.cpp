@@ -15,22 +15,21 @@ struct HashCommand {
   AlgorithmOptions algorithms;
   std::vector<std::string> files;
   bool check = false;
+  unsigned jobs = 0;
 
   int Run() const {
     const HashEntry& entry = ResolveHash(algorithms.hash);
     const std::vector<std::string> names = files.empty() ? std::vector<std::string>{"-"} : files;
-    if (check) return CheckDigestLists(entry, names);
+    if (check) return CheckDigestLists(entry, names, jobs);
     int status = kExitOk;
-    for (const std::string& name : names) {
-      std::string error;
-      const std::optional<std::string> digest = FileDigest(entry.hash, name, &error);
-      if (!digest) {
-        PrintError(error, {});
+    DigestFilesInOrder(entry.hash, names, jobs, [&](std::size_t i, DigestResult& r) {
+      if (!r.hex) {
+        PrintError(r.error, {});
         status = kExitFailed;
-        continue;
+        return;
       }
-      std::cout << FormatDigestLine(*digest, name) << "\n";
-    }
+      std::cout << FormatDigestLine(*r.hex, names[i]) << "\n";
+    });
     std::cout.flush();
     if (!std::cout) Failure("standard output: write: " + ErrnoText(errno));
     return status;
@@ -46,6 +45,9 @@ void AddHashCommand(CLI::App& app, int* status) {
   AddHashOption(*cmd, command->algorithms);
   cmd->add_flag("--check", command->check,
                 "Read \"HEX  NAME\" lines from each FILE and verify the files they name");
+  cmd->add_option("-j,--jobs", command->jobs,
+                  "Files hashed at once (default: one per core; output stays in order)")
+      ->check(CLI::Range(1u, 1024u));
   cmd->add_option("FILE", command->files,
                   "Files to hash (or digest lists); \"-\" is standard input");
   cmd->callback([command, status] { *status = command->Run(); });

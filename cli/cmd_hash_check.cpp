@@ -1,9 +1,13 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <thread>
+#include <vector>
 
 #include "app/io.h"
 #include "cli/commands.h"
@@ -90,23 +94,40 @@ struct Checker {
   bool wrongLength = false;
   std::string otherTag = {};  // a BSD-form line of another hash, for the hint
 
-  void Verify(const DigestLine& line) {
-    const std::string prefix = CheckedName(line.name) + ": ";
-    std::string error;
-    const std::optional<std::string> digest = FileDigest(hash.hash, line.name, &error);
-    if (!digest) {
-      PrintError(error, {});
-      std::cout << prefix << "FAILED open or read\n";
-      ++unreadable;
-    } else if (SameHex(*digest, line.hex)) {
-      std::cout << prefix << "OK\n";
-    } else {
-      std::cout << prefix << "FAILED\n";
-      ++mismatched;
-    }
+  unsigned threads = 1;
+  // Lines of a list in a regular file wait here to be checked a batch at a time, on the worker
+  // threads; a list from a pipe or terminal is checked a line at a time, as it comes.
+  std::vector<DigestLine> pending = {};
+  std::size_t batch = 1;
+
+  void Verify(DigestLine line) {
+    pending.push_back(std::move(line));
+    if (pending.size() >= batch) Flush();
+  }
+
+  void Flush() {
+    if (pending.empty()) return;
+    std::vector<std::string> names;
+    names.reserve(pending.size());
+    for (const DigestLine& line : pending) names.push_back(line.name);
+    DigestFilesInOrder(hash.hash, names, threads, [&](std::size_t i, DigestResult& r) {
+      const std::string prefix = CheckedName(pending[i].name) + ": ";
+      if (!r.hex) {
+        PrintError(r.error, {});
+        std::cout << prefix << "FAILED open or read\n";
+        ++unreadable;
+      } else if (SameHex(*r.hex, pending[i].hex)) {
+        std::cout << prefix << "OK\n";
+      } else {
+        std::cout << prefix << "FAILED\n";
+        ++mismatched;
+      }
+    });
+    pending.clear();
   }
 
   void Malformed(const std::string& where, const std::string& what) {
+    Flush();  // the lines before it are reported first
     PrintError(where + what, {});
     ++malformed;
   }
@@ -125,6 +146,10 @@ struct Checker {
       }
       fd = owned.Get();
     }
+    struct stat st {};
+    const unsigned workers =
+        threads > 0 ? threads : std::max(1u, std::thread::hardware_concurrency());
+    batch = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? std::size_t(64) * workers : 1;
     LineReader lines(fd, shown);
     const std::size_t digits = std::size_t(hash.hash.hashSize / 4);
     bool any = false;
@@ -155,14 +180,16 @@ struct Checker {
           continue;
         }
         any = true;
-        Verify(*parsed);
+        Verify(std::move(*parsed));
       }
+      Flush();
       if (tooLong) {
         Malformed(shown + ":" + std::to_string(number + 1) + ": ",
                   "a line of more than " + std::to_string(LineReader::kMaxLine / 1024) +
                       " KiB, so no list of digests; the rest is not read");
       }
     } catch (const IoError& e) {
+      Flush();
       PrintError(e.what(), {});
       ++unreadable;
       return true;
@@ -173,8 +200,10 @@ struct Checker {
 
 }  // namespace
 
-int CheckDigestLists(const HashEntry& hash, const std::vector<std::string>& lists) {
+int CheckDigestLists(const HashEntry& hash, const std::vector<std::string>& lists,
+                     unsigned threads) {
   Checker checker{hash};
+  checker.threads = threads;
   bool noneAtAll = true;
   for (const std::string& list : lists) {
     if (checker.CheckList(list)) noneAtAll = false;

@@ -1,18 +1,24 @@
+#include <algorithm>
 #include <cerrno>
 #include <iomanip>
 #include <iostream>
 #include <memory>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "app/catalogue.h"
 #include "app/file_util.h"
 #include "cli/commands.h"
 #include "cli/common.h"
+#include "crypto/cpu.h"
 
 namespace kryvane::cli {
 namespace {
 
 struct ListCommand {
   bool names = false;
+  bool paths = false;
   std::string menu;  // "", "ciphers" or "hashes"
 
   bool Shows(const char* which) const { return menu.empty() || menu == which; }
@@ -52,7 +58,55 @@ struct ListCommand {
     }
   }
 
+  // The path each algorithm takes in this process: keying every algorithm once makes each
+  // measure its paths (as a job's keying would), then the choices are read back.
+  void PrintPaths() const {
+    std::vector<uint8_t> key(256, 0x5A);
+    std::vector<std::pair<std::string_view, std::string_view>> ciphers, hashes;
+    for (const CipherEntry& e : CipherCatalogue()) {
+      auto c = e.cipher.Create();
+      c->Init(key.data(), uint32_t(std::min<int32_t>(e.cipher.maxKeySize, 256)));
+      ciphers.emplace_back(e.shortName, c->Algorithm());
+    }
+    for (const HashEntry& e : HashCatalogue()) {
+      auto h = e.hash.Create();
+      h->Init();
+      hashes.emplace_back(e.shortName, h->Algorithm());
+    }
+    const std::vector<cpu::Choice> choices = cpu::Choices();
+    const auto find = [&choices](std::string_view algorithm) -> const cpu::Choice* {
+      for (const cpu::Choice& c : choices) {
+        if (c.algorithm == algorithm) return &c;
+      }
+      return nullptr;
+    };
+    std::cout << "Processor paths (highest allowed: " << cpu::CeilingText() << "):\n";
+    std::cout << "  name       encrypt   decrypt   measured\n";
+    const auto line = [&find](std::string_view name, std::string_view algorithm, bool twoWays) {
+      std::cout << "  " << std::left << std::setw(9) << name << "  ";
+      const cpu::Choice* c = find(algorithm);
+      const std::string_view enc = c != nullptr ? cpu::IsaName(c->encrypt) : "portable";
+      const std::string_view dec = c != nullptr ? cpu::IsaName(c->decrypt) : "portable";
+      std::cout << std::setw(8) << enc << "  " << std::setw(8) << (twoWays ? dec : "-")
+                << std::right;
+      if (c != nullptr) {
+        std::cout << "  " << std::fixed << std::setprecision(0) << c->microseconds << " us";
+      } else {
+        std::cout << "  -";
+      }
+      std::cout << "\n";
+    };
+    for (const auto& [name, algorithm] : ciphers) line(name, algorithm, true);
+    for (const auto& [name, algorithm] : hashes) line(name, algorithm, false);
+  }
+
   int Run() const {
+    if (paths) {
+      PrintPaths();
+      std::cout.flush();
+      if (!std::cout) Failure("standard output: write: " + ErrnoText(errno));
+      return kExitOk;
+    }
     if (Shows("ciphers")) PrintCiphers();
     if (Shows("ciphers") && Shows("hashes") && !names) std::cout << "\n";
     if (Shows("hashes")) PrintHashes();
@@ -71,6 +125,10 @@ void AddListCommand(CLI::App& app, int* status) {
       ->check(CLI::IsMember({"ciphers", "hashes"}));
   cmd->add_flag("--names", command->names,
                 "Only the short names, one a line (what shell completions offer)");
+  cmd->add_flag("--paths", command->paths,
+                "The processor path each cipher and hash takes here (measured at first use; "
+                "KRYVANE_CPU_PATH=portable|sse|avx2|avx512 sets the highest)")
+      ->excludes("--names");
   cmd->callback([command, status] { *status = command->Run(); });
 }
 

@@ -3,8 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "app/file_util.h"
@@ -216,6 +221,49 @@ std::optional<std::string> FileDigest(const HashRef& ref, const std::string& nam
     hex += kHex[b & 15];
   }
   return hex;
+}
+
+void DigestFilesInOrder(const HashRef& ref, const std::vector<std::string>& names, unsigned threads,
+                        const std::function<void(std::size_t, DigestResult&)>& done) {
+  const auto one = [&ref, &names](std::size_t i) {
+    DigestResult r;
+    r.hex = FileDigest(ref, names[i], &r.error);
+    return r;
+  };
+  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  threads = unsigned(std::min<std::size_t>(threads, names.size()));
+  if (threads <= 1) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      DigestResult r = one(i);
+      done(i, r);
+    }
+    return;
+  }
+  std::vector<std::optional<DigestResult>> results(names.size());
+  std::mutex mutex;
+  std::condition_variable ready;
+  std::atomic<std::size_t> next{0};
+  std::vector<std::jthread> workers;
+  for (unsigned t = 0; t < threads; ++t) {
+    workers.emplace_back([&] {
+      for (std::size_t i; (i = next.fetch_add(1)) < names.size();) {
+        DigestResult r = one(i);
+        std::lock_guard lock(mutex);
+        results[i] = std::move(r);
+        ready.notify_one();
+      }
+    });
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    std::optional<DigestResult> r;
+    {
+      std::unique_lock lock(mutex);
+      ready.wait(lock, [&] { return results[i].has_value(); });
+      r = std::move(results[i]);
+      results[i].reset();
+    }
+    done(i, *r);
+  }
 }
 
 }  // namespace kryvane::cli

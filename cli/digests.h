@@ -6,6 +6,8 @@
 // terminal cannot act on it. `hash --check` also reads their BSD form, "SHA256 (NAME) = HEX".
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,6 +53,18 @@ std::optional<DigestLine> ParseDigestLine(std::string_view line);
 std::optional<std::string> FileDigest(const HashRef& ref, const std::string& name,
                                       std::string* error);
 
+// The digest of a file, or the error that stopped it.
+struct DigestResult {
+  std::optional<std::string> hex;
+  std::string error;
+};
+
+// The digests of the named files on up to `threads` worker threads (0: one per core), each
+// handed to done(index, result) on the calling thread in the order of the names, as soon as it
+// and every one before it are ready: the output reads as if the files were hashed one by one.
+void DigestFilesInOrder(const HashRef& ref, const std::vector<std::string>& names, unsigned threads,
+                        const std::function<void(std::size_t, DigestResult&)>& done);
+
 }  // namespace kryvane::cli
 
 namespace kryvane::cli {
@@ -59,6 +73,8 @@ namespace kryvane::cli {
 // the named file's digest under hash, printing "NAME: OK" or "NAME: FAILED" lines and a summary
 // of failures on standard error. Returns the exit status: failure when any line did not verify,
 // could not be read or was not a digest line of this hash.
-int CheckDigestLists(const HashEntry& hash, const std::vector<std::string>& lists);
+// The files are hashed on up to `threads` worker threads (0: one per core).
+int CheckDigestLists(const HashEntry& hash, const std::vector<std::string>& lists,
+                     unsigned threads = 1);
 
 }  // namespace kryvane::cli

@@ -1,6 +1,68 @@
 #include "hashes/sha1.h"
 
+#include "ciphers/x86_vectors.h"
+
 namespace kryvane {
+namespace {
+
+#ifdef KRYVANE_X86_VECTORS
+// The SHA instructions do four rounds per instruction on ABCD, with E folded into the message
+// words (sha1nexte); the schedule is four registers of four words, each group of four computed
+// from the four before it (msg1, the XOR of the group two back, msg2).
+KRYVANE_TARGET_SHA void ShaNiCompress(uint32_t* state, const uint8_t* p, std::size_t n) {
+  const __m128i swap = _mm_set_epi64x(0x0001020304050607LL, 0x08090a0b0c0d0e0fLL);
+  __m128i abcd = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0x1B);
+  __m128i e0 = _mm_set_epi32(int(state[4]), 0, 0, 0);
+  for (; n > 0; --n, p += 64) {
+    const __m128i saveAbcd = abcd, saveE = e0;
+    __m128i w[4];
+    __m128i e1 = _mm_setzero_si128();
+#pragma GCC unroll 20
+    for (int g = 0; g < 20; ++g) {
+      __m128i& cur = w[g & 3];
+      if (g < 4) {
+        cur = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * g)), swap);
+      }
+      __m128i& e = (g & 1) == 0 ? e0 : e1;
+      __m128i& other = (g & 1) == 0 ? e1 : e0;
+      e = g == 0 ? _mm_add_epi32(e, cur) : _mm_sha1nexte_epu32(e, cur);
+      other = abcd;
+      if (g >= 3 && g <= 18) {
+        __m128i& next = w[(g + 1) & 3];
+        next = _mm_sha1msg2_epu32(next, cur);
+      }
+      switch (g / 5) {
+        case 0:
+          abcd = _mm_sha1rnds4_epu32(abcd, e, 0);
+          break;
+        case 1:
+          abcd = _mm_sha1rnds4_epu32(abcd, e, 1);
+          break;
+        case 2:
+          abcd = _mm_sha1rnds4_epu32(abcd, e, 2);
+          break;
+        default:
+          abcd = _mm_sha1rnds4_epu32(abcd, e, 3);
+          break;
+      }
+      if (g >= 1 && g <= 16) {
+        __m128i& prev = w[(g + 3) & 3];
+        prev = _mm_sha1msg1_epu32(prev, cur);
+      }
+      if (g >= 2 && g <= 17) {
+        __m128i& twoBack = w[(g + 2) & 3];
+        twoBack = _mm_xor_si128(twoBack, cur);
+      }
+    }
+    e0 = _mm_sha1nexte_epu32(e0, saveE);
+    abcd = _mm_add_epi32(abcd, saveAbcd);
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_shuffle_epi32(abcd, 0x1B));
+  state[4] = uint32_t(_mm_extract_epi32(e0, 3));
+}
+#endif
+
+}  // namespace
 
 bool Sha1::SelfTest() {
   static constexpr uint8_t kAbc[] = {0xa9, 0x99, 0x3e, 0x36, 0x47, 0x06, 0x81, 0x6a, 0xba, 0x3e,
@@ -27,7 +89,19 @@ bool Sha1::SelfTest() {
   SHA1_FIVE(f, k, t) SHA1_FIVE(f, k, t + 5) SHA1_FIVE(f, k, t + 10) SHA1_FIVE(f, k, t + 15)
 // clang-format on
 
-void Sha1::Compress(const uint8_t* block) {
+void Sha1::ChoosePath(uint32_t features) {
+  const uint32_t need = cpu::kShaNi | cpu::kSse41 | cpu::kSsse3;
+  isa_ = (features & need) == need ? cpu::Isa::kSse2 : cpu::Isa::kPortable;
+}
+
+void Sha1::CompressBlocks(const uint8_t* p, std::size_t n) {
+#ifdef KRYVANE_X86_VECTORS
+  if (isa_ != cpu::Isa::kPortable) return ShaNiCompress(state_.data(), p, n);
+#endif
+  for (; n > 0; --n, p += 64) PortableCompress(p);
+}
+
+void Sha1::PortableCompress(const uint8_t* block) {
   // The schedule is kept as a rolling window of sixteen words, each expanded just before its
   // step; it gives the same W[t] as expanding all eighty first, in registers instead of memory.
   uint32_t w[16];

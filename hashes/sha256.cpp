@@ -1,5 +1,7 @@
 #include "hashes/sha256.h"
 
+#include "ciphers/x86_vectors.h"
+
 namespace kryvane {
 namespace {
 
@@ -15,6 +17,54 @@ constexpr uint32_t kRound[64] = {
     0x748F82EEu, 0x78A5636Fu, 0x84C87814u, 0x8CC70208u, 0x90BEFFFAu, 0xA4506CEBu, 0xBEF9A3F7u, 0xC67178F2u,
 };
 // clang-format on
+
+#ifdef KRYVANE_X86_VECTORS
+// The SHA instructions keep the state as ABEF and CDGH and do two rounds per instruction; the
+// message schedule is four registers of four words, each group of four words computed from the
+// four groups before it (msg1, then the word seven back, then msg2).
+KRYVANE_TARGET_SHA void ShaNiCompress(uint32_t* state, const uint8_t* p, std::size_t n) {
+  const __m128i swap = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
+  __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state));
+  __m128i s1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4));
+  t = _mm_shuffle_epi32(t, 0xB1);          // CDAB
+  s1 = _mm_shuffle_epi32(s1, 0x1B);        // EFGH
+  __m128i s0 = _mm_alignr_epi8(t, s1, 8);  // ABEF
+  s1 = _mm_blend_epi16(s1, t, 0xF0);       // CDGH
+  for (; n > 0; --n, p += 64) {
+    const __m128i save0 = s0, save1 = s1;
+    __m128i w[4];
+#pragma GCC unroll 16
+    for (int g = 0; g < 16; ++g) {
+      __m128i& cur = w[g & 3];
+      if (g < 4) {
+        cur = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * g)), swap);
+      }
+      __m128i m =
+          _mm_add_epi32(cur, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kRound + 4 * g)));
+      s1 = _mm_sha256rnds2_epu32(s1, s0, m);
+      if (g >= 3 && g <= 14) {
+        __m128i& next = w[(g + 1) & 3];
+        next = _mm_add_epi32(next, _mm_alignr_epi8(cur, w[(g + 3) & 3], 4));
+        next = _mm_sha256msg2_epu32(next, cur);
+      }
+      m = _mm_shuffle_epi32(m, 0x0E);
+      s0 = _mm_sha256rnds2_epu32(s0, s1, m);
+      if (g >= 1 && g <= 12) {
+        __m128i& prev = w[(g + 3) & 3];
+        prev = _mm_sha256msg1_epu32(prev, cur);
+      }
+    }
+    s0 = _mm_add_epi32(s0, save0);
+    s1 = _mm_add_epi32(s1, save1);
+  }
+  t = _mm_shuffle_epi32(s0, 0x1B);    // FEBA
+  s1 = _mm_shuffle_epi32(s1, 0xB1);   // DCHG
+  s0 = _mm_blend_epi16(t, s1, 0xF0);  // DCBA
+  s1 = _mm_alignr_epi8(s1, t, 8);     // HGFE
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(state), s0);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), s1);
+}
+#endif
 
 }  // namespace
 
@@ -53,7 +103,19 @@ bool Sha256::SelfTest() {
   SHA256_STEP(c, d, e, f, g, h, a, b, t + 6) SHA256_STEP(b, c, d, e, f, g, h, a, t + 7)
 // clang-format on
 
-void Sha256::Compress(const uint8_t* block) {
+void Sha256::ChoosePath(uint32_t features) {
+  const uint32_t need = cpu::kShaNi | cpu::kSse41 | cpu::kSsse3;
+  isa_ = (features & need) == need ? cpu::Isa::kSse2 : cpu::Isa::kPortable;
+}
+
+void Sha256::CompressBlocks(const uint8_t* p, std::size_t n) {
+#ifdef KRYVANE_X86_VECTORS
+  if (isa_ != cpu::Isa::kPortable) return ShaNiCompress(state_.data(), p, n);
+#endif
+  for (; n > 0; --n, p += 64) PortableCompress(p);
+}
+
+void Sha256::PortableCompress(const uint8_t* block) {
   // The schedule is kept as a rolling window of sixteen words, each expanded just before its
   // step; it gives the same W[t] as expanding all sixty-four first, with far fewer loads and
   // stores.

@@ -1,10 +1,12 @@
-// Every digest in tests/data/hashes/*.vec, each also fed in pieces of random sizes.
+// Every digest in tests/data/hashes/*.vec, each also fed in pieces of random sizes, on every
+// processor path.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <random>
 
 #include "app/catalogue.h"
+#include "crypto/cpu.h"
 #include "tests/support/hex.h"
 #include "tests/support/vec_file.h"
 
@@ -47,7 +49,17 @@ std::string Digest(Hash& h, const std::vector<uint8_t>& msg, std::mt19937& rng, 
   return ToHex(out);
 }
 
+void CheckAllFiles();
+
 TEST(HashVectors, AllFiles) {
+  for (uint32_t level : cpu::Levels()) {
+    SCOPED_TRACE("processor features " + std::to_string(level));
+    cpu::ScopedLimit limit(level);
+    CheckAllFiles();
+  }
+}
+
+void CheckAllFiles() {
   std::mt19937 rng(1234);
   int checked = 0;
   for (const auto& file : std::filesystem::directory_iterator(test::TestDataPath("hashes"))) {

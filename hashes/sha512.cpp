@@ -67,11 +67,16 @@ bool Sha512::SelfTest() {
 // clang-format off
 #define SHA512_S0(x) (Rotr64(x, 28) ^ Rotr64(x, 34) ^ Rotr64(x, 39))
 #define SHA512_S1(x) (Rotr64(x, 14) ^ Rotr64(x, 18) ^ Rotr64(x, 41))
+#define SHA512_s0(x) (Rotr64(x, 1) ^ Rotr64(x, 8) ^ ((x) >> 7))
+#define SHA512_s1(x) (Rotr64(x, 19) ^ Rotr64(x, 61) ^ ((x) >> 6))
 #define SHA512_CH(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
 #define SHA512_MAJ(x, y, z) (((x) & (y)) | ((z) & ((x) | (y))))
+// W[t] for t >= 16 overwrites W[t - 16] in the window; the other three terms are still there.
+#define SHA512_W(t) ((t) < 16 ? w[(t) & 15] : (w[(t) & 15] += \
+  SHA512_s1(w[((t) + 14) & 15]) + w[((t) + 9) & 15] + SHA512_s0(w[((t) + 1) & 15])))
 // Renames the registers instead of moving them: h receives the new a and d the new e.
 #define SHA512_STEP(a, b, c, d, e, f, g, h, t) \
-  h += SHA512_S1(e) + SHA512_CH(e, f, g) + kRound[t] + w[t]; \
+  h += SHA512_S1(e) + SHA512_CH(e, f, g) + kRound[t] + SHA512_W(t); \
   d += h; \
   h += SHA512_S0(a) + SHA512_MAJ(a, b, c);
 #define SHA512_EIGHT(t) \
@@ -81,14 +86,14 @@ bool Sha512::SelfTest() {
   SHA512_STEP(c, d, e, f, g, h, a, b, t + 6) SHA512_STEP(b, c, d, e, f, g, h, a, t + 7)
 // clang-format on
 
-void Sha512Compress(std::array<uint64_t, 8>& state, const uint8_t* block) {
-  uint64_t w[80];
+namespace {
+
+// The schedule is a rolling window of sixteen words, each expanded just before its step: the
+// same W[t] as expanding all eighty first, with far fewer loads and stores. Inlined into each
+// caller, so each gets it compiled for its own instruction set.
+__attribute__((always_inline)) inline void CompressBlock(std::array<uint64_t, 8>& state,
+                                                         const uint8_t* block, uint64_t* w) {
   for (int t = 0; t < 16; ++t) w[t] = LoadBe64(block + 8 * t);
-  for (int t = 16; t < 80; ++t) {
-    const uint64_t s0 = Rotr64(w[t - 15], 1) ^ Rotr64(w[t - 15], 8) ^ (w[t - 15] >> 7);
-    const uint64_t s1 = Rotr64(w[t - 2], 19) ^ Rotr64(w[t - 2], 61) ^ (w[t - 2] >> 6);
-    w[t] = s1 + w[t - 7] + s0 + w[t - 16];
-  }
   uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
   uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
   SHA512_EIGHT(0)
@@ -109,7 +114,33 @@ void Sha512Compress(std::array<uint64_t, 8>& state, const uint8_t* block) {
   state[5] += f;
   state[6] += g;
   state[7] += h;
+}
+
+void PortableBlocks(std::array<uint64_t, 8>& state, const uint8_t* p, std::size_t n) {
+  uint64_t w[16];
+  for (; n > 0; --n, p += 128) CompressBlock(state, p, w);
   SecureZeroObject(w);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+#define KRYVANE_SHA512_BMI2 1
+__attribute__((target("bmi,bmi2"))) void Bmi2Blocks(std::array<uint64_t, 8>& state,
+                                                    const uint8_t* p, std::size_t n) {
+  uint64_t w[16];
+  for (; n > 0; --n, p += 128) CompressBlock(state, p, w);
+  SecureZeroObject(w);
+}
+#endif
+
+}  // namespace
+
+void Sha512Compress(std::array<uint64_t, 8>& state, const uint8_t* p, std::size_t n, bool bmi2) {
+#ifdef KRYVANE_SHA512_BMI2
+  if (bmi2) return Bmi2Blocks(state, p, n);
+#else
+  (void)bmi2;
+#endif
+  PortableBlocks(state, p, n);
 }
 
 }  // namespace kryvane

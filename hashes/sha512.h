@@ -4,11 +4,13 @@
 
 #include "crypto/algorithm_ids.h"
 #include "crypto/block_hash.h"
+#include "crypto/cpu.h"
 
 namespace kryvane {
 
-// Compresses one 128-byte block into the eight chaining words.
-void Sha512Compress(std::array<uint64_t, 8>& state, const uint8_t* block);
+// Compresses n 128-byte blocks into the eight chaining words; bmi2: the same code compiled for
+// the BMI2 rotations, which keep their source and so save a move in every one.
+void Sha512Compress(std::array<uint64_t, 8>& state, const uint8_t* p, std::size_t n, bool bmi2);
 
 template <class Derived>
 class Sha512Base : public BlockHash<Derived, uint64_t, 8, 128, WordOrder::kBig> {
@@ -17,7 +19,19 @@ class Sha512Base : public BlockHash<Derived, uint64_t, 8, 128, WordOrder::kBig> 
   static constexpr std::size_t kThreshold = 112;
   static constexpr LengthField kLength = LengthField::kBigEndian128;
 
-  void Compress(const uint8_t* block) { Sha512Compress(this->state_, block); }
+  void Compress(const uint8_t* block) { CompressBlocks(block, 1); }
+  void CompressBlocks(const uint8_t* p, std::size_t n) {
+    Sha512Compress(this->state_, p, n, isa_ != cpu::Isa::kPortable);
+  }
+  void ChoosePath(uint32_t features) {
+    const uint32_t need = cpu::kAvx2 | cpu::kBmi2;
+    isa_ = (features & need) == need ? cpu::Isa::kAvx2 : cpu::Isa::kPortable;
+  }
+  // avx2: compiled for BMI2; portable: plain C++.
+  cpu::Isa Path() const { return isa_; }
+
+ private:
+  cpu::Isa isa_ = cpu::Isa::kPortable;
 };
 
 class Sha384 final : public Sha512Base<Sha384> {

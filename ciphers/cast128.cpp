@@ -428,22 +428,34 @@ inline uint32_t F3(uint32_t d, uint32_t km, uint32_t kr) {
   return ((kS1[i >> 24] + kS2[(i >> 16) & 0xFF]) ^ kS3[(i >> 8) & 0xFF]) - kS4[i & 0xFF];
 }
 
-// a ^= F(b) for the serial chain of CBC encryption, with fewer operations after the last table
-// word arrives: the outer bytes' words (one instruction to index) come before the inner ones
-// (two), so F1 becomes (S1 ^ S2) + (S4 - S3) and F2 takes a into its final XOR early.
-inline void Round1(uint32_t& a, uint32_t b, uint32_t km, uint32_t kr) {
-  const uint32_t i = Rotl32(km + b, int(kr));
-  const uint32_t s1 = kS1[i >> 24], s4 = kS4[i & 0xFF];
-  a ^= (s1 ^ kS2[(i >> 16) & 0xFF]) + (s4 - kS3[(i >> 8) & 0xFF]);
+// a ^= F(b) for the serial chain of CBC encryption, with as little as possible after the last
+// table word arrives. The rotation goes 16 bits further (kr + 16), which moves the byte that
+// takes two instructions to index (a shift and a zero extension) to the fourth table; that word
+// is combined last, and the XOR into a is folded in where it can be taken early.
+inline uint32_t B0(uint32_t t) {
+  return t & 0xFF;
 }
-inline void Round2(uint32_t& a, uint32_t b, uint32_t km, uint32_t kr) {
-  const uint32_t i = Rotl32(km ^ b, int(kr));
-  const uint32_t s1 = kS1[i >> 24], s4a = kS4[i & 0xFF] ^ a;
-  a = ((s1 - kS2[(i >> 16) & 0xFF]) + kS3[(i >> 8) & 0xFF]) ^ s4a;
+inline uint32_t B1(uint32_t t) {
+  return (t >> 8) & 0xFF;
 }
-inline void Round3(uint32_t& a, uint32_t b, uint32_t km, uint32_t kr) {
-  const uint32_t i = Rotl32(km - b, int(kr));
-  a ^= ((kS1[i >> 24] + kS2[(i >> 16) & 0xFF]) ^ kS3[(i >> 8) & 0xFF]) - kS4[i & 0xFF];
+// Keeps the compiler from reassociating the sums, which would put the late word first.
+inline uint32_t Settled(uint32_t x) {
+#if defined(__GNUC__)
+  asm("" : "+r"(x));
+#endif
+  return x;
+}
+inline void Round1(uint32_t& a, uint32_t b, uint32_t km, uint32_t krHalf) {
+  const uint32_t t = Rotl32(km + b, int(krHalf));
+  a ^= Settled((kS1[B1(t)] ^ kS2[B0(t)]) - kS3[t >> 24]) + kS4[(t >> 16) & 0xFF];
+}
+inline void Round2(uint32_t& a, uint32_t b, uint32_t km, uint32_t krHalf) {
+  const uint32_t t = Rotl32(km ^ b, int(krHalf));
+  a = Settled(((kS1[B1(t)] - kS2[B0(t)]) + kS3[t >> 24]) ^ a) ^ kS4[(t >> 16) & 0xFF];
+}
+inline void Round3(uint32_t& a, uint32_t b, uint32_t km, uint32_t krHalf) {
+  const uint32_t t = Rotl32(km - b, int(krHalf));
+  a ^= Settled((kS1[B1(t)] + kS2[B0(t)]) ^ kS3[t >> 24]) - kS4[(t >> 16) & 0xFF];
 }
 
 }  // namespace
@@ -484,6 +496,7 @@ void Cast128::ExpandKey(const uint8_t* key, uint32_t bits) {
   for (int i = 0; i < 16; ++i) {
     km_[i] = k[i];
     kr_[i] = k[16 + i] & 31;
+    krHalf_[i] = (kr_[i] + 16) & 31;
   }
   SecureZeroObject(padded);
   SecureZeroObject(x);
@@ -492,7 +505,7 @@ void Cast128::ExpandKey(const uint8_t* key, uint32_t bits) {
 }
 
 // The halves trade roles each round instead of being swapped.
-#define CAST_ENC(n, i, a, b) Round##n(a, b, km_[i], kr_[i]);
+#define CAST_ENC(n, i, a, b) Round##n(a, b, km_[i], krHalf_[i]);
 
 inline void Cast128::EncryptWords(uint32_t& l, uint32_t& r) const {
   CAST_ENC(1, 0, l, r)
@@ -597,6 +610,7 @@ void Cast128::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) 
 void Cast128::WipeKey() {
   km_.Wipe();
   kr_.Wipe();
+  krHalf_.Wipe();
   rounds_ = 0;
 }
 

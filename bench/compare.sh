@@ -7,21 +7,26 @@
 #        RC4) and `botan speed` (Debian package botan), for every cipher; each peer runs right
 #        after ours for the same cipher, so drift in the machine's speed hits both alike.
 #        Every figure is the best of three runs or windows.
+#  hash  a cached file of SIZE MiB: `kryvane-cli hash` of every hash against `openssl dgst` and
+#        the coreutils tool (sha256sum ...) where they have it; wall time, best of three, each
+#        tool right after ours.
 #  e2e   a cached file of SIZE MiB: kryvane-cli encrypt and decrypt (the target is durably on
 #        disk when it returns) against `openssl enc` without and with a following `sync`, and
 #        `dd bs=1M` of the same file as the floor. OpenSSL writes a salted header and so is not
 #        file-compatible; only the times compare. Every timed run starts from a settled machine
 #        (see settle below), so that the runs compare the programs, not the moment.
 #
-# Usage: bench/compare.sh [--raw|--e2e] [--seconds S] [--size MIB] [--settle S] [CIPHER ...]
-#   default: both parts, 1 second per raw figure, 256 MiB, 5 seconds' settling, every cipher.
+# Usage: bench/compare.sh [--raw|--hash|--e2e] [--seconds S] [--size MIB] [--settle S] [CIPHER ...]
+#   default: all three parts, 1 second per raw figure, 256 MiB, 5 seconds' settling, every
+#   cipher. The processor and the path each algorithm took on it (`kryvane-cli list --paths`:
+#   chosen by measurement at first keying; KRYVANE_CPU_PATH sets the highest) are printed first.
 # Figures are decimal MB/s; "ratio" is ours divided by the fastest peer (or by openssl enc).
 # The output is Markdown, ready to paste into the README: a line naming the machine, the load
 # average before each part and after the last, and one table per part.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-parts="raw e2e"
+parts="raw hashes e2e"
 seconds=1
 size=256
 settle_seconds=5
@@ -29,6 +34,7 @@ ciphers=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --raw) parts="raw" ;;
+    --hash) parts="hashes" ;;
     --e2e) parts="e2e" ;;
     --seconds) seconds=$2; shift ;;
     --size) size=$2; shift ;;
@@ -121,8 +127,8 @@ ratio() {
 raw() {
   echo "## Raw CBC, 8192-byte calls, one thread (MB/s; ratio = kryvane / fastest peer)"
   echo
-  echo "| cipher | kryvane enc | openssl enc | botan enc | ratio | kryvane dec | openssl dec | botan dec | ratio | dec/enc |"
-  echo "|---|---|---|---|---|---|---|---|---|---|"
+  echo "| cipher | path enc/dec | kryvane enc | openssl enc | botan enc | ratio | kryvane dec | openssl dec | botan dec | ratio | dec/enc |"
+  echo "|---|---|---|---|---|---|---|---|---|---|---|"
   local ours theirs bname line k_enc k_dec o_enc o_dec b_enc b_dec
   while read -r ours theirs bname; do
     selected "$ours" || continue
@@ -137,12 +143,17 @@ raw() {
       b_enc=$(best_of_3 botan_rate "$bname" encrypt)
       b_dec=$(best_of_3 botan_rate "$bname" decrypt)
     fi
-    printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n' "$ours" \
+    printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n' "$ours" "$(path_of "$ours")" \
       "$k_enc" "$o_enc" "$b_enc" "$(ratio "$k_enc" "$o_enc" "$b_enc")" \
       "$k_dec" "$o_dec" "$b_dec" "$(ratio "$k_dec" "$o_dec" "$b_dec")" \
       "$(awk -v a="$k_dec" -v b="$k_enc" 'BEGIN { printf "%.2f", a / b }')"
   done <<< "$table"
   echo
+}
+
+# "encrypt/decrypt" paths of a cipher, or the one path of a hash, as `list --paths` printed them.
+path_of() {
+  awk -v n="$1" '$1 == n { print ($3 == "-" ? $2 : $2 "/" $3); exit }' <<< "$paths"
 }
 
 now() { date +%s.%N; }
@@ -234,8 +245,72 @@ e2e() {
   fi
 }
 
+# ours, openssl's dgst name, the coreutils tool ("-": none). OpenSSL 3 has MD4 in its legacy
+# provider only.
+hash_table='haval - -
+md4 md4 -
+md5 md5 md5sum
+ripemd128 - -
+ripemd160 ripemd160 -
+sha1 sha1 sha1sum
+sha256 sha256 sha256sum
+sha384 sha384 sha384sum
+sha512 sha512 sha512sum
+tiger - -'
+
+hashes() {
+  work=$(mktemp -d "${TMPDIR:-/var/tmp}/kryvane-compare.XXXXXX")
+  # shellcheck disable=SC2064
+  trap "rm -rf '$work'" EXIT
+  head -c "$((size * 1024 * 1024))" /dev/urandom > "$work/plain"
+  cat "$work/plain" > /dev/null  # cached from here on
+  # The best of three wall times of a command, in seconds, or "-" when it fails.
+  best3() {
+    local best=- t i
+    for i in 1 2 3; do
+      local start
+      start=$(now)
+      "$@" > /dev/null 2>&1 || { echo -; return; }
+      t=$(awk -v a="$start" -v b="$(now)" 'BEGIN { printf "%.4f", b - a }')
+      best=$(awk -v a="$best" -v b="$t" 'BEGIN { print (a == "-" || b < a) ? b : a }')
+    done
+    echo "$best"
+  }
+  rate() { [ "$1" = "-" ] && { echo -; return; }; mbps "$1"; }
+  over() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "-" || b == "-") print "-"; else printf "%.2f", b / a }'; }
+  echo "## Hashes, a cached $size MiB file (MB/s, best of three)"
+  echo
+  echo "| hash | path | kryvane-cli hash | openssl dgst | coreutils | ratio openssl | ratio coreutils |"
+  echo "|---|---|---|---|---|---|---|"
+  local ours theirs tool k o c
+  while read -r ours theirs tool; do
+    k=$(best3 "$cli" hash -H "$ours" "$work/plain")
+    o=-; c=-
+    if [ "$theirs" != "-" ] && have openssl; then
+      o=$(best3 openssl dgst "${legacy[@]}" "-$theirs" "$work/plain")
+    fi
+    if [ "$tool" != "-" ] && have "$tool"; then c=$(best3 "$tool" "$work/plain"); fi
+    printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$ours" "$(path_of "$ours")" "$(rate "$k")" \
+      "$(rate "$o")" "$(rate "$c")" "$(over "$k" "$o")" "$(over "$k" "$c")"
+  done <<< "$hash_table"
+  echo
+  rm -rf "$work"
+  trap - EXIT
+}
+
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(date -u '+%Y-%m-%d %H:%M UTC')."
+echo
+# The processor family and its features that some path uses, then the paths this build chose.
+flags=$(grep -m1 '^flags' /proc/cpuinfo | tr ' ' '\n' | grep -xE 'ssse3|sse4_1|aes|avx2|bmi2|avx512f|avx512bw|vaes|sha_ni|gfni' | tr '\n' ' ')
+echo "Processor: $(grep -m1 'vendor_id' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //') family $(grep -m1 'cpu family' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), model $(grep -m1 '^model[[:space:]]*:' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); features used by some path: ${flags% }."
+echo
+paths=$("$cli" list --paths | tail -n +3)
+echo "Paths ($("$cli" list --paths | head -1 | sed 's/^Processor paths //; s/:$//')):"
+echo
+echo '```'
+"$cli" list --paths | tail -n +2
+echo '```'
 echo
 for part in $parts; do
   echo "Load average (1, 5, 15 minutes) before this part: $(load)."

@@ -12,10 +12,14 @@ bool Md5::SelfTest() {
 
 // clang-format off
 #define MD5_F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
-#define MD5_G(x, y, z) ((y) ^ ((z) & ((x) ^ (y))))
-#define MD5_H(x, y, z) ((x) ^ (y) ^ (z))
+#define MD5_H(x, y, z) ((x) ^ ((y) ^ (z)))
 #define MD5_I(x, y, z) ((y) ^ ((x) | ~(z)))
-#define MD5_STEP(f, a, b, c, d, k, s, t) a = b + Rotl32(a + f(b, c, d) + x[k] + t, s);
+// b, the word the previous step just made, is the one on the serial chain: everything that does
+// not need it is added in first.
+#define MD5_STEP(f, a, b, c, d, k, s, t) a += x[k] + t; a = b + Rotl32(a + f(b, c, d), s);
+// G(b, c, d) = (b & d) | (c & ~d), whose two terms never share a bit: as a sum, the term
+// without b joins the early additions and only b & d is left on the chain.
+#define MD5_STEP_G(a, b, c, d, k, s, t) a += x[k] + t + ((c) & ~(d)); a = b + Rotl32(a + ((b) & (d)), s);
 // clang-format on
 
 void Md5::Compress(const uint8_t* block) {
@@ -39,22 +43,22 @@ void Md5::Compress(const uint8_t* block) {
   MD5_STEP(MD5_F, d, a, b, c, 13, 12, 0xFD987193u)
   MD5_STEP(MD5_F, c, d, a, b, 14, 17, 0xA679438Eu)
   MD5_STEP(MD5_F, b, c, d, a, 15, 22, 0x49B40821u)
-  MD5_STEP(MD5_G, a, b, c, d,  1,  5, 0xF61E2562u)
-  MD5_STEP(MD5_G, d, a, b, c,  6,  9, 0xC040B340u)
-  MD5_STEP(MD5_G, c, d, a, b, 11, 14, 0x265E5A51u)
-  MD5_STEP(MD5_G, b, c, d, a,  0, 20, 0xE9B6C7AAu)
-  MD5_STEP(MD5_G, a, b, c, d,  5,  5, 0xD62F105Du)
-  MD5_STEP(MD5_G, d, a, b, c, 10,  9, 0x02441453u)
-  MD5_STEP(MD5_G, c, d, a, b, 15, 14, 0xD8A1E681u)
-  MD5_STEP(MD5_G, b, c, d, a,  4, 20, 0xE7D3FBC8u)
-  MD5_STEP(MD5_G, a, b, c, d,  9,  5, 0x21E1CDE6u)
-  MD5_STEP(MD5_G, d, a, b, c, 14,  9, 0xC33707D6u)
-  MD5_STEP(MD5_G, c, d, a, b,  3, 14, 0xF4D50D87u)
-  MD5_STEP(MD5_G, b, c, d, a,  8, 20, 0x455A14EDu)
-  MD5_STEP(MD5_G, a, b, c, d, 13,  5, 0xA9E3E905u)
-  MD5_STEP(MD5_G, d, a, b, c,  2,  9, 0xFCEFA3F8u)
-  MD5_STEP(MD5_G, c, d, a, b,  7, 14, 0x676F02D9u)
-  MD5_STEP(MD5_G, b, c, d, a, 12, 20, 0x8D2A4C8Au)
+  MD5_STEP_G(a, b, c, d,  1,  5, 0xF61E2562u)
+  MD5_STEP_G(d, a, b, c,  6,  9, 0xC040B340u)
+  MD5_STEP_G(c, d, a, b, 11, 14, 0x265E5A51u)
+  MD5_STEP_G(b, c, d, a,  0, 20, 0xE9B6C7AAu)
+  MD5_STEP_G(a, b, c, d,  5,  5, 0xD62F105Du)
+  MD5_STEP_G(d, a, b, c, 10,  9, 0x02441453u)
+  MD5_STEP_G(c, d, a, b, 15, 14, 0xD8A1E681u)
+  MD5_STEP_G(b, c, d, a,  4, 20, 0xE7D3FBC8u)
+  MD5_STEP_G(a, b, c, d,  9,  5, 0x21E1CDE6u)
+  MD5_STEP_G(d, a, b, c, 14,  9, 0xC33707D6u)
+  MD5_STEP_G(c, d, a, b,  3, 14, 0xF4D50D87u)
+  MD5_STEP_G(b, c, d, a,  8, 20, 0x455A14EDu)
+  MD5_STEP_G(a, b, c, d, 13,  5, 0xA9E3E905u)
+  MD5_STEP_G(d, a, b, c,  2,  9, 0xFCEFA3F8u)
+  MD5_STEP_G(c, d, a, b,  7, 14, 0x676F02D9u)
+  MD5_STEP_G(b, c, d, a, 12, 20, 0x8D2A4C8Au)
   MD5_STEP(MD5_H, a, b, c, d,  5,  4, 0xFFFA3942u)
   MD5_STEP(MD5_H, d, a, b, c,  8, 11, 0x8771F681u)
   MD5_STEP(MD5_H, c, d, a, b, 11, 16, 0x6D9D6122u)

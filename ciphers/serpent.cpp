@@ -950,6 +950,35 @@ void Serpent::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
   StoreLe32(out + 12, x3);
 }
 
+void Serpent::EncryptCbcImpl(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv) const {
+#ifdef KRYVANE_X86_VECTORS
+  if (encIsa_ >= cpu::Isa::kAvx512) {
+    for (; n > 0; --n, in += 16, out += 16) {
+      for (int j = 0; j < 16; ++j) cv[j] ^= in[j];
+      EncryptOneAvx512(subKeys_.data(), cv, cv);
+      std::memcpy(out, cv, 16);
+    }
+    return;
+  }
+#endif
+  uint32_t x0 = LoadLe32(cv), x1 = LoadLe32(cv + 4), x2 = LoadLe32(cv + 8), x3 = LoadLe32(cv + 12);
+  for (; n > 0; --n, in += 16, out += 16) {
+    x0 ^= LoadLe32(in);
+    x1 ^= LoadLe32(in + 4);
+    x2 ^= LoadLe32(in + 8);
+    x3 ^= LoadLe32(in + 12);
+    EncryptWords(subKeys_.data(), x0, x1, x2, x3);
+    StoreLe32(out, x0);
+    StoreLe32(out + 4, x1);
+    StoreLe32(out + 8, x2);
+    StoreLe32(out + 12, x3);
+  }
+  StoreLe32(cv, x0);
+  StoreLe32(cv + 4, x1);
+  StoreLe32(cv + 8, x2);
+  StoreLe32(cv + 12, x3);
+}
+
 void Serpent::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
   PortableDecrypt(subKeys_.data(), in, out);
 }

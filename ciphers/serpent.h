@@ -33,6 +33,8 @@ class Serpent final : public BlockCipher128<Serpent> {
   void ExpandKey(const uint8_t* key, uint32_t bits) override;
   void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const;
   void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const;
+  // The CBC chain with the block in registers from one block to the next.
+  void EncryptCbcImpl(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv) const;
   // n independent blocks, bitsliced over vector lanes where the processor allows (eight blocks
   // per 256-bit register, sixteen per 512-bit one); out may equal in.
   void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const;

@@ -16,8 +16,13 @@
 #        file-compatible; only the times compare. Every timed run starts from a settled machine
 #        (see settle below), so that the runs compare the programs, not the moment.
 #
-# Usage: bench/compare.sh [--raw|--hash|--e2e] [--seconds S] [--size MIB] [--settle S] [CIPHER ...]
-#   default: all three parts, 1 second per raw figure, 256 MiB, 5 seconds' settling, every
+# --cpu divides by processor time instead of wall time in the raw and hash parts (kryvane_speed
+# --cpu, `openssl speed` without -elapsed, botan's figure scaled by the share of the processor
+# it got, and user + system time of each hash run): on a machine that others are using, wall
+# time says more about them than about the programs. The end-to-end part stays wall time.
+#
+# Usage: bench/compare.sh [--raw|--hash|--e2e] [--cpu] [--seconds S] [--size MIB] [--settle S] [CIPHER ...]
+#   default: all three parts (the part options add up), 1 second per raw figure, 256 MiB, 5 seconds' settling, every
 #   cipher. The processor and the path each algorithm took on it (`kryvane-cli list --paths`:
 #   chosen by measurement at first keying; KRYVANE_CPU_PATH sets the highest) are printed first.
 # Figures are decimal MB/s; "ratio" is ours divided by the fastest peer (or by openssl enc).
@@ -26,16 +31,18 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-parts="raw hashes e2e"
+parts=""
 seconds=1
 size=256
 settle_seconds=5
+cpu=0
 ciphers=()
 while [ $# -gt 0 ]; do
   case "$1" in
-    --raw) parts="raw" ;;
-    --hash) parts="hashes" ;;
-    --e2e) parts="e2e" ;;
+    --raw) parts+=" raw" ;;
+    --hash) parts+=" hashes" ;;
+    --e2e) parts+=" e2e" ;;
+    --cpu) cpu=1 ;;
     --seconds) seconds=$2; shift ;;
     --size) size=$2; shift ;;
     --settle) settle_seconds=$2; shift ;;
@@ -46,6 +53,7 @@ while [ $# -gt 0 ]; do
   shift
 done
 
+[ -n "$parts" ] || parts="raw hashes e2e"
 speed=build/bench/kryvane_speed
 cli=build/cli/kryvane-cli
 for tool in "$speed" "$cli"; do
@@ -100,7 +108,10 @@ openssl_rate() {  # name, then nothing or -decrypt
   local name=$1 line
   shift
   have openssl || { echo -; return; }
-  line=$(openssl speed -elapsed -seconds "$whole_seconds" -bytes 8192 "${legacy[@]}" "$@" \
+  local elapsed=-elapsed
+  [ "$cpu" = 1 ] && elapsed=
+  # shellcheck disable=SC2086
+  line=$(openssl speed $elapsed -seconds "$whole_seconds" -bytes 8192 "${legacy[@]}" "$@" \
     -evp "$name" 2> /dev/null | tail -n 1) || { echo -; return; }
   awk -v l="$line" 'BEGIN { n = split(l, f, " "); v = f[n]; sub(/k$/, "", v);
     if (v + 0 > 0) printf "%.1f", v / 1000; else print "-" }'
@@ -110,12 +121,20 @@ openssl_rate() {  # name, then nothing or -decrypt
 botan_rate() {  # name, encrypt|decrypt
   local out
   have botan || { echo -; return; }
-  out=$(botan speed --msec="$milliseconds" --buf-size=8192 "$1" 2> /dev/null) || { echo -; return; }
+  local share=1
+  if [ "$cpu" = 1 ] && [ -x /usr/bin/time ]; then
+    # Botan times wall clock only: scale its figure by wall / processor time of its run.
+    out=$( { /usr/bin/time -f 'TIMES %e %U %S' botan speed --msec="$milliseconds" \
+      --buf-size=8192 "$1"; } 2>&1) || { echo -; return; }
+    share=$(awk '$1 == "TIMES" { c = $3 + $4; print (c > 0 ? $2 / c : 1) }' <<< "$out")
+  else
+    out=$(botan speed --msec="$milliseconds" --buf-size=8192 "$1" 2> /dev/null) || { echo -; return; }
+  fi
   local direction=$2
   [ "$1" = "RC4" ] && direction=encrypt
-  awk -v d=" $direction buffer size 8192" 'index($0, d) {
+  awk -v d=" $direction buffer size 8192" -v s="$share" 'index($0, d) {
       for (i = 1; i <= NF; ++i) if ($i == "MiB/sec") v = $(i-1) }
-    END { if (v != "") printf "%.1f", v * 1.048576; else print "-" }' <<< "$out"
+    END { if (v != "") printf "%.1f", v * 1.048576 * s; else print "-" }' <<< "$out"
 }
 
 # ours over the larger of the peers' figures, or "-" with no peer.
@@ -125,14 +144,14 @@ ratio() {
 }
 
 raw() {
-  echo "## Raw CBC, 8192-byte calls, one thread (MB/s; ratio = kryvane / fastest peer)"
+  echo "## Raw CBC, 8192-byte calls, one thread (MB/s of $clock; ratio = kryvane / fastest peer)"
   echo
   echo "| cipher | path enc/dec | kryvane enc | openssl enc | botan enc | ratio | kryvane dec | openssl dec | botan dec | ratio | dec/enc |"
   echo "|---|---|---|---|---|---|---|---|---|---|---|"
   local ours theirs bname line k_enc k_dec o_enc o_dec b_enc b_dec
   while read -r ours theirs bname; do
     selected "$ours" || continue
-    line=$("$speed" "$seconds" "$ours")
+    if [ "$cpu" = 1 ]; then line=$("$speed" --cpu "$seconds" "$ours"); else line=$("$speed" "$seconds" "$ours"); fi
     read -r _ k_enc k_dec <<< "$line"
     o_enc=-; o_dec=-; b_enc=-; b_dec=-
     if [ "$theirs" != "-" ]; then
@@ -264,21 +283,27 @@ hashes() {
   trap "rm -rf '$work'" EXIT
   head -c "$((size * 1024 * 1024))" /dev/urandom > "$work/plain"
   cat "$work/plain" > /dev/null  # cached from here on
-  # The best of three wall times of a command, in seconds, or "-" when it fails.
+  # The best of three times of a command (wall, or user + system with --cpu), in seconds, or
+  # "-" when it fails.
   best3() {
     local best=- t i
     for i in 1 2 3; do
-      local start
-      start=$(now)
-      "$@" > /dev/null 2>&1 || { echo -; return; }
-      t=$(awk -v a="$start" -v b="$(now)" 'BEGIN { printf "%.4f", b - a }')
+      if [ "$cpu" = 1 ]; then
+        /usr/bin/time -o "$work/time" -f 'TIMES %U %S' "$@" > /dev/null 2>&1 || { echo -; return; }
+        t=$(awk '$1 == "TIMES" { printf "%.4f", $2 + $3 }' "$work/time")
+      else
+        local start
+        start=$(now)
+        "$@" > /dev/null 2>&1 || { echo -; return; }
+        t=$(awk -v a="$start" -v b="$(now)" 'BEGIN { printf "%.4f", b - a }')
+      fi
       best=$(awk -v a="$best" -v b="$t" 'BEGIN { print (a == "-" || b < a) ? b : a }')
     done
     echo "$best"
   }
   rate() { [ "$1" = "-" ] && { echo -; return; }; mbps "$1"; }
   over() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "-" || b == "-") print "-"; else printf "%.2f", b / a }'; }
-  echo "## Hashes, a cached $size MiB file (MB/s, best of three)"
+  echo "## Hashes, a cached $size MiB file (MB/s of $clock, best of three)"
   echo
   echo "| hash | path | kryvane-cli hash | openssl dgst | coreutils | ratio openssl | ratio coreutils |"
   echo "|---|---|---|---|---|---|---|"
@@ -299,6 +324,8 @@ hashes() {
 }
 
 load() { cut -d' ' -f1-3 /proc/loadavg; }
+clock="wall time"
+[ "$cpu" = 1 ] && clock="processor time"
 echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(date -u '+%Y-%m-%d %H:%M UTC')."
 echo
 # The processor family and its features that some path uses, then the paths this build chose.
@@ -306,7 +333,7 @@ flags=$(grep -m1 '^flags' /proc/cpuinfo | tr ' ' '\n' | grep -xE 'ssse3|sse4_1|a
 echo "Processor: $(grep -m1 'vendor_id' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //') family $(grep -m1 'cpu family' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), model $(grep -m1 '^model[[:space:]]*:' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); features used by some path: ${flags% }."
 echo
 paths=$("$cli" list --paths | tail -n +3)
-echo "Paths ($("$cli" list --paths | head -1 | sed 's/^Processor paths //; s/:$//')):"
+echo "Paths $("$cli" list --paths | head -1 | sed 's/^Processor paths //; s/:$//'):"
 echo
 echo '```'
 "$cli" list --paths | tail -n +2

@@ -70,11 +70,11 @@ _kryvane_cli() {
       files=1 ;;
     identify) words="$keyed --decrypt -h --help"
       files=1 ;;
-    hash) words="-H --hash --check -h --help"
+    hash) words="-H --hash --check -j --jobs -h --help"
       files=1 ;;
     text) words="encrypt decrypt -h --help" ;;
     "text encrypt" | "text decrypt") words="$keyed -h --help" ;;
-    list) words="ciphers hashes --names -h --help" ;;
+    list) words="ciphers hashes --names --paths -h --help" ;;
     selftest) words="-h --help" ;;
     convert) words="$keyed -r --recipient -R --recipients-file --to-passphrase --new-passphrase-file
       --new-passphrase-env --work-factor -a --armor --verify --delete-source --force --progress --no-progress

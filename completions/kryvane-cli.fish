@@ -82,6 +82,8 @@ complete -c kryvane-cli -n $identify -l decrypt -r -F -d 'Decrypt into TARGET wi
 # hash, text, list
 complete -c kryvane-cli -n '__fish_seen_subcommand_from hash' -F
 complete -c kryvane-cli -n '__fish_seen_subcommand_from hash' -l check -d 'Verify the digest lines in each FILE'
+complete -c kryvane-cli -n '__fish_seen_subcommand_from hash' -s j -l jobs -x -d 'Files hashed at once'
 complete -c kryvane-cli -n '__fish_seen_subcommand_from text; and not __fish_seen_subcommand_from encrypt decrypt' -a 'encrypt decrypt'
 complete -c kryvane-cli -n '__fish_seen_subcommand_from list' -a 'ciphers hashes'
 complete -c kryvane-cli -n '__fish_seen_subcommand_from list' -l names -d 'Only the short names'
+complete -c kryvane-cli -n '__fish_seen_subcommand_from list' -l paths -d 'The processor path each algorithm takes here'

@@ -199,3 +199,59 @@ TEST(HashCheck, AListIsReadALineAtATime) {
 
 }  // namespace
 }  // namespace kryvane::test
+
+namespace kryvane::test {
+namespace {
+
+// Files hashed on several threads come out in the order given, failures included, exactly as
+// one at a time; so do their checks.
+TEST(HashCheck, ParallelHashingKeepsTheOrderOfTheFiles) {
+  TempFolder dir;
+  std::vector<std::string> args = {"hash", "-H", "sha256"};
+  for (int i = 0; i < 24; ++i) {
+    std::string leaf = "f";
+    leaf += std::to_string(i);
+    const std::string name = dir / leaf;
+    // Large and small files alternate, so that later files tend to finish first.
+    if (i != 9) WriteText(name, std::string(i % 2 == 0 ? 300000 + i : i, char('a' + i)));
+    args.push_back(name);  // f9 does not exist
+  }
+  std::vector<std::string> one = args, many = args;
+  one.insert(one.begin() + 1, {"-j", "1"});
+  many.insert(many.begin() + 1, {"-j", "4"});
+  const CliResult serial = RunCli(one), parallel = RunCli(many);
+  EXPECT_EQ(serial.status, 1);
+  EXPECT_EQ(parallel.status, serial.status);
+  EXPECT_EQ(parallel.out, serial.out);
+  EXPECT_EQ(parallel.err, serial.err);
+  EXPECT_NE(serial.err.find("f9"), std::string::npos) << serial.err;
+
+  WriteText(dir / "SUMS", serial.out + std::string(64, '0') + "  " + dir / "f9" + "\n");
+  const CliResult checkOne = RunCli({"hash", "--check", "-j", "1", "-H", "sha256", dir / "SUMS"});
+  const CliResult checkMany = RunCli({"hash", "--check", "-j", "3", "-H", "sha256", dir / "SUMS"});
+  EXPECT_EQ(checkMany.out, checkOne.out);
+  EXPECT_EQ(checkMany.err, checkOne.err);
+  EXPECT_EQ(checkMany.status, checkOne.status);
+}
+
+// The path ceiling set from outside: no path above it is shown, and at portable every one is.
+TEST(HashCheck, ListPathsObeysTheCeilingOfTheEnvironment) {
+  for (const std::string ceiling : {"portable", "sse"}) {
+    std::string variable = "KRYVANE_CPU_PATH=", shown = "highest allowed: ";
+    variable += ceiling;
+    shown += ceiling;
+    const CliResult r = RunCli({"list", "--paths"}, WithEnv({variable}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(shown), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("avx2"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("avx512"), std::string::npos) << r.out;
+    if (ceiling == "portable") {
+      EXPECT_EQ(r.out.find(" sse "), std::string::npos) << r.out;
+    }
+    EXPECT_NE(r.out.find("sha256"), std::string::npos);
+    EXPECT_NE(r.out.find("serpent"), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace kryvane::test

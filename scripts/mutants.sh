@@ -83,6 +83,16 @@ mutant nested-not-recognised app/identify.cpp \
 mutant drop-refusal-accepted app/window/main_window.cpp \
   $'    event->setDropAction(Qt::IgnoreAction);\n    event->ignore();' \
   '    event->acceptProposedAction();' gui_tests 'refusedDropsSaySo'
+mutant sha256-shani-schedule hashes/sha256.cpp \
+  'if (g >= 1 && g <= 12) {' 'if (g >= 1 && g <= 11) {' \
+  hashes_tests 'HashVectors.*'
+mutant planner-keeps-slowest crypto/cpu.cpp \
+  't.encryptTime < bestEncrypt * 0.97' 't.encryptTime > bestEncrypt * 0.97' \
+  crypto_tests 'Cpu.MeasuredPlanKeepsTheFastestLevelOfEachDirection'
+mutant limit-still-measures crypto/cpu.cpp \
+  'if (tMeasuring || gAllowed.load(std::memory_order_relaxed) != ~0u) return {enabled, enabled};' \
+  'if (tMeasuring) return {enabled, enabled};' \
+  crypto_tests 'Cpu.LimitTakesTheWidestAllowedPathWithoutMeasuring'
 # Faults the suite caught before these tests were written.
 mutant cbc-tail crypto/block_ciphers.h \
   'for (std::size_t j = 0; j < tail; ++j) q[j] = uint8_t(p[j] ^ cv_[j]);' \

@@ -429,33 +429,40 @@ inline uint32_t F3(uint32_t d, uint32_t km, uint32_t kr) {
 }
 
 // a ^= F(b) for the serial chain of CBC encryption, with as little as possible after the last
-// table word arrives. The rotation goes 16 bits further (kr + 16), which moves the byte that
-// takes two instructions to index (a shift and a zero extension) to the fourth table; that word
-// is combined last, and the XOR into a is folded in where it can be taken early.
-inline uint32_t B0(uint32_t t) {
+// table word arrives. Of the four bytes of the rotated word, the low and the high one take one
+// instruction to index (a zero extension, a shift) and the middle two take two; rotating 8 bits
+// further (kr + 8) puts the bytes of S1 and S2, which the functions combine first, at the cheap
+// ends, and S3 and S4 in the middle. The XOR into a goes in where it can be taken early.
+inline uint32_t Low(uint32_t t) {
   return t & 0xFF;
 }
-inline uint32_t B1(uint32_t t) {
+inline uint32_t Second(uint32_t t) {
   return (t >> 8) & 0xFF;
 }
-// Keeps the compiler from reassociating the sums, which would put the late word first.
+inline uint32_t Third(uint32_t t) {
+  return (t >> 16) & 0xFF;
+}
+// Keeps the compiler from reassociating the sums, which would put a late word first.
 inline uint32_t Settled(uint32_t x) {
 #if defined(__GNUC__)
   asm("" : "+r"(x));
 #endif
   return x;
 }
-inline void Round1(uint32_t& a, uint32_t b, uint32_t km, uint32_t krHalf) {
-  const uint32_t t = Rotl32(km + b, int(krHalf));
-  a ^= Settled((kS1[B1(t)] ^ kS2[B0(t)]) - kS3[t >> 24]) + kS4[(t >> 16) & 0xFF];
+inline void Round1(uint32_t& a, uint32_t b, uint32_t km, uint32_t kr8) {
+  const uint32_t t = Rotl32(km + b, int(kr8));
+  const uint32_t x = Settled(kS1[Low(t)] ^ kS2[t >> 24]);
+  a ^= x + Settled(kS4[Second(t)] - kS3[Third(t)]);
 }
-inline void Round2(uint32_t& a, uint32_t b, uint32_t km, uint32_t krHalf) {
-  const uint32_t t = Rotl32(km ^ b, int(krHalf));
-  a = Settled(((kS1[B1(t)] - kS2[B0(t)]) + kS3[t >> 24]) ^ a) ^ kS4[(t >> 16) & 0xFF];
+inline void Round2(uint32_t& a, uint32_t b, uint32_t km, uint32_t kr8) {
+  const uint32_t t = Rotl32(km ^ b, int(kr8));
+  const uint32_t x = Settled(kS1[Low(t)] - kS2[t >> 24]);
+  a = Settled(x + kS3[Third(t)]) ^ Settled(kS4[Second(t)] ^ a);
 }
-inline void Round3(uint32_t& a, uint32_t b, uint32_t km, uint32_t krHalf) {
-  const uint32_t t = Rotl32(km - b, int(krHalf));
-  a ^= Settled((kS1[B1(t)] + kS2[B0(t)]) ^ kS3[t >> 24]) - kS4[(t >> 16) & 0xFF];
+inline void Round3(uint32_t& a, uint32_t b, uint32_t km, uint32_t kr8) {
+  const uint32_t t = Rotl32(km - b, int(kr8));
+  const uint32_t x = Settled(kS1[Low(t)] + kS2[t >> 24]);
+  a ^= Settled(x ^ kS3[Third(t)]) - kS4[Second(t)];
 }
 
 }  // namespace
@@ -496,7 +503,7 @@ void Cast128::ExpandKey(const uint8_t* key, uint32_t bits) {
   for (int i = 0; i < 16; ++i) {
     km_[i] = k[i];
     kr_[i] = k[16 + i] & 31;
-    krHalf_[i] = (kr_[i] + 16) & 31;
+    kr8_[i] = (kr_[i] + 8) & 31;
   }
   SecureZeroObject(padded);
   SecureZeroObject(x);
@@ -505,7 +512,7 @@ void Cast128::ExpandKey(const uint8_t* key, uint32_t bits) {
 }
 
 // The halves trade roles each round instead of being swapped.
-#define CAST_ENC(n, i, a, b) Round##n(a, b, km_[i], krHalf_[i]);
+#define CAST_ENC(n, i, a, b) Round##n(a, b, km_[i], kr8_[i]);
 
 inline void Cast128::EncryptWords(uint32_t& l, uint32_t& r) const {
   CAST_ENC(1, 0, l, r)
@@ -540,7 +547,8 @@ void Cast128::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
 void Cast128::EncryptCbcImpl(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv) const {
   uint32_t c0 = LoadBe32(cv), c1 = LoadBe32(cv + 4);
   for (std::size_t i = 0; i < n; ++i, in += 8, out += 8) {
-    uint32_t l = c0 ^ LoadBe32(in), r = c1 ^ LoadBe32(in + 4);
+    // Settled: otherwise the compiler folds c0 and the input into the end of the first round.
+    uint32_t l = Settled(c0 ^ LoadBe32(in)), r = c1 ^ LoadBe32(in + 4);
     EncryptWords(l, r);
     c0 = r;
     c1 = l;
@@ -610,7 +618,7 @@ void Cast128::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) 
 void Cast128::WipeKey() {
   km_.Wipe();
   kr_.Wipe();
-  krHalf_.Wipe();
+  kr8_.Wipe();
   rounds_ = 0;
 }
 

@@ -37,9 +37,9 @@ class Cast128 final : public BlockCipher64<Cast128> {
   template <std::size_t N>
   void DecryptLanes(const uint8_t* in, uint8_t* out) const;
 
-  WipedArray<uint32_t, 16> km_{};      // masking keys
-  WipedArray<uint32_t, 16> kr_{};      // rotation amounts, 0..31
-  WipedArray<uint32_t, 16> krHalf_{};  // the same plus 16, mod 32, for the encryption rounds
+  WipedArray<uint32_t, 16> km_{};   // masking keys
+  WipedArray<uint32_t, 16> kr_{};   // rotation amounts, 0..31
+  WipedArray<uint32_t, 16> kr8_{};  // the same plus 8, mod 32, for the encryption rounds
   uint32_t rounds_ = 0;
 };
 

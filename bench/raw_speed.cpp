@@ -69,18 +69,19 @@ int main(int argc, char** argv) {
   double seconds = 1.0;
   std::vector<std::string> names;
   int arg = 1;
+  bool bad = false;
   for (; argc > arg && std::string_view(argv[arg]).starts_with("--"); ++arg) {
     if (std::string_view(argv[arg]) == "--portable") {
       kryvane::cpu::Limit(0);
     } else if (std::string_view(argv[arg]) == "--cpu") {
       gCpuTime = true;
     } else {
-      seconds = 0;  // unknown: the usage below
+      bad = true;
     }
   }
   if (argc > arg) seconds = std::atof(argv[arg++]);
   for (; arg < argc; ++arg) names.emplace_back(argv[arg]);
-  if (seconds <= 0) {
+  if (bad || seconds <= 0) {
     std::fprintf(
         stderr,
         "usage: kryvane_speed [--portable] [--cpu] [SECONDS_PER_FIGURE] [SHORT_NAME ...]\n");

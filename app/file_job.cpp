@@ -56,13 +56,6 @@ bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// A pipe or device was opened without blocking, so that waiting for its other end stays
-// cancellable; from now on it reads and writes as usual.
-void MakeBlocking(int fd, const std::string& name) {
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) FailErrno(name, "open", errno);
-}
-
 // Runs the cipher over data in calls of kStreamChunk bytes (the last may be shorter): the chain
 // of the file format is defined over those calls.
 void TransformChunks(Cipher& cipher, bool encrypt, uint8_t* data, std::size_t size) {
@@ -426,7 +419,7 @@ class Job {
       ::poll(nullptr, 0, kWaitStepMs);
     }
     targetFd_ = targetOwned_.Get();
-    MakeBlocking(targetFd_, name);
+    ClearNonBlocking(targetFd_, name);
   }
 
   void RefuseSourceAsTarget() {
@@ -593,13 +586,15 @@ class Job {
     } else {
       if (::lseek(targetFd_, 0, SEEK_SET) != 0) FailErrno(name, "verify", errno);
       WrittenDigest back;
-      std::vector<uint8_t> buffer(std::size_t(1) << 16);
+      // What comes back is the plaintext of a decryption: kept where it is wiped.
+      Secret buffer;
+      buffer.Resize(std::size_t(1) << 16);
       uint64_t total = 0;
       for (;;) {
         int err = 0;
         const std::size_t got = ReadFd(targetFd_, buffer.data(), buffer.size(), &err);
         if (err != 0) FailErrno(name, "verify", err);
-        back.Update(buffer.data(), got);
+        back.Update(reinterpret_cast<const uint8_t*>(buffer.data()), got);
         total += got;
         if (got < buffer.size()) break;
       }

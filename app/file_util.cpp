@@ -24,14 +24,14 @@ constexpr char kLinkRefused[] = "it is a symbolic link now, which is not followe
 // How often a wait for a FIFO's writer looks at the cancel flag.
 constexpr int kWaitStepMs = 50;
 
+}  // namespace
+
 void ClearNonBlocking(int fd, const std::string& name) {
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     throw IoError(name, "open", errno);
   }
 }
-
-}  // namespace
 
 std::string BaseName(const std::string& path) {
   const auto slash = path.find_last_of('/');

@@ -58,6 +58,9 @@ OpenedSource OpenSource(int folder, const std::string& name, const std::string& 
 // the descriptor blocking. Returns false when cancel was set first.
 bool AwaitReadable(int fd, const struct stat& status, const std::string& display,
                    const std::atomic<bool>* cancel);
+// A descriptor opened without blocking (so that waiting for a FIFO's other end stays
+// cancellable) reads and writes as usual from now on. Throws IoError naming name.
+void ClearNonBlocking(int fd, const std::string& name);
 // Whether an IoError from OpenSource or OpenFolderBeneath is the refusal of a symbolic link.
 bool IsLinkRefusal(const IoError& e);
 

@@ -16,12 +16,12 @@
 #include <thread>
 #include <utility>
 
-#include "app/atomic_output.h"
+#include "app/base/atomic_output.h"
+#include "app/base/file_util.h"
+#include "app/base/io.h"
+#include "app/base/io_pipeline.h"
 #include "app/catalogue.h"
-#include "app/file_util.h"
 #include "app/identify.h"
-#include "app/io.h"
-#include "app/io_pipeline.h"
 #include "app/settings_file.h"
 #include "crypto/components.h"
 

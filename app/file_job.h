@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
+#include "app/base/secret.h"
 #include "app/detector.h"
 #include "app/passphrase.h"
-#include "app/secret.h"
 #include "app/settings_schema.h"
 
 namespace kryvane {

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <stdexcept>
 
-#include "app/file_util.h"
+#include "app/base/file_util.h"
 #include "crypto/bytes.h"
 #include "crypto/components.h"
 

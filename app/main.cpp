@@ -1,9 +1,9 @@
 #include <QApplication>
 #include <QIcon>
 
+#include "app/base/io.h"
+#include "app/base/secret.h"
 #include "app/info_options.h"
-#include "app/io.h"
-#include "app/secret.h"
 #include "app/window/main_window.h"
 #include "app/window/skin.h"
 

@@ -1,6 +1,6 @@
 #include "app/passphrase.h"
 
-#include "app/text_util.h"
+#include "app/base/text_util.h"
 #include "crypto/bytes.h"
 
 namespace kryvane {

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/base/secret.h"
 #include "app/codepage.h"
-#include "app/secret.h"
 
 namespace kryvane {
 

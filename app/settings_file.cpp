@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "app/atomic_output.h"
-#include "app/io.h"
+#include "app/base/atomic_output.h"
+#include "app/base/io.h"
+#include "app/base/text_util.h"
 #include "app/passphrase.h"
-#include "app/text_util.h"
 #include "crypto/bytes.h"
 
 namespace kryvane {

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/io.h"
+#include "app/base/io.h"
 
 namespace kryvane {
 

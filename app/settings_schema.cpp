@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 
+#include "app/base/text_util.h"
 #include "app/passphrase.h"
-#include "app/text_util.h"
 
 namespace kryvane {
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/base/secret.h"
 #include "app/catalogue.h"
-#include "app/secret.h"
 #include "app/settings_file.h"
 
 namespace kryvane {

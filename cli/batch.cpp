@@ -16,9 +16,9 @@
 #include <thread>
 #include <utility>
 
-#include "app/file_util.h"
+#include "app/base/file_util.h"
+#include "app/base/text_util.h"
 #include "app/settings_schema.h"
-#include "app/text_util.h"
 #include "cli/commands.h"
 #include "cli/job_front.h"
 

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/base/io.h"
 #include "app/file_job.h"
-#include "app/io.h"
 #include "cli/common.h"
 
 namespace kryvane::cli {

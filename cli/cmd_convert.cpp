@@ -8,9 +8,9 @@
 #include <iostream>
 #include <memory>
 
-#include "app/age_convert.h"
-#include "app/file_util.h"
-#include "app/text_util.h"
+#include "app/age/convert.h"
+#include "app/base/file_util.h"
+#include "app/base/text_util.h"
 #include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/common.h"

@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/io.h"
+#include "app/base/io.h"
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "cli/digests.h"

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/io.h"
+#include "app/base/io.h"
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "cli/digests.h"

@@ -7,9 +7,9 @@
 #include <memory>
 #include <sstream>
 
+#include "app/base/text_util.h"
 #include "app/file_job.h"
 #include "app/identify.h"
-#include "app/text_util.h"
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "cli/job_front.h"

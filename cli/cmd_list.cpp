@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "app/base/file_util.h"
 #include "app/catalogue.h"
-#include "app/file_util.h"
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "crypto/cpu.h"

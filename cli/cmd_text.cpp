@@ -4,8 +4,8 @@
 #include <iostream>
 #include <memory>
 
-#include "app/io.h"
-#include "app/text_util.h"
+#include "app/base/io.h"
+#include "app/base/text_util.h"
 #include "cli/commands.h"
 #include "cli/common.h"
 

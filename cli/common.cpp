@@ -14,12 +14,12 @@
 #include <cstring>
 #include <iostream>
 
+#include "app/base/io.h"
+#include "app/base/text_util.h"
 #include "app/file_job.h"
 #include "app/identify.h"
-#include "app/io.h"
 #include "app/settings_file.h"
 #include "app/settings_schema.h"
-#include "app/text_util.h"
 #include "cli/commands.h"
 #include "cli/job_front.h"
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "app/base/io.h"
+#include "app/base/secret.h"
 #include "app/catalogue.h"
-#include "app/io.h"
 #include "app/passphrase.h"
-#include "app/secret.h"
 
 namespace kryvane::cli {
 

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/file_util.h"
-#include "app/text_util.h"
+#include "app/base/file_util.h"
+#include "app/base/text_util.h"
 
 namespace kryvane::cli {
 

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <charconv>
 
-#include "app/io.h"
+#include "app/base/io.h"
 #include "cli/commands.h"
 
 namespace kryvane::cli {

@@ -4,8 +4,8 @@
 #include <iostream>
 #include <new>
 
-#include "app/io.h"
-#include "app/secret.h"
+#include "app/base/io.h"
+#include "app/base/secret.h"
 #include "cli/commands.h"
 #include "cli/common.h"
 #include "cli/parse_errors.h"

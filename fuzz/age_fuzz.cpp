@@ -14,7 +14,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/age_format.h"
+#include "app/age/format.h"
 #include "crypto/streams.h"
 #include "fuzz/fuzz_input.h"
 

@@ -41,7 +41,7 @@ mutant stdout-same-file app/file_job.cpp \
   $'      if (::fstat(targetFd_, &target_) != 0) FailErrno(name, "open", errno);\n      RefuseSourceAsTarget();' \
   '      if (::fstat(targetFd_, &target_) != 0) FailErrno(name, "open", errno);' \
   cli_tests 'CliRefusals.SameFileThroughStandardInputOrOutput'
-mutant target-mode-kept app/atomic_output.cpp \
+mutant target-mode-kept app/base/atomic_output.cpp \
   'if (::fchmod(fd_.Get(), existing.st_mode & 07777) != 0) {' 'if (false) {' \
   cli_tests 'CliRefusals.ReplacedTargetKeepsItsMode'
 mutant passphrase-file-one-line-end cli/common.cpp \
@@ -66,7 +66,7 @@ mutant ctr-tail-counter crypto/block_ciphers.h \
   $'      IncCounter();\n      for (std::size_t j = 0; j < tail; ++j)' \
   $'      for (std::size_t j = 0; j < tail; ++j)' \
   crypto_tests 'BlockModes.ChainingValueAfterCalls'
-mutant named-temp-left-behind app/atomic_output.cpp \
+mutant named-temp-left-behind app/base/atomic_output.cpp \
   '  if (!tempName_.empty() && !committed_) ::unlinkat(folder_.Get(), tempName_.c_str(), 0);' '' \
   app_tests 'NamedTemporaryFiles.*'
 mutant browse-without-dialog app/window/main_window.cpp \
@@ -125,9 +125,9 @@ mutant source-deleted-before-settings app/file_job.cpp \
   $'    outcome_.targetWritten = true;\n    if (request_.deleteSource) DeleteSource();\n    if (settings_) {' \
   app_tests 'FileJob.SettingsWriteFailingAfterTheTargetKeepsTheSource'
 also $'    if (request_.deleteSource) DeleteSource();\n  }' '  }'
-mutant kept-secret-page-unwiped app/secret.cpp \
+mutant kept-secret-page-unwiped app/base/secret.cpp \
   $'  SecureZero(p, bytes);\n  if (bytes == PageSize()' $'  if (bytes == PageSize()' \
-  app_tests 'ReusedMemory.SecretPagesComeBackWiped'
+  base_tests 'ReusedMemory.SecretPagesComeBackWiped'
 mutant batch-follows-swapped-link cli/batch.cpp \
   '    request.sourceNoFollow = item.root != BatchItem::kNamed;' '' \
   cli_tests 'Batch.FileSwappedForALinkAfterPlanningIsRefused'
@@ -142,7 +142,7 @@ mutant batch-opens-folders-by-path cli/batch.cpp \
 mutant target-wider-than-source app/file_job.cpp \
   '    if (sourceOwned_ && S_ISREG(source_.st_mode)) output_->LimitMode(source_.st_mode & 07777);' \
   '' cli_tests 'HostileUse.TargetModeIsNoWiderThanTheSource'
-mutant target-refilled-for-its-owner app/atomic_output.cpp \
+mutant target-refilled-for-its-owner app/base/atomic_output.cpp \
   'if (replaces_ && existing.st_uid == ::geteuid()) {' 'if (replaces_) {' \
   cli_tests 'HostileUse.ReplacedTargetBelongsToTheJobsUser'
 also 'if (::fchown(fd_.Get(), uid_t(-1), existing.st_gid) != 0) {' \
@@ -179,18 +179,18 @@ mutant usage-error-after-output-folder cli/batch.cpp \
   '  const BatchPlan plan = PlanBatch(command.paths, options, command.direction);' \
   $'  OutputTree early(options.outputDir);\n  early.Folder("");\n  const BatchPlan plan = PlanBatch(command.paths, options, command.direction);' \
   cli_tests 'HostileUse.BatchRefusesBeforeTouchingTheDisk'
-mutant kept-buffer-unwiped app/io_pipeline.cpp '  used_[slot] = std::max(used_[slot], got);' '' \
-  app_tests 'ReusedMemory.PipelineBuffersComeBackWiped'
+mutant kept-buffer-unwiped app/base/io_pipeline.cpp '  used_[slot] = std::max(used_[slot], got);' '' \
+  base_tests 'ReusedMemory.PipelineBuffersComeBackWiped'
 mutant selftest-status-ignored cli/cmd_selftest.cpp '    *status = all ? kExitOk : kExitFailed;' \
   '    *status = all ? kExitOk : kExitOk;' cli_tests 'CliOptions.SelftestFailsWhenAClassFailsItsKnownAnswer'
-mutant armor-any-width app/age_format.cpp \
+mutant armor-any-width app/age/format.cpp \
   'if (shortSeen_ || line.empty() || line.size() > kColumns) {' 'if (line.empty()) {' \
   cli_tests 'Convert.CheckRefusesArmorWrappedAtOtherWidths'
-mutant buffer-wiped-over-last-fill app/io_pipeline.cpp '  used_[slot] = std::max(used_[slot], got);' \
-  '  used_[slot] = got;' app_tests 'ReusedMemory.PipelineBuffersAreWipedOverAllTheyEverHeld'
-mutant raw-c1-shown app/text_util.cpp 'if (b <= 0x9F) {' 'if (false) {' \
-  app_tests 'EscapeControls.*'
-mutant bidi-override-shown app/text_util.cpp 'if (IsHiddenControl(code)) {' \
+mutant buffer-wiped-over-last-fill app/base/io_pipeline.cpp '  used_[slot] = std::max(used_[slot], got);' \
+  '  used_[slot] = got;' base_tests 'ReusedMemory.PipelineBuffersAreWipedOverAllTheyEverHeld'
+mutant raw-c1-shown app/base/text_util.cpp 'if (b <= 0x9F) {' 'if (false) {' \
+  base_tests 'EscapeControls.*'
+mutant bidi-override-shown app/base/text_util.cpp 'if (IsHiddenControl(code)) {' \
   'if (IsHiddenControl(code) && false) {' \
   cli_tests 'CliSafety.TerminalControlsAndOverridesInNamesAreEscaped'
 mutant window-shows-overrides app/window/main_window.cpp '  const QString cause = Escaped(text);' \
@@ -198,13 +198,13 @@ mutant window-shows-overrides app/window/main_window.cpp '  const QString cause 
 mutant hash-check-no-bsd-form cli/digests.cpp 'if (!parsed) parsed = ParseTaggedLine(line);' \
   'if (!parsed && false) parsed = ParseTaggedLine(line);' \
   cli_tests 'HashCheck.AgreesWithCoreutils'
-mutant age-armor-last-line-needs-eol app/age_format.cpp \
+mutant age-armor-last-line-needs-eol app/age/format.cpp \
   '        if (part == AgeErrorKind::kArmor) return true;' '' \
   cli_tests 'AgeVectors.EveryVerdictThroughReaderAndCli'
-mutant age-final-chunk-withheld app/age_format.cpp \
+mutant age-final-chunk-withheld app/age/format.cpp \
   '  if (!opened && !last) {' '  if (!opened && !last && in_->AtEnd()) {' \
   cli_tests 'AgeVectors.EveryVerdictThroughReaderAndCli'
-mutant age-trailing-data-accepted app/age_format.cpp \
+mutant age-trailing-data-accepted app/age/format.cpp \
   '  trailing_ = last && got == kSealedChunk && !in_->AtEnd();' '  trailing_ = false;' \
   cli_tests 'AgeVectors.EveryVerdictThroughReaderAndCli'
 mutant help-hides-unknown-command cli/main.cpp \

@@ -33,11 +33,11 @@
 #include <cstring>
 #include <utility>
 
+#include "app/base/text_util.h"
 #include "app/catalogue.h"
 #include "app/file_job.h"
 #include "app/identify.h"
 #include "app/passphrase.h"
-#include "app/text_util.h"
 #include "app/window/about_box.h"
 #include "app/window/job_runner.h"
 #include "app/window/skin.h"

@@ -11,10 +11,10 @@
 #include <map>
 #include <memory>
 
-#include "app/io_pipeline.h"
+#include "app/base/io_pipeline.h"
 #include "tests/app/job_helpers.h"
-#include "tests/app/temp_files.h"
 #include "tests/support/cipher_checks.h"
+#include "tests/support/temp_files.h"
 #include "tests/support/vec_file.h"
 
 namespace kryvane::test {

@@ -12,10 +12,10 @@
 #include <future>
 #include <thread>
 
-#include "app/io_pipeline.h"
+#include "app/base/io_pipeline.h"
 #include "app/settings_file.h"
 #include "tests/app/job_helpers.h"
-#include "tests/app/temp_files.h"
+#include "tests/support/temp_files.h"
 
 namespace kryvane::test {
 namespace {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/file_job.h"
-#include "tests/app/temp_files.h"
+#include "tests/support/temp_files.h"
 #include "tests/support/vec_file.h"
 
 namespace kryvane::test {

@@ -2,9 +2,9 @@
 // written under a hidden name beside it, and a failure must not leave that file behind.
 #include <atomic>
 
-#include "app/atomic_output_test_hook.h"
+#include "app/base/atomic_output_test_hook.h"
 #include "tests/app/job_helpers.h"
-#include "tests/app/temp_files.h"
+#include "tests/support/temp_files.h"
 
 namespace kryvane::test {
 namespace {

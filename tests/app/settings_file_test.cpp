@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tests/app/temp_files.h"
+#include "tests/support/temp_files.h"
 
 namespace kryvane::test {
 namespace {

@@ -9,10 +9,10 @@
 #include <map>
 #include <sstream>
 
-#include "app/age_format.h"
-#include "tests/app/temp_files.h"
+#include "app/age/format.h"
 #include "tests/cli/run_cli.h"
 #include "tests/support/hex.h"
+#include "tests/support/temp_files.h"
 #include "tests/support/vec_file.h"
 
 namespace kryvane::test {

@@ -8,8 +8,8 @@
 #include <map>
 #include <thread>
 
-#include "tests/app/temp_files.h"
 #include "tests/cli/run_cli.h"
+#include "tests/support/temp_files.h"
 
 namespace kryvane::test {
 namespace {

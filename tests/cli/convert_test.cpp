@@ -5,9 +5,9 @@
 #include <map>
 #include <set>
 
-#include "tests/app/temp_files.h"
 #include "tests/cli/run_cli.h"
 #include "tests/support/external_tool.h"
+#include "tests/support/temp_files.h"
 #include "tests/support/vec_file.h"
 
 namespace kryvane::test {

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "tests/app/temp_files.h"
 #include "tests/cli/run_cli.h"
 #include "tests/support/external_tool.h"
+#include "tests/support/temp_files.h"
 
 namespace kryvane::test {
 namespace {

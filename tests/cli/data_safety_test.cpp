@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "app/catalogue.h"
-#include "tests/app/temp_files.h"
 #include "tests/cli/run_cli.h"
+#include "tests/support/temp_files.h"
 
 namespace kryvane::test {
 namespace {

@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "tests/app/temp_files.h"
 #include "tests/cli/run_cli.h"
+#include "tests/support/temp_files.h"
 
 namespace kryvane::test {
 namespace {

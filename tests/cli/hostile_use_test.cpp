@@ -9,8 +9,8 @@
 #include <chrono>
 #include <thread>
 
-#include "tests/app/temp_files.h"
 #include "tests/cli/run_cli.h"
+#include "tests/support/temp_files.h"
 
 namespace kryvane::test {
 namespace {

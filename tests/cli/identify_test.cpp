@@ -2,8 +2,8 @@
 // statuses, --decrypt, and the files it cannot identify.
 #include <sstream>
 
-#include "tests/app/temp_files.h"
 #include "tests/cli/run_cli.h"
+#include "tests/support/temp_files.h"
 #include "tests/support/vec_file.h"
 
 namespace kryvane::test {

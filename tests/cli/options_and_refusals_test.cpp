@@ -7,8 +7,8 @@
 #include <algorithm>
 
 #include "app/catalogue.h"
-#include "tests/app/temp_files.h"
 #include "tests/cli/run_cli.h"
+#include "tests/support/temp_files.h"
 
 namespace kryvane::test {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/secret.h"
+#include "app/base/secret.h"
 #include "crypto/streams.h"
 
 namespace kryvane {

@@ -1,4 +1,4 @@
-#include "app/bech32.h"
+#include "app/age/bech32.h"
 
 #include <array>
 

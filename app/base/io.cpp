@@ -1,4 +1,4 @@
-#include "app/io.h"
+#include "app/base/io.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,12 +1,12 @@
 // The atomic output on both of its paths: an unnamed temporary file, and the named one that file
 // systems without unnamed files use.
-#include "app/atomic_output.h"
+#include "app/base/atomic_output.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/atomic_output_test_hook.h"
-#include "tests/app/temp_files.h"
+#include "app/base/atomic_output_test_hook.h"
+#include "tests/support/temp_files.h"
 
 namespace kryvane::test {
 namespace {

@@ -1,10 +1,10 @@
-#include "app/age_format.h"
+#include "app/age/format.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 
-#include "app/bech32.h"
+#include "app/age/bech32.h"
 #include "crypto/base64.h"
 #include "crypto/bytes.h"
 

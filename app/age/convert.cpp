@@ -1,12 +1,12 @@
-#include "app/age_convert.h"
+#include "app/age/convert.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "app/file_util.h"
-#include "app/io.h"
+#include "app/base/file_util.h"
+#include "app/base/io.h"
 
 namespace kryvane {
 namespace {

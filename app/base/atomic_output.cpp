@@ -1,4 +1,4 @@
-#include "app/atomic_output.h"
+#include "app/base/atomic_output.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <random>
 #include <utility>
 
-#include "app/atomic_output_test_hook.h"
-#include "app/file_util.h"
+#include "app/base/atomic_output_test_hook.h"
+#include "app/base/file_util.h"
 
 namespace kryvane {
 namespace {

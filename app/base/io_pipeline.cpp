@@ -1,4 +1,4 @@
-#include "app/io_pipeline.h"
+#include "app/base/io_pipeline.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -10,8 +10,8 @@
 #include <new>
 #include <utility>
 
-#include "app/io.h"
-#include "app/spare_list.h"
+#include "app/base/io.h"
+#include "app/base/spare_list.h"
 #include "crypto/bytes.h"
 
 namespace kryvane {

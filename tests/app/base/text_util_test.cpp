@@ -1,5 +1,5 @@
 // How messages show file names: the table of tests/data/escape.vec.
-#include "app/text_util.h"
+#include "app/base/text_util.h"
 
 #include <gtest/gtest.h>
 

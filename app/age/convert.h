@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/age_format.h"
+#include "app/age/format.h"
+#include "app/base/secret.h"
 #include "app/file_job.h"
-#include "app/secret.h"
 
 namespace kryvane {
 

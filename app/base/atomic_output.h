@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "app/io.h"
+#include "app/base/io.h"
 
 namespace kryvane {
 

@@ -1,4 +1,4 @@
-#include "app/text_util.h"
+#include "app/base/text_util.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "app/secret.h"
+#include "app/base/secret.h"
 
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -9,7 +9,7 @@
 #include <new>
 #include <utility>
 
-#include "app/spare_list.h"
+#include "app/base/spare_list.h"
 #include "crypto/bytes.h"
 
 namespace kryvane {

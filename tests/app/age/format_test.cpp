@@ -1,15 +1,15 @@
 // The age format: Bech32 and key known answers, the payload framing with a fixed key and nonce,
 // the reader's refusals, and files exchanged both ways with the packaged age tool.
-#include "app/age_format.h"
+#include "app/age/format.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 
-#include "app/bech32.h"
-#include "tests/app/temp_files.h"
+#include "app/age/bech32.h"
 #include "tests/support/external_tool.h"
 #include "tests/support/hex.h"
+#include "tests/support/temp_files.h"
 #include "tests/support/vec_file.h"
 
 namespace kryvane::age {

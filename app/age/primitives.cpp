@@ -1,4 +1,4 @@
-#include "app/age_primitives.h"
+#include "app/age/primitives.h"
 
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>

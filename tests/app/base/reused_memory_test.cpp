@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/io_pipeline.h"
-#include "app/secret.h"
-#include "tests/app/temp_files.h"
+#include "app/base/io_pipeline.h"
+#include "app/base/secret.h"
+#include "tests/support/temp_files.h"
 
 namespace kryvane::test {
 namespace {

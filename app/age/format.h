@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/age_primitives.h"
+#include "app/age/primitives.h"
 #include "crypto/streams.h"
 
 namespace kryvane::age {

@@ -19,5 +19,6 @@ void AddDecryptCommand(CLI::App& app, int* status);
 void AddHashCommand(CLI::App& app, int* status);
 void AddTextCommand(CLI::App& app, int* status);
 void AddConvertCommand(CLI::App& app, int* status);
+void AddRecoverCommand(CLI::App& app, int* status);
 
 }  // namespace kryvane::cli

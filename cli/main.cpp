@@ -75,6 +75,7 @@ int Run(int argc, char** argv) {
   cli::AddListCommand(app, &status);
   cli::AddSelftestCommand(app, &status);
   cli::AddConvertCommand(app, &status);
+  cli::AddRecoverCommand(app, &status);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

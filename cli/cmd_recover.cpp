@@ -29,6 +29,7 @@
 #include "app/recover/candidates.h"
 #include "app/recover/like.h"
 #include "app/recover/mask.h"
+#include "app/recover/recovery.h"
 #include "app/recover/restore.h"
 #include "app/recover/rules.h"
 #include "app/recover/search.h"
@@ -39,14 +40,6 @@
 
 namespace kryvane::cli {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Candidates a batch holds: enough that the lock around the generator is rare, few enough that
-// a stop waits for one batch only.
-constexpr std::size_t kBatchCandidates = 4096;
-// How often a long search writes where it is, so that even a crash or a power cut loses little.
-constexpr auto kRestoreEvery = std::chrono::seconds(30);
 
 struct RecoverCommand {
   std::string source;
@@ -238,41 +231,6 @@ std::vector<recover::Pair> ChoosePairs(const RecoverCommand& c) {
   return pairs;
 }
 
-// Hands out batches in order and knows the lowest position not yet tried to the end, which is
-// what a restore point may record: a stop lets every batch handed out finish, so nothing is tried
-// twice after a restore, and a crash repeats at most the batches that were running.
-class Dispenser {
- public:
-  Dispenser(recover::CandidateSource& source, uint64_t end) : source_(source), end_(end) {}
-
-  bool Next(recover::CandidateBatch& batch, const std::atomic<bool>& stop) {
-    std::lock_guard lock(mutex_);
-    if (stop.load() || StopRequested().load()) return false;
-    if (!source_.Fill(batch, end_)) return false;
-    running_.insert(batch.first());
-    return true;
-  }
-  void Done(const recover::CandidateBatch& batch) {
-    std::lock_guard lock(mutex_);
-    running_.erase(running_.find(batch.first()));
-  }
-  uint64_t Low() {
-    std::lock_guard lock(mutex_);
-    return running_.empty() ? source_.position() : *running_.begin();
-  }
-
- private:
-  std::mutex mutex_;
-  recover::CandidateSource& source_;
-  uint64_t end_;
-  std::multiset<uint64_t> running_;
-};
-
-struct Found {
-  Secret passphrase;
-  recover::Hit hit;
-};
-
 // A found passphrase as it can be shown and typed back: as it is when it is plain text,
 // otherwise in the $HEX[...] form word lists take.
 std::string Printable(std::string_view text) {
@@ -406,99 +364,47 @@ int RecoverCommand::Run() {
   }
 
   const unsigned threads = jobs > 0 ? jobs : std::max(1u, std::thread::hardware_concurrency());
-  const bool drawProgress = progress.Enabled();
-  StopSignals signals;
-  Dispenser dispenser(*space.source, range.end);
-  std::atomic<bool> found{false};
-  std::atomic<std::size_t> currentLength{0};
-  std::mutex resultsMutex;
-  std::optional<Found> confirmed;
-  std::vector<Found> unconfirmed;
-  std::exception_ptr failure;
-  std::atomic<unsigned> alive{0};
-
-  auto work = [&] {
-    try {
-      recover::SearchWorker worker(search);
-      recover::CandidateBatch batch(kBatchCandidates);
-      std::vector<recover::Hit> hits;
-      while (dispenser.Next(batch, found)) {
-        if (!batch.empty()) currentLength.store(batch[0].size(), std::memory_order_relaxed);
-        hits.clear();
-        // A stop asked for by the user lets the batch finish (the restore point then covers it);
-        // a found passphrase ends every batch at once.
-        const bool whole = worker.Run(batch, hits, &found);
-        if (!hits.empty()) {
-          std::lock_guard lock(resultsMutex);
-          for (const recover::Hit& hit : hits) {
-            Found f{Secret(batch[hit.candidate]), hit};
-            if (hit.confirmed && !confirmed) {
-              confirmed = std::move(f);
-              found.store(true);
-            } else if (!hit.confirmed && unconfirmed.size() < 100) {
-              unconfirmed.push_back(std::move(f));
-            }
-          }
-        }
-        if (whole) dispenser.Done(batch);
-      }
-    } catch (...) {
-      std::lock_guard lock(resultsMutex);
-      if (!failure) failure = std::current_exception();
-      found.store(true);
-    }
-    alive.fetch_sub(1);
-  };
-
-  std::vector<std::thread> pool;
-  alive.store(threads);
-  for (unsigned i = 0; i < threads; ++i) pool.emplace_back(work);
-
-  const auto began = Clock::now();
-  auto lastSave = began;
+  const std::optional<uint64_t> size = space.source->size();
   const std::optional<uint64_t> total =
-      range.end == recover::kNoEnd ? std::nullopt : std::optional<uint64_t>(range.end - start);
-  auto save = [&] {
+      size ? std::optional<uint64_t>(std::min(*size, range.end) - start) : std::nullopt;
+  ProgressBar bar(progress.Enabled());
+  const auto save = [&](uint64_t position) {
     try {
       SaveRestorePoint(restoreFolder, restoreName,
-                       {dispenser.Low(), fingerprint, source, space.description});
+                       {position, fingerprint, source, space.description});
     } catch (const IoError& e) {
       PrintWarning(std::string(e.what()) + " (the search goes on without a restore point)");
     }
   };
-  const bool terminal = drawProgress && ::isatty(STDERR_FILENO);
-  bool drawn = false;
-  while (alive.load() > 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const uint64_t done = dispenser.Low() - start;
-    const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
-    if (drawProgress) {
-      const double rate = double(search.Totals().candidates) / std::max(seconds, 1e-3);
-      std::string line = (terminal ? "\r" : "") + Quantity(double(done)) +
-                         (total ? "of " + Quantity(double(*total)) : "") + "candidates, " +
-                         Quantity(rate) + "/s, length " + std::to_string(currentLength.load());
-      if (total && rate > 0) line += ", " + Duration(double(*total - done) / rate) + " left";
-      line += terminal ? "\x1b[K" : "\n";
-      std::fputs(line.c_str(), stderr);
-      drawn = true;
+  recover::RecoveryRequest request;
+  request.search = &search;
+  request.source = space.source.get();
+  request.end = range.end;
+  request.threads = threads;
+  request.stop = &StopRequested();
+  request.checkpoint = save;
+  request.progress = [&](const recover::RecoveryProgress& p) {
+    const double rate = double(p.candidates) / std::max(p.seconds, 1e-3);
+    std::string line = Quantity(double(p.position - start)) +
+                       (total ? "of " + Quantity(double(*total)) : "") + "candidates, " +
+                       Quantity(rate) + "/s, length " + std::to_string(p.currentLength);
+    if (total && rate > 0 && *total >= p.position - start) {
+      line += ", " + Duration(double(*total - (p.position - start)) / rate) + " left";
     }
-    if (Clock::now() - lastSave >= kRestoreEvery) {
-      save();
-      lastSave = Clock::now();
-    }
-  }
-  for (std::thread& t : pool) t.join();
-  if (drawn && terminal) std::fputs("\n", stderr);
-  if (failure) std::rethrow_exception(failure);
+    bar.Show(line);
+  };
+  StopSignals signals;
+  const recover::RecoveryOutcome outcome = recover::RunRecovery(request);
+  bar.Finish();
 
-  const uint64_t tried = search.Totals().candidates;
-  const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
-  std::cerr << "kryvane-cli: " << tried << " candidates tried in " << Duration(seconds) << " ("
-            << Quantity(double(tried) / std::max(seconds, 1e-3)) << "candidates/s)\n";
-  if (confirmed) {
+  const uint64_t tried = outcome.counters.candidates;
+  std::cerr << "kryvane-cli: " << tried << " candidates tried in " << Duration(outcome.seconds)
+            << " (" << Quantity(double(tried) / std::max(outcome.seconds, 1e-3))
+            << "candidates/s)\n";
+  if (outcome.found) {
     RemoveRestorePoint(restoreFolder, restoreName);
-    const recover::Hit& hit = confirmed->hit;
-    std::cout << "passphrase: " << Printable(confirmed->passphrase.View()) << "\n"
+    const recover::Hit& hit = outcome.found->hit;
+    std::cout << "passphrase: " << Printable(outcome.found->passphrase.View()) << "\n"
               << "cipher: " << hit.pair.cipher->menuText << "\n"
               << "hash: " << hit.pair.hash->menuText << "\n";
     if (hit.prefix) {
@@ -507,27 +413,27 @@ int RecoverCommand::Run() {
     }
     std::string command = "kryvane-cli decrypt -c " + std::string(hit.pair.cipher->shortName) +
                           " -H " + std::string(hit.pair.hash->shortName);
-    if (hit.encoding == PassphraseEncoding::kUtf8 && *parsedEncoding != PassphraseEncoding::kUtf8) {
+    if (hit.encoding == PassphraseEncoding::kUtf8 &&
+        *parsedEncoding != PassphraseEncoding::kUtf8) {
       command += " --encoding utf-8";
     }
     PrintHint("decrypt it with: " + command + " SOURCE TARGET");
     return kExitOk;
   }
-  if (StopRequested().load()) {
-    save();
+  if (outcome.end == recover::RecoveryEnd::kStopped) {
     PrintWarning("stopped; " + restoreFolder + "/" + restoreName +
                  " records where: --restore with the same options goes on from there");
     return kExitFailed;
   }
   RemoveRestorePoint(restoreFolder, restoreName);
-  for (const Found& f : unconfirmed) {
+  for (const recover::Recovered& f : outcome.unconfirmed) {
     std::cout << "possible passphrase: " << Printable(f.passphrase.View()) << "\n"
               << "cipher: " << f.hit.pair.cipher->menuText << "\n"
               << "hash: " << f.hit.pair.hash->menuText << "\n";
   }
-  if (!unconfirmed.empty()) {
-    Failure(source + ": candidates decrypt the start into something plausible, but too little of "
-                     "it to be sure",
+  if (!outcome.unconfirmed.empty()) {
+    Failure(source + ": candidates decrypt its start into something plausible, but too little "
+                     "of it to be sure",
             {"try each with `kryvane-cli decrypt` and look at the result"});
   }
   Failure(source + ": no candidate decrypts it into a recognisable file (the space was exhausted)",

@@ -1,6 +1,7 @@
 // `recover`: finds a forgotten passphrase of one's own file among candidates (what the user
 // remembers and its near variants, a word list with rules, or a mask), on every core, with a
 // restore point that lets a long search go on after an interruption.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,7 +35,7 @@
 #include "app/recover/rules.h"
 #include "app/recover/search.h"
 #include "app/recover/wordlist.h"
-#include "app/settings_file.h"
+#include "app/settings_schema.h"
 #include "cli/commands.h"
 #include "cli/common.h"
 
@@ -247,13 +248,13 @@ std::string Printable(std::string_view text) {
 std::string Quantity(double n) {
   char text[32];
   if (n >= 1e9) {
-    std::snprintf(text, sizeof text, "%.2f G", n / 1e9);
+    std::snprintf(text, sizeof text, "%.2fG", n / 1e9);
   } else if (n >= 1e6) {
-    std::snprintf(text, sizeof text, "%.2f M", n / 1e6);
+    std::snprintf(text, sizeof text, "%.2fM", n / 1e6);
   } else if (n >= 1e3) {
-    std::snprintf(text, sizeof text, "%.1f k", n / 1e3);
+    std::snprintf(text, sizeof text, "%.1fk", n / 1e3);
   } else {
-    std::snprintf(text, sizeof text, "%.0f ", n);
+    std::snprintf(text, sizeof text, "%.0f", n);
   }
   return text;
 }
@@ -386,8 +387,8 @@ int RecoverCommand::Run() {
   request.progress = [&](const recover::RecoveryProgress& p) {
     const double rate = double(p.candidates) / std::max(p.seconds, 1e-3);
     std::string line = Quantity(double(p.position - start)) +
-                       (total ? "of " + Quantity(double(*total)) : "") + "candidates, " +
-                       Quantity(rate) + "/s, length " + std::to_string(p.currentLength);
+                       (total ? " of " + Quantity(double(*total)) : "") + " candidates, " +
+                       Quantity(rate) + " a second, length " + std::to_string(p.currentLength);
     if (total && rate > 0 && *total >= p.position - start) {
       line += ", " + Duration(double(*total - (p.position - start)) / rate) + " left";
     }
@@ -400,7 +401,7 @@ int RecoverCommand::Run() {
   const uint64_t tried = outcome.counters.candidates;
   std::cerr << "kryvane-cli: " << tried << " candidates tried in " << Duration(outcome.seconds)
             << " (" << Quantity(double(tried) / std::max(outcome.seconds, 1e-3))
-            << "candidates/s)\n";
+            << " a second)\n";
   if (outcome.found) {
     RemoveRestorePoint(restoreFolder, restoreName);
     const recover::Hit& hit = outcome.found->hit;
@@ -429,7 +430,8 @@ int RecoverCommand::Run() {
   for (const recover::Recovered& f : outcome.unconfirmed) {
     std::cout << "possible passphrase: " << Printable(f.passphrase.View()) << "\n"
               << "cipher: " << f.hit.pair.cipher->menuText << "\n"
-              << "hash: " << f.hit.pair.hash->menuText << "\n";
+              << "hash: " << f.hit.pair.hash->menuText << "\n"
+              << "evidence: " << f.hit.plausibility.evidence << "\n";
   }
   if (!outcome.unconfirmed.empty()) {
     Failure(source + ": candidates decrypt its start into something plausible, but too little "
@@ -476,9 +478,11 @@ void AddRecoverCommand(CLI::App& app, int* status) {
   cmd->add_option("-c,--cipher", command->ciphers,
                   "Ciphers to try (names, positions or menu texts; default all)")
       ->delimiter(',')
+      ->allow_extra_args(false)
       ->type_name("NAME");
   cmd->add_option("-H,--hash", command->hashes, "Hashes to try (default all)")
       ->delimiter(',')
+      ->allow_extra_args(false)
       ->type_name("NAME");
   cmd->add_option("--settings", command->settings,
                   "The cipher and hash a settings file names (its passphrase is not used)")

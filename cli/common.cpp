@@ -364,11 +364,22 @@ StopSignals::~StopSignals() {
 ProgressBar::ProgressBar(bool enabled)
     : enabled_(enabled), terminal_(::isatty(STDERR_FILENO) == 1) {}
 
-ProgressBar::~ProgressBar() {
+ProgressBar::~ProgressBar() { Finish(); }
+
+void ProgressBar::Finish() {
   if (!drawn_) return;
   // On a terminal the bar vanishes, so a success stays quiet; elsewhere the last state remains.
   std::fputs(terminal_ ? "\r\033[K" : "\n", stderr);
   std::fflush(stderr);
+  drawn_ = false;
+}
+
+void ProgressBar::Show(const std::string& text) {
+  if (!enabled_) return;
+  const std::string line = "\r" + EscapeControls(text) + (terminal_ ? "\033[K" : "");
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+  drawn_ = true;
 }
 
 void ProgressBar::Update(uint64_t done, std::optional<uint64_t> total) {

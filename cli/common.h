@@ -130,6 +130,10 @@ class ProgressBar {
   explicit ProgressBar(bool enabled);
   ~ProgressBar();
   void Update(uint64_t done, std::optional<uint64_t> total);
+  // A line of its own in place of the bar (counts that are no bytes).
+  void Show(const std::string& text);
+  // Takes the bar away now, before a result is printed.
+  void Finish();
   bool Enabled() const { return enabled_; }
 
  private:

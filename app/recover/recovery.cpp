@@ -1,6 +1,8 @@
 #include "app/recover/recovery.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <exception>
 #include <mutex>
 #include <set>
@@ -15,6 +17,9 @@ using Clock = std::chrono::steady_clock;
 // stop waits for little.
 constexpr std::size_t kBatchCandidates = 4096;
 constexpr std::size_t kMaxUnconfirmed = 100;
+// How far above the chance level (log2 of the keys tried) a weak head's evidence must be for it to
+// be shown: a wrong key then shows it less than once in 65536 searches.
+constexpr double kUnconfirmedMarginBits = 16;
 
 // Hands out batches in order and knows the lowest position not yet tried to the end, which is
 // what a restore point may record: a stop lets every batch handed out finish, so a restore tries
@@ -116,6 +121,14 @@ RecoveryOutcome RunRecovery(const RecoveryRequest& request) {
   report();
 
   outcome.counters = request.search->Totals();
+  // A weak plausible head turns up by chance among many keys: only what chance would hardly give
+  // among all the keys tried is worth showing (when the file is long enough to tell at all).
+  if (request.search->CanConfirm()) {
+    const double chance = std::log2(double(std::max<uint64_t>(outcome.counters.keys, 1)));
+    std::erase_if(outcome.unconfirmed, [&](const Recovered& r) {
+      return r.hit.evidenceBits < chance + kUnconfirmedMarginBits;
+    });
+  }
   outcome.seconds = std::chrono::duration<double>(Clock::now() - began).count();
   outcome.stoppedAt = dispenser.Low();
   if (outcome.found) {

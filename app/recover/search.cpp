@@ -89,39 +89,6 @@ bool IsAscii(std::string_view s) {
 
 }  // namespace
 
-// ---------------------------------------------------------------------------------------------
-// CandidateBatch
-
-CandidateBatch::~CandidateBatch() {
-  Clear();
-  delete[] bytes_;
-}
-
-void CandidateBatch::Reserve(std::size_t candidates, std::size_t bytes) {
-  ends_.reserve(candidates);
-  if (bytes <= capacity_) return;
-  char* bigger = new char[bytes];
-  if (used_ > 0) std::memcpy(bigger, bytes_, used_);
-  if (bytes_ != nullptr) SecureZero(bytes_, capacity_);
-  delete[] bytes_;
-  bytes_ = bigger;
-  capacity_ = bytes;
-}
-
-void CandidateBatch::Add(std::string_view text) {
-  if (used_ + text.size() > capacity_)
-    Reserve(0, std::max(2 * capacity_, used_ + text.size() + 256));
-  if (!text.empty()) std::memcpy(bytes_ + used_, text.data(), text.size());
-  used_ += text.size();
-  ends_.push_back(uint32_t(used_));
-}
-
-void CandidateBatch::Clear() {
-  if (bytes_ != nullptr) SecureZero(bytes_, used_);
-  used_ = 0;
-  ends_.clear();
-}
-
 std::vector<Pair> AllPairs() {
   std::vector<Pair> pairs;
   for (const CipherEntry& c : CipherCatalogue()) {

@@ -26,6 +26,7 @@
 #include "app/catalogue.h"
 #include "app/detector.h"
 #include "app/passphrase.h"
+#include "app/recover/candidates.h"
 
 namespace kryvane::recover {
 
@@ -35,36 +36,6 @@ inline constexpr std::size_t kSearchHead = kAssessedBytes;
 // Evidence, in bits, that a confirmed head needs: a wrong key shows as much by chance less than
 // once in 2^64 tries, far more than any search makes.
 inline constexpr double kConfirmBits = 64;
-
-// Candidate passphrases (UTF-8 texts) in one block of memory: the texts end to end and where each
-// ends. Reused from batch to batch without new allocations once it has grown; its bytes are wiped
-// on Clear, on growth and at its end.
-class CandidateBatch {
- public:
-  CandidateBatch() = default;
-  CandidateBatch(const CandidateBatch&) = delete;
-  CandidateBatch& operator=(const CandidateBatch&) = delete;
-  ~CandidateBatch();
-
-  void Reserve(std::size_t candidates, std::size_t bytes);
-  void Add(std::string_view text);
-  // Wipes the texts; the memory stays for the next batch.
-  void Clear();
-
-  std::size_t size() const { return ends_.size(); }
-  bool empty() const { return ends_.empty(); }
-  std::string_view operator[](std::size_t i) const {
-    const uint32_t begin = i == 0 ? 0 : ends_[i - 1];
-    return {bytes_ + begin, std::size_t(ends_[i] - begin)};
-  }
-  std::size_t Bytes() const { return used_; }
-
- private:
-  char* bytes_ = nullptr;
-  std::size_t used_ = 0;
-  std::size_t capacity_ = 0;
-  std::vector<uint32_t> ends_;  // offsets only: no passphrase bytes
-};
 
 struct Pair {
   const CipherEntry* cipher = nullptr;

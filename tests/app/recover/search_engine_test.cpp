@@ -12,7 +12,7 @@
 #include "app/recover/search.h"
 #include "crypto/streams.h"
 #include "tests/app/job_helpers.h"
-#include "tests/app/temp_files.h"
+#include "tests/support/temp_files.h"
 
 namespace kryvane::test {
 namespace {
@@ -63,7 +63,7 @@ Found RunSearch(const Bytes& file, std::vector<recover::Pair> pairs,
   SearchWorker worker(search);
   CandidateBatch batch;
   Found found;
-  for (const std::string& c : candidates) batch.Add(c);
+  for (const std::string& c : candidates) batch.Append(c, batch.size());
   EXPECT_TRUE(worker.Run(batch, found.hits));
   found.totals = search.Totals();
   found.canConfirm = search.CanConfirm();
@@ -199,12 +199,12 @@ TEST(Search, NoConfirmedReportFromWrongKeys) {
     CandidateBatch batch;
     std::vector<Hit> hits;
     for (std::size_t done = 0; done < trials;) {
-      batch.Clear();
-      for (int i = 0; i < 4096 && done < trials; ++i, ++done) batch.Add(RandomWord(rng));
+      batch.Reset(0);
+      for (int i = 0; i < 4096 && done < trials; ++i, ++done) batch.Append(RandomWord(rng), batch.size());
       worker.Run(batch, hits);
     }
-    batch.Clear();
-    batch.Add("the right one");
+    batch.Reset(0);
+    batch.Append("the right one", batch.size());
     worker.Run(batch, hits);
     std::size_t confirmed = 0;
     for (const Hit& h : hits) confirmed += h.confirmed;
@@ -245,9 +245,9 @@ TEST(Search, ThreadsAndStop) {
       std::mt19937 rng{uint32_t(t)};
       CandidateBatch batch;
       for (int round = 0; round < 5; ++round) {
-        batch.Clear();
+        batch.Reset(0);
         for (int i = 0; i < 1000; ++i)
-          batch.Add(i == 500 && t == 1 && round == 3 ? "needle" : RandomWord(rng));
+          batch.Append(i == 500 && t == 1 && round == 3 ? "needle" : RandomWord(rng), batch.size());
         worker.Run(batch, hits[std::size_t(t)]);
       }
     });
@@ -261,7 +261,7 @@ TEST(Search, ThreadsAndStop) {
   const std::atomic<bool> stop{true};
   SearchWorker worker(search);
   CandidateBatch batch;
-  batch.Add("needle");
+  batch.Append("needle", batch.size());
   std::vector<Hit> none;
   EXPECT_FALSE(worker.Run(batch, none, &stop));
   EXPECT_TRUE(none.empty());

@@ -17,7 +17,6 @@
 #include <mutex>
 #include <optional>
 #include <set>
-#include <streambuf>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,12 +28,12 @@
 #include "app/identify.h"
 #include "app/recover/candidates.h"
 #include "app/recover/like.h"
+#include "app/recover/lists.h"
 #include "app/recover/mask.h"
 #include "app/recover/recovery.h"
 #include "app/recover/restore.h"
 #include "app/recover/rules.h"
 #include "app/recover/search.h"
-#include "app/recover/wordlist.h"
 #include "app/settings_schema.h"
 #include "cli/commands.h"
 #include "cli/common.h"
@@ -72,61 +71,13 @@ struct RecoverCommand {
   int Run();
 };
 
-// A descriptor as an input stream, for word lists and rule files opened the safe way.
-class FdInput : public std::streambuf {
- public:
-  FdInput(UniqueFd fd, std::string name) : fd_(std::move(fd)), name_(std::move(name)) {}
-
- protected:
-  int_type underflow() override {
-    if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
-    for (;;) {
-      const ssize_t n = ::read(fd_.Get(), buffer_.data(), buffer_.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) throw IoError(name_, "read", errno);
-      if (n == 0) return traits_type::eof();
-      setg(buffer_.data(), buffer_.data(), buffer_.data() + n);
-      return traits_type::to_int_type(*gptr());
-    }
-  }
-
- private:
-  UniqueFd fd_;
-  std::string name_;
-  std::array<char, 1 << 16> buffer_{};
-};
-
-class FdStream : public std::istream {
- public:
-  FdStream(UniqueFd fd, std::string name) : std::istream(nullptr), buf_(std::move(fd), name) {
-    rdbuf(&buf_);
-    // A read error is an exception of its own (IoError), not a quiet end of the list.
-    exceptions(std::ios::badbit);
-  }
-
- private:
-  FdInput buf_;
-};
-
-// Opens a file the user named for reading as every command does: a FIFO's open does not hang
-// without its writer, a folder is refused. regular: whether it can be read twice.
-UniqueFd OpenNamed(const std::string& path, bool* regular) {
-  OpenedSource opened = OpenSource(AT_FDCWD, path, path, true);
-  if (!AwaitReadable(opened.fd.Get(), opened.status, path, &StopRequested())) {
-    Failure(path + ": open: interrupted");
-  }
-  ClearNonBlocking(opened.fd.Get(), path);
-  if (regular) *regular = S_ISREG(opened.status.st_mode);
-  return std::move(opened.fd);
-}
-
 recover::RuleSet ReadRules(const std::string& path) {
-  if (path.empty()) return {};
-  FdStream in(OpenNamed(path, nullptr), path);
   try {
-    return recover::RuleSet::Parse(in);
+    return recover::ReadRuleFile(path, &StopRequested());
   } catch (const recover::RuleError& e) {
-    Failure(path + ":" + std::to_string(e.line()) + ": " + e.what());
+    Failure(path + ": " + e.what());
+  } catch (const IoError& e) {
+    Failure(e.what());
   }
 }
 
@@ -134,7 +85,6 @@ recover::RuleSet ReadRules(const std::string& path) {
 // candidate in them (for the restore point).
 struct Space {
   std::unique_ptr<recover::CandidateSource> source;
-  std::unique_ptr<FdStream> once;  // a word list that can be read only once
   std::vector<std::string> facts;
   std::string description;
 };
@@ -161,31 +111,14 @@ Space MakeSpace(RecoverCommand& c, Secret& remembered) {
   } else if (!c.wordlist.empty()) {
     recover::RuleSet rules = ReadRules(c.rules);
     const std::size_t ruleCount = rules.size();
-    bool regular = false;
-    std::string identity = "list read once";
-    if (c.wordlist == "-") {
-      space.source = std::make_unique<recover::WordlistSource>(std::cin, std::move(rules));
-    } else {
-      UniqueFd fd = OpenNamed(c.wordlist, &regular);
-      if (regular) {
-        struct stat st {};
-        ::fstat(fd.Get(), &st);
-        identity = std::to_string(st.st_size) + " bytes";
-        const std::string path = c.wordlist;
-        // Read once to count, and again for each worker's share; each open is the safe one.
-        auto first = std::make_shared<UniqueFd>(std::move(fd));
-        space.source = std::make_unique<recover::WordlistSource>(
-            [path, first]() -> std::unique_ptr<std::istream> {
-              UniqueFd fd = *first ? std::move(*first) : OpenNamed(path, nullptr);
-              return std::make_unique<FdStream>(std::move(fd), path);
-            },
-            std::move(rules));
-      } else {
-        space.once = std::make_unique<FdStream>(std::move(fd), c.wordlist);
-        space.source = std::make_unique<recover::WordlistSource>(*space.once, std::move(rules));
-      }
+    try {
+      recover::OpenedList list =
+          recover::OpenWordlist(c.wordlist, std::move(rules), &StopRequested());
+      space.source = std::move(list.source);
+      space.facts = std::move(list.identity);
+    } catch (const IoError& e) {
+      Failure(e.what());
     }
-    space.facts = {"wordlist", identity, std::to_string(ruleCount) + " rules"};
     space.description = "word list with " + std::to_string(ruleCount) + " rules";
   } else {
     space.source = std::make_unique<recover::LikeSource>(remembered.View());
@@ -199,7 +132,8 @@ std::vector<recover::Pair> ChoosePairs(const RecoverCommand& c) {
   std::vector<const CipherEntry*> ciphers;
   std::vector<const HashEntry*> hashes;
   if (!c.settings.empty()) {
-    if (!c.ciphers.empty() || !c.hashes.empty()) Usage("--settings chooses the pair: leave out -c and -H");
+    if (!c.ciphers.empty() || !c.hashes.empty())
+      Usage("--settings chooses the pair: leave out -c and -H");
     SavedSettings saved;
     try {
       saved = ReadSavedSettings(c.settings);
@@ -208,7 +142,8 @@ std::vector<recover::Pair> ChoosePairs(const RecoverCommand& c) {
     }
     const CipherEntry* cipher = FindCipherName(saved.cipherMenuText);
     const HashEntry* hash = FindHashName(saved.hashMenuText);
-    if (!cipher || !hash) Failure(FormatError(c.settings, "read", "it names no cipher and hash of the menus"));
+    if (!cipher || !hash)
+      Failure(FormatError(c.settings, "read", "it names no cipher and hash of the menus"));
     return {{cipher, hash}};
   }
   for (const std::string& name : c.ciphers) ciphers.push_back(&ResolveCipher(name));
@@ -282,8 +217,8 @@ int RecoverCommand::Run() {
   }
   if (remembered.empty() && wordlist.empty() && mask.empty()) {
     // The most common case, and the one that keeps what the user remembers out of argv.
-    const UniqueFd tty = OpenTerminal(
-        "candidates", {"use --like-file FILE, --wordlist FILE or --mask MASK"});
+    const UniqueFd tty =
+        OpenTerminal("candidates", {"use --like-file FILE, --wordlist FILE or --mask MASK"});
     std::optional<Secret> text = AskHidden(tty.Get(), "What do you remember of the passphrase: ");
     if (!text || text->empty()) Failure("nothing given to start from");
     remembered = std::move(*text);
@@ -325,8 +260,9 @@ int RecoverCommand::Run() {
   if (head.empty()) Failure(source + ": the file is empty: any passphrase decrypts it");
   const recover::Search search(head, fileSize, searchOptions);
   if (!search.CanConfirm()) {
-    PrintWarning(source + ": the file is too short for a found passphrase to be sure; every "
-                          "candidate that fits is listed");
+    PrintWarning(source +
+                 ": the file is too short for a found passphrase to be sure; every "
+                 "candidate that fits is listed");
   }
 
   // Where a search of this space stopped, and whether to go on from there.
@@ -400,8 +336,7 @@ int RecoverCommand::Run() {
 
   const uint64_t tried = outcome.counters.candidates;
   std::cerr << "kryvane-cli: " << tried << " candidates tried in " << Duration(outcome.seconds)
-            << " (" << Quantity(double(tried) / std::max(outcome.seconds, 1e-3))
-            << " a second)\n";
+            << " (" << Quantity(double(tried) / std::max(outcome.seconds, 1e-3)) << " a second)\n";
   if (outcome.found) {
     RemoveRestorePoint(restoreFolder, restoreName);
     const recover::Hit& hit = outcome.found->hit;
@@ -414,8 +349,7 @@ int RecoverCommand::Run() {
     }
     std::string command = "kryvane-cli decrypt -c " + std::string(hit.pair.cipher->shortName) +
                           " -H " + std::string(hit.pair.hash->shortName);
-    if (hit.encoding == PassphraseEncoding::kUtf8 &&
-        *parsedEncoding != PassphraseEncoding::kUtf8) {
+    if (hit.encoding == PassphraseEncoding::kUtf8 && *parsedEncoding != PassphraseEncoding::kUtf8) {
       command += " --encoding utf-8";
     }
     PrintHint("decrypt it with: " + command + " SOURCE TARGET");
@@ -434,8 +368,9 @@ int RecoverCommand::Run() {
               << "evidence: " << f.hit.plausibility.evidence << "\n";
   }
   if (!outcome.unconfirmed.empty()) {
-    Failure(source + ": candidates decrypt its start into something plausible, but too little "
-                     "of it to be sure",
+    Failure(source +
+                ": candidates decrypt its start into something plausible, but too little "
+                "of it to be sure",
             {"try each with `kryvane-cli decrypt` and look at the result"});
   }
   Failure(source + ": no candidate decrypts it into a recognisable file (the space was exhausted)",

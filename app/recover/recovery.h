@@ -16,10 +16,10 @@
 namespace kryvane::recover {
 
 struct RecoveryProgress {
-  uint64_t position = 0;             // every position below this one was tried
-  uint64_t candidates = 0;           // candidates tried so far
-  double seconds = 0;                // since the start
-  std::size_t currentLength = 0;     // of the candidates being tried now
+  uint64_t position = 0;          // every position below this one was tried
+  uint64_t candidates = 0;        // candidates tried so far
+  double seconds = 0;             // since the start
+  std::size_t currentLength = 0;  // of the candidates being tried now
 };
 
 struct RecoveryRequest {

@@ -40,6 +40,7 @@
 #include "app/passphrase.h"
 #include "app/window/about_box.h"
 #include "app/window/job_runner.h"
+#include "app/window/recover_dialog.h"
 #include "app/window/skin.h"
 #include "app/window/status_texts.h"
 #include "crypto/bytes.h"
@@ -371,6 +372,11 @@ void MainWindow::BuildControls() {
   findAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
   findAction_->setShortcutContext(Qt::WindowShortcut);
   addAction(findAction_);
+  forgotAction_ = new QAction(QStringLiteral("Forgot the passphrase…"), this);
+  forgotAction_->setObjectName(QStringLiteral("ForgotPassphrase"));
+  forgotAction_->setToolTip(
+      QStringLiteral("Search the passphrase of your own file among what you remember of it and "
+                     "its near variants"));
   // Only a right click or the menu key opens it: a tool button holding actions would draw an
   // arrow and open them when held, and holding Decrypt must decrypt.
   DecryptBtn_->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -379,9 +385,11 @@ void MainWindow::BuildControls() {
     menu->setObjectName(QStringLiteral("DecryptMenu"));
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->addAction(findAction_);
+    menu->addAction(forgotAction_);
     menu->popup(DecryptBtn_->mapToGlobal(at));
   });
   connect(findAction_, &QAction::triggered, this, &MainWindow::FindCipherAndHash);
+  connect(forgotAction_, &QAction::triggered, this, &MainWindow::ForgotPassphrase);
   ClearBtn_ = Button(this, "ClearBtn", "C&lear fields", "clear.svg", "Clear all fields",
                      {217, 299, 95, 59});
   AboutBtn_ =
@@ -608,6 +616,7 @@ void MainWindow::SetBusy(bool busy) {
   EncryptBtn_->setEnabled(jobsAllowed);
   DecryptBtn_->setEnabled(jobsAllowed);
   findAction_->setEnabled(jobsAllowed);
+  forgotAction_->setEnabled(jobsAllowed);
 }
 
 // "~" at the start means the home folder. A relative path is refused: the working folder of a
@@ -841,6 +850,10 @@ void MainWindow::ShowNotice(const QString& text, const QString& result) {
       notice_->addButton(QStringLiteral("Find cipher and hash…"), QMessageBox::ActionRole);
   find->setObjectName(QStringLiteral("NoticeFind"));
   connect(find, &QPushButton::clicked, this, &MainWindow::FindCipherAndHash);
+  QPushButton* forgot =
+      notice_->addButton(QStringLiteral("Forgot the passphrase…"), QMessageBox::ActionRole);
+  forgot->setObjectName(QStringLiteral("NoticeForgot"));
+  connect(forgot, &QPushButton::clicked, this, &MainWindow::ForgotPassphrase);
   notice_->addAction(findAction_);
   notice_->setDefaultButton(QMessageBox::Ok);
   notice_->setEscapeButton(QMessageBox::Ok);  // without one a message box refuses to close
@@ -926,6 +939,45 @@ void MainWindow::OnIdentified(const Identification& found, const QString& error)
     ShowCause(cause);
   }
   JobEnded(false);
+}
+
+void MainWindow::ForgotPassphrase() {
+  if (JobRunning()) return;
+  ShowCause(QString());
+  if (FileEdt_->text().isEmpty()) {
+    Refuse(QStringLiteral("Name the encrypted file first"), FileEdt_);
+    return;
+  }
+  const QString source = ResolvedPath(FileEdt_);
+  if (source.isEmpty()) return;
+  auto* dialog = new RecoverDialog(this, source, sCheckBox1_->isChecked(),
+                                   SelectedPosition(ComboBox1_), SelectedPosition(ComboBox2_));
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  connect(dialog, &RecoverDialog::Found, this, [this, dialog](const RecoverFound& found) {
+    OnRecovered(found);
+    dialog->accept();
+  });
+  dialog->open();
+}
+
+void MainWindow::OnRecovered(const RecoverFound& found) {
+  // The field holds what the Windows program's held: a longer passphrase found whole is cut to
+  // the characters that keyed the file only when those were what keyed it.
+  const QString text = found.prefix ? found.passphrase.left(kPhraseLimit) : found.passphrase;
+  PhraseEdt_->setText(text);
+  RPhraseEdt_->setText(text);
+  ComboBox1_->setCurrentIndex(found.cipherPosition);
+  ComboBox2_->setCurrentIndex(found.hashPosition);
+  SetStatus(Status(kStatusFound));
+  QString cause = QStringLiteral("Passphrase found: the passphrase fields and the menus hold it");
+  if (found.utf8) {
+    cause += QStringLiteral(
+        ". The file was keyed with the passphrase's UTF-8 bytes, which the window does not use: "
+        "kryvane-cli decrypt --encoding utf-8");
+  } else if (!found.prefix && found.passphrase.size() > kPhraseLimit) {
+    cause += QStringLiteral(". It is longer than the field holds: decrypt with kryvane-cli");
+  }
+  ShowCause(cause);
 }
 
 // The desktop's own dialog (its portal or platform dialog) where it offers one; Qt's own dialog

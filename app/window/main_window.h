@@ -29,6 +29,7 @@ class AboutBox;
 class JobRunner;
 struct JobOutcome;
 struct Identification;
+struct RecoverFound;
 
 class MainWindow : public QWidget {
   Q_OBJECT
@@ -63,6 +64,9 @@ class MainWindow : public QWidget {
   // Searches the cipher and hash that decrypt the source under the passphrase, on the worker
   // thread, and selects the best pair in the two menus (Decrypt's context menu, Ctrl+F).
   void FindCipherAndHash();
+  // Opens "Forgot the passphrase…" for the source; a passphrase it finds fills both passphrase
+  // fields and the two menus.
+  void ForgotPassphrase();
 
  signals:
   // Emitted on the user-interface thread when a job has ended and its status text is shown.
@@ -91,6 +95,7 @@ class MainWindow : public QWidget {
   bool Drop(const QMimeData* data);
   void OnJobDone(const JobOutcome& outcome);
   void OnIdentified(const Identification& found, const QString& error);
+  void OnRecovered(const RecoverFound& found);
   // Checks before a job or search: passphrases equal, self-test passed, the named fields filled.
   bool ReadyToRun(std::initializer_list<QLineEdit*> needed);
   void ShowNotice(const QString& text, const QString& result);
@@ -129,6 +134,7 @@ class MainWindow : public QWidget {
   QProgressBar* progress_;
   QToolButton* cancelBtn_;
   QAction* findAction_;
+  QAction* forgotAction_;
   QPointer<QMessageBox> notice_;
   AboutBox* about_;
   JobRunner* runner_;

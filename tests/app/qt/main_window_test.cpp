@@ -33,6 +33,7 @@
 #include <tuple>
 
 #include "app/window/about_box.h"
+#include "app/window/recover_dialog.h"
 
 using kryvane::AboutBox;
 using kryvane::MainWindow;
@@ -77,7 +78,7 @@ class MainWindowTest : public QObject {
 
  private:
   template <class T>
-  T* child(MainWindow& w, const char* name) {
+  T* child(QWidget& w, const char* name) {
     T* c = w.findChild<T*>(QString::fromLatin1(name));
     if (c == nullptr) qFatal("no control %s", name);
     return c;
@@ -1097,6 +1098,45 @@ class MainWindowTest : public QObject {
              qPrintable(w.CauseText()));
     QVERIFY(!QFile::exists(target));
     QCOMPARE(child<QLineEdit>(w, "FileEdt")->text(), source);
+  }
+
+  // "Forgot the passphrase…" finds a passphrase from what the user remembers (a letter dropped),
+  // fills both passphrase fields and the menus, and the file then decrypts.
+  void forgotPassphraseFillsFieldsAndMenus() {
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("letter.txt"));
+    const QString sealed = dir.filePath(QStringLiteral("letter.enc"));
+    QByteArray letter;
+    for (int i = 0; i < 60; ++i) letter += "Dear reader, this letter is plain text.\n";
+    writeFile(source, letter);
+    MainWindow w;
+    fill(w, source, sealed, QStringLiteral("Summer2019!"), 9, 3);
+    runJob(w, "EncryptBtn");
+    QTest::mouseClick(child<QToolButton>(w, "ClearBtn"), Qt::LeftButton);
+    child<QLineEdit>(w, "FileEdt")->setText(sealed);
+    child<QComboBox>(w, "ComboBox1")->setCurrentIndex(9);
+
+    w.findChild<QAction*>(QStringLiteral("ForgotPassphrase"))->trigger();
+    auto* dialog = w.findChild<kryvane::RecoverDialog*>(QStringLiteral("RecoverDialog"));
+    QVERIFY(dialog != nullptr);
+    // The cipher is remembered, the hash is not: every hash is tried under it.
+    QCOMPARE(child<QComboBox>(*dialog, "RecoverCipher")->currentIndex(), 10);
+    child<QComboBox>(*dialog, "RecoverHash")->setCurrentIndex(0);
+    QTest::keyClicks(child<QLineEdit>(*dialog, "Remembered"), QStringLiteral("Sumer2019"));
+    QSignalSpy ended(dialog, &kryvane::RecoverDialog::Ended);
+    QTest::mouseClick(child<QPushButton>(*dialog, "RecoverStart"), Qt::LeftButton);
+    QVERIFY(ended.wait(60000));
+    QCOMPARE(child<QLineEdit>(w, "PhraseEdt")->text(), QStringLiteral("Summer2019!"));
+    QCOMPARE(child<QLineEdit>(w, "RPhraseEdt")->text(), QStringLiteral("Summer2019!"));
+    QCOMPARE(child<QComboBox>(w, "ComboBox1")->currentIndex(), 9);
+    QCOMPARE(child<QComboBox>(w, "ComboBox2")->currentIndex(), 3);
+
+    const QString back = dir.filePath(QStringLiteral("back.txt"));
+    child<QLineEdit>(w, "TargetEdt")->setText(back);
+    runJob(w, "DecryptBtn");
+    QFile result(back);
+    QVERIFY(result.open(QIODevice::ReadOnly));
+    QCOMPARE(result.readAll(), letter);
   }
 
   // A failed known-answer test at start is named, and Encrypt and Decrypt then refuse.

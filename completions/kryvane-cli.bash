@@ -15,7 +15,7 @@ _kryvane_cli() {
   for ((i = 1; i < COMP_CWORD; i++)); do
     word=${COMP_WORDS[i]}
     case "$command:$word" in
-      :encrypt | :decrypt | :identify | :hash | :text | :list | :selftest | :convert) command=$word ;;
+      :encrypt | :decrypt | :identify | :hash | :text | :list | :selftest | :convert | :recover) command=$word ;;
       text:encrypt | text:decrypt) command="text $word" ;;
     esac
   done
@@ -30,6 +30,17 @@ _kryvane_cli() {
         return ;;
       --new-passphrase-env)
         mapfile -t COMPREPLY < <(compgen -e -- "$cur")
+        return ;;
+    esac
+  fi
+
+  if [[ $command == recover ]]; then
+    case "$prev" in
+      --like | --mask | -1 | -2 | -3 | -4 | --custom-charset[1-4] | --increment-min | \
+        --increment-max | -j | --jobs | --skip | --limit | --node) return ;;
+      --wordlist | --rules | --like-file)
+        compopt -o filenames 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
         return ;;
     esac
   fi
@@ -63,7 +74,7 @@ _kryvane_cli() {
   local keyed="-c --cipher -H --hash --passphrase-file --passphrase-env --settings --encoding"
   local batch="--output-dir -r --recursive --suffix -j --jobs --force"
   case "$command" in
-    "") words="encrypt decrypt identify hash text list selftest convert -h --help --version" ;;
+    "") words="encrypt decrypt identify hash text list selftest convert recover -h --help --version" ;;
     encrypt) words="$keyed $batch --delete-source --save-settings --progress --no-progress -h --help"
       files=1 ;;
     decrypt) words="$keyed $batch --use-settings --delete-source --progress --no-progress -h --help"
@@ -80,6 +91,11 @@ _kryvane_cli() {
       --new-passphrase-env --work-factor -a --armor --verify --delete-source --force --progress --no-progress
       --check -i --identity --output-dir --recursive --suffix --legacy-suffix -j --jobs --overwrite
       --use-settings -h --help"
+      files=1 ;;
+    recover) words="--like --like-file --wordlist --rules --mask -1 -2 -3 -4 --custom-charset1
+      --custom-charset2 --custom-charset3 --custom-charset4 --increment --increment-min
+      --increment-max --stdout -c --cipher -H --hash --settings --encoding -j --jobs --skip --limit
+      --node --restore --fresh --progress --no-progress -h --help"
       files=1 ;;
   esac
   if [[ -n $files && $cur != -* ]]; then

@@ -6,7 +6,7 @@ function __kryvane_cli_names -a menu
     $program list --names $menu 2>/dev/null
 end
 
-set -l commands encrypt decrypt identify hash text list selftest convert
+set -l commands encrypt decrypt identify hash text list selftest convert recover
 set -l keyed '__fish_seen_subcommand_from encrypt decrypt convert; or __fish_seen_subcommand_from text; and __fish_seen_subcommand_from encrypt decrypt'
 set -l jobs '__fish_seen_subcommand_from encrypt decrypt; and not __fish_seen_subcommand_from text'
 
@@ -21,6 +21,7 @@ complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -a text -
 complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -a list -d 'List the cipher and hash menus'
 complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -a selftest -d 'Run the known-answer test of every class'
 complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -a convert -d 'Re-encrypt a legacy file into an age file, or check one'
+complete -c kryvane-cli -n "not __fish_seen_subcommand_from $commands" -a recover -d 'Find a forgotten passphrase of your own file'
 
 # encrypt, decrypt, text encrypt, text decrypt
 complete -c kryvane-cli -n $keyed -s c -l cipher -x -a '(__kryvane_cli_names ciphers)' -d Cipher
@@ -87,3 +88,32 @@ complete -c kryvane-cli -n '__fish_seen_subcommand_from text; and not __fish_see
 complete -c kryvane-cli -n '__fish_seen_subcommand_from list' -a 'ciphers hashes'
 complete -c kryvane-cli -n '__fish_seen_subcommand_from list' -l names -d 'Only the short names'
 complete -c kryvane-cli -n '__fish_seen_subcommand_from list' -l paths -d 'The processor path each algorithm takes here'
+
+# recover
+set -l recover '__fish_seen_subcommand_from recover'
+complete -c kryvane-cli -n $recover -F
+complete -c kryvane-cli -n $recover -l like -x -d 'What you remember of the passphrase'
+complete -c kryvane-cli -n $recover -l like-file -r -F -d 'What you remember, read from a file'
+complete -c kryvane-cli -n $recover -l wordlist -r -F -d 'Candidates, one a line'
+complete -c kryvane-cli -n $recover -l rules -r -F -d 'Rule file in hashcat syntax'
+complete -c kryvane-cli -n $recover -l mask -x -d 'Mask in hashcat syntax'
+complete -c kryvane-cli -n $recover -s 1 -l custom-charset1 -x -d 'Custom charset ?1'
+complete -c kryvane-cli -n $recover -s 2 -l custom-charset2 -x -d 'Custom charset ?2'
+complete -c kryvane-cli -n $recover -s 3 -l custom-charset3 -x -d 'Custom charset ?3'
+complete -c kryvane-cli -n $recover -s 4 -l custom-charset4 -x -d 'Custom charset ?4'
+complete -c kryvane-cli -n $recover -l increment -d 'Also the shorter prefixes of the mask'
+complete -c kryvane-cli -n $recover -l increment-min -x -d 'Shortest prefix'
+complete -c kryvane-cli -n $recover -l increment-max -x -d 'Longest prefix'
+complete -c kryvane-cli -n $recover -l stdout -d 'Print the candidates instead of trying them'
+complete -c kryvane-cli -n $recover -s c -l cipher -x -a '(__kryvane_cli_names ciphers)' -d 'Cipher to try'
+complete -c kryvane-cli -n $recover -s H -l hash -x -a '(__kryvane_cli_names hashes)' -d 'Hash to try'
+complete -c kryvane-cli -n $recover -l settings -r -F -d 'The cipher and hash a settings file names'
+complete -c kryvane-cli -n $recover -l encoding -x -a 'auto cp1252 utf-8' -d 'How candidates become bytes'
+complete -c kryvane-cli -n $recover -s j -l jobs -x -d 'Threads'
+complete -c kryvane-cli -n $recover -l skip -x -d 'Start at this position'
+complete -c kryvane-cli -n $recover -l limit -x -d 'Try at most this many positions'
+complete -c kryvane-cli -n $recover -l node -x -d 'This machine share K/N'
+complete -c kryvane-cli -n $recover -l restore -d 'Go on from where the search stopped'
+complete -c kryvane-cli -n $recover -l fresh -d 'Start over, replacing a restore point'
+complete -c kryvane-cli -n $recover -l progress -d 'Show progress'
+complete -c kryvane-cli -n $recover -l no-progress -d 'Show no progress'

@@ -1,0 +1,423 @@
+#include "app/recover/search.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <new>
+#include <string>
+
+#include "app/identify.h"
+#include "app/recover/search_aes.h"
+#include "app/recover/search_prefilter.h"
+#include "app/recover/search_sha1x.h"
+#include "crypto/bytes.h"
+#include "crypto/components.h"
+#include "hashes/sha1.h"
+
+namespace kryvane::recover {
+namespace {
+
+// Readings are hashed and tried in chunks of this many, so that their digests and decrypted
+// blocks stay in the first-level cache.
+constexpr std::size_t kChunk = 256;
+constexpr std::size_t kMaxDigest = 64;
+// A head this long holds whole blocks up to the TAR window's end for every block size.
+constexpr std::size_t kWindowedHead = kTarWindow + 16;
+
+bool IsRijndael(const CipherEntry& c) {
+  return c.cipher.algorithm == "Rijndael";
+}
+bool IsSha1(const HashEntry& h) {
+  return h.hash.algorithm == Sha1::kAlgorithm;
+}
+
+// Bytes that hold passphrases: grown by copying into a new block and wiping the old one, wiped
+// when cleared and at the end.
+class WipedBytes {
+ public:
+  WipedBytes() = default;
+  WipedBytes(const WipedBytes&) = delete;
+  WipedBytes& operator=(const WipedBytes&) = delete;
+  ~WipedBytes() {
+    Clear();
+    delete[] data_;
+  }
+  void Reserve(std::size_t capacity) {
+    if (capacity <= capacity_) return;
+    char* bigger = new char[capacity];
+    if (size_ > 0) std::memcpy(bigger, data_, size_);
+    if (data_ != nullptr) SecureZero(data_, capacity_);
+    delete[] data_;
+    data_ = bigger;
+    capacity_ = capacity;
+  }
+  void Append(std::string_view bytes) {
+    if (size_ + bytes.size() > capacity_) Reserve(std::max(2 * capacity_, size_ + bytes.size()));
+    if (!bytes.empty()) std::memcpy(data_ + size_, bytes.data(), bytes.size());
+    size_ += bytes.size();
+  }
+  void Clear() {
+    if (data_ != nullptr) SecureZero(data_, size_);
+    size_ = 0;
+  }
+  char* data() { return data_; }
+  std::size_t size() const { return size_; }
+  std::size_t capacity() const { return capacity_; }
+
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+struct Reading {
+  const uint8_t* data = nullptr;  // set once every reading of the batch is made
+  std::size_t own = 0;            // offset in the worker's bytes, or SIZE_MAX: in the batch
+  std::size_t batchOffset = 0;
+  uint32_t size = 0;
+  uint32_t candidate = 0;
+  PassphraseEncoding encoding = PassphraseEncoding::kAuto;
+  bool prefix = false;
+};
+
+bool IsAscii(std::string_view s) {
+  for (const char c : s) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// CandidateBatch
+
+CandidateBatch::~CandidateBatch() {
+  Clear();
+  delete[] bytes_;
+}
+
+void CandidateBatch::Reserve(std::size_t candidates, std::size_t bytes) {
+  ends_.reserve(candidates);
+  if (bytes <= capacity_) return;
+  char* bigger = new char[bytes];
+  if (used_ > 0) std::memcpy(bigger, bytes_, used_);
+  if (bytes_ != nullptr) SecureZero(bytes_, capacity_);
+  delete[] bytes_;
+  bytes_ = bigger;
+  capacity_ = bytes;
+}
+
+void CandidateBatch::Add(std::string_view text) {
+  if (used_ + text.size() > capacity_)
+    Reserve(0, std::max(2 * capacity_, used_ + text.size() + 256));
+  if (!text.empty()) std::memcpy(bytes_ + used_, text.data(), text.size());
+  used_ += text.size();
+  ends_.push_back(uint32_t(used_));
+}
+
+void CandidateBatch::Clear() {
+  if (bytes_ != nullptr) SecureZero(bytes_, used_);
+  used_ = 0;
+  ends_.clear();
+}
+
+std::vector<Pair> AllPairs() {
+  std::vector<Pair> pairs;
+  for (const CipherEntry& c : CipherCatalogue()) {
+    for (const HashEntry& h : HashCatalogue()) pairs.push_back({&c, &h});
+  }
+  return pairs;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Search
+
+Search::Search(std::span<const uint8_t> head, uint64_t fileSize, SearchOptions options)
+    : head_(
+          head.begin(),
+          head.begin() + std::ptrdiff_t(std::min<uint64_t>({head.size(), kSearchHead, fileSize}))),
+      fileSize_(fileSize),
+      options_(std::move(options)) {
+  if (options_.pairs.empty()) options_.pairs = AllPairs();
+}
+
+Search::~Search() = default;
+
+double Search::MaxEvidenceBits() const {
+  return recover::MaxEvidenceBits(head_.size());
+}
+
+bool Search::CanConfirm() const {
+  return MaxEvidenceBits() >= kConfirmBits;
+}
+
+void Search::Add(const Counters& c) const {
+  const uint64_t values[6] = {c.candidates, c.keys,      c.survivors,
+                              c.plausible,  c.confirmed, c.refused};
+  for (int i = 0; i < 6; ++i) totals_[i].fetch_add(values[i], std::memory_order_relaxed);
+}
+
+Counters Search::Totals() const {
+  Counters c;
+  c.candidates = totals_[0].load(std::memory_order_relaxed);
+  c.keys = totals_[1].load(std::memory_order_relaxed);
+  c.survivors = totals_[2].load(std::memory_order_relaxed);
+  c.plausible = totals_[3].load(std::memory_order_relaxed);
+  c.confirmed = totals_[4].load(std::memory_order_relaxed);
+  c.refused = totals_[5].load(std::memory_order_relaxed);
+  return c;
+}
+
+// ---------------------------------------------------------------------------------------------
+// SearchWorker
+
+struct SearchWorker::State {
+  struct Group {
+    const HashEntry* hash = nullptr;
+    std::unique_ptr<Hash> instance;
+    int32_t digestBits = 0;
+    std::vector<const CipherEntry*> ciphers;
+  };
+  std::vector<Group> groups;
+  std::map<int, std::unique_ptr<Cipher>> ciphers;  // by menu position
+
+  std::vector<Reading> readings;
+  WipedBytes own;  // the bytes of readings that differ from the candidate's text
+
+  cpu::Isa sha1Isa = cpu::Isa::kPortable;
+  bool aes = false;
+
+  alignas(64) uint8_t digests[kChunk][kMaxDigest];
+  alignas(64) uint8_t sha1[kChunk][20];
+  alignas(64) uint8_t first[kChunk][16];
+  alignas(64) uint8_t tar[kChunk][16];
+  std::vector<uint8_t> plain;  // a whole decrypted head, for survivors
+
+  ~State() { WipeChunk(); }
+  void WipeChunk() {
+    SecureZeroObject(digests);
+    SecureZeroObject(sha1);
+    SecureZeroObject(first);
+    SecureZeroObject(tar);
+    if (!plain.empty()) SecureZero(plain.data(), plain.size());
+  }
+};
+
+SearchWorker::SearchWorker(const Search& search) : search_(search), state_(new State) {
+  State& s = *state_;
+  for (const Pair& p : search.options_.pairs) {
+    auto it = std::find_if(s.groups.begin(), s.groups.end(),
+                           [&](const State::Group& g) { return g.hash == p.hash; });
+    if (it == s.groups.end()) {
+      State::Group g;
+      g.hash = p.hash;
+      g.instance = p.hash->hash.Create();
+      g.digestBits = g.instance->HashSize();
+      s.groups.push_back(std::move(g));
+      it = s.groups.end() - 1;
+    }
+    if (std::find(it->ciphers.begin(), it->ciphers.end(), p.cipher) == it->ciphers.end()) {
+      it->ciphers.push_back(p.cipher);
+    }
+    if (s.ciphers.count(p.cipher->position) == 0) {
+      s.ciphers[p.cipher->position] = p.cipher->cipher.Create();
+    }
+  }
+  s.sha1Isa = cpu::VectorIsa();
+  s.aes = RijndaelStartsAvailable();
+  s.plain.assign(search.head_.size(), 0);
+}
+
+SearchWorker::~SearchWorker() = default;
+
+bool SearchWorker::Run(const CandidateBatch& batch, std::vector<Hit>& hits,
+                       const std::atomic<bool>* stop) {
+  State& s = *state_;
+  const std::span<const uint8_t> head = search_.head_;
+  const PassphraseEncoding encoding = search_.options_.encoding;
+  counters_.candidates += batch.size();
+  Counters before = counters_;
+  before.candidates -= batch.size();
+
+  // The byte strings to key with: most candidates are ASCII and no longer than the Windows
+  // field, and are their own bytes under every encoding; the rest go through the readings
+  // `identify` makes.
+  s.readings.clear();
+  s.own.Clear();
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    const std::string_view text = batch[i];
+    if (text.size() <= kWindowsPhraseLength && IsAscii(text)) {
+      Reading r;
+      r.own = SIZE_MAX;
+      r.batchOffset = std::size_t(text.data() - batch[0].data());
+      r.size = uint32_t(text.size());
+      r.candidate = uint32_t(i);
+      r.encoding = encoding == PassphraseEncoding::kUtf8 ? PassphraseEncoding::kUtf8
+                                                         : PassphraseEncoding::kCp1252;
+      s.readings.push_back(r);
+      continue;
+    }
+    std::string copy(text);
+    const std::vector<PassphraseReading> readings =
+        PassphraseReadings(std::span<const std::string>(&copy, 1), encoding);
+    EraseString(copy);
+    for (const PassphraseReading& pr : readings) {
+      Reading r;
+      r.own = s.own.size();
+      r.size = uint32_t(pr.bytes.size());
+      r.candidate = uint32_t(i);
+      r.encoding = pr.encoding;
+      r.prefix = pr.prefix;
+      s.own.Append(pr.bytes);
+      s.readings.push_back(r);
+    }
+  }
+  const auto* batchBytes =
+      reinterpret_cast<const uint8_t*>(batch.empty() ? nullptr : batch[0].data());
+  for (Reading& r : s.readings) {
+    r.data = r.own == SIZE_MAX ? batchBytes + r.batchOffset
+                               : reinterpret_cast<const uint8_t*>(s.own.data()) + r.own;
+  }
+
+  const bool windowed = head.size() >= kPrefilterBytes;
+  const bool tarWindow = head.size() >= kWindowedHead;
+  bool stopped = false;
+
+  // Decrypts the whole head under the keyed cipher c and reports it when plausible.
+  const auto confirm = [&](Cipher& c, const Reading& r, const Pair& pair) {
+    c.Reset();
+    c.Decrypt(head.data(), s.plain.data(), head.size());
+    const Plausibility p = Assess(s.plain);
+    if (p.verdict != Verdict::kPlausible) return;
+    ++counters_.plausible;
+    Hit hit;
+    hit.candidate = r.candidate;
+    hit.pair = pair;
+    hit.encoding = r.encoding;
+    hit.prefix = r.prefix;
+    hit.evidenceBits = EvidenceBits(s.plain, p);
+    hit.confirmed = hit.evidenceBits >= kConfirmBits;
+    hit.plausibility = p;
+    if (hit.confirmed) ++counters_.confirmed;
+    hits.push_back(std::move(hit));
+  };
+
+  for (std::size_t at = 0; at < s.readings.size() && !stopped; at += kChunk) {
+    const std::size_t n = std::min(kChunk, s.readings.size() - at);
+    const Reading* chunk = s.readings.data() + at;
+    for (State::Group& g : s.groups) {
+      if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
+        stopped = true;
+        break;
+      }
+      // Digests of the chunk under this hash.
+      if (IsSha1(*g.hash) && Sha1Lanes(s.sha1Isa) > 1) {
+        const uint8_t* messages[kChunk];
+        uint8_t sizes[kChunk];
+        std::size_t index[kChunk];
+        std::size_t shortOnes = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+          if (chunk[i].size <= kSha1ShortMax) {
+            messages[shortOnes] = chunk[i].data;
+            sizes[shortOnes] = uint8_t(chunk[i].size);
+            index[shortOnes++] = i;
+          } else {
+            g.instance->Init();
+            g.instance->Update(chunk[i].data, chunk[i].size);
+            g.instance->Final(s.digests[i]);
+          }
+        }
+        Sha1Short(s.sha1Isa, messages, sizes, shortOnes, s.sha1);
+        for (std::size_t k = 0; k < shortOnes; ++k) std::memcpy(s.digests[index[k]], s.sha1[k], 20);
+      } else {
+        for (std::size_t i = 0; i < n; ++i) {
+          g.instance->Init();
+          g.instance->Update(chunk[i].data, chunk[i].size);
+          g.instance->Final(s.digests[i]);
+        }
+      }
+
+      for (const CipherEntry* ce : g.ciphers) {
+        Cipher& c = *s.ciphers[ce->position];
+        const Pair pair{ce, g.hash};
+        const int32_t maxBits = c.MaxKeySize();
+        const auto bits = uint32_t(maxBits < g.digestBits ? maxBits : g.digestBits);
+        counters_.keys += n;
+        const auto keyed = [&](std::size_t i) {
+          try {
+            c.Init(s.digests[i], bits);
+            return true;
+          } catch (const CipherError&) {
+            ++counters_.refused;
+            return false;
+          }
+        };
+        if (!windowed) {
+          // Too short for the prefilter: every key is judged on the whole head.
+          for (std::size_t i = 0; i < n; ++i) {
+            if (!keyed(i)) continue;
+            ++counters_.survivors;
+            confirm(c, chunk[i], pair);
+          }
+          continue;
+        }
+        if (IsRijndael(*ce) && s.aes && (tarWindow || head.size() < kTarWindow + 7)) {
+          const uint8_t* keys[kChunk];
+          for (std::size_t i = 0; i < n; ++i) keys[i] = s.digests[i];
+          RijndaelStarts(keys, bits / 8, n, head.data(),
+                         tarWindow ? head.data() + kTarWindow - 16 : nullptr, s.first, s.tar);
+          for (std::size_t i = 0; i < n; ++i) {
+            if (!MayBePlausible(s.first[i], tarWindow ? s.tar[i] : nullptr)) continue;
+            ++counters_.survivors;
+            if (keyed(i)) confirm(c, chunk[i], pair);
+          }
+          continue;
+        }
+        auto* block = dynamic_cast<BlockCipher*>(&c);
+        const std::size_t blockBytes = block != nullptr ? std::size_t(block->BlockSize()) / 8 : 0;
+        for (std::size_t i = 0; i < n; ++i) {
+          if (!keyed(i)) continue;
+          const uint8_t* tar = nullptr;
+          if (head.size() < kWindowedHead || blockBytes == 0) {
+            // A stream cipher, or a short head: one call from the start, as the job's first.
+            const std::size_t upTo = std::min(head.size(), kWindowedHead);
+            c.Decrypt(head.data(), s.plain.data(), upTo);
+            std::memcpy(s.first[i], s.plain.data(), kPrefilterBytes);
+            if (upTo >= kTarWindow + 7) tar = s.plain.data() + kTarWindow;
+          } else {
+            c.Decrypt(head.data(), s.first[i], kPrefilterBytes);
+            // Block 256 / B: its decryption XOR the ciphertext block before it.
+            uint8_t d[16];
+            block->DecryptBlock(head.data() + kTarWindow, d);
+            for (std::size_t j = 0; j < blockBytes; ++j) {
+              s.tar[i][j] = uint8_t(d[j] ^ head[kTarWindow - blockBytes + j]);
+            }
+            SecureZeroObject(d);
+            tar = s.tar[i];
+          }
+          if (!MayBePlausible(s.first[i], tar)) continue;
+          ++counters_.survivors;
+          confirm(c, chunk[i], pair);
+        }
+      }
+    }
+    for (State::Group& g : s.groups) g.instance->Wipe();
+    for (auto& [position, c] : s.ciphers) c->Wipe();
+  }
+  s.WipeChunk();
+  s.own.Clear();
+  s.readings.clear();
+
+  Counters delta = counters_;
+  delta.candidates -= before.candidates;
+  delta.keys -= before.keys;
+  delta.survivors -= before.survivors;
+  delta.plausible -= before.plausible;
+  delta.confirmed -= before.confirmed;
+  delta.refused -= before.refused;
+  search_.Add(delta);
+  return !stopped;
+}
+
+}  // namespace kryvane::recover

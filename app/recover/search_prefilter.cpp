@@ -1,0 +1,400 @@
+#include "app/recover/search_prefilter.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <string_view>
+
+#include "crypto/bytes.h"
+
+namespace kryvane::recover {
+namespace {
+
+using namespace std::string_view_literals;
+
+// ---------------------------------------------------------------------------------------------
+// Signatures: the parts of the detector's table that lie in the first 16 bytes. A run that goes
+// past them is cut; a field check the first bytes cannot settle is left to the detector.
+
+struct StartRun {
+  std::size_t offset;
+  std::string_view bytes;
+};
+
+struct StartSignature {
+  StartRun a;
+  StartRun b;
+  bool (*check)(const uint8_t*) = nullptr;
+};
+
+bool GzipFlags(const uint8_t* p) {
+  return (p[3] & 0xE0) == 0;
+}
+bool Id3Fields(const uint8_t* p) {
+  return p[3] >= 2 && p[3] <= 4 && p[4] != 0xFF && ((p[6] | p[7] | p[8] | p[9]) & 0x80) == 0;
+}
+bool BoxSize(const uint8_t* p) {
+  const uint32_t size = LoadBe32(p);
+  return size >= 8 && size <= 4096 && size % 4 == 0;
+}
+
+constexpr StartRun kNoRun{0, {}};
+
+const StartSignature kStarts[] = {
+    {{0, "%PDF-"sv}, kNoRun},
+    {{0, "\x89PNG\r\n\x1a\n"sv}, kNoRun},
+    {{0, "\xFF\xD8\xFF"sv}, kNoRun},
+    {{0, "GIF87a"sv}, kNoRun},
+    {{0, "GIF89a"sv}, kNoRun},
+    {{0, "BM"sv}, {6, "\0\0\0\0"sv}},
+    {{0, "II*\0"sv}, kNoRun},
+    {{0, "MM\0*"sv}, kNoRun},
+    {{0, "RIFF"sv}, kNoRun},
+    {{0, "PK\x03\x04"sv}, kNoRun},
+    {{0, "PK\x05\x06"sv}, kNoRun},
+    {{0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"sv}, kNoRun},
+    {{0, "\x1F\x8B\x08"sv}, kNoRun, GzipFlags},
+    {{0, "BZh"sv}, {4, "1AY&SY"sv}},
+    {{0,
+      "\xFD"
+      "7zXZ\0"sv},
+     kNoRun},
+    {{0, "\x28\xB5\x2F\xFD"sv}, kNoRun},
+    {{0, "\x04\x22\x4D\x18"sv}, kNoRun},
+    {{0, "7z\xBC\xAF\x27\x1C"sv}, kNoRun},
+    {{0, "Rar!\x1A\x07"sv}, kNoRun},
+    {{0, "MSCF\0\0\0\0"sv}, kNoRun},
+    {{0, "!<arch>\n"sv}, kNoRun},
+    {{0, "\xED\xAB\xEE\xDB"sv}, kNoRun},
+    {{0,
+      "\x7F"
+      "ELF"sv},
+     kNoRun},
+    {{0, "MZ"sv}, kNoRun},
+    {{0, "\xCF\xFA\xED\xFE"sv}, kNoRun},
+    {{0, "\xCE\xFA\xED\xFE"sv}, kNoRun},
+    {{0, "\xCA\xFE\xBA\xBE"sv}, kNoRun},
+    {{0, "SQLite format 3\0"sv}, kNoRun},
+    {{0, "ID3"sv}, kNoRun, Id3Fields},
+    {{0, "fLaC"sv}, kNoRun},
+    {{0, "OggS\0"sv}, kNoRun},
+    {{0, "MThd\0\0\0\x06"sv}, kNoRun},
+    {{4, "ftyp"sv}, kNoRun, BoxSize},
+    {{4, "moov"sv}, kNoRun, BoxSize},
+    {{0, "\x1A\x45\xDF\xA3"sv}, kNoRun},
+    {{0, "8BPS\0\x01"sv}, kNoRun},
+    {{0, "wOFF"sv}, kNoRun},
+    {{0, "wOF2"sv}, kNoRun},
+    {{0, "{\\rtf1"sv}, kNoRun},
+    {{0, "%!PS"sv}, kNoRun},
+    {{0, "age-encryption.o"sv}, kNoRun},
+    {{0, "-----BEGIN AGE E"sv}, kNoRun},
+    {{0, "-----BEGIN PGP "sv}, kNoRun},
+};
+
+bool RunAt(const uint8_t* p, const StartRun& run) {
+  if (run.bytes.empty()) return true;
+  const std::size_t n = std::min(run.bytes.size(), kPrefilterBytes - run.offset);
+  return std::memcmp(p + run.offset, run.bytes.data(), n) == 0;
+}
+
+// The first two bytes of every start, as a bitmap over their 65536 values: nearly every wrong key
+// is dropped by one lookup.
+struct FirstTwo {
+  std::array<uint64_t, 1024> bits{};
+  void Set(unsigned v) { bits[v >> 6] |= uint64_t(1) << (v & 63); }
+  bool Get(unsigned v) const { return ((bits[v >> 6] >> (v & 63)) & 1) != 0; }
+};
+
+const FirstTwo& SignatureStarts() {
+  static const FirstTwo table = [] {
+    FirstTwo t;
+    for (const StartSignature& s : kStarts) {
+      if (s.a.offset == 0 && s.a.bytes.size() >= 2) {
+        t.Set(unsigned(uint8_t(s.a.bytes[0])) | unsigned(uint8_t(s.a.bytes[1])) << 8);
+      } else {
+        // The ISO box size comes first: 8 to 4096 is 00 00 0x xx.
+        t.Set(0);
+      }
+    }
+    return t;
+  }();
+  return table;
+}
+
+bool SignatureStart(const uint8_t* p) {
+  if (!SignatureStarts().Get(unsigned(p[0]) | unsigned(p[1]) << 8)) return false;
+  for (const StartSignature& s : kStarts) {
+    if (RunAt(p, s.a) && RunAt(p, s.b) && (s.check == nullptr || s.check(p))) return true;
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// OpenPGP: the detector needs a first packet that starts such files, whose first body fields fit
+// their rule. Fields past the first 16 bytes are unknown here and pass.
+
+template <std::size_t N>
+bool OneOf(int v, const int (&values)[N]) {
+  return v < 0 || std::find(std::begin(values), std::end(values), v) != std::end(values);
+}
+
+constexpr int kPublicKey[] = {1, 2, 3, 16, 17, 18, 19, 22};
+constexpr int kPgpHashes[] = {1, 2, 3, 8, 9, 10, 11};
+constexpr int kS2k[] = {0, 1, 3};
+
+bool PgpStart(const uint8_t* p) {
+  const uint8_t b = p[0];
+  if ((b & 0x80) == 0) return false;
+  int tag;
+  std::size_t header;
+  if ((b & 0x40) == 0) {
+    tag = (b >> 2) & 0x0F;
+    const int type = b & 3;
+    header = type == 3 ? 1 : 1 + (std::size_t(1) << type);
+  } else {
+    tag = b & 0x3F;
+    const uint8_t o1 = p[1];
+    header = o1 < 192 ? 2 : o1 < 224 ? 3 : o1 == 255 ? 6 : 2;
+  }
+  if (tag < 1 || tag > 6) return false;
+  const auto byte = [&](std::size_t i) {
+    return header + i < kPrefilterBytes ? int(p[header + i]) : -1;
+  };
+  const auto is = [&](std::size_t i, int v) { return byte(i) < 0 || byte(i) == v; };
+  switch (tag) {
+    case 1:
+      return is(0, 3) && OneOf(byte(9), kPublicKey);
+    case 3:
+      return is(0, 4) && (byte(1) < 0 || (byte(1) >= 1 && byte(1) <= 13)) && OneOf(byte(2), kS2k) &&
+             OneOf(byte(3), kPgpHashes);
+    case 2:
+      return is(0, 4) && OneOf(byte(2), kPublicKey) && OneOf(byte(3), kPgpHashes);
+    case 4:
+      return is(0, 3) && OneOf(byte(2), kPgpHashes) && OneOf(byte(3), kPublicKey);
+    default:  // 5, 6: keys
+      return is(0, 4) && OneOf(byte(5), kPublicKey);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Text, by the detector's weights (bits x 10, so that they add up exactly in integers).
+
+constexpr int kPrintable = 13;
+constexpr int kHigh = -25;
+constexpr int kControl = -65;
+// A start is text-like from +5.3 bits: sixteen bytes with two control characters (an escape
+// sequence, a form feed), or four accented Windows-1252 letters, or one control character and two
+// accented letters, among printable ones still pass; noise passes about once in 700 tries.
+constexpr int kTextStart = 53;
+
+constexpr std::array<int8_t, 256> MakeCp1252Weights() {
+  std::array<int8_t, 256> w{};
+  for (int b = 0; b < 256; ++b) {
+    const bool text = (b >= 0x20 && b < 0x7F) || b == '\t' || b == '\n' || b == '\r';
+    const bool undefined = b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D;
+    w[b] = int8_t(text ? kPrintable : (b < 0x80 || undefined) ? kControl : kHigh);
+  }
+  return w;
+}
+constexpr std::array<int8_t, 256> kCp1252Weights = MakeCp1252Weights();
+
+int Cp1252Score(const uint8_t* p, std::size_t n) {
+  int s = 0;
+  for (std::size_t i = 0; i < n; ++i) s += kCp1252Weights[p[i]];
+  return s;
+}
+
+// The detector's UTF-8 reading of n bytes; a sequence cut by the end counts as fitting (the
+// file goes on). Invalid: a very low score.
+int Utf8Score(const uint8_t* p, std::size_t n) {
+  int s = 0;
+  std::size_t i = 0;
+  while (i < n) {
+    const uint8_t b = p[i];
+    if (b < 0x80) {
+      s += kCp1252Weights[b];
+      ++i;
+      continue;
+    }
+    std::size_t length;
+    uint32_t cp;
+    if (b >= 0xC2 && b <= 0xDF) {
+      length = 2;
+      cp = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      length = 3;
+      cp = b & 0x0F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      length = 4;
+      cp = b & 0x07;
+    } else {
+      return -100000;
+    }
+    std::size_t j = 1;
+    for (; j < length && i + j < n; ++j) {
+      if ((p[i + j] & 0xC0) != 0x80) return -100000;
+      cp = (cp << 6) | (p[i + j] & 0x3F);
+    }
+    if (j < length) {
+      s += kPrintable * int(j);  // cut: the best it can still become
+      break;
+    }
+    if ((length == 3 && cp < 0x800) || (length == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF)) {
+      return -100000;
+    }
+    s += (cp <= 0x9F || cp == 0xFFFE || cp == 0xFFFF) ? kControl : kPrintable * int(length);
+    i += length;
+  }
+  return s;
+}
+
+bool TextStart(const uint8_t* p) {
+  // Most noise fails already on the Windows-1252 reading with every high byte counted as a
+  // printable character, a bound for both readings.
+  int bound = 0;
+  for (std::size_t i = 0; i < kPrefilterBytes; ++i) {
+    bound += p[i] >= 0x80 ? kPrintable : kCp1252Weights[p[i]];
+  }
+  if (bound < kTextStart) return false;
+  return Cp1252Score(p, kPrefilterBytes) >= kTextStart ||
+         Utf8Score(p, kPrefilterBytes) >= kTextStart;
+}
+
+// UTF-16 by the detector's weights: eight units must already show a few characters of text (a
+// byte order mark, two ASCII characters, letters of one script).
+double Utf16Bits(const uint8_t* p, std::size_t units, bool bigEndian, bool first) {
+  const auto unit = [&](std::size_t u) {
+    const uint8_t a = p[2 * u], b = p[2 * u + 1];
+    return bigEndian ? (uint32_t(a) << 8 | b) : (uint32_t(b) << 8 | a);
+  };
+  double bits = 0;
+  uint32_t previousHigh = 0x100;
+  for (std::size_t u = 0; u < units; ++u) {
+    const uint32_t cp = unit(u);
+    if (first && u == 0 && cp == 0xFEFF) {
+      bits += 8;
+      continue;
+    }
+    if (cp >= 0xD800 && cp <= 0xDBFF && u + 1 < units && unit(u + 1) >= 0xDC00 &&
+        unit(u + 1) <= 0xDFFF) {
+      ++u;
+      bits += 1;
+      previousHigh = 0x100;
+      continue;
+    }
+    const uint32_t high = cp >> 8;
+    if (cp < 0x80 && ((cp >= 0x20 && cp < 0x7F) || cp == '\t' || cp == '\n' || cp == '\r')) {
+      bits += 6;
+    } else if (cp < 0xA0 || (cp >= 0xD800 && cp <= 0xDFFF) || cp >= 0xFFFE) {
+      bits -= 4;
+    } else if (cp < 0x250) {
+      bits += 3;
+    } else if (high == previousHigh) {
+      bits += 4;
+    } else if (cp >= 0x4E00 && cp <= 0x9FFF) {
+      bits += 0.5;
+    } else {
+      bits -= 1;
+    }
+    previousHigh = high;
+  }
+  return bits;
+}
+
+constexpr double kUtf16Start = 12;
+
+bool Utf16Start(const uint8_t* p) {
+  return Utf16Bits(p, kPrefilterBytes / 2, false, true) >= kUtf16Start ||
+         Utf16Bits(p, kPrefilterBytes / 2, true, true) >= kUtf16Start;
+}
+
+// Structure: three zero bytes, or five equal pairs (noise has half a pair in sixteen bytes).
+bool StructureStart(const uint8_t* p) {
+  int zeros = 0, pairs = 0;
+  for (std::size_t i = 0; i < kPrefilterBytes; ++i) {
+    zeros += p[i] == 0;
+    for (std::size_t j = i + 1; j < kPrefilterBytes; ++j) pairs += p[i] == p[j];
+  }
+  return zeros >= 3 || pairs >= 5;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Evidence of a whole head.
+
+double TextBits(std::span<const uint8_t> h) {
+  const int cp = Cp1252Score(h.data(), h.size());
+  const int utf8 = Utf8Score(h.data(), h.size());
+  return std::max(cp, utf8) / 10.0;
+}
+
+double StructureBits(std::span<const uint8_t> h) {
+  if (h.size() < 64) return 0;
+  std::array<std::size_t, 256> counts{};
+  for (const uint8_t b : h) ++counts[b];
+  double pairs = 0;
+  for (const std::size_t c : counts) pairs += double(c) * double(c - (c > 0 ? 1 : 0)) / 2;
+  const double n = double(h.size());
+  const double expected = n * (n - 1) / 2 / 256;
+  const double z = (pairs - expected) / std::sqrt(expected);
+  // Noise stays below z = 5; each standard deviation past that counts as four bits, far less
+  // than the tail of the distribution would grant.
+  return std::max(0.0, 4 * (z - 4));
+}
+
+// The longest signature run ends before this offset (except TAR's eight bytes at 257, too few to
+// matter).
+constexpr std::size_t kHeaderBytes = 80;
+
+double ContentBits(std::span<const uint8_t> h) {
+  const double utf16 = std::max(Utf16Bits(h.data(), h.size() / 2, false, true),
+                                Utf16Bits(h.data(), h.size() / 2, true, true));
+  return std::max({TextBits(h), utf16, StructureBits(h)});
+}
+
+}  // namespace
+
+uint32_t StartKinds(const uint8_t* first, const uint8_t* tar) {
+  uint32_t kinds = 0;
+  if (SignatureStart(first)) kinds |= kStartSignature;
+  if (PgpStart(first)) kinds |= kStartPgp;
+  if (TextStart(first)) kinds |= kStartText;
+  if (Utf16Start(first)) kinds |= kStartUtf16;
+  if (StructureStart(first)) kinds |= kStartStructure;
+  if (tar != nullptr && std::memcmp(tar + 1, "ustar", 5) == 0) kinds |= kStartTar;
+  return kinds;
+}
+
+double EvidenceBits(std::span<const uint8_t> head, const Plausibility& verdict) {
+  if (verdict.verdict != Verdict::kPlausible) return 0;
+  const std::span<const uint8_t> h = head.first(std::min(head.size(), kAssessedBytes));
+  double bits = ContentBits(h);
+  const std::string_view evidence = verdict.evidence;
+  const bool signature =
+      evidence.size() >= 9 && evidence.substr(evidence.size() - 9) == "signature";
+  if (signature || evidence == "OpenPGP packets") {
+    // The detector scores a signature 60 + bits / 2 (at most 100), OpenPGP packets from 28 bits.
+    const double pinned = signature ? 2.0 * (verdict.score - 60) : 28;
+    // What the bytes after the header show adds to it; the header itself is left out so that it
+    // does not count twice.
+    const double rest = h.size() > kHeaderBytes ? ContentBits(h.subspan(kHeaderBytes)) : 0;
+    bits = std::max(bits, pinned + std::max(0.0, rest));
+  }
+  return bits;
+}
+
+double MaxEvidenceBits(std::size_t headSize) {
+  const double n = double(std::min(headSize, kAssessedBytes));
+  double best = 1.3 * n;                                   // printable text
+  best = std::max(best, 8 + 6 * (std::floor(n / 2) - 1));  // UTF-16 ASCII after a byte order mark
+  if (n >= 64) {
+    const double expected = n * (n - 1) / 2 / 256;
+    best = std::max(best, 4 * ((n * (n - 1) / 2 - expected) / std::sqrt(expected) - 4));
+  }
+  if (n >= 16) best = std::max(best, 80.0);  // a long signature, which scores 100
+  return best;
+}
+
+}  // namespace kryvane::recover

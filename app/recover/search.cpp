@@ -153,9 +153,10 @@ bool Search::CanConfirm() const {
 }
 
 void Search::Add(const Counters& c) const {
-  const uint64_t values[6] = {c.candidates, c.keys,      c.survivors,
-                              c.plausible,  c.confirmed, c.refused};
-  for (int i = 0; i < 6; ++i) totals_[i].fetch_add(values[i], std::memory_order_relaxed);
+  const uint64_t values[kCounters] = {c.candidates, c.keys,      c.survivors, c.assessed,
+                                      c.plausible,  c.confirmed, c.refused};
+  for (std::size_t i = 0; i < kCounters; ++i)
+    totals_[i].fetch_add(values[i], std::memory_order_relaxed);
 }
 
 Counters Search::Totals() const {
@@ -163,9 +164,10 @@ Counters Search::Totals() const {
   c.candidates = totals_[0].load(std::memory_order_relaxed);
   c.keys = totals_[1].load(std::memory_order_relaxed);
   c.survivors = totals_[2].load(std::memory_order_relaxed);
-  c.plausible = totals_[3].load(std::memory_order_relaxed);
-  c.confirmed = totals_[4].load(std::memory_order_relaxed);
-  c.refused = totals_[5].load(std::memory_order_relaxed);
+  c.assessed = totals_[3].load(std::memory_order_relaxed);
+  c.plausible = totals_[4].load(std::memory_order_relaxed);
+  c.confirmed = totals_[5].load(std::memory_order_relaxed);
+  c.refused = totals_[6].load(std::memory_order_relaxed);
   return c;
 }
 
@@ -236,6 +238,7 @@ bool SearchWorker::Run(const CandidateBatch& batch, std::vector<Hit>& hits,
   State& s = *state_;
   const std::span<const uint8_t> head = search_.head_;
   const PassphraseEncoding encoding = search_.options_.encoding;
+  const bool exhaustive = search_.options_.exhaustive;
   counters_.candidates += batch.size();
   Counters before = counters_;
   before.candidates -= batch.size();
@@ -285,9 +288,11 @@ bool SearchWorker::Run(const CandidateBatch& batch, std::vector<Hit>& hits,
   bool stopped = false;
 
   // Decrypts the whole head under the keyed cipher c and reports it when plausible.
-  const auto confirm = [&](Cipher& c, const Reading& r, const Pair& pair) {
+  const auto confirm = [&](Cipher& c, const Reading& r, const Pair& pair, uint32_t kinds) {
     c.Reset();
     c.Decrypt(head.data(), s.plain.data(), head.size());
+    if ((kinds & kStartSettledBySignature) == 0 && !HeadMayBePlausible(s.plain)) return;
+    ++counters_.assessed;
     const Plausibility p = Assess(s.plain);
     if (p.verdict != Verdict::kPlausible) return;
     ++counters_.plausible;
@@ -358,7 +363,7 @@ bool SearchWorker::Run(const CandidateBatch& batch, std::vector<Hit>& hits,
           for (std::size_t i = 0; i < n; ++i) {
             if (!keyed(i)) continue;
             ++counters_.survivors;
-            confirm(c, chunk[i], pair);
+            confirm(c, chunk[i], pair, kStartSettledBySignature);
           }
           continue;
         }
@@ -368,9 +373,10 @@ bool SearchWorker::Run(const CandidateBatch& batch, std::vector<Hit>& hits,
           RijndaelStarts(keys, bits / 8, n, head.data(),
                          tarWindow ? head.data() + kTarWindow - 16 : nullptr, s.first, s.tar);
           for (std::size_t i = 0; i < n; ++i) {
-            if (!MayBePlausible(s.first[i], tarWindow ? s.tar[i] : nullptr)) continue;
+            const uint32_t kinds = StartKinds(s.first[i], tarWindow ? s.tar[i] : nullptr);
+            if (kinds == 0 && !exhaustive) continue;
             ++counters_.survivors;
-            if (keyed(i)) confirm(c, chunk[i], pair);
+            if (keyed(i)) confirm(c, chunk[i], pair, kinds);
           }
           continue;
         }
@@ -396,9 +402,10 @@ bool SearchWorker::Run(const CandidateBatch& batch, std::vector<Hit>& hits,
             SecureZeroObject(d);
             tar = s.tar[i];
           }
-          if (!MayBePlausible(s.first[i], tar)) continue;
+          const uint32_t kinds = StartKinds(s.first[i], tar);
+          if (kinds == 0 && !exhaustive) continue;
           ++counters_.survivors;
-          confirm(c, chunk[i], pair);
+          confirm(c, chunk[i], pair, kinds);
         }
       }
     }
@@ -413,6 +420,7 @@ bool SearchWorker::Run(const CandidateBatch& batch, std::vector<Hit>& hits,
   delta.candidates -= before.candidates;
   delta.keys -= before.keys;
   delta.survivors -= before.survivors;
+  delta.assessed -= before.assessed;
   delta.plausible -= before.plausible;
   delta.confirmed -= before.confirmed;
   delta.refused -= before.refused;

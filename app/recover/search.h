@@ -81,6 +81,11 @@ struct SearchOptions {
   // than the Windows program's field is tried whole and as its first kWindowsPhraseLength
   // characters.
   PassphraseEncoding encoding = PassphraseEncoding::kAuto;
+  // Skips the start rule for text, UTF-16 and structure: every key has its whole head decrypted
+  // and bounded exactly, so no head the detector calls plausible is missed, at a fraction of the
+  // speed. For files whose content shows itself only over many bytes (binary data with a slight
+  // skew of byte values, behind a start that looks like noise).
+  bool exhaustive = false;
 };
 
 struct Hit {
@@ -98,6 +103,7 @@ struct Counters {
   uint64_t candidates = 0;  // texts taken from batches
   uint64_t keys = 0;        // keys tried: readings x pairs
   uint64_t survivors = 0;   // keys through the prefilter
+  uint64_t assessed = 0;    // heads the detector judged (survivors whose whole head may pass)
   uint64_t plausible = 0;   // heads the detector accepted
   uint64_t confirmed = 0;
   uint64_t refused = 0;  // keys a cipher refused (key size rules)
@@ -130,7 +136,8 @@ class Search {
   std::vector<uint8_t> head_;
   uint64_t fileSize_ = 0;
   SearchOptions options_;
-  mutable std::atomic<uint64_t> totals_[6] = {};
+  static constexpr std::size_t kCounters = 7;
+  mutable std::atomic<uint64_t> totals_[kCounters] = {};
 };
 
 // One per thread: its own buffers, hashes and ciphers.

@@ -8,6 +8,11 @@
 
 #include "crypto/bytes.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define KRYVANE_SEARCH_SSE2 1
+#endif
+
 namespace kryvane::recover {
 namespace {
 
@@ -252,15 +257,11 @@ int Utf8Score(const uint8_t* p, std::size_t n) {
 }
 
 bool TextStart(const uint8_t* p) {
-  // Most noise fails already on the Windows-1252 reading with every high byte counted as a
-  // printable character, a bound for both readings.
-  int bound = 0;
-  for (std::size_t i = 0; i < kPrefilterBytes; ++i) {
-    bound += p[i] >= 0x80 ? kPrintable : kCp1252Weights[p[i]];
-  }
-  if (bound < kTextStart) return false;
-  return Cp1252Score(p, kPrefilterBytes) >= kTextStart ||
-         Utf8Score(p, kPrefilterBytes) >= kTextStart;
+  if (Cp1252Score(p, kPrefilterBytes) >= kTextStart) return true;
+  // The UTF-8 reading differs only where there are high bytes; noise breaks its rules at once.
+  bool high = false;
+  for (std::size_t i = 0; i < kPrefilterBytes; ++i) high |= p[i] >= 0x80;
+  return high && Utf8Score(p, kPrefilterBytes) >= kTextStart;
 }
 
 // UTF-16 by the detector's weights: eight units must already show a few characters of text (a
@@ -306,19 +307,77 @@ double Utf16Bits(const uint8_t* p, std::size_t units, bool bigEndian, bool first
 
 constexpr double kUtf16Start = 12;
 
+// Units that can gain more than half a bit: a high byte of 0 to 2 (ASCII and Latin letters) or the
+// same high byte as the unit before (letters of one script). A byte order mark gains 8.
+struct Utf16Units {
+  std::size_t good = 0;
+  bool mark = false;
+};
+
+Utf16Units CountUtf16Units(const uint8_t* p, std::size_t units, bool bigEndian) {
+  Utf16Units c;
+  const std::size_t hi = bigEndian ? 0 : 1;
+  uint32_t previous = 0x100;
+  for (std::size_t u = 0; u < units; ++u) {
+    const uint32_t high = p[2 * u + hi];
+    if (u == 0 && high == 0xFE && p[1 - hi] == 0xFF) {
+      c.mark = true;
+    } else {
+      c.good += high <= 2 || high == previous;
+    }
+    previous = high;
+  }
+  return c;
+}
+
+// The most bits the detector's UTF-16 reading can give: 8 for a mark, 6 a good unit, 1 any other
+// (a CJK ideograph gains 0.5, a surrogate pair 1 for two units).
+double Utf16Bound(const uint8_t* p, std::size_t units, bool bigEndian) {
+  const Utf16Units c = CountUtf16Units(p, units, bigEndian);
+  return (c.mark ? 8.0 : 0.0) + 6.0 * double(c.good) + double(units - c.good - (c.mark ? 1 : 0));
+}
+
 bool Utf16Start(const uint8_t* p) {
-  return Utf16Bits(p, kPrefilterBytes / 2, false, true) >= kUtf16Start ||
-         Utf16Bits(p, kPrefilterBytes / 2, true, true) >= kUtf16Start;
+  constexpr std::size_t kUnits = kPrefilterBytes / 2;
+  for (const bool bigEndian : {false, true}) {
+    const Utf16Units c = CountUtf16Units(p, kUnits, bigEndian);
+    // Other units gain at most half a bit each here.
+    const double bound = (c.mark ? 8.0 : 0.0) + 6.0 * double(c.good) +
+                         0.5 * double(kUnits - c.good - (c.mark ? 1 : 0));
+    if (bound >= kUtf16Start && Utf16Bits(p, kUnits, bigEndian, true) >= kUtf16Start) return true;
+  }
+  return false;
+}
+
+// Equal pairs among the first 16 bytes: each pair is i and i + d (mod 16) for one d of 1 to 7, or
+// for d = 8 seen from both ends.
+int EqualPairs(const uint8_t* p) {
+#ifdef KRYVANE_SEARCH_SSE2
+  const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const auto rotated = [&]<int d>() {
+    return _mm_or_si128(_mm_srli_si128(x, d), _mm_slli_si128(x, 16 - d));
+  };
+  const auto count = [&](__m128i y) {
+    return __builtin_popcount(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y))));
+  };
+  return count(rotated.template operator()<1>()) + count(rotated.template operator()<2>()) +
+         count(rotated.template operator()<3>()) + count(rotated.template operator()<4>()) +
+         count(rotated.template operator()<5>()) + count(rotated.template operator()<6>()) +
+         count(rotated.template operator()<7>()) + count(rotated.template operator()<8>()) / 2;
+#else
+  int pairs = 0;
+  for (std::size_t i = 0; i < kPrefilterBytes; ++i) {
+    for (std::size_t j = i + 1; j < kPrefilterBytes; ++j) pairs += p[i] == p[j];
+  }
+  return pairs;
+#endif
 }
 
 // Structure: three zero bytes, or five equal pairs (noise has half a pair in sixteen bytes).
 bool StructureStart(const uint8_t* p) {
-  int zeros = 0, pairs = 0;
-  for (std::size_t i = 0; i < kPrefilterBytes; ++i) {
-    zeros += p[i] == 0;
-    for (std::size_t j = i + 1; j < kPrefilterBytes; ++j) pairs += p[i] == p[j];
-  }
-  return zeros >= 3 || pairs >= 5;
+  int zeros = 0;
+  for (std::size_t i = 0; i < kPrefilterBytes; ++i) zeros += p[i] == 0;
+  return zeros >= 3 || EqualPairs(p) >= 5;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -365,6 +424,32 @@ uint32_t StartKinds(const uint8_t* first, const uint8_t* tar) {
   if (StructureStart(first)) kinds |= kStartStructure;
   if (tar != nullptr && std::memcmp(tar + 1, "ustar", 5) == 0) kinds |= kStartTar;
   return kinds;
+}
+
+bool HeadMayBePlausible(std::span<const uint8_t> head) {
+  const std::span<const uint8_t> h = head.first(std::min(head.size(), kAssessedBytes));
+  const std::size_t n = h.size();
+  // Text: both readings as the detector makes them (a UTF-8 sequence cut by the end counts in
+  // full here, so this is at least the detector's sum). Tenths of bits, one tenth of slack for the
+  // detector's floating-point sums.
+  const long text = std::max(Cp1252Score(h.data(), n), Utf8Score(h.data(), n));
+  if (text >= 240 - 1 && text >= long(8 * n) - 1) return true;
+  // UTF-16 in either byte order.
+  const std::size_t units = n / 2;
+  for (const bool bigEndian : {false, true}) {
+    const double bound = Utf16Bound(h.data(), units, bigEndian);
+    if (bound >= 24 - 1e-6 && bound >= 2.0 * double(units) - 1e-6) return true;
+  }
+  // Structure, exactly as the detector counts it.
+  if (n >= 64) {
+    std::array<uint32_t, 256> counts{};
+    for (const uint8_t b : h) ++counts[b];
+    double pairs = 0;
+    for (const uint32_t c : counts) pairs += double(c) * double(c - (c > 0 ? 1 : 0)) / 2;
+    const double expected = double(n) * double(n - 1) / 2 / 256;
+    if ((pairs - expected) / std::sqrt(expected) >= 12 - 1e-6) return true;
+  }
+  return false;
 }
 
 double EvidenceBits(std::span<const uint8_t> head, const Plausibility& verdict) {

@@ -349,21 +349,38 @@ bool Utf16Start(const uint8_t* p) {
   return false;
 }
 
+// Without the POPCNT instruction (not every x86-64 has it) the builtin is a library call.
+inline int Popcount16(unsigned v) {
+  v = v - ((v >> 1) & 0x5555);
+  v = (v & 0x3333) + ((v >> 2) & 0x3333);
+  v = (v + (v >> 4)) & 0x0F0F;
+  return int((v + (v >> 8)) & 0x1F);
+}
+
 // Equal pairs among the first 16 bytes: each pair is i and i + d (mod 16) for one d of 1 to 7, or
 // for d = 8 seen from both ends.
-int EqualPairs(const uint8_t* p) {
+[[gnu::always_inline]] inline int EqualPairs(const uint8_t* p) {
 #ifdef KRYVANE_SEARCH_SSE2
   const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  const auto rotated = [&]<int d>() {
-    return _mm_or_si128(_mm_srli_si128(x, d), _mm_slli_si128(x, 16 - d));
-  };
-  const auto count = [&](__m128i y) {
-    return __builtin_popcount(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y))));
-  };
-  return count(rotated.template operator()<1>()) + count(rotated.template operator()<2>()) +
-         count(rotated.template operator()<3>()) + count(rotated.template operator()<4>()) +
-         count(rotated.template operator()<5>()) + count(rotated.template operator()<6>()) +
-         count(rotated.template operator()<7>()) + count(rotated.template operator()<8>()) / 2;
+  // Each compare marks equal bytes with 0xFF; subtracting the marks counts them per byte.
+  __m128i sum = _mm_setzero_si128();
+#define KRYVANE_EQUAL_AT(d) \
+  sum = _mm_sub_epi8(       \
+      sum, _mm_cmpeq_epi8(x, _mm_or_si128(_mm_srli_si128(x, d), _mm_slli_si128(x, 16 - d))))
+  KRYVANE_EQUAL_AT(1);
+  KRYVANE_EQUAL_AT(2);
+  KRYVANE_EQUAL_AT(3);
+  KRYVANE_EQUAL_AT(4);
+  KRYVANE_EQUAL_AT(5);
+  KRYVANE_EQUAL_AT(6);
+  KRYVANE_EQUAL_AT(7);
+#undef KRYVANE_EQUAL_AT
+  // Distance 8 sees each pair from both ends: only the first half counts.
+  const __m128i eight = _mm_cmpeq_epi8(x, _mm_srli_si128(x, 8));
+  sum = _mm_sub_epi8(sum, _mm_and_si128(eight, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, 0, 0,
+                                                             0, 0, 0, 0, 0, 0)));
+  const __m128i total = _mm_sad_epu8(sum, _mm_setzero_si128());
+  return _mm_cvtsi128_si32(total) + _mm_extract_epi16(total, 4);
 #else
   int pairs = 0;
   for (std::size_t i = 0; i < kPrefilterBytes; ++i) {
@@ -413,15 +430,62 @@ double ContentBits(std::span<const uint8_t> h) {
   return std::max({TextBits(h), utf16, StructureBits(h)});
 }
 
+// Which of the text, UTF-16 and structure rules the first 16 bytes might pass, from a few vector
+// compares: bounds of each rule, so that the exact (scalar) rule runs only where one may pass.
+struct Screen {
+  bool text = true;
+  bool utf16 = true;
+  bool structure = true;
+};
+
+Screen ScreenStart(const uint8_t* p) {
+  Screen screen;
+#ifdef KRYVANE_SEARCH_SSE2
+  const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const auto eq = [&](int v) { return _mm_cmpeq_epi8(x, _mm_set1_epi8(char(v))); };
+  // Unsigned x < v as a signed compare of both with the top bit flipped.
+  const __m128i flipped = _mm_xor_si128(x, _mm_set1_epi8(char(0x80)));
+  const auto below = [&](int v) { return _mm_cmplt_epi8(flipped, _mm_set1_epi8(char(v ^ 0x80))); };
+  const auto bits = [](__m128i m) { return unsigned(_mm_movemask_epi8(m)); };
+  const unsigned high = bits(x);
+  const unsigned printable = (bits(below(0x7F)) & ~bits(below(0x20)) & ~high) |
+                             bits(_mm_or_si128(_mm_or_si128(eq('\t'), eq('\n')), eq('\r')));
+  const int nPrintable = Popcount16(printable), nHigh = Popcount16(high);
+  const int nControl = 16 - nPrintable - nHigh;
+  // Windows-1252 with every high byte an accented letter; UTF-8 with every high byte in a valid
+  // sequence, which no byte C0, C1 or F5 to FF can be.
+  const bool cp1252 = kPrintable * nPrintable + kHigh * nHigh + kControl * nControl >= kTextStart;
+  const bool invalidUtf8 =
+      (bits(_mm_or_si128(eq(0xC0), eq(0xC1))) | (high & ~bits(below(0xF5)))) != 0;
+  const bool utf8 = nHigh > 0 && !invalidUtf8 &&
+                    kPrintable * (nPrintable + nHigh) + kControl * nControl >= kTextStart;
+  screen.text = cp1252 || utf8;
+  // UTF-16: good units (see CountUtf16Units) are high bytes of 0 to 2 or equal to the one a unit
+  // before; the bound needs two of them, or a byte order mark and one.
+  const unsigned good = bits(_mm_cmpeq_epi8(_mm_min_epu8(x, _mm_set1_epi8(2)), x)) |
+                        (bits(_mm_cmpeq_epi8(x, _mm_slli_si128(x, 2))) & ~3u);
+  const bool mark = (p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF);
+  const int need = mark ? 1 : 2;
+  screen.utf16 = Popcount16(good & 0xAAAA) >= need || Popcount16(good & 0x5555) >= need;
+  // Structure: three zeros, or equal pairs, which need at least one equal neighbour at some
+  // distance; the exact count runs only then.
+  screen.structure = Popcount16(bits(eq(0))) >= 3 || EqualPairs(p) >= 5;
+#else
+  (void)p;
+#endif
+  return screen;
+}
+
 }  // namespace
 
 uint32_t StartKinds(const uint8_t* first, const uint8_t* tar) {
   uint32_t kinds = 0;
+  const Screen screen = ScreenStart(first);
   if (SignatureStart(first)) kinds |= kStartSignature;
   if (PgpStart(first)) kinds |= kStartPgp;
-  if (TextStart(first)) kinds |= kStartText;
-  if (Utf16Start(first)) kinds |= kStartUtf16;
-  if (StructureStart(first)) kinds |= kStartStructure;
+  if (screen.text && TextStart(first)) kinds |= kStartText;
+  if (screen.utf16 && Utf16Start(first)) kinds |= kStartUtf16;
+  if (screen.structure && StructureStart(first)) kinds |= kStartStructure;
   if (tar != nullptr && std::memcmp(tar + 1, "ustar", 5) == 0) kinds |= kStartTar;
   return kinds;
 }

@@ -81,10 +81,15 @@ struct Reading {
 };
 
 bool IsAscii(std::string_view s) {
-  for (const char c : s) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  uint64_t any = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    uint64_t w;
+    std::memcpy(&w, s.data() + i, 8);
+    any |= w;
   }
-  return true;
+  for (; i < s.size(); ++i) any |= uint8_t(s[i]);
+  return (any & 0x8080808080808080u) == 0;
 }
 
 }  // namespace
@@ -191,7 +196,6 @@ struct SearchWorker::State {
   bool aes = false;
 
   alignas(64) uint8_t digests[kChunk][kMaxDigest];
-  alignas(64) uint8_t sha1[kChunk][20];
   alignas(64) uint8_t first[kChunk][16];
   alignas(64) uint8_t tar[kChunk][16];
   std::vector<uint8_t> plain;  // a whole decrypted head, for survivors
@@ -199,7 +203,6 @@ struct SearchWorker::State {
   ~State() { WipeChunk(); }
   void WipeChunk() {
     SecureZeroObject(digests);
-    SecureZeroObject(sha1);
     SecureZeroObject(first);
     SecureZeroObject(tar);
     if (!plain.empty()) SecureZero(plain.data(), plain.size());
@@ -320,21 +323,20 @@ bool SearchWorker::Run(const CandidateBatch& batch, std::vector<Hit>& hits,
       if (IsSha1(*g.hash) && Sha1Lanes(s.sha1Isa) > 1) {
         const uint8_t* messages[kChunk];
         uint8_t sizes[kChunk];
-        std::size_t index[kChunk];
+        uint8_t* out[kChunk];
         std::size_t shortOnes = 0;
         for (std::size_t i = 0; i < n; ++i) {
           if (chunk[i].size <= kSha1ShortMax) {
             messages[shortOnes] = chunk[i].data;
             sizes[shortOnes] = uint8_t(chunk[i].size);
-            index[shortOnes++] = i;
+            out[shortOnes++] = s.digests[i];
           } else {
             g.instance->Init();
             g.instance->Update(chunk[i].data, chunk[i].size);
             g.instance->Final(s.digests[i]);
           }
         }
-        Sha1Short(s.sha1Isa, messages, sizes, shortOnes, s.sha1);
-        for (std::size_t k = 0; k < shortOnes; ++k) std::memcpy(s.digests[index[k]], s.sha1[k], 20);
+        Sha1Short(s.sha1Isa, messages, sizes, shortOnes, out);
       } else {
         for (std::size_t i = 0; i < n; ++i) {
           g.instance->Init();

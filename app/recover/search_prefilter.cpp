@@ -479,14 +479,29 @@ Screen ScreenStart(const uint8_t* p) {
 }  // namespace
 
 uint32_t StartKinds(const uint8_t* first, const uint8_t* tar) {
-  uint32_t kinds = 0;
+  // Nearly every wrong key fails every screen: one test of them all, without branches on the way.
+  static const std::array<bool, 256> pgpFirst = [] {
+    std::array<bool, 256> t{};
+    for (int b = 0x80; b < 0x100; ++b) {
+      const int tag = (b & 0x40) == 0 ? (b >> 2) & 0x0F : b & 0x3F;
+      t[std::size_t(b)] = tag >= 1 && tag <= 6;
+    }
+    return t;
+  }();
   const Screen screen = ScreenStart(first);
-  if (SignatureStart(first)) kinds |= kStartSignature;
-  if (PgpStart(first)) kinds |= kStartPgp;
+  const bool signature = SignatureStarts().Get(unsigned(first[0]) | unsigned(first[1]) << 8);
+  const bool tarMagic = tar != nullptr && std::memcmp(tar + 1, "ustar", 5) == 0;
+  if (!(signature | pgpFirst[first[0]] | screen.text | screen.utf16 | screen.structure |
+        tarMagic)) {
+    return 0;
+  }
+  uint32_t kinds = 0;
+  if (signature && SignatureStart(first)) kinds |= kStartSignature;
+  if (pgpFirst[first[0]] && PgpStart(first)) kinds |= kStartPgp;
   if (screen.text && TextStart(first)) kinds |= kStartText;
   if (screen.utf16 && Utf16Start(first)) kinds |= kStartUtf16;
   if (screen.structure && StructureStart(first)) kinds |= kStartStructure;
-  if (tar != nullptr && std::memcmp(tar + 1, "ustar", 5) == 0) kinds |= kStartTar;
+  if (tarMagic) kinds |= kStartTar;
   return kinds;
 }
 

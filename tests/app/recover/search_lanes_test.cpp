@@ -32,7 +32,9 @@ TEST(SearchLanes, Sha1EqualsSingleMessageOnEveryPath) {
         sizes[i] = uint8_t(messages[i].size());
       }
       std::vector<uint8_t[20]> digests(count);
-      recover::Sha1Short(isa, pointers.data(), sizes.data(), count, digests.data());
+      std::vector<uint8_t*> out(count);
+      for (std::size_t i = 0; i < count; ++i) out[i] = digests[i];
+      recover::Sha1Short(isa, pointers.data(), sizes.data(), count, out.data());
       for (std::size_t i = 0; i < count; ++i) {
         Sha1 h;
         uint8_t expected[20];

@@ -12,7 +12,7 @@
 #include "app/recover/search.h"
 #include "crypto/streams.h"
 #include "tests/app/job_helpers.h"
-#include "tests/app/temp_files.h"
+#include "tests/support/temp_files.h"
 
 namespace kryvane::test {
 namespace {

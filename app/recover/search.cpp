@@ -8,6 +8,7 @@
 
 #include "app/identify.h"
 #include "app/recover/search_aes.h"
+#include "app/recover/search_blowfish.h"
 #include "app/recover/search_prefilter.h"
 #include "app/recover/search_sha1x.h"
 #include "crypto/bytes.h"
@@ -26,6 +27,9 @@ constexpr std::size_t kWindowedHead = kTarWindow + 16;
 
 bool IsRijndael(const CipherEntry& c) {
   return c.cipher.algorithm == "Rijndael";
+}
+bool IsBlowfish(const CipherEntry& c) {
+  return c.cipher.algorithm == "Blowfish";
 }
 bool IsSha1(const HashEntry& h) {
   return h.hash.algorithm == Sha1::kAlgorithm;
@@ -369,11 +373,19 @@ bool SearchWorker::Run(const CandidateBatch& batch, std::vector<Hit>& hits,
           }
           continue;
         }
-        if (IsRijndael(*ce) && s.aes && (tarWindow || head.size() < kTarWindow + 7)) {
+        const bool rijndael = IsRijndael(*ce) && s.aes;
+        const bool blowfish = IsBlowfish(*ce) && bits >= 8;
+        if ((rijndael || blowfish) && (tarWindow || head.size() < kTarWindow + 7)) {
+          // Many keys at once: the first blocks and the TAR window of each.
           const uint8_t* keys[kChunk];
           for (std::size_t i = 0; i < n; ++i) keys[i] = s.digests[i];
-          RijndaelStarts(keys, bits / 8, n, head.data(),
-                         tarWindow ? head.data() + kTarWindow - 16 : nullptr, s.first, s.tar);
+          if (rijndael) {
+            RijndaelStarts(keys, bits / 8, n, head.data(),
+                           tarWindow ? head.data() + kTarWindow - 16 : nullptr, s.first, s.tar);
+          } else {
+            BlowfishStarts(keys, bits / 8, n, head.data(),
+                           tarWindow ? head.data() + kTarWindow - 8 : nullptr, s.first, s.tar);
+          }
           for (std::size_t i = 0; i < n; ++i) {
             const uint32_t kinds = StartKinds(s.first[i], tarWindow ? s.tar[i] : nullptr);
             if (kinds == 0 && !exhaustive) continue;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <new>
+#include <stdexcept>
 #include <string>
 
 #include "app/identify.h"
@@ -118,6 +119,8 @@ void CandidateBatch::Reserve(std::size_t candidates, std::size_t bytes) {
 }
 
 void CandidateBatch::Add(std::string_view text) {
+  // Ends are 32-bit offsets: a batch holds less than 4 GiB (a few thousand texts in practice).
+  if (text.size() > UINT32_MAX - used_) throw std::length_error("candidate batch too large");
   if (used_ + text.size() > capacity_)
     Reserve(0, std::max(2 * capacity_, used_ + text.size() + 256));
   if (!text.empty()) std::memcpy(bytes_ + used_, text.data(), text.size());

@@ -28,23 +28,14 @@
 namespace kryvane {
 namespace {
 
-// Thrown inside the job and turned into its outcome in one place.
-struct JobFailure {
-  JobError error;
-};
-
+// Failures inside the job are thrown and turned into its outcome in one place.
 [[noreturn]] void Fail(JobErrorKind kind, std::string file, std::string operation,
                        std::string cause) {
-  throw JobFailure{JobError{std::move(file), std::move(operation), std::move(cause), kind, 0}};
+  throw ErrorException(JobError{std::move(file), std::move(operation), std::move(cause), kind, 0});
 }
 
 [[noreturn]] void FailErrno(std::string file, std::string operation, int errnum) {
-  throw JobFailure{JobError{std::move(file), std::move(operation), ErrnoText(errnum),
-                            JobErrorKind::kIo, errnum}};
-}
-
-JobError FromIoError(const IoError& e) {
-  return JobError{e.File(), e.Operation(), e.Cause(), JobErrorKind::kIo, e.Errno()};
+  throw ErrorException(std::move(file), std::move(operation), errnum);
 }
 
 constexpr uint64_t kProgressStep = 1 << 20;
@@ -188,7 +179,7 @@ class WrittenDigest {
   std::unique_ptr<Hash> hash_;
 };
 
-// One run of the job, step by step; each step may fail by throwing JobFailure or IoError.
+// One run of the job, step by step; each step may fail by throwing ErrorException.
 class Job {
  public:
   Job(const JobRequest& request, JobOutcome& outcome)
@@ -554,9 +545,9 @@ class Job {
         output_->Commit(true, !request_.folderFlushedLater || request_.deleteSource);
       } catch (const IoError& e) {
         if (!output_->Committed()) throw;
-        JobError error = FromIoError(e);
+        JobError error = e.Get();
         error.cause += "; the new target is in place but may not survive a crash";
-        throw JobFailure{std::move(error)};
+        throw ErrorException(std::move(error));
       }
     } else if (S_ISREG(target_.st_mode) && ::fsync(targetFd_) != 0) {
       FailErrno(request_.targetPath, "write", errno);
@@ -569,11 +560,11 @@ class Job {
       try {
         settings_->Commit();
       } catch (const IoError& e) {
-        JobError error = FromIoError(e);
+        JobError error = e.Get();
         error.cause += "; " + request_.targetPath +
                        " was written, but the settings file was left as it was (it does not "
                        "hold this passphrase)";
-        throw JobFailure{std::move(error)};
+        throw ErrorException(std::move(error));
       }
       outcome_.settingsWritten = true;
     }
@@ -707,12 +698,9 @@ class Job {
 
 }  // namespace
 
-std::string JobError::Describe() const {
-  return FormatError(file, operation, cause);
-}
-
 JobOutcome RunFileJob(const JobRequest& request) {
   JobOutcome outcome;
+  const char* const operation = request.direction == JobDirection::kEncrypt ? "encrypt" : "decrypt";
   const auto fail = [&](JobError error) {
     outcome.result = JobResult::kFailure;
     outcome.statusText = kStatusFailed;
@@ -730,14 +718,14 @@ JobOutcome RunFileJob(const JobRequest& request) {
       return outcome;
     }
     Job(request, outcome).Run();
-  } catch (const JobFailure& f) {
-    return fail(f.error);
-  } catch (const IoError& e) {
-    return fail(FromIoError(e));
+  } catch (const ErrorException& e) {
+    JobError error = e.Get();
+    // An encoder's error names neither file nor operation: the job's own names it.
+    if (error.file.empty() && error.operation.empty()) error.operation = operation;
+    return fail(std::move(error));
   } catch (const std::exception& e) {
     // A cipher error or an allocation failure: the job fails like any other.
-    return fail(JobError{"", request.direction == JobDirection::kEncrypt ? "encrypt" : "decrypt",
-                         e.what(), JobErrorKind::kInternal});
+    return fail(JobError{"", operation, e.what(), JobErrorKind::kInternal});
   }
   outcome.result = JobResult::kSuccess;
   outcome.statusText =

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/base/error.h"
 #include "app/base/secret.h"
 #include "app/detector.h"
 #include "app/passphrase.h"
@@ -103,30 +104,9 @@ struct JobRequest {
 
 enum class JobResult { kSuccess, kMismatch, kFailure };
 
-// What kind of thing went wrong, for callers that choose what to suggest.
-enum class JobErrorKind {
-  kMismatch,       // the two passphrases differ
-  kRefused,        // the request cannot be carried out as asked; nothing was touched
-  kSameFile,       // the target is the source, or the settings file the job is to write
-  kIo,             // a file could not be opened, read, written, replaced or deleted
-  kCancelled,      // the cancel flag was set
-  kSuspectResult,  // the decryption looks random and was refused (refuseSuspectResult)
-  kSourceChanged,  // (a warning) the source changed while it was read
-  kSourceKept,     // (a warning) the source was to be deleted but is kept
-  kInternal,       // anything else, such as memory running out
-};
-
-// What went wrong, for callers that can show more than the status text.
-struct JobError {
-  std::string file;       // the path concerned; empty when no file is
-  std::string operation;  // what was being done, such as "open", "read", "write", "delete"
-  std::string cause;      // why, such as "No such file or directory"
-  JobErrorKind kind = JobErrorKind::kIo;
-  int errnum = 0;  // the errno behind cause, when there is one
-
-  // "file: operation: cause", leaving out empty parts.
-  std::string Describe() const;
-};
+// The job's errors are the program's one error (app/base/error.h); the old names stay for callers.
+using JobErrorKind = ErrorKind;
+using JobError = Error;
 
 struct JobOutcome {
   JobResult result = JobResult::kFailure;

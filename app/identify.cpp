@@ -6,18 +6,14 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <stdexcept>
 
 #include "app/base/file_util.h"
+#include "app/base/io.h"
 #include "crypto/bytes.h"
 #include "crypto/components.h"
 
 namespace kryvane {
 namespace {
-
-[[noreturn]] void FailRead(const std::string& path, std::string_view operation, int err) {
-  throw std::runtime_error(path + ": " + std::string(operation) + ": " + ErrnoText(err));
-}
 
 // The start of the file decrypted with one pair; nothing when the pair refuses the key.
 std::optional<std::vector<uint8_t>> DecryptHead(std::span<const uint8_t> head,
@@ -208,12 +204,12 @@ std::vector<uint8_t> ReadFileHead(int folder, const std::string& name, const std
   try {
     opened = OpenSource(folder, name, path, followLink);
   } catch (const IoError& e) {
-    FailRead(path, "open", e.Errno() != 0 ? e.Errno() : ELOOP);
+    throw IoError(path, "open", e.Errno() != 0 ? e.Errno() : ELOOP);
   }
   const struct stat& st = opened.status;
   if (!S_ISREG(st.st_mode)) {
     // The search reads the start and the decryption reads it all again: a pipe cannot do both.
-    throw std::runtime_error(path + ": open: not a regular file");
+    throw IoError(path, "open", "not a regular file");
   }
   const UniqueFd& fd = opened.fd;
   const std::size_t wanted = std::min<uint64_t>(uint64_t(st.st_size), kIdentifyHead);
@@ -222,7 +218,7 @@ std::vector<uint8_t> ReadFileHead(int folder, const std::string& name, const std
   while (got < wanted) {
     const ssize_t n = ::read(fd.Get(), head.data() + got, wanted - got);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (n < 0) FailRead(path, "read", errno);
+    if (n < 0) throw IoError(path, "read", errno);
     if (n == 0) break;
     got += std::size_t(n);
   }

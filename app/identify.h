@@ -84,8 +84,7 @@ Identification IdentifyHead(std::span<const uint8_t> head, uint64_t fileSize,
                             std::span<const PassphraseReading> readings,
                             const IdentifyOptions& options = {});
 
-// The same for a file on disk. Throws std::runtime_error ("FILE: OPERATION: CAUSE") when it cannot
-// be read.
+// The same for a file on disk. Throws IoError ("FILE: OPERATION: CAUSE") when it cannot be read.
 Identification IdentifyFile(const std::string& path, std::span<const PassphraseReading> readings,
                             const IdentifyOptions& options = {});
 
@@ -118,7 +117,7 @@ std::optional<Secret> FittingWindowsPrefix(std::span<const uint8_t> head, uint64
                                            std::string_view passphraseText,
                                            PassphraseEncoding encoding);
 
-// Reads the first kIdentifyHead bytes of a regular file and its size. Throws std::runtime_error
+// Reads the first kIdentifyHead bytes of a regular file and its size. Throws IoError
 // ("FILE: OPERATION: CAUSE").
 std::vector<uint8_t> ReadFileHead(const std::string& path, uint64_t* fileSize);
 // The same for the entry name of an open folder; with followLink false a link there is refused.

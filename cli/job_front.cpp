@@ -92,6 +92,12 @@ std::vector<std::string> HintsFor(const JobError& error) {
     case JobErrorKind::kRefused:
     case JobErrorKind::kIo:
     case JobErrorKind::kInternal:
+    case JobErrorKind::kKeys:
+    case JobErrorKind::kHeader:
+    case JobErrorKind::kArmor:
+    case JobErrorKind::kNoMatch:
+    case JobErrorKind::kHmac:
+    case JobErrorKind::kPayload:
       break;
   }
   return {};

@@ -80,9 +80,8 @@ class AgeEncoder final : public TargetEncoder {
       if (total != size_ || hash.Final() != sealed_) {
         fail("the plaintext read back differs from the legacy decryption");
       }
-    } catch (const age::AgeError& e) {
-      fail(e.what());
-    } catch (const IoError& e) {
+    } catch (const ErrorException& e) {
+      // The file is named once, by this error; an age error has no operation of its own.
       fail(FormatError("", e.Operation(), e.Cause()));
     }
   }
@@ -123,10 +122,10 @@ CheckOutcome CheckAgeFile(const std::string& path, std::optional<int> fd,
     while (const std::size_t got = reader.Read(buffer.bytes.data(), buffer.bytes.size())) {
       outcome.bytes += got;
     }
-  } catch (const age::AgeError& e) {
-    outcome.error = JobError{path, "check", e.what()};
-  } catch (const IoError& e) {
-    outcome.error = JobError{e.File(), e.Operation(), e.Cause(), JobErrorKind::kIo, e.Errno()};
+  } catch (const ErrorException& e) {
+    outcome.error = e.Get();
+    // An age error names neither file nor operation.
+    if (e.Kind() != ErrorKind::kIo) outcome.error = Error{path, "check", e.Cause(), e.Kind()};
   } catch (const std::exception& e) {
     outcome.error = JobError{path, "check", e.what()};
   }

@@ -8,12 +8,12 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/age/primitives.h"
+#include "app/base/error.h"
 #include "crypto/streams.h"
 
 namespace kryvane::age {
@@ -25,27 +25,11 @@ inline constexpr int kMaxWorkFactor = 22;      // what a reader accepts unless t
 inline constexpr std::string_view kArmorBegin = "-----BEGIN AGE ENCRYPTED FILE-----";
 inline constexpr std::string_view kArmorEnd = "-----END AGE ENCRYPTED FILE-----";
 
-// Where a file failed, in the verdicts of the age format's own test suite, so that a caller
-// can tell a damaged file from a key that does not fit without reading the message.
-enum class AgeErrorKind {
-  kKeys,     // a key, key file or recipient given is unusable: no file's fault
-  kHeader,   // the header, or the payload nonce after it, does not parse
-  kArmor,    // the PEM armor around the file does not parse
-  kNoMatch,  // none of the identities or the passphrase given opens a recipient stanza
-  kHmac,     // a stanza opened, but the header's MAC does not match: the header was changed
-  kPayload,  // the payload does not authenticate all the way to its end
-};
-
-// A file that is not a valid age file, or does not open with the keys given. what() is the
-// cause, worded for a user ("chunk 3 does not authenticate").
-class AgeError : public std::runtime_error {
- public:
-  AgeError(AgeErrorKind kind, const std::string& what) : std::runtime_error(what), kind_(kind) {}
-  AgeErrorKind Kind() const { return kind_; }
-
- private:
-  AgeErrorKind kind_;
-};
+// A file that is not a valid age file, or does not open with the keys given, throws the program's
+// one error (app/base/error.h) with one of the age kinds (kKeys to kPayload) and no file or
+// operation: what() is the cause, worded for a user ("chunk 3 does not authenticate").
+using AgeErrorKind = ErrorKind;
+using AgeError = ErrorException;
 
 using FileKey = SecretArray<16>;
 using Nonce = std::array<uint8_t, kNonceSize>;

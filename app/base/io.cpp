@@ -11,27 +11,6 @@
 
 namespace kryvane {
 
-std::string FormatError(std::string_view file, std::string_view operation, std::string_view cause) {
-  std::string text;
-  for (const std::string_view part : {file, operation, cause}) {
-    if (part.empty()) continue;
-    if (!text.empty()) text += ": ";
-    text += part;
-  }
-  return text;
-}
-
-IoError::IoError(std::string file, std::string operation, int errnum)
-    : IoError(std::move(file), std::move(operation), ErrnoText(errnum)) {
-  errno_ = errnum;
-}
-
-IoError::IoError(std::string file, std::string operation, std::string cause)
-    : StreamError(FormatError(file, operation, cause)),
-      file_(std::move(file)),
-      operation_(std::move(operation)),
-      cause_(std::move(cause)) {}
-
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
   if (this != &other) {
     if (fd_ >= 0) ::close(fd_);

@@ -7,30 +7,15 @@
 #include <string>
 #include <string_view>
 
+#include "app/base/error.h"
 #include "app/base/secret.h"
 #include "crypto/streams.h"
 
 namespace kryvane {
 
-// "FILE: OPERATION: CAUSE", leaving out empty parts: the one shape of every error message.
-std::string FormatError(std::string_view file, std::string_view operation, std::string_view cause);
-
-// A failed system call on a file, or a file whose content cannot be used.
-class IoError : public StreamError {
- public:
-  IoError(std::string file, std::string operation, int errnum);
-  // For causes that are no errno, such as a file larger than allowed.
-  IoError(std::string file, std::string operation, std::string cause);
-
-  const std::string& File() const { return file_; }
-  const std::string& Operation() const { return operation_; }
-  const std::string& Cause() const { return cause_; }
-  int Errno() const { return errno_; }  // 0 when the cause is no errno
-
- private:
-  std::string file_, operation_, cause_;
-  int errno_ = 0;
-};
+// A failed system call on a file, or a file whose content cannot be used: the one exception, of
+// kind kIo.
+using IoError = ErrorException;
 
 // Owns a descriptor.
 class UniqueFd {

@@ -4,10 +4,12 @@
 #include <cstring>
 #include <map>
 #include <new>
+#include <stdexcept>
 #include <string>
 
 #include "app/identify.h"
 #include "app/recover/search_aes.h"
+#include "app/recover/search_blowfish.h"
 #include "app/recover/search_prefilter.h"
 #include "app/recover/search_sha1x.h"
 #include "crypto/bytes.h"
@@ -26,6 +28,9 @@ constexpr std::size_t kWindowedHead = kTarWindow + 16;
 
 bool IsRijndael(const CipherEntry& c) {
   return c.cipher.algorithm == "Rijndael";
+}
+bool IsBlowfish(const CipherEntry& c) {
+  return c.cipher.algorithm == "Blowfish";
 }
 bool IsSha1(const HashEntry& h) {
   return h.hash.algorithm == Sha1::kAlgorithm;
@@ -81,10 +86,15 @@ struct Reading {
 };
 
 bool IsAscii(std::string_view s) {
-  for (const char c : s) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  uint64_t any = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    uint64_t w;
+    std::memcpy(&w, s.data() + i, 8);
+    any |= w;
   }
-  return true;
+  for (; i < s.size(); ++i) any |= uint8_t(s[i]);
+  return (any & 0x8080808080808080u) == 0;
 }
 
 }  // namespace
@@ -120,9 +130,10 @@ bool Search::CanConfirm() const {
 }
 
 void Search::Add(const Counters& c) const {
-  const uint64_t values[6] = {c.candidates, c.keys,      c.survivors,
-                              c.plausible,  c.confirmed, c.refused};
-  for (int i = 0; i < 6; ++i) totals_[i].fetch_add(values[i], std::memory_order_relaxed);
+  const uint64_t values[kCounters] = {c.candidates, c.keys,      c.survivors, c.assessed,
+                                      c.plausible,  c.confirmed, c.refused};
+  for (std::size_t i = 0; i < kCounters; ++i)
+    totals_[i].fetch_add(values[i], std::memory_order_relaxed);
 }
 
 Counters Search::Totals() const {
@@ -130,9 +141,10 @@ Counters Search::Totals() const {
   c.candidates = totals_[0].load(std::memory_order_relaxed);
   c.keys = totals_[1].load(std::memory_order_relaxed);
   c.survivors = totals_[2].load(std::memory_order_relaxed);
-  c.plausible = totals_[3].load(std::memory_order_relaxed);
-  c.confirmed = totals_[4].load(std::memory_order_relaxed);
-  c.refused = totals_[5].load(std::memory_order_relaxed);
+  c.assessed = totals_[3].load(std::memory_order_relaxed);
+  c.plausible = totals_[4].load(std::memory_order_relaxed);
+  c.confirmed = totals_[5].load(std::memory_order_relaxed);
+  c.refused = totals_[6].load(std::memory_order_relaxed);
   return c;
 }
 
@@ -156,7 +168,6 @@ struct SearchWorker::State {
   bool aes = false;
 
   alignas(64) uint8_t digests[kChunk][kMaxDigest];
-  alignas(64) uint8_t sha1[kChunk][20];
   alignas(64) uint8_t first[kChunk][16];
   alignas(64) uint8_t tar[kChunk][16];
   std::vector<uint8_t> plain;  // a whole decrypted head, for survivors
@@ -164,7 +175,6 @@ struct SearchWorker::State {
   ~State() { WipeChunk(); }
   void WipeChunk() {
     SecureZeroObject(digests);
-    SecureZeroObject(sha1);
     SecureZeroObject(first);
     SecureZeroObject(tar);
     if (!plain.empty()) SecureZero(plain.data(), plain.size());
@@ -203,6 +213,7 @@ bool SearchWorker::Run(const CandidateBatch& batch, std::vector<Hit>& hits,
   State& s = *state_;
   const std::span<const uint8_t> head = search_.head_;
   const PassphraseEncoding encoding = search_.options_.encoding;
+  const bool exhaustive = search_.options_.exhaustive;
   counters_.candidates += batch.size();
   Counters before = counters_;
   before.candidates -= batch.size();
@@ -252,9 +263,11 @@ bool SearchWorker::Run(const CandidateBatch& batch, std::vector<Hit>& hits,
   bool stopped = false;
 
   // Decrypts the whole head under the keyed cipher c and reports it when plausible.
-  const auto confirm = [&](Cipher& c, const Reading& r, const Pair& pair) {
+  const auto confirm = [&](Cipher& c, const Reading& r, const Pair& pair, uint32_t kinds) {
     c.Reset();
     c.Decrypt(head.data(), s.plain.data(), head.size());
+    if ((kinds & kStartSettledBySignature) == 0 && !HeadMayBePlausible(s.plain)) return;
+    ++counters_.assessed;
     const Plausibility p = Assess(s.plain);
     if (p.verdict != Verdict::kPlausible) return;
     ++counters_.plausible;
@@ -282,21 +295,20 @@ bool SearchWorker::Run(const CandidateBatch& batch, std::vector<Hit>& hits,
       if (IsSha1(*g.hash) && Sha1Lanes(s.sha1Isa) > 1) {
         const uint8_t* messages[kChunk];
         uint8_t sizes[kChunk];
-        std::size_t index[kChunk];
+        uint8_t* out[kChunk];
         std::size_t shortOnes = 0;
         for (std::size_t i = 0; i < n; ++i) {
           if (chunk[i].size <= kSha1ShortMax) {
             messages[shortOnes] = chunk[i].data;
             sizes[shortOnes] = uint8_t(chunk[i].size);
-            index[shortOnes++] = i;
+            out[shortOnes++] = s.digests[i];
           } else {
             g.instance->Init();
             g.instance->Update(chunk[i].data, chunk[i].size);
             g.instance->Final(s.digests[i]);
           }
         }
-        Sha1Short(s.sha1Isa, messages, sizes, shortOnes, s.sha1);
-        for (std::size_t k = 0; k < shortOnes; ++k) std::memcpy(s.digests[index[k]], s.sha1[k], 20);
+        Sha1Short(s.sha1Isa, messages, sizes, shortOnes, out);
       } else {
         for (std::size_t i = 0; i < n; ++i) {
           g.instance->Init();
@@ -325,19 +337,28 @@ bool SearchWorker::Run(const CandidateBatch& batch, std::vector<Hit>& hits,
           for (std::size_t i = 0; i < n; ++i) {
             if (!keyed(i)) continue;
             ++counters_.survivors;
-            confirm(c, chunk[i], pair);
+            confirm(c, chunk[i], pair, kStartSettledBySignature);
           }
           continue;
         }
-        if (IsRijndael(*ce) && s.aes && (tarWindow || head.size() < kTarWindow + 7)) {
+        const bool rijndael = IsRijndael(*ce) && s.aes;
+        const bool blowfish = IsBlowfish(*ce) && bits >= 8;
+        if ((rijndael || blowfish) && (tarWindow || head.size() < kTarWindow + 7)) {
+          // Many keys at once: the first blocks and the TAR window of each.
           const uint8_t* keys[kChunk];
           for (std::size_t i = 0; i < n; ++i) keys[i] = s.digests[i];
-          RijndaelStarts(keys, bits / 8, n, head.data(),
-                         tarWindow ? head.data() + kTarWindow - 16 : nullptr, s.first, s.tar);
+          if (rijndael) {
+            RijndaelStarts(keys, bits / 8, n, head.data(),
+                           tarWindow ? head.data() + kTarWindow - 16 : nullptr, s.first, s.tar);
+          } else {
+            BlowfishStarts(keys, bits / 8, n, head.data(),
+                           tarWindow ? head.data() + kTarWindow - 8 : nullptr, s.first, s.tar);
+          }
           for (std::size_t i = 0; i < n; ++i) {
-            if (!MayBePlausible(s.first[i], tarWindow ? s.tar[i] : nullptr)) continue;
+            const uint32_t kinds = StartKinds(s.first[i], tarWindow ? s.tar[i] : nullptr);
+            if (kinds == 0 && !exhaustive) continue;
             ++counters_.survivors;
-            if (keyed(i)) confirm(c, chunk[i], pair);
+            if (keyed(i)) confirm(c, chunk[i], pair, kinds);
           }
           continue;
         }
@@ -363,9 +384,10 @@ bool SearchWorker::Run(const CandidateBatch& batch, std::vector<Hit>& hits,
             SecureZeroObject(d);
             tar = s.tar[i];
           }
-          if (!MayBePlausible(s.first[i], tar)) continue;
+          const uint32_t kinds = StartKinds(s.first[i], tar);
+          if (kinds == 0 && !exhaustive) continue;
           ++counters_.survivors;
-          confirm(c, chunk[i], pair);
+          confirm(c, chunk[i], pair, kinds);
         }
       }
     }
@@ -380,6 +402,7 @@ bool SearchWorker::Run(const CandidateBatch& batch, std::vector<Hit>& hits,
   delta.candidates -= before.candidates;
   delta.keys -= before.keys;
   delta.survivors -= before.survivors;
+  delta.assessed -= before.assessed;
   delta.plausible -= before.plausible;
   delta.confirmed -= before.confirmed;
   delta.refused -= before.refused;

@@ -1,18 +1,23 @@
 // The passphrase search behind `recover`: tries batches of candidate passphrases against the start
 // of an encrypted file under a set of cipher and hash pairs, and reports the candidates whose
-// decryption the plausibility detector accepts. No file I/O: the caller reads the start of the
-// file.
+// decryption the plausibility detector accepts. No file I/O: the caller reads the start of the file.
 //
-// Each key is judged in three steps. The first 16 bytes of its decryption (and the 8 bytes around
-// offset 257, where a TAR header keeps its magic) go through a prefilter that drops nearly every
-// wrong key; the survivors have the whole head decrypted and judged by the detector; and a
-// plausible head is reported as confirmed only when its evidence is strong enough that no wrong key
-// among all a search can try would show it by chance (kConfirmBits). A plausible but weak head (a
-// short signature followed by random-looking bytes, or a tiny file) is reported unconfirmed.
+// Each key is judged in steps, each far cheaper than the next. The first 16 bytes of its
+// decryption (and the 8 bytes at offset 256, where a TAR header keeps its magic) go through a start
+// rule that drops all but about one wrong key in 500; a survivor has its whole head decrypted and
+// bounded exactly (no head the bound drops could be plausible); the detector judges what is left;
+// and a plausible head is reported as confirmed only when its evidence is strong enough that no
+// wrong key among all a search can try would show it by chance (kConfirmBits). A plausible but weak
+// head (a short signature followed by random-looking bytes, or a tiny file) is reported
+// unconfirmed.
 //
-// A file whose right decryption is itself random-looking (compressed or encrypted content the
-// detector does not know) cannot be recognised at all: the search then ends without a hit. The
-// caller can ask upfront whether the head is long enough for any confirmation (CanConfirm).
+// The start rule is exact for signatures, OpenPGP packets and TAR, but for text, UTF-16 and
+// structure it asks the first 16 bytes to look like them already, which every real file tried
+// does; a file whose content shows only over thousands of bytes behind a start like noise needs
+// SearchOptions::exhaustive. A file whose right decryption is itself random-looking (compressed or
+// encrypted content the detector does not know) cannot be recognised at all: the search then ends
+// without a hit. The caller can ask upfront whether the head is long enough for any confirmation
+// (CanConfirm).
 #pragma once
 
 #include <atomic>
@@ -52,6 +57,11 @@ struct SearchOptions {
   // than the Windows program's field is tried whole and as its first kWindowsPhraseLength
   // characters.
   PassphraseEncoding encoding = PassphraseEncoding::kAuto;
+  // Skips the start rule for text, UTF-16 and structure: every key has its whole head decrypted
+  // and bounded exactly, so no head the detector calls plausible is missed, at a fraction of the
+  // speed. For files whose content shows itself only over many bytes (binary data with a slight
+  // skew of byte values, behind a start that looks like noise).
+  bool exhaustive = false;
 };
 
 struct Hit {
@@ -69,6 +79,7 @@ struct Counters {
   uint64_t candidates = 0;  // texts taken from batches
   uint64_t keys = 0;        // keys tried: readings x pairs
   uint64_t survivors = 0;   // keys through the prefilter
+  uint64_t assessed = 0;    // heads the detector judged (survivors whose whole head may pass)
   uint64_t plausible = 0;   // heads the detector accepted
   uint64_t confirmed = 0;
   uint64_t refused = 0;  // keys a cipher refused (key size rules)
@@ -101,7 +112,8 @@ class Search {
   std::vector<uint8_t> head_;
   uint64_t fileSize_ = 0;
   SearchOptions options_;
-  mutable std::atomic<uint64_t> totals_[6] = {};
+  static constexpr std::size_t kCounters = 7;
+  mutable std::atomic<uint64_t> totals_[kCounters] = {};
 };
 
 // One per thread: its own buffers, hashes and ciphers.

@@ -7,7 +7,7 @@
 #include "crypto/cpu.h"
 
 #ifdef KRYVANE_X86_VECTORS
-#define KRYVANE_SEARCH_AES_TARGET __attribute__((target("aes,sse4.1")))
+#define KRYVANE_SEARCH_AES_TARGET __attribute__((target("aes,sse4.1,ssse3")))
 #endif
 
 namespace kryvane::recover {
@@ -18,28 +18,38 @@ namespace {
 // Keys interleaved per call: enough independent chains to cover the AES instructions' latency.
 constexpr std::size_t kWays = 8;
 
-KRYVANE_SEARCH_AES_TARGET inline uint32_t SubWord(uint32_t w) {
-  // aeskeygenassist's first word is SubWord of its second.
-  const __m128i x = _mm_shuffle_epi32(_mm_cvtsi32_si128(int(w)), 0);
-  return uint32_t(_mm_cvtsi128_si32(_mm_aeskeygenassist_si128(x, 0)));
+// SubWord on the four words of a register at once: aesenclast with a zero key is ShiftRows after
+// SubBytes, so the bytes are put through the inverse ShiftRows first. rotate: RotWord before it
+// (the project's rotation by 8 bits, which moves byte 1 to the front), with which it commutes.
+template <bool kRotate>
+KRYVANE_SEARCH_AES_TARGET inline __m128i SubWords(__m128i t) {
+  // Byte 4c + r takes byte 4((c - r) mod 4) + r: the inverse ShiftRows.
+  const __m128i unshift = _mm_setr_epi8(0, 13, 10, 7, 4, 1, 14, 11, 8, 5, 2, 15, 12, 9, 6, 3);
+  const __m128i rotate = _mm_setr_epi8(1, 2, 3, 0, 5, 6, 7, 4, 9, 10, 11, 8, 13, 14, 15, 12);
+  if constexpr (kRotate) t = _mm_shuffle_epi8(t, rotate);
+  return _mm_aesenclast_si128(_mm_shuffle_epi8(t, unshift), _mm_setzero_si128());
 }
 
-// The project's key schedule (ciphers/rijndael.cpp), kNk words of key, kNk + 6 rounds, words in
-// memory byte order; the rotation comes after SubWord, with which it commutes.
+// The project's key schedule (ciphers/rijndael.cpp) of four keys, one per 32-bit lane: kNk words of
+// key, kNk + 6 rounds. w[i] holds word i of each key.
 template <int kNk>
-KRYVANE_SEARCH_AES_TARGET inline void Expand(const uint8_t* key, uint32_t* w) {
+KRYVANE_SEARCH_AES_TARGET inline void ExpandFour(const uint8_t (*padded)[32], __m128i* w) {
   constexpr int kWords = 4 * (kNk + 7);
-  for (int i = 0; i < kNk; ++i) w[i] = LoadLe32(key + 4 * i);
+  for (int i = 0; i < kNk; ++i) {
+    w[i] = _mm_setr_epi32(int(LoadLe32(padded[0] + 4 * i)), int(LoadLe32(padded[1] + 4 * i)),
+                          int(LoadLe32(padded[2] + 4 * i)), int(LoadLe32(padded[3] + 4 * i)));
+  }
   uint8_t rcon = 0x01;
+#pragma GCC unroll 60
   for (int i = kNk; i < kWords; ++i) {
-    uint32_t t = w[i - 1];
+    __m128i t = w[i - 1];
     if (i % kNk == 0) {
-      t = Rotr32(SubWord(t), 8) ^ rcon;
+      t = _mm_xor_si128(SubWords<true>(t), _mm_set1_epi32(rcon));
       rcon = uint8_t((rcon << 1) ^ ((rcon & 0x80) != 0 ? 0x1B : 0));
     } else if (kNk > 6 && i % kNk == 4) {
-      t = SubWord(t);
+      t = SubWords<false>(t);
     }
-    w[i] = w[i - kNk] ^ t;
+    w[i] = _mm_xor_si128(w[i - kNk], t);
   }
 }
 
@@ -50,7 +60,7 @@ KRYVANE_SEARCH_AES_TARGET void Starts(const uint8_t* const* keys, std::size_t ke
   constexpr int kRounds = kNk + 6;
   constexpr int kWords = 4 * (kRounds + 1);
   alignas(16) uint8_t padded[kWays][32];
-  alignas(16) uint32_t w[kWays][kWords];
+  __m128i w[kWays / 4][kWords];
   __m128i rk[kWays][kRounds + 1];
   const __m128i cipher0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c0));
   __m128i before = _mm_setzero_si128(), block = _mm_setzero_si128();
@@ -64,11 +74,19 @@ KRYVANE_SEARCH_AES_TARGET void Starts(const uint8_t* const* keys, std::size_t ke
       std::memset(padded[j], 0, sizeof padded[j]);
       if (j < n) std::memcpy(padded[j], keys[at + j], keyBytes);
     }
-#pragma GCC unroll 8
-    for (std::size_t j = 0; j < kWays; ++j) Expand<kNk>(padded[j], w[j]);
-    for (std::size_t j = 0; j < kWays; ++j) {
+#pragma GCC unroll 2
+    for (std::size_t g = 0; g < kWays / 4; ++g) ExpandFour<kNk>(padded + 4 * g, w[g]);
+    // Word lanes to round keys: a 4 x 4 transposition per round and group.
+    for (std::size_t g = 0; g < kWays / 4; ++g) {
+#pragma GCC unroll 15
       for (int r = 0; r <= kRounds; ++r) {
-        rk[j][r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w[j] + 4 * r));
+        const __m128i* q = w[g] + 4 * r;
+        const __m128i t0 = _mm_unpacklo_epi32(q[0], q[1]), t1 = _mm_unpackhi_epi32(q[0], q[1]);
+        const __m128i t2 = _mm_unpacklo_epi32(q[2], q[3]), t3 = _mm_unpackhi_epi32(q[2], q[3]);
+        rk[4 * g][r] = _mm_unpacklo_epi64(t0, t2);
+        rk[4 * g + 1][r] = _mm_unpackhi_epi64(t0, t2);
+        rk[4 * g + 2][r] = _mm_unpacklo_epi64(t1, t3);
+        rk[4 * g + 3][r] = _mm_unpackhi_epi64(t1, t3);
       }
     }
     // E_K(0), the initial vector, and D_K of the two ciphertext blocks, with the round keys of
@@ -114,7 +132,7 @@ KRYVANE_SEARCH_AES_TARGET void Starts(const uint8_t* const* keys, std::size_t ke
 
 bool RijndaelStartsAvailable() {
 #ifdef KRYVANE_X86_VECTORS
-  return cpu::Has(cpu::kAesNi | cpu::kSse41);
+  return cpu::Has(cpu::kAesNi | cpu::kSse41 | cpu::kSsse3);
 #else
   return false;
 #endif

@@ -8,6 +8,11 @@
 
 #include "crypto/bytes.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define KRYVANE_SEARCH_SSE2 1
+#endif
+
 namespace kryvane::recover {
 namespace {
 
@@ -252,15 +257,11 @@ int Utf8Score(const uint8_t* p, std::size_t n) {
 }
 
 bool TextStart(const uint8_t* p) {
-  // Most noise fails already on the Windows-1252 reading with every high byte counted as a
-  // printable character, a bound for both readings.
-  int bound = 0;
-  for (std::size_t i = 0; i < kPrefilterBytes; ++i) {
-    bound += p[i] >= 0x80 ? kPrintable : kCp1252Weights[p[i]];
-  }
-  if (bound < kTextStart) return false;
-  return Cp1252Score(p, kPrefilterBytes) >= kTextStart ||
-         Utf8Score(p, kPrefilterBytes) >= kTextStart;
+  if (Cp1252Score(p, kPrefilterBytes) >= kTextStart) return true;
+  // The UTF-8 reading differs only where there are high bytes; noise breaks its rules at once.
+  bool high = false;
+  for (std::size_t i = 0; i < kPrefilterBytes; ++i) high |= p[i] >= 0x80;
+  return high && Utf8Score(p, kPrefilterBytes) >= kTextStart;
 }
 
 // UTF-16 by the detector's weights: eight units must already show a few characters of text (a
@@ -306,19 +307,94 @@ double Utf16Bits(const uint8_t* p, std::size_t units, bool bigEndian, bool first
 
 constexpr double kUtf16Start = 12;
 
+// Units that can gain more than half a bit: a high byte of 0 to 2 (ASCII and Latin letters) or the
+// same high byte as the unit before (letters of one script). A byte order mark gains 8.
+struct Utf16Units {
+  std::size_t good = 0;
+  bool mark = false;
+};
+
+Utf16Units CountUtf16Units(const uint8_t* p, std::size_t units, bool bigEndian) {
+  Utf16Units c;
+  const std::size_t hi = bigEndian ? 0 : 1;
+  uint32_t previous = 0x100;
+  for (std::size_t u = 0; u < units; ++u) {
+    const uint32_t high = p[2 * u + hi];
+    if (u == 0 && high == 0xFE && p[1 - hi] == 0xFF) {
+      c.mark = true;
+    } else {
+      c.good += high <= 2 || high == previous;
+    }
+    previous = high;
+  }
+  return c;
+}
+
+// The most bits the detector's UTF-16 reading can give: 8 for a mark, 6 a good unit, 1 any other
+// (a CJK ideograph gains 0.5, a surrogate pair 1 for two units).
+double Utf16Bound(const uint8_t* p, std::size_t units, bool bigEndian) {
+  const Utf16Units c = CountUtf16Units(p, units, bigEndian);
+  return (c.mark ? 8.0 : 0.0) + 6.0 * double(c.good) + double(units - c.good - (c.mark ? 1 : 0));
+}
+
 bool Utf16Start(const uint8_t* p) {
-  return Utf16Bits(p, kPrefilterBytes / 2, false, true) >= kUtf16Start ||
-         Utf16Bits(p, kPrefilterBytes / 2, true, true) >= kUtf16Start;
+  constexpr std::size_t kUnits = kPrefilterBytes / 2;
+  for (const bool bigEndian : {false, true}) {
+    const Utf16Units c = CountUtf16Units(p, kUnits, bigEndian);
+    // Other units gain at most half a bit each here.
+    const double bound = (c.mark ? 8.0 : 0.0) + 6.0 * double(c.good) +
+                         0.5 * double(kUnits - c.good - (c.mark ? 1 : 0));
+    if (bound >= kUtf16Start && Utf16Bits(p, kUnits, bigEndian, true) >= kUtf16Start) return true;
+  }
+  return false;
+}
+
+// Without the POPCNT instruction (not every x86-64 has it) the builtin is a library call.
+inline int Popcount16(unsigned v) {
+  v = v - ((v >> 1) & 0x5555);
+  v = (v & 0x3333) + ((v >> 2) & 0x3333);
+  v = (v + (v >> 4)) & 0x0F0F;
+  return int((v + (v >> 8)) & 0x1F);
+}
+
+// Equal pairs among the first 16 bytes: each pair is i and i + d (mod 16) for one d of 1 to 7, or
+// for d = 8 seen from both ends.
+[[gnu::always_inline]] inline int EqualPairs(const uint8_t* p) {
+#ifdef KRYVANE_SEARCH_SSE2
+  const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  // Each compare marks equal bytes with 0xFF; subtracting the marks counts them per byte.
+  __m128i sum = _mm_setzero_si128();
+#define KRYVANE_EQUAL_AT(d) \
+  sum = _mm_sub_epi8(       \
+      sum, _mm_cmpeq_epi8(x, _mm_or_si128(_mm_srli_si128(x, d), _mm_slli_si128(x, 16 - d))))
+  KRYVANE_EQUAL_AT(1);
+  KRYVANE_EQUAL_AT(2);
+  KRYVANE_EQUAL_AT(3);
+  KRYVANE_EQUAL_AT(4);
+  KRYVANE_EQUAL_AT(5);
+  KRYVANE_EQUAL_AT(6);
+  KRYVANE_EQUAL_AT(7);
+#undef KRYVANE_EQUAL_AT
+  // Distance 8 sees each pair from both ends: only the first half counts.
+  const __m128i eight = _mm_cmpeq_epi8(x, _mm_srli_si128(x, 8));
+  sum = _mm_sub_epi8(sum, _mm_and_si128(eight, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, 0, 0,
+                                                             0, 0, 0, 0, 0, 0)));
+  const __m128i total = _mm_sad_epu8(sum, _mm_setzero_si128());
+  return _mm_cvtsi128_si32(total) + _mm_extract_epi16(total, 4);
+#else
+  int pairs = 0;
+  for (std::size_t i = 0; i < kPrefilterBytes; ++i) {
+    for (std::size_t j = i + 1; j < kPrefilterBytes; ++j) pairs += p[i] == p[j];
+  }
+  return pairs;
+#endif
 }
 
 // Structure: three zero bytes, or five equal pairs (noise has half a pair in sixteen bytes).
 bool StructureStart(const uint8_t* p) {
-  int zeros = 0, pairs = 0;
-  for (std::size_t i = 0; i < kPrefilterBytes; ++i) {
-    zeros += p[i] == 0;
-    for (std::size_t j = i + 1; j < kPrefilterBytes; ++j) pairs += p[i] == p[j];
-  }
-  return zeros >= 3 || pairs >= 5;
+  int zeros = 0;
+  for (std::size_t i = 0; i < kPrefilterBytes; ++i) zeros += p[i] == 0;
+  return zeros >= 3 || EqualPairs(p) >= 5;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -354,17 +430,172 @@ double ContentBits(std::span<const uint8_t> h) {
   return std::max({TextBits(h), utf16, StructureBits(h)});
 }
 
+// Which of the text, UTF-16 and structure rules the first 16 bytes might pass, from a few vector
+// compares: bounds of each rule, so that the exact (scalar) rule runs only where one may pass.
+struct Screen {
+  bool text = true;
+  bool utf16 = true;
+  bool structure = true;
+};
+
+Screen ScreenStart(const uint8_t* p) {
+  Screen screen;
+#ifdef KRYVANE_SEARCH_SSE2
+  const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const auto eq = [&](int v) { return _mm_cmpeq_epi8(x, _mm_set1_epi8(char(v))); };
+  // Unsigned x < v as a signed compare of both with the top bit flipped.
+  const __m128i flipped = _mm_xor_si128(x, _mm_set1_epi8(char(0x80)));
+  const auto below = [&](int v) { return _mm_cmplt_epi8(flipped, _mm_set1_epi8(char(v ^ 0x80))); };
+  const auto bits = [](__m128i m) { return unsigned(_mm_movemask_epi8(m)); };
+  const unsigned high = bits(x);
+  const unsigned printable = (bits(below(0x7F)) & ~bits(below(0x20)) & ~high) |
+                             bits(_mm_or_si128(_mm_or_si128(eq('\t'), eq('\n')), eq('\r')));
+  const int nPrintable = Popcount16(printable), nHigh = Popcount16(high);
+  const int nControl = 16 - nPrintable - nHigh;
+  // Windows-1252 with every high byte an accented letter; UTF-8 with every high byte in a valid
+  // sequence, which no byte C0, C1 or F5 to FF can be.
+  const bool cp1252 = kPrintable * nPrintable + kHigh * nHigh + kControl * nControl >= kTextStart;
+  const bool invalidUtf8 =
+      (bits(_mm_or_si128(eq(0xC0), eq(0xC1))) | (high & ~bits(below(0xF5)))) != 0;
+  const bool utf8 = nHigh > 0 && !invalidUtf8 &&
+                    kPrintable * (nPrintable + nHigh) + kControl * nControl >= kTextStart;
+  screen.text = cp1252 || utf8;
+  // UTF-16: good units (see CountUtf16Units) are high bytes of 0 to 2 or equal to the one a unit
+  // before; the bound needs two of them, or a byte order mark and one.
+  const unsigned good = bits(_mm_cmpeq_epi8(_mm_min_epu8(x, _mm_set1_epi8(2)), x)) |
+                        (bits(_mm_cmpeq_epi8(x, _mm_slli_si128(x, 2))) & ~3u);
+  const bool mark = (p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF);
+  const int need = mark ? 1 : 2;
+  screen.utf16 = Popcount16(good & 0xAAAA) >= need || Popcount16(good & 0x5555) >= need;
+  // Structure: three zeros, or equal pairs, which need at least one equal neighbour at some
+  // distance; the exact count runs only then.
+  screen.structure = Popcount16(bits(eq(0))) >= 3 || EqualPairs(p) >= 5;
+#else
+  (void)p;
+#endif
+  return screen;
+}
+
 }  // namespace
 
 uint32_t StartKinds(const uint8_t* first, const uint8_t* tar) {
+  // Nearly every wrong key fails every screen: one test of them all, without branches on the way.
+  static const std::array<bool, 256> pgpFirst = [] {
+    std::array<bool, 256> t{};
+    for (int b = 0x80; b < 0x100; ++b) {
+      const int tag = (b & 0x40) == 0 ? (b >> 2) & 0x0F : b & 0x3F;
+      t[std::size_t(b)] = tag >= 1 && tag <= 6;
+    }
+    return t;
+  }();
+  const Screen screen = ScreenStart(first);
+  const bool signature = SignatureStarts().Get(unsigned(first[0]) | unsigned(first[1]) << 8);
+  const bool tarMagic = tar != nullptr && std::memcmp(tar + 1, "ustar", 5) == 0;
+  if (!(signature | pgpFirst[first[0]] | screen.text | screen.utf16 | screen.structure |
+        tarMagic)) {
+    return 0;
+  }
   uint32_t kinds = 0;
-  if (SignatureStart(first)) kinds |= kStartSignature;
-  if (PgpStart(first)) kinds |= kStartPgp;
-  if (TextStart(first)) kinds |= kStartText;
-  if (Utf16Start(first)) kinds |= kStartUtf16;
-  if (StructureStart(first)) kinds |= kStartStructure;
-  if (tar != nullptr && std::memcmp(tar + 1, "ustar", 5) == 0) kinds |= kStartTar;
+  if (signature && SignatureStart(first)) kinds |= kStartSignature;
+  if (pgpFirst[first[0]] && PgpStart(first)) kinds |= kStartPgp;
+  if (screen.text && TextStart(first)) kinds |= kStartText;
+  if (screen.utf16 && Utf16Start(first)) kinds |= kStartUtf16;
+  if (screen.structure && StructureStart(first)) kinds |= kStartStructure;
+  if (tarMagic) kinds |= kStartTar;
   return kinds;
+}
+
+bool HeadMayBePlausible(std::span<const uint8_t> head) {
+  const std::span<const uint8_t> h = head.first(std::min(head.size(), kAssessedBytes));
+  const uint8_t* p = h.data();
+  const std::size_t n = h.size();
+  // Counts per 16 bytes with vector compares; the rest, and what the counts cannot settle, byte
+  // by byte.
+  std::size_t printable = 0, high = 0, goodLe = 0, goodBe = 0;
+  std::size_t at = 0;
+#ifdef KRYVANE_SEARCH_SSE2
+  if (n >= 32) {
+    const __m128i flip = _mm_set1_epi8(char(0x80));
+    const __m128i lowText = _mm_set1_epi8(char(0x20 ^ 0x80)),
+                  del = _mm_set1_epi8(char(0x7F ^ 0x80));
+    const __m128i two = _mm_set1_epi8(2);
+    // Units before byte 16 are counted below, byte by byte.
+    const Utf16Units le = CountUtf16Units(p, 8, false), be = CountUtf16Units(p, 8, true);
+    goodLe = le.good + (le.mark ? 1 : 0);
+    goodBe = be.good + (be.mark ? 1 : 0);
+    for (at = 0; at + 16 <= n; at += 16) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+      const __m128i f = _mm_xor_si128(x, flip);
+      const unsigned hi = unsigned(_mm_movemask_epi8(x));
+      const unsigned text = (unsigned(_mm_movemask_epi8(_mm_cmplt_epi8(f, del))) &
+                             ~unsigned(_mm_movemask_epi8(_mm_cmplt_epi8(f, lowText))) & ~hi) |
+                            unsigned(_mm_movemask_epi8(
+                                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8('\t')),
+                                                          _mm_cmpeq_epi8(x, _mm_set1_epi8('\n'))),
+                                             _mm_cmpeq_epi8(x, _mm_set1_epi8('\r')))));
+      printable += std::size_t(Popcount16(text));
+      high += std::size_t(Popcount16(hi));
+      if (at >= 16) {
+        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at - 2));
+        const unsigned good = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(x, two), x))) |
+                              unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(x, before)));
+        goodLe += std::size_t(Popcount16(good & 0xAAAA));
+        goodBe += std::size_t(Popcount16(good & 0x5555));
+      }
+    }
+  }
+#endif
+  for (std::size_t i = at; i < n; ++i) {
+    printable += kCp1252Weights[p[i]] == kPrintable;
+    high += p[i] >= 0x80;
+  }
+  // Text. The Windows-1252 reading at most (the five undefined high bytes counted as letters),
+  // then exactly; the UTF-8 reading exactly, which noise breaks at once. Tenths of bits, one tenth
+  // of slack for the detector's floating-point sums.
+  const auto passes = [n](long text) { return text >= 240 - 1 && text >= long(8 * n) - 1; };
+  const long cpBound = long(kPrintable * printable) + long(kHigh) * long(high) +
+                       long(kControl) * long(n - printable - high);
+  if (passes(cpBound) && passes(Cp1252Score(p, n))) return true;
+  if (passes(Utf8Score(p, n))) return true;
+  // UTF-16 in either byte order: at most 8 for a mark, 6 a good unit, 1 any other.
+  const std::size_t units = n / 2;
+  for (const bool bigEndian : {false, true}) {
+    double bound;
+    if (at > 0) {
+      // Units from byte `at` on, byte by byte; a mark counted among the good units is 6, not 8.
+      std::size_t good = bigEndian ? goodBe : goodLe;
+      const std::size_t hi = bigEndian ? 0 : 1;
+      for (std::size_t u = at / 2; u < units; ++u) {
+        const uint8_t x = p[2 * u + hi];
+        good += x <= 2 || x == p[2 * u + hi - 2];
+      }
+      bound = 2 + 6.0 * double(good) + double(units - std::min(good, units));
+    } else {
+      bound = Utf16Bound(p, units, bigEndian);
+    }
+    if (bound >= 24 - 1e-6 && bound >= 2.0 * double(units) - 1e-6) return true;
+  }
+  // Structure, exactly as the detector counts it; four tables, so that runs of one byte value do
+  // not wait on each other's increments.
+  if (n >= 64) {
+    std::array<std::array<uint32_t, 256>, 4> counts{};
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+      ++counts[0][p[i]];
+      ++counts[1][p[i + 1]];
+      ++counts[2][p[i + 2]];
+      ++counts[3][p[i + 3]];
+    }
+    for (; i < n; ++i) ++counts[0][p[i]];
+    double pairs = 0;
+    for (std::size_t v = 0; v < 256; ++v) {
+      const double c = double(counts[0][v] + counts[1][v] + counts[2][v] + counts[3][v]);
+      pairs += c * (c > 0 ? c - 1 : 0) / 2;
+    }
+    const double expected = double(n) * double(n - 1) / 2 / 256;
+    if ((pairs - expected) / std::sqrt(expected) >= 12 - 1e-6) return true;
+  }
+  return false;
 }
 
 double EvidenceBits(std::span<const uint8_t> head, const Plausibility& verdict) {

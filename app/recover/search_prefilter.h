@@ -43,6 +43,12 @@ inline bool MayBePlausible(const uint8_t* first, const uint8_t* tar) {
   return StartKinds(first, tar) != 0;
 }
 
+// Signatures, OpenPGP packets and the TAR magic are settled by StartKinds; for a start that passed
+// only as text, UTF-16 or structure, false when the detector cannot call the whole head plausible
+// (an exact bound, far cheaper than the detector itself).
+bool HeadMayBePlausible(std::span<const uint8_t> head);
+inline constexpr uint32_t kStartSettledBySignature = kStartSignature | kStartPgp | kStartTar;
+
 // How many bits of evidence a head the detector calls plausible carries, roughly -log2 of the
 // chance that noise shows as much: text and UTF-16 by the detector's own per-character weights,
 // structure by the excess of equal byte pairs, a signature by the bits it pins plus what the rest

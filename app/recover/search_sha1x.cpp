@@ -56,20 +56,21 @@ template <class W>
 template <std::size_t kLanes>
 void LoadBlocks(const uint8_t* const* messages, const uint8_t* sizes, std::size_t count,
                 uint32_t (*words)[kLanes]) {
-  alignas(64) uint8_t block[64];
+  // One block for all lanes: each message's bytes are cleared after use, so the rest stays zero.
+  alignas(64) uint8_t block[64] = {};
   for (std::size_t i = 0; i < kLanes; ++i) {
-    std::memset(block, 0, sizeof block);
     const std::size_t n = i < count ? sizes[i] : 0;
     if (n > 0) std::memcpy(block, messages[i], n);
     block[n] = 0x80;
     StoreBe64(block + 56, uint64_t(n) * 8);
     for (std::size_t t = 0; t < 16; ++t) words[t][i] = LoadBe32(block + 4 * t);
+    std::memset(block, 0, n + 1);
   }
   SecureZeroObject(block);
 }
 
 template <std::size_t kLanes>
-void StoreDigests(const uint32_t (*state)[kLanes], std::size_t count, uint8_t (*digests)[20]) {
+void StoreDigests(const uint32_t (*state)[kLanes], std::size_t count, uint8_t* const* digests) {
   for (std::size_t i = 0; i < count && i < kLanes; ++i) {
     for (std::size_t j = 0; j < 5; ++j) StoreBe32(digests[i] + 4 * j, state[j][i]);
   }
@@ -78,7 +79,7 @@ void StoreDigests(const uint32_t (*state)[kLanes], std::size_t count, uint8_t (*
 #ifdef KRYVANE_X86_VECTORS
 template <class W, std::size_t kLanes>
 [[gnu::always_inline]] inline void HashGroups(const uint8_t* const* messages, const uint8_t* sizes,
-                                              std::size_t count, uint8_t (*digests)[20]) {
+                                              std::size_t count, uint8_t* const* digests) {
   alignas(64) uint32_t words[16][kLanes];
   alignas(64) uint32_t state[5][kLanes];
   for (std::size_t at = 0; at < count; at += kLanes) {
@@ -97,12 +98,12 @@ template <class W, std::size_t kLanes>
 }
 
 KRYVANE_TARGET_AVX512 void HashAvx512(const uint8_t* const* messages, const uint8_t* sizes,
-                                      std::size_t count, uint8_t (*digests)[20]) {
+                                      std::size_t count, uint8_t* const* digests) {
   HashGroups<U32x16, 16>(messages, sizes, count, digests);
 }
 
 KRYVANE_TARGET_AVX2 void HashAvx2(const uint8_t* const* messages, const uint8_t* sizes,
-                                  std::size_t count, uint8_t (*digests)[20]) {
+                                  std::size_t count, uint8_t* const* digests) {
   HashGroups<U32x8, 8>(messages, sizes, count, digests);
 }
 #endif
@@ -123,7 +124,7 @@ std::size_t Sha1Lanes() {
 }
 
 void Sha1Short(cpu::Isa isa, const uint8_t* const* messages, const uint8_t* sizes,
-               std::size_t count, uint8_t (*digests)[20]) {
+               std::size_t count, uint8_t* const* digests) {
 #ifdef KRYVANE_X86_VECTORS
   if (isa == cpu::Isa::kAvx512) return HashAvx512(messages, sizes, count, digests);
   if (isa == cpu::Isa::kAvx2) return HashAvx2(messages, sizes, count, digests);

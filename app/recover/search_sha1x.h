@@ -17,11 +17,11 @@ inline constexpr std::size_t kSha1ShortMax = 55;
 std::size_t Sha1Lanes();
 std::size_t Sha1Lanes(cpu::Isa isa);
 
-// digests[i] = SHA-1(messages[i][0 .. sizes[i])) for i < count; every size at most
+// digests[i][0 .. 20) = SHA-1(messages[i][0 .. sizes[i])) for i < count; every size at most
 // kSha1ShortMax. Any count; vector paths take the messages in groups of their lane count. isa
 // chooses the path (at most what the processor has and the ceiling allows; see cpu::VectorIsa);
 // kSse2 and kPortable hash one message at a time with the project's SHA-1.
 void Sha1Short(cpu::Isa isa, const uint8_t* const* messages, const uint8_t* sizes,
-               std::size_t count, uint8_t (*digests)[20]);
+               std::size_t count, uint8_t* const* digests);
 
 }  // namespace kryvane::recover

@@ -99,6 +99,8 @@ const char* KindName(AgeErrorKind kind) {
       return "HMAC failure";
     case AgeErrorKind::kPayload:
       return "payload failure";
+    default:  // the kinds of the file job's errors
+      break;
   }
   return "?";
 }

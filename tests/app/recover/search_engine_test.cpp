@@ -230,6 +230,34 @@ TEST(Search, TinyFileCannotBeConfirmed) {
   for (const Hit& h : found.hits) EXPECT_FALSE(h.confirmed);
 }
 
+// Binary data with a slight skew of byte values behind a start that looks like noise: plausible to
+// the detector only over the whole head. The fast search's start rule cannot see it; the
+// exhaustive search finds it.
+TEST(Search, ExhaustiveFindsWhatTheStartRuleCannotSee) {
+  std::mt19937 rng(21);
+  Bytes plain(6000);
+  for (std::size_t i = 0; i < plain.size(); ++i) {
+    plain[i] = i >= 16 && rng() % 4 == 0 ? uint8_t(rng() % 4) : uint8_t(rng());
+  }
+  ASSERT_EQ(Assess(std::span(plain.data(), kAssessedBytes)).verdict, Verdict::kPlausible);
+  const recover::Pair pair = PairOf("twofish", "sha1");
+  const Bytes file = EncryptWith({pair.cipher, pair.hash}, "skewed", plain);
+  const std::vector<std::string> candidates = {"a", "skewed", "b"};
+  EXPECT_TRUE(RunSearch(file, {pair}, candidates).hits.empty());
+  SearchOptions options;
+  options.pairs = {pair};
+  options.exhaustive = true;
+  Search search(std::span(file.data(), recover::kSearchHead), file.size(), options);
+  SearchWorker worker(search);
+  CandidateBatch batch;
+  for (const std::string& c : candidates) batch.Append(c, batch.size());
+  std::vector<Hit> hits;
+  worker.Run(batch, hits);
+  ASSERT_EQ(hits.size(), 1u);
+  EXPECT_EQ(hits[0].candidate, 1u);
+  EXPECT_TRUE(hits[0].confirmed) << hits[0].evidenceBits;
+}
+
 // Workers on several threads share one search; the totals add up, and the stop flag ends a run.
 TEST(Search, ThreadsAndStop) {
   const recover::Pair pair = PairOf("rijndael", "sha1");

@@ -1,8 +1,9 @@
 // Candidates from a mask in hashcat's syntax: every position of the mask is a literal character or
 // a charset, and the candidates are all the ways of filling the positions.
 //
-//   ?l a-z   ?u A-Z   ?d 0-9   ?h 0-9a-f   ?H 0-9A-F   ?s space and !"#$%&'()*+,-./:;<=>?@[\]^_`{|}~
-//   ?a ?l?u?d?s   ?b the bytes 0x00-0xFF   ?? a literal '?'   ?1 .. ?4 the custom charsets
+//   ?l a-z   ?u A-Z   ?d 0-9   ?h 0-9a-f   ?H 0-9A-F   ?s space and
+//   !"#$%&'()*+,-./:;<=>?@[\]^_`{|}~ ?a ?l?u?d?s   ?b the bytes 0x00-0xFF   ?? a literal '?'   ?1
+//   .. ?4 the custom charsets
 //
 // A custom charset is a string of literal characters and ?-charsets (it may use the custom
 // charsets with a lower number); a character in it twice counts once. With `increment`, the
@@ -35,10 +36,10 @@ class MaskError : public std::invalid_argument {
 };
 
 struct MaskOptions {
-  std::array<std::string, 4> custom;  // --custom-charset1..4 (-1..-4); empty: undefined
+  std::array<std::string, 4> custom{};  // --custom-charset1..4 (-1..-4); empty: undefined
   bool increment = false;
-  std::optional<std::size_t> increment_min;  // positions; default 1
-  std::optional<std::size_t> increment_max;  // default: the whole mask
+  std::optional<std::size_t> increment_min{};  // positions; default 1
+  std::optional<std::size_t> increment_max{};  // default: the whole mask
 };
 
 class MaskSource : public CandidateSource {
@@ -63,7 +64,7 @@ class MaskSource : public CandidateSource {
   struct Charset {
     std::string bytes;
     std::vector<uint16_t> offset;  // size() + 1 entries
-    std::size_t size() const { return offset.size() - 1; }
+    std::size_t size() const { return offset.empty() ? 0 : offset.size() - 1; }
     std::string_view operator[](std::size_t i) const {
       return std::string_view(bytes).substr(offset[i], offset[i + 1] - offset[i]);
     }

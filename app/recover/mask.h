@@ -63,7 +63,7 @@ class MaskSource : public CandidateSource {
   struct Charset {
     std::string bytes;
     std::vector<uint16_t> offset;  // size() + 1 entries
-    std::size_t size() const { return offset.size() - 1; }
+    std::size_t size() const { return offset.empty() ? 0 : offset.size() - 1; }
     std::string_view operator[](std::size_t i) const {
       return std::string_view(bytes).substr(offset[i], offset[i + 1] - offset[i]);
     }

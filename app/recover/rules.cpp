@@ -69,13 +69,11 @@ void UpperAll(unsigned char* w, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) w[i] = Upper(w[i]);
 }
 
-// Title case after `sep`: everything lower, then the first letter and each one after sep upper.
+// Title case after `sep`: the first letter and each one after sep upper, the rest lower. Which
+// letters follow sep is decided on the word as it was (so "aab" with sep 'a' gives "AAB"): from
+// the right, the character before is still unchanged.
 void TitleAfter(unsigned char* w, std::size_t n, unsigned char sep) {
-  LowerAll(w, n);
-  if (n != 0) w[0] = Upper(w[0]);
-  for (std::size_t i = 0; i + 1 < n; ++i) {
-    if (w[i] == sep) w[i + 1] = Upper(w[i + 1]);
-  }
+  for (std::size_t i = n; i-- > 0;) w[i] = i == 0 || w[i - 1] == sep ? Upper(w[i]) : Lower(w[i]);
 }
 
 // One function; returns the new length. Out-of-range positions and results longer than

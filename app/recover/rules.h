@@ -23,6 +23,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/recover/candidates.h"
+
 namespace kryvane::recover {
 
 inline constexpr std::size_t kMaxRuleResult = 255;

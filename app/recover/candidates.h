@@ -118,7 +118,7 @@ struct Range {
 // the K-th (1-based); --skip and --limit then count from the start of that part.
 struct Selection {
   uint64_t skip = 0;
-  std::optional<uint64_t> limit;
+  std::optional<uint64_t> limit{};
   uint32_t node = 1;
   uint32_t nodes = 1;
 };

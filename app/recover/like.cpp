@@ -386,42 +386,49 @@ struct LikeSource::Space {
 
 namespace {
 
-// Which candidates the space holds already: indices into it, open addressing.
+// Which candidates the space holds already: open addressing over (hash, index + 1) pairs, so
+// that a probe compares text only when the hashes agree and growing needs no rehash of the text.
+template <class Space>
 class Seen {
  public:
-  explicit Seen(const std::function<std::string_view(uint32_t)>& at) : at_(at), slots_(1 << 16) {}
-  ~Seen() { SecureZero(slots_.data(), slots_.size() * sizeof(uint32_t)); }
+  explicit Seen(const Space& space) : space_(space), slots_(1 << 16, 0) {}
 
   // True if s was new (the caller then appends it as index `next`).
   bool Insert(std::string_view s, uint32_t next) {
     if ((count_ + 1) * 2 > slots_.size()) Grow();
+    const uint64_t h = std::hash<std::string_view>{}(s);
+    const uint64_t tag = h & ~uint64_t{0xFFFFFFFF};
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = Hash(s) & mask;; i = (i + 1) & mask) {
-      if (slots_[i] == 0) {
-        slots_[i] = next + 1;
+    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+      const uint64_t v = slots_[i];
+      if (v == 0) {
+        slots_[i] = tag | (uint64_t{next} + 1);
         ++count_;
         return true;
       }
-      if (at_(slots_[i] - 1) == s) return false;
+      if ((v & ~uint64_t{0xFFFFFFFF}) == tag && space_.at((v & 0xFFFFFFFF) - 1) == s) {
+        return false;
+      }
     }
   }
 
  private:
-  static std::size_t Hash(std::string_view s) { return std::hash<std::string_view>{}(s); }
   void Grow() {
-    std::vector<uint32_t> old(slots_.size() * 2, 0);
+    std::vector<uint64_t> old(slots_.size() * 2, 0);
     old.swap(slots_);
     const std::size_t mask = slots_.size() - 1;
-    for (uint32_t v : old) {
+    for (uint64_t v : old) {
       if (v == 0) continue;
-      std::size_t i = Hash(at_(v - 1)) & mask;
+      // The low bits of the hash are gone; the text gives them again.
+      const uint64_t h = std::hash<std::string_view>{}(space_.at((v & 0xFFFFFFFF) - 1));
+      std::size_t i = h & mask;
       while (slots_[i] != 0) i = (i + 1) & mask;
       slots_[i] = v;
     }
   }
 
-  std::function<std::string_view(uint32_t)> at_;
-  std::vector<uint32_t> slots_;
+  const Space& space_;
+  std::vector<uint64_t> slots_;
   std::size_t count_ = 0;
 };
 
@@ -435,7 +442,7 @@ LikeSource::LikeSource(std::string_view text, const LikeOptions& options) {
   }
   auto space = std::make_shared<Space>();
   Space& sp = *space;
-  Seen seen([&sp](uint32_t i) { return sp.at(i); });
+  Seen<Space> seen(sp);
 
   U32 base = Decode(text);
   // The trailing number the endings may drop or replace.
@@ -453,7 +460,7 @@ LikeSource::LikeSource(std::string_view text, const LikeOptions& options) {
   std::string candidate;
   bool full = false;
   auto emit = [&](const Ending& e) {
-    candidate = head;
+    candidate.assign(head);
     switch (e.kind) {
       case Ending::kKeep:
         break;

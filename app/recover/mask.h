@@ -35,10 +35,10 @@ class MaskError : public std::invalid_argument {
 };
 
 struct MaskOptions {
-  std::array<std::string, 4> custom;  // --custom-charset1..4 (-1..-4); empty: undefined
+  std::array<std::string, 4> custom{};  // --custom-charset1..4 (-1..-4); empty: undefined
   bool increment = false;
-  std::optional<std::size_t> increment_min;  // positions; default 1
-  std::optional<std::size_t> increment_max;  // default: the whole mask
+  std::optional<std::size_t> increment_min{};  // positions; default 1
+  std::optional<std::size_t> increment_max{};  // default: the whole mask
 };
 
 class MaskSource : public CandidateSource {

@@ -42,7 +42,8 @@ RuleSet BenchRules() {
   if (in) return RuleSet::Parse(in);
   return RuleSet::Parse(
       ":\nr\nu\nT0\n$0\n$1\n$1 $2 $3\n] $a\n] ] $s\n^1\no0d\nso0\nsi1\nse3\nD2\n'5 D3\n"
-      "+5 ] } } } } '4\nO02 { { { { { {\n} } -0 O12\n*04 +0 '4\n*05 O03 d '3 p1\nY2\nz1\nq\nc $!\n");
+      "+5 ] } } } } '4\nO02 { { { { { {\n} } -0 O12\n*04 +0 '4\n*05 O03 d '3 p1\nY2\nz1\nq\nc "
+      "$!\n");
 }
 
 void BM_WordlistRules(benchmark::State& state) {

@@ -24,7 +24,9 @@ CandidateBatch::CandidateBatch(std::size_t max_count)
   offset_[0] = 0;
 }
 
-CandidateBatch::~CandidateBatch() { Release(); }
+CandidateBatch::~CandidateBatch() {
+  Release();
+}
 
 CandidateBatch::CandidateBatch(CandidateBatch&& other) noexcept
     : max_count_(std::exchange(other.max_count_, 0)),

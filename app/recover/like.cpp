@@ -24,9 +24,11 @@ U32 Decode(std::string_view s) {
   std::size_t i = 0;
   while (i < s.size()) {
     const auto b = static_cast<unsigned char>(s[i]);
-    std::size_t n = b < 0x80 ? 1 : b >= 0xC2 && b < 0xE0 ? 2 : b >= 0xE0 && b < 0xF0 ? 3
-                                  : b >= 0xF0 && b < 0xF5                     ? 4
-                                                                               : 0;
+    std::size_t n = b < 0x80                ? 1
+                    : b >= 0xC2 && b < 0xE0 ? 2
+                    : b >= 0xE0 && b < 0xF0 ? 3
+                    : b >= 0xF0 && b < 0xF5 ? 4
+                                            : 0;
     char32_t c = n == 1 ? b : n == 2 ? b & 0x1F : n == 3 ? b & 0x0F : b & 0x07;
     bool ok = n != 0 && i + n <= s.size();
     for (std::size_t k = 1; ok && k < n; ++k) {
@@ -78,10 +80,18 @@ bool IsLower(char32_t c) {
 bool IsUpper(char32_t c) {
   return (c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7);
 }
-bool IsLetter(char32_t c) { return IsLower(c) || IsUpper(c); }
-char32_t Lower(char32_t c) { return IsUpper(c) ? c + 0x20 : c; }
-char32_t Upper(char32_t c) { return IsLower(c) ? c - 0x20 : c; }
-char32_t Toggle(char32_t c) { return IsLower(c) ? c - 0x20 : IsUpper(c) ? c + 0x20 : c; }
+bool IsLetter(char32_t c) {
+  return IsLower(c) || IsUpper(c);
+}
+char32_t Lower(char32_t c) {
+  return IsUpper(c) ? c + 0x20 : c;
+}
+char32_t Upper(char32_t c) {
+  return IsLower(c) ? c - 0x20 : c;
+}
+char32_t Toggle(char32_t c) {
+  return IsLower(c) ? c - 0x20 : IsUpper(c) ? c + 0x20 : c;
+}
 
 struct Option {
   U32 text;
@@ -155,7 +165,9 @@ void OneTypo(const U32& s, const std::function<void(U32)>& add) {
   }
 }
 
-void Erase(U32& s) { SecureZero(s.data(), s.size() * sizeof(char32_t)); }
+void Erase(U32& s) {
+  SecureZero(s.data(), s.size() * sizeof(char32_t));
+}
 
 void Erase(std::vector<Option>& options) {
   for (Option& o : options) Erase(o.text);
@@ -195,17 +207,28 @@ std::vector<Option> Typos(const U32& text, int max_cost) {
 std::u32string_view Replacements(const U32& s, std::size_t i) {
   const char32_t c = Lower(s[i]);
   switch (c) {
-    case 'a': return U"@4";
-    case 'e': return U"3";
-    case 'i': return U"1!";
-    case 'l': return U"1";
-    case 'o': return U"0";
-    case 's': return U"$5";
-    case 't': return U"7";
-    case '@': return U"a";
-    case '$': return U"s";
-    case '!': return i + 1 < s.size() && IsLetter(s[i + 1]) ? U"i" : U"";
-    default: break;
+    case 'a':
+      return U"@4";
+    case 'e':
+      return U"3";
+    case 'i':
+      return U"1!";
+    case 'l':
+      return U"1";
+    case 'o':
+      return U"0";
+    case 's':
+      return U"$5";
+    case 't':
+      return U"7";
+    case '@':
+      return U"a";
+    case '$':
+      return U"s";
+    case '!':
+      return i + 1 < s.size() && IsLetter(s[i + 1]) ? U"i" : U"";
+    default:
+      break;
   }
   if (c < '0' || c > '9') return U"";
   // A digit counts as a letter in disguise only beside a letter and not beside a digit.
@@ -215,13 +238,20 @@ std::u32string_view Replacements(const U32& s, std::size_t i) {
                           (i + 1 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '9');
   if (!(before || after) || digit_near) return U"";
   switch (c) {
-    case '0': return U"o";
-    case '1': return U"il";
-    case '3': return U"e";
-    case '4': return U"a";
-    case '5': return U"s";
-    case '7': return U"t";
-    default: return U"";
+    case '0':
+      return U"o";
+    case '1':
+      return U"il";
+    case '3':
+      return U"e";
+    case '4':
+      return U"a";
+    case '5':
+      return U"s";
+    case '7':
+      return U"t";
+    default:
+      return U"";
   }
 }
 
@@ -241,9 +271,8 @@ std::vector<Option> Substitutions(const U32& s, int budget) {
   // Every occurrence of one letter, by the same replacement.
   for (std::size_t i = 0; i < s.size(); ++i) {
     const char32_t c = Lower(s[i]);
-    if (!IsLetter(c) || std::any_of(s.begin(), s.begin() + i, [&](char32_t x) {
-          return Lower(x) == c;
-        })) {
+    if (!IsLetter(c) ||
+        std::any_of(s.begin(), s.begin() + i, [&](char32_t x) { return Lower(x) == c; })) {
       continue;
     }
     for (char32_t r : Replacements(s, i)) {
@@ -510,7 +539,9 @@ LikeSource::LikeSource(std::string_view text, const LikeOptions& options) {
   space_ = std::move(space);
 }
 
-std::optional<uint64_t> LikeSource::size() const { return space_->size(); }
+std::optional<uint64_t> LikeSource::size() const {
+  return space_->size();
+}
 
 uint64_t LikeSource::tier_start(int t) const {
   if (t < 0) return 0;

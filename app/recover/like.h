@@ -36,7 +36,7 @@
 namespace kryvane::recover {
 
 struct LikeOptions {
-  int max_cost = 5;                    // the last tier built
+  int max_cost = 5;                   // the last tier built
   uint64_t max_candidates = 5000000;  // the space is cut here, mid-tier if need be
 };
 

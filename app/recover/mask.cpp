@@ -22,9 +22,11 @@ std::string Specials() {
 // Length of the UTF-8 character at the start of s, or 1 for a byte that does not start one.
 std::size_t CharLength(std::string_view s) {
   const auto lead = static_cast<unsigned char>(s[0]);
-  std::size_t n = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
-                                    : lead >= 0xF0 && lead < 0xF5                     ? 4
-                                                                                       : 1;
+  std::size_t n = lead < 0x80                   ? 1
+                  : lead >= 0xC2 && lead < 0xE0 ? 2
+                  : lead >= 0xE0 && lead < 0xF0 ? 3
+                  : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                : 1;
   if (n > s.size()) return 1;
   for (std::size_t i = 1; i < n; ++i) {
     if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return 1;
@@ -65,21 +67,40 @@ MaskSource::Charset MaskSource::ParseCharset(std::string_view text, std::size_t 
       for (char ch : chars) AddElement(set, std::string_view(&ch, 1));
     };
     switch (c) {
-      case 'l': add(Chars('a', 'z')); break;
-      case 'u': add(Chars('A', 'Z')); break;
-      case 'd': add(Chars('0', '9')); break;
-      case 'h': add(Chars('0', '9') + Chars('a', 'f')); break;
-      case 'H': add(Chars('0', '9') + Chars('A', 'F')); break;
-      case 's': add(Specials()); break;
-      case 'a': add(Chars('a', 'z') + Chars('A', 'Z') + Chars('0', '9') + Specials()); break;
+      case 'l':
+        add(Chars('a', 'z'));
+        break;
+      case 'u':
+        add(Chars('A', 'Z'));
+        break;
+      case 'd':
+        add(Chars('0', '9'));
+        break;
+      case 'h':
+        add(Chars('0', '9') + Chars('a', 'f'));
+        break;
+      case 'H':
+        add(Chars('0', '9') + Chars('A', 'F'));
+        break;
+      case 's':
+        add(Specials());
+        break;
+      case 'a':
+        add(Chars('a', 'z') + Chars('A', 'Z') + Chars('0', '9') + Specials());
+        break;
       case 'b':
         for (int b = 0; b < 256; ++b) {
           const char ch = static_cast<char>(b);
           AddElement(set, std::string_view(&ch, 1));
         }
         break;
-      case '?': add("?"); break;
-      case '1': case '2': case '3': case '4': {
+      case '?':
+        add("?");
+        break;
+      case '1':
+      case '2':
+      case '3':
+      case '4': {
         const std::size_t k = static_cast<std::size_t>(c - '1');
         if (k >= defined || custom_[k].size() == 0) {
           throw MaskError(std::string("?") + c + " is used but custom charset " + c +
@@ -103,8 +124,8 @@ MaskSource::MaskSource(std::string_view mask, const MaskOptions& options) {
   // A custom charset may be referred to by the mask whatever its number.
   std::size_t i = 0;
   while (i < mask.size()) {
-    std::size_t n = mask[i] == '?' ? std::min<std::size_t>(2, mask.size() - i)
-                                   : CharLength(mask.substr(i));
+    std::size_t n =
+        mask[i] == '?' ? std::min<std::size_t>(2, mask.size() - i) : CharLength(mask.substr(i));
     sets_.push_back(ParseCharset(mask.substr(i, n), 4));
     i += n;
   }
@@ -136,7 +157,8 @@ MaskSource::MaskSource(std::string_view mask, const MaskOptions& options) {
   uint64_t product = 1;
   for (std::size_t len = 1; len <= hi; ++len) {
     const uint64_t n = sets_[len - 1].size();
-    if (n != 0 && product > kNoEnd / n) throw MaskError("the mask has more than 2^64 - 1 candidates");
+    if (n != 0 && product > kNoEnd / n)
+      throw MaskError("the mask has more than 2^64 - 1 candidates");
     product *= n;
     if (len < lo) continue;
     if (total_ > kNoEnd - product) throw MaskError("the mask has more than 2^64 - 1 candidates");
@@ -145,7 +167,9 @@ MaskSource::MaskSource(std::string_view mask, const MaskOptions& options) {
   }
 }
 
-MaskSource::~MaskSource() { SecureZero(current_.data(), current_.size()); }
+MaskSource::~MaskSource() {
+  SecureZero(current_.data(), current_.size());
+}
 
 std::unique_ptr<CandidateSource> MaskSource::Clone() const {
   auto copy = std::make_unique<MaskSource>(*this);

@@ -1,8 +1,9 @@
 // Candidates from a mask in hashcat's syntax: every position of the mask is a literal character or
 // a charset, and the candidates are all the ways of filling the positions.
 //
-//   ?l a-z   ?u A-Z   ?d 0-9   ?h 0-9a-f   ?H 0-9A-F   ?s space and !"#$%&'()*+,-./:;<=>?@[\]^_`{|}~
-//   ?a ?l?u?d?s   ?b the bytes 0x00-0xFF   ?? a literal '?'   ?1 .. ?4 the custom charsets
+//   ?l a-z   ?u A-Z   ?d 0-9   ?h 0-9a-f   ?H 0-9A-F   ?s space and
+//   !"#$%&'()*+,-./:;<=>?@[\]^_`{|}~ ?a ?l?u?d?s   ?b the bytes 0x00-0xFF   ?? a literal '?'   ?1
+//   .. ?4 the custom charsets
 //
 // A custom charset is a string of literal characters and ?-charsets (it may use the custom
 // charsets with a lower number); a character in it twice counts once. With `increment`, the

@@ -15,23 +15,69 @@ enum class Args { kNone, kPos, kChar, kPosPos, kPosChar, kCharChar, kRefused, kU
 
 Args ArgsOf(char f) {
   switch (f) {
-    case ':': case 'l': case 'u': case 'c': case 'C': case 't': case 'r': case 'd': case 'f':
-    case '{': case '}': case '[': case ']': case 'q': case 'k': case 'K': case 'E':
+    case ':':
+    case 'l':
+    case 'u':
+    case 'c':
+    case 'C':
+    case 't':
+    case 'r':
+    case 'd':
+    case 'f':
+    case '{':
+    case '}':
+    case '[':
+    case ']':
+    case 'q':
+    case 'k':
+    case 'K':
+    case 'E':
       return Args::kNone;
-    case 'T': case 'p': case 'D': case '\'': case 'z': case 'Z': case 'L': case 'R': case '+':
-    case '-': case '.': case ',': case 'y': case 'Y':
+    case 'T':
+    case 'p':
+    case 'D':
+    case '\'':
+    case 'z':
+    case 'Z':
+    case 'L':
+    case 'R':
+    case '+':
+    case '-':
+    case '.':
+    case ',':
+    case 'y':
+    case 'Y':
       return Args::kPos;
-    case '$': case '^': case '@': case 'e':
+    case '$':
+    case '^':
+    case '@':
+    case 'e':
       return Args::kChar;
-    case 'x': case 'O': case '*':
+    case 'x':
+    case 'O':
+    case '*':
       return Args::kPosPos;
-    case 'i': case 'o': case '3':
+    case 'i':
+    case 'o':
+    case '3':
       return Args::kPosChar;
     case 's':
       return Args::kCharChar;
     // Memory and rejection functions: hashcat refuses them in rule files too.
-    case 'M': case '4': case '6': case 'X': case 'Q': case '<': case '>': case '_': case '!':
-    case '/': case '(': case ')': case '=': case '%':
+    case 'M':
+    case '4':
+    case '6':
+    case 'X':
+    case 'Q':
+    case '<':
+    case '>':
+    case '_':
+    case '!':
+    case '/':
+    case '(':
+    case ')':
+    case '=':
+    case '%':
       return Args::kRefused;
     default:
       return Args::kUnknown;
@@ -52,15 +98,24 @@ std::string Shown(char c) {
 uint8_t Position(char c, int line, char f) {
   if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
   if (c >= 'A' && c <= 'Z') return static_cast<uint8_t>(c - 'A' + 10);
-  Refuse(line, f,
-         "rule function " + Shown(f) + " takes a position 0-9 or A-Z, not " + Shown(c));
+  Refuse(line, f, "rule function " + Shown(f) + " takes a position 0-9 or A-Z, not " + Shown(c));
 }
 
-inline bool IsLower(unsigned char c) { return c >= 'a' && c <= 'z'; }
-inline bool IsUpper(unsigned char c) { return c >= 'A' && c <= 'Z'; }
-inline unsigned char Lower(unsigned char c) { return IsUpper(c) ? c | 0x20 : c; }
-inline unsigned char Upper(unsigned char c) { return IsLower(c) ? c & ~0x20 : c; }
-inline unsigned char Toggle(unsigned char c) { return IsLower(c) || IsUpper(c) ? c ^ 0x20 : c; }
+inline bool IsLower(unsigned char c) {
+  return c >= 'a' && c <= 'z';
+}
+inline bool IsUpper(unsigned char c) {
+  return c >= 'A' && c <= 'Z';
+}
+inline unsigned char Lower(unsigned char c) {
+  return IsUpper(c) ? c | 0x20 : c;
+}
+inline unsigned char Upper(unsigned char c) {
+  return IsLower(c) ? c & ~0x20 : c;
+}
+inline unsigned char Toggle(unsigned char c) {
+  return IsLower(c) || IsUpper(c) ? c ^ 0x20 : c;
+}
 
 void LowerAll(unsigned char* w, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) w[i] = Lower(w[i]);
@@ -285,9 +340,9 @@ std::vector<RuleOp> RuleSet::ParseLine(std::string_view rule, int line) {
         op.b = static_cast<uint8_t>(next(f, 2));
         break;
       case Args::kRefused:
-        Refuse(line, f,
-               "rule function " + Shown(f) +
-                   " is not supported (no memory or rejection functions)");
+        Refuse(
+            line, f,
+            "rule function " + Shown(f) + " is not supported (no memory or rejection functions)");
       case Args::kUnknown:
         Refuse(line, f, "unknown rule function " + Shown(f));
     }
@@ -308,7 +363,8 @@ RuleSet RuleSet::Parse(std::istream& in) {
     if (!text.empty() && text.back() == '\r') text.pop_back();
     if (text.empty() || text[0] == '#') continue;
     const std::vector<RuleOp> ops = ParseLine(text, line);
-    set.rules_.push_back({static_cast<uint32_t>(set.ops_.size()), static_cast<uint32_t>(ops.size())});
+    set.rules_.push_back(
+        {static_cast<uint32_t>(set.ops_.size()), static_cast<uint32_t>(ops.size())});
     set.ops_.insert(set.ops_.end(), ops.begin(), ops.end());
     set.lines_.push_back(line);
   }

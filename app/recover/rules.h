@@ -33,7 +33,7 @@ class RuleError : public std::runtime_error {
  public:
   RuleError(int line, char function, const std::string& what)
       : std::runtime_error(what), line_(line), function_(function) {}
-  int line() const { return line_; }          // 1-based line of the rule file
+  int line() const { return line_; }           // 1-based line of the rule file
   char function() const { return function_; }  // the function refused
  private:
   int line_;

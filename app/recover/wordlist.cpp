@@ -149,7 +149,9 @@ WordlistSource::WordlistSource(std::istream& in, RuleSet rules, WordlistOptions 
 WordlistSource::WordlistSource(std::shared_ptr<const Shared> shared)
     : shared_(std::move(shared)), lines_(shared_->lines) {}
 
-WordlistSource::~WordlistSource() { SecureZero(word_, sizeof(word_)); }
+WordlistSource::~WordlistSource() {
+  SecureZero(word_, sizeof(word_));
+}
 
 std::optional<uint64_t> WordlistSource::size() const {
   if (!lines_) return std::nullopt;
@@ -183,7 +185,8 @@ void WordlistSource::Seek(uint64_t p) {
 
 bool WordlistSource::LoadWord(uint64_t index) {
   if (!reader_ || reader_->lines_read() > index) {
-    if (reader_ && !shared_->open) throw std::logic_error("a word list read from a pipe cannot go back");
+    if (reader_ && !shared_->open)
+      throw std::logic_error("a word list read from a pipe cannot go back");
     Reopen();
   }
   std::string_view line;

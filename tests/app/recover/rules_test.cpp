@@ -12,7 +12,9 @@ namespace {
 using test::ReadTable;
 using test::TableRow;
 
-std::string Shown(const std::string& s) { return test::ToHex(s.data(), s.size()); }
+std::string Shown(const std::string& s) {
+  return test::ToHex(s.data(), s.size());
+}
 
 TEST(RuleFunctions, EveryCaseOfTheTable) {
   const std::vector<TableRow> rows = ReadTable("recover/rules.tab");

@@ -47,7 +47,8 @@ TEST(Selection, NodeTextIsKSlashN) {
   EXPECT_EQ(s.node, 2u);
   EXPECT_EQ(s.nodes, 5u);
   EXPECT_EQ(s.skip, 7u);
-  for (const char* bad : {"", "2", "2/", "/5", "0/5", "6/5", "2/0", "a/5", "2/5x", " 2/5", "-1/5"}) {
+  for (const char* bad :
+       {"", "2", "2/", "/5", "0/5", "6/5", "2/0", "a/5", "2/5x", " 2/5", "-1/5"}) {
     EXPECT_THROW(ParseNode(bad), SelectionError) << bad;
   }
 }

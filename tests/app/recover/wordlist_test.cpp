@@ -24,8 +24,8 @@ TEST(Wordlist, LinesBecomeWordsAsHashcatReadsThem) {
   WordlistSource list(OpenText(text), RuleSet());
   EXPECT_EQ(list.size(), 11u);
   const std::vector<std::string> words = FillAll(list, kNoEnd, 3);
-  const std::vector<std::string> expected = {"abc", "", "de ", "AB", "JK", "$HEX[414]",
-                                             "$hex[41]", "", longest, "last"};
+  const std::vector<std::string> expected = {"abc",       "",         "de ", "AB",    "JK",
+                                             "$HEX[414]", "$hex[41]", "",    longest, "last"};
   EXPECT_EQ(words, expected);
 }
 

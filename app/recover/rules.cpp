@@ -14,74 +14,16 @@ namespace {
 enum class Args { kNone, kPos, kChar, kPosPos, kPosChar, kCharChar, kRefused, kUnknown };
 
 Args ArgsOf(char f) {
-  switch (f) {
-    case ':':
-    case 'l':
-    case 'u':
-    case 'c':
-    case 'C':
-    case 't':
-    case 'r':
-    case 'd':
-    case 'f':
-    case '{':
-    case '}':
-    case '[':
-    case ']':
-    case 'q':
-    case 'k':
-    case 'K':
-    case 'E':
-      return Args::kNone;
-    case 'T':
-    case 'p':
-    case 'D':
-    case '\'':
-    case 'z':
-    case 'Z':
-    case 'L':
-    case 'R':
-    case '+':
-    case '-':
-    case '.':
-    case ',':
-    case 'y':
-    case 'Y':
-      return Args::kPos;
-    case '$':
-    case '^':
-    case '@':
-    case 'e':
-      return Args::kChar;
-    case 'x':
-    case 'O':
-    case '*':
-      return Args::kPosPos;
-    case 'i':
-    case 'o':
-    case '3':
-      return Args::kPosChar;
-    case 's':
-      return Args::kCharChar;
-    // Memory and rejection functions: hashcat refuses them in rule files too.
-    case 'M':
-    case '4':
-    case '6':
-    case 'X':
-    case 'Q':
-    case '<':
-    case '>':
-    case '_':
-    case '!':
-    case '/':
-    case '(':
-    case ')':
-    case '=':
-    case '%':
-      return Args::kRefused;
-    default:
-      return Args::kUnknown;
-  }
+  auto in = [f](std::string_view set) { return set.find(f) != std::string_view::npos; };
+  if (in(":lucCtrdf{}[]qkKE")) return Args::kNone;
+  if (in("TpD'zZLR+-.,yY")) return Args::kPos;
+  if (in("$^@e")) return Args::kChar;
+  if (in("xO*")) return Args::kPosPos;
+  if (in("io3")) return Args::kPosChar;
+  if (in("s")) return Args::kCharChar;
+  // Memory and rejection functions: hashcat refuses them in rule files too.
+  if (in("M46XQ<>_!/()=%")) return Args::kRefused;
+  return Args::kUnknown;
 }
 
 std::string Shown(char c) {

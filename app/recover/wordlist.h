@@ -29,6 +29,7 @@ std::optional<std::size_t> DecodeHexWord(std::string_view line, char* out, std::
 class WordlistSource : public CandidateSource {
  public:
   // Opens the list afresh, positioned at its start (a file: an std::ifstream in binary mode).
+  // Clones call it from the thread that uses them.
   using Opener = std::function<std::unique_ptr<std::istream>()>;
 
   // A list that can be opened again: read once here to count its lines, and again for a backward

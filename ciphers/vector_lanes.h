@@ -56,6 +56,12 @@ struct SseLanes {
   KRYVANE_TARGET_SSE static void Enter(const Body& body, A... args) {
     body.template Run<SseLanes>(args...);
   }
+  KRYVANE_TARGET_SSE static void Load(const uint8_t* p, M& x) {
+    x = _mm_loadu_si128(reinterpret_cast<const M*>(p));
+  }
+  KRYVANE_TARGET_SSE static void Store(const M& x, uint8_t* p) {
+    _mm_storeu_si128(reinterpret_cast<M*>(p), x);
+  }
   KRYVANE_TARGET_SSE static void Unpack16(const M& a, const M& b, M& lo, M& hi) {
     lo = _mm_unpacklo_epi16(a, b);
     hi = _mm_unpackhi_epi16(a, b);
@@ -86,6 +92,12 @@ struct Avx2Lanes {
   template <class Body, class... A>
   KRYVANE_TARGET_AVX2 static void Enter(const Body& body, A... args) {
     body.template Run<Avx2Lanes>(args...);
+  }
+  KRYVANE_TARGET_AVX2 static void Load(const uint8_t* p, M& x) {
+    x = _mm256_loadu_si256(reinterpret_cast<const M*>(p));
+  }
+  KRYVANE_TARGET_AVX2 static void Store(const M& x, uint8_t* p) {
+    _mm256_storeu_si256(reinterpret_cast<M*>(p), x);
   }
   KRYVANE_TARGET_AVX2 static void Unpack16(const M& a, const M& b, M& lo, M& hi) {
     lo = _mm256_unpacklo_epi16(a, b);
@@ -125,6 +137,12 @@ struct Avx512Lanes {
   template <class Body, class... A>
   KRYVANE_TARGET_AVX512 static void Enter(const Body& body, A... args) {
     body.template Run<Avx512Lanes>(args...);
+  }
+  KRYVANE_TARGET_AVX512 static void Load(const uint8_t* p, M& x) {
+    x = _mm512_loadu_si512(reinterpret_cast<const M*>(p));
+  }
+  KRYVANE_TARGET_AVX512 static void Store(const M& x, uint8_t* p) {
+    _mm512_storeu_si512(reinterpret_cast<M*>(p), x);
   }
   KRYVANE_TARGET_AVX512 static void Unpack16(const M& a, const M& b, M& lo, M& hi) {
     lo = _mm512_unpacklo_epi16(a, b);
@@ -218,10 +236,20 @@ template <class L>
   L::Unpack64(t1, t3, r[2], r[3]);
 }
 
+// A group of n registers from memory and back, straight between memory and registers.
+template <class L, int N>
+[[gnu::always_inline]] inline void LoadGroup(const uint8_t* in, typename L::M (&r)[N]) {
+  for (int j = 0; j < N; ++j) L::Load(in + j * sizeof(typename L::M), r[j]);
+}
+template <class L, int N>
+[[gnu::always_inline]] inline void StoreGroup(const typename L::M (&r)[N], uint8_t* out) {
+  for (int j = 0; j < N; ++j) L::Store(r[j], out + j * sizeof(typename L::M));
+}
+
 template <class L>
 [[gnu::always_inline]] inline void LoadWords(const uint8_t* in, typename L::U32 (&w)[4]) {
   typename L::M r[4];
-  std::memcpy(r, in, sizeof(r));
+  LoadGroup<L>(in, r);
   Transpose4x32<L>(r);
   for (int j = 0; j < 4; ++j) w[j] = typename L::U32(r[j]);
 }
@@ -231,7 +259,7 @@ template <class L>
   typename L::M r[4];
   for (int j = 0; j < 4; ++j) r[j] = typename L::M(w[j]);
   Transpose4x32<L>(r);
-  std::memcpy(out, r, sizeof(r));
+  StoreGroup<L>(r, out);
 }
 
 // Blocks of two 32-bit words, G pairs of registers: a[g] holds word 0 and b[g] word 1 of the
@@ -240,7 +268,7 @@ template <class L, int G>
 [[gnu::always_inline]] inline void LoadWordPairs(const uint8_t* in, typename L::U32 (&a)[G],
                                                  typename L::U32 (&b)[G]) {
   typename L::M r[2 * G];
-  std::memcpy(r, in, sizeof(r));
+  LoadGroup<L>(in, r);
   for (int g = 0; g < G; ++g) {
     typename L::M even, odd;
     L::Deinterleave32(r[2 * g], r[2 * g + 1], even, odd);
@@ -256,14 +284,14 @@ template <class L, int G>
   for (int g = 0; g < G; ++g) {
     L::Unpack32(typename L::M(a[g]), typename L::M(b[g]), r[2 * g], r[2 * g + 1]);
   }
-  std::memcpy(out, r, sizeof(r));
+  StoreGroup<L>(r, out);
 }
 
 // Blocks of four 16-bit words (4 registers of 8-byte blocks): w[k] holds word k of every block.
 template <class L>
 [[gnu::always_inline]] inline void LoadHalfWords(const uint8_t* in, typename L::U16 (&w)[4]) {
   typename L::M r[4], t0, t1, t2, t3, u0, u1, u2, u3;
-  std::memcpy(r, in, sizeof(r));
+  LoadGroup<L>(in, r);
   L::Unpack16(r[0], r[1], t0, t1);
   L::Unpack16(r[2], r[3], t2, t3);
   L::Unpack32(t0, t1, u0, u1);
@@ -283,7 +311,7 @@ template <class L>
   L::Unpack32(t1, t3, v2, v3);
   L::Unpack64(v0, v1, r[0], r[1]);
   L::Unpack64(v2, v3, r[2], r[3]);
-  std::memcpy(out, r, sizeof(r));
+  StoreGroup<L>(r, out);
 }
 
 // Big-endian words: the bytes of every 32-bit (16-bit) lane reversed, one byte shuffle.

@@ -385,17 +385,25 @@ inline void RunOnPath(LanePaths<L...>, cpu::Isa isa, const Body& body, A... args
 template <std::size_t kBlock, std::size_t kWidth, class Group, class One>
 [[gnu::always_inline]] inline void RunGroups(const uint8_t* in, uint8_t* out, std::size_t n,
                                              Group group, One one) {
-  for (; n >= kWidth; n -= kWidth, in += kBlock * kWidth, out += kBlock * kWidth) group(in, out);
-  if (n == 0) return;
-  if (n == 1) {
-    one(in, out);
-    return;
+  // One call of group, so that a body inlined here is inlined once.
+  alignas(64) uint8_t buf[kBlock * kWidth];
+  while (n > 1) {
+    const bool whole = n >= kWidth;
+    if (!whole) {
+      std::memset(buf, 0, sizeof(buf));
+      std::memcpy(buf, in, kBlock * n);
+    }
+    group(whole ? in : buf, whole ? out : buf);
+    if (!whole) {
+      std::memcpy(out, buf, kBlock * n);
+      SecureZeroObject(buf);
+      return;
+    }
+    n -= kWidth;
+    in += kBlock * kWidth;
+    out += kBlock * kWidth;
   }
-  alignas(64) uint8_t buf[kBlock * kWidth] = {};
-  std::memcpy(buf, in, kBlock * n);
-  group(buf, buf);
-  std::memcpy(out, buf, kBlock * n);
-  SecureZeroObject(buf);
+  if (n == 1) one(in, out);
 }
 
 // A cipher's grouped routine over n independent blocks (CBC decryption's), on the path isa

@@ -378,11 +378,7 @@ void Cast256::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) 
   const uint32_t* kr = kr_.data();
   const uint32_t* km = km_.data();
   const auto one = [kr, km](const uint8_t* p, uint8_t* q) { DecryptOne(kr, km, p, q); };
-  const auto portable = [one](const uint8_t* p, uint8_t* q, std::size_t m) {
-    for (std::size_t i = 0; i < m; ++i) one(p + 16 * i, q + 16 * i);
-  };
-  RunGroupsOnPath(LanePaths<Avx512Lanes, Avx2Lanes>{}, isa_, DecryptGroup{kr, km}, one, portable,
-                  in, out, n);
+  RunGroupsOnPath(LanePaths<Avx512Lanes, Avx2Lanes>{}, isa_, DecryptGroup{kr, km}, one, in, out, n);
 }
 
 void Cast256::WipeKey() {

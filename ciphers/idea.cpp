@@ -175,11 +175,8 @@ void Idea::Crypt(const uint16_t* k, const uint8_t* in, uint8_t* out) {
 void Idea::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
   const uint16_t* k = d_.data();
   const auto one = [k](const uint8_t* p, uint8_t* q) { Crypt(k, p, q); };
-  const auto portable = [k](const uint8_t* p, uint8_t* q, std::size_t m) {
-    for (std::size_t i = 0; i < m; ++i) Crypt(k, p + 8 * i, q + 8 * i);
-  };
-  RunGroupsOnPath(LanePaths<Avx512Lanes, Avx2Lanes, SseLanes>{}, isa_, CryptGroup{k}, one, portable,
-                  in, out, n);
+  RunGroupsOnPath(LanePaths<Avx512Lanes, Avx2Lanes, SseLanes>{}, isa_, CryptGroup{k}, one, in, out,
+                  n);
 }
 
 void Idea::WipeKey() {

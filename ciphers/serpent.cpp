@@ -978,11 +978,7 @@ void Serpent::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
 void Serpent::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
   const uint32_t* k = subKeys_.data();
   const auto one = [k](const uint8_t* p, uint8_t* q) { PortableDecrypt(k, p, q); };
-  const auto portable = [one](const uint8_t* p, uint8_t* q, std::size_t m) {
-    for (std::size_t i = 0; i < m; ++i) one(p + 16 * i, q + 16 * i);
-  };
-  RunGroupsOnPath(LanePaths<Avx512Lanes, Avx2Lanes>{}, isa_, DecryptGroup{k}, one, portable, in,
-                  out, n);
+  RunGroupsOnPath(LanePaths<Avx512Lanes, Avx2Lanes>{}, isa_, DecryptGroup{k}, one, in, out, n);
 }
 
 void Serpent::WipeKey() {

@@ -440,4 +440,14 @@ inline void RunGroupsOnPath(LanePaths<L...> paths, cpu::Isa isa, const Body& bod
   RunOnPath(paths, isa, Groups<Body, OneFn, PortableFn>{body, one, portable}, in, out, n);
 }
 
+// The same where the portable code is one block after another.
+template <class... L, class Body, class OneFn>
+inline void RunGroupsOnPath(LanePaths<L...> paths, cpu::Isa isa, const Body& body, OneFn one,
+                            const uint8_t* in, uint8_t* out, std::size_t n) {
+  const auto each = [one](const uint8_t* p, uint8_t* q, std::size_t m) {
+    for (std::size_t i = 0; i < m; ++i) one(p + Body::kBlock * i, q + Body::kBlock * i);
+  };
+  RunGroupsOnPath(paths, isa, body, one, each, in, out, n);
+}
+
 }  // namespace kryvane

@@ -1,7 +1,6 @@
 #include "ciphers/cast256.h"
 
-#include "ciphers/block_groups.h"
-#include "ciphers/x86_vectors.h"
+#include "ciphers/vector_lanes.h"
 #include "crypto/bytes.h"
 
 namespace kryvane {
@@ -201,6 +200,14 @@ void Store(const Block4& s, uint8_t* out) {
   StoreBe32(out + 12, s.d);
 }
 
+// One block through the twelve quad-rounds backwards.
+void DecryptOne(const uint32_t* kr, const uint32_t* km, const uint8_t* in, uint8_t* out) {
+  Block4 s = Load(in);
+  for (int i = 11; i >= 6; --i) Quad(s, kr + 4 * i, km + 4 * i);
+  for (int i = 5; i >= 0; --i) QuadBar(s, kr + 4 * i, km + 4 * i);
+  Store(s, out);
+}
+
 #ifdef KRYVANE_X86_VECTORS
 // ---------------------------------------------------------------------------------------------
 // Decryption with one block per 32-bit vector lane and gathered S-box look-ups. The round
@@ -215,85 +222,74 @@ template <class V>
   i[3] = t & 0xFF;
 }
 
-template <class V>
+template <class L, class V>
 [[gnu::always_inline]] inline void Lanes(const V (&i)[4], V (&s)[4]) {
-  Gather(kS1, i[0], s[0]);
-  Gather(kS2, i[1], s[1]);
-  Gather(kS3, i[2], s[2]);
-  Gather(kS4, i[3], s[3]);
+  L::Gather(kS1, i[0], s[0]);
+  L::Gather(kS2, i[1], s[1]);
+  L::Gather(kS3, i[2], s[2]);
+  L::Gather(kS4, i[3], s[3]);
 }
 
-template <int kF, class V>
+template <int kF, class L, class V>
 [[gnu::always_inline]] inline void XorF(V& target, const V& x, uint32_t r, uint32_t m) {
   V i[4], s[4];
   if constexpr (kF == 1) {
     Index(m + x, r, i);
-    Lanes(i, s);
+    Lanes<L>(i, s);
     target ^= ((s[0] ^ s[1]) - s[2]) + s[3];
   } else if constexpr (kF == 2) {
     Index(m ^ x, r, i);
-    Lanes(i, s);
+    Lanes<L>(i, s);
     target ^= ((s[0] - s[1]) + s[2]) ^ s[3];
   } else {
     Index(m - x, r, i);
-    Lanes(i, s);
+    Lanes<L>(i, s);
     target ^= ((s[0] + s[1]) ^ s[2]) - s[3];
   }
 }
 
-template <class V>
+template <class L, class V>
 [[gnu::always_inline]] inline void DecryptLanes(const uint32_t* kr, const uint32_t* km, V& a, V& b,
                                                 V& c, V& d) {
   for (int q = 11; q >= 0; --q) {
     const uint32_t* r = kr + 4 * q;
     const uint32_t* m = km + 4 * q;
     if (q >= 6) {
-      XorF<1>(c, d, r[0], m[0]);
-      XorF<2>(b, c, r[1], m[1]);
-      XorF<3>(a, b, r[2], m[2]);
-      XorF<1>(d, a, r[3], m[3]);
+      XorF<1, L>(c, d, r[0], m[0]);
+      XorF<2, L>(b, c, r[1], m[1]);
+      XorF<3, L>(a, b, r[2], m[2]);
+      XorF<1, L>(d, a, r[3], m[3]);
     } else {
-      XorF<1>(d, a, r[3], m[3]);
-      XorF<3>(a, b, r[2], m[2]);
-      XorF<2>(b, c, r[1], m[1]);
-      XorF<1>(c, d, r[0], m[0]);
+      XorF<1, L>(d, a, r[3], m[3]);
+      XorF<3, L>(a, b, r[2], m[2]);
+      XorF<2, L>(b, c, r[1], m[1]);
+      XorF<1, L>(c, d, r[0], m[0]);
     }
   }
 }
 
-template <class V>
-[[gnu::always_inline]] inline void SwapBytes(V& x) {
-  x = (x >> 24) | ((x >> 8) & 0xFF00) | ((x << 8) & 0xFF0000) | (x << 24);
-}
-
-// Four registers of consecutive blocks, transposed to one word per register and back.
-#define KRYVANE_CAST256_GROUP(NAME, TARGET, M, V)                                             \
-  TARGET void NAME(const uint32_t* kr, const uint32_t* km, const uint8_t* in, uint8_t* out) { \
-    M w[4];                                                                                   \
-    std::memcpy(w, in, sizeof(w));                                                            \
-    Transpose4x4(w[0], w[1], w[2], w[3]);                                                     \
-    V a = V(w[0]), b = V(w[1]), c = V(w[2]), d = V(w[3]);                                     \
-    SwapBytes(a);                                                                             \
-    SwapBytes(b);                                                                             \
-    SwapBytes(c);                                                                             \
-    SwapBytes(d);                                                                             \
-    DecryptLanes(kr, km, a, b, c, d);                                                         \
-    SwapBytes(a);                                                                             \
-    SwapBytes(b);                                                                             \
-    SwapBytes(c);                                                                             \
-    SwapBytes(d);                                                                             \
-    w[0] = M(a);                                                                              \
-    w[1] = M(b);                                                                              \
-    w[2] = M(c);                                                                              \
-    w[3] = M(d);                                                                              \
-    Transpose4x4(w[0], w[1], w[2], w[3]);                                                     \
-    std::memcpy(out, w, sizeof(w));                                                           \
-  }
-
-KRYVANE_CAST256_GROUP(DecryptAvx2, KRYVANE_TARGET_AVX2, __m256i, U32x8)
-KRYVANE_CAST256_GROUP(DecryptAvx512, KRYVANE_TARGET_AVX512, __m512i, U32x16)
-#undef KRYVANE_CAST256_GROUP
 #endif
+
+// A group of independent blocks on a vector path: four registers of consecutive blocks,
+// transposed to one big-endian word per register and back.
+struct DecryptGroup {
+  static constexpr std::size_t kBlock = 16;
+  static constexpr std::size_t kRegisters = 4;
+  const uint32_t* kr;
+  const uint32_t* km;
+
+#ifdef KRYVANE_X86_VECTORS
+  template <class L>
+  [[gnu::always_inline]] void Group(const uint8_t* in, uint8_t* out) const {
+    typename L::U32 w[4];
+    LoadWords<L>(in, w);
+    for (auto& x : w) ByteSwap32<L>(x);
+    DecryptLanes<L>(kr, km, w[0], w[1], w[2], w[3]);
+    for (auto& x : w) ByteSwap32<L>(x);
+    StoreWords<L>(w, out);
+  }
+#endif
+};
 
 }  // namespace
 
@@ -375,27 +371,14 @@ void Cast256::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
 }
 
 void Cast256::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
-  Block4 s = Load(in);
-  for (int i = kQuadRounds - 1; i >= 6; --i) Quad(s, &kr_[4 * i], &km_[4 * i]);
-  for (int i = 5; i >= 0; --i) QuadBar(s, &kr_[4 * i], &km_[4 * i]);
-  Store(s, out);
+  DecryptOne(kr_.data(), km_.data(), in, out);
 }
 
 void Cast256::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
-  const auto one = [this](const uint8_t* p, uint8_t* q) { DecryptBlockImpl(p, q); };
-#ifdef KRYVANE_X86_VECTORS
   const uint32_t* kr = kr_.data();
   const uint32_t* km = km_.data();
-  if (isa_ >= cpu::Isa::kAvx512) {
-    return RunGroups<16, 16>(
-        in, out, n, [kr, km](const uint8_t* p, uint8_t* q) { DecryptAvx512(kr, km, p, q); }, one);
-  }
-  if (isa_ >= cpu::Isa::kAvx2) {
-    return RunGroups<16, 8>(
-        in, out, n, [kr, km](const uint8_t* p, uint8_t* q) { DecryptAvx2(kr, km, p, q); }, one);
-  }
-#endif
-  for (std::size_t i = 0; i < n; ++i) one(in + 16 * i, out + 16 * i);
+  const auto one = [kr, km](const uint8_t* p, uint8_t* q) { DecryptOne(kr, km, p, q); };
+  RunGroupsOnPath(LanePaths<Avx512Lanes, Avx2Lanes>{}, isa_, DecryptGroup{kr, km}, one, in, out, n);
 }
 
 void Cast256::WipeKey() {

@@ -450,8 +450,6 @@ constexpr bool StoredBlockReadsSwapped() {
 }
 static_assert(StoredBlockReadsSwapped());
 
-}  // namespace
-
 namespace des_detail {
 
 void MakeKeySchedule(const uint8_t* key, DesKeySchedule& schedule) {
@@ -574,6 +572,51 @@ void DecryptEdeBlocks(const uint8_t* in, uint8_t* out, std::size_t n, const DesK
 }
 
 }  // namespace des_detail
+}  // namespace
+
+template <class Derived>
+void CustomDes<Derived>::MakeKeySchedule(const uint8_t* key, DesKeySchedule& schedule) {
+  des_detail::MakeKeySchedule(key, schedule);
+}
+template <class Derived>
+void CustomDes<Derived>::EncryptWithSchedule(const uint8_t* in, uint8_t* out,
+                                             const DesKeySchedule& k) {
+  des_detail::Encrypt(in, out, k);
+}
+template <class Derived>
+void CustomDes<Derived>::DecryptWithSchedule(const uint8_t* in, uint8_t* out,
+                                             const DesKeySchedule& k) {
+  des_detail::Decrypt(in, out, k);
+}
+
+template class CustomDes<Des>;
+template class CustomDes<TripleDes>;
+
+void Des::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
+  des_detail::Encrypt(in, out, key_);
+}
+void Des::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
+  des_detail::Decrypt(in, out, key_);
+}
+void Des::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
+  des_detail::DecryptBlocks(in, out, n, key_);
+}
+void Des::EncryptCbcImpl(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv) const {
+  des_detail::EncryptCbc(in, out, n, cv, key_);
+}
+
+void TripleDes::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
+  des_detail::EncryptEde(in, out, k1_, k2_, k3_);
+}
+void TripleDes::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
+  des_detail::DecryptEde(in, out, k1_, k2_, k3_);
+}
+void TripleDes::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
+  des_detail::DecryptEdeBlocks(in, out, n, k1_, k2_, k3_);
+}
+void TripleDes::EncryptCbcImpl(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv) const {
+  des_detail::EncryptEdeCbc(in, out, n, cv, k1_, k2_, k3_);
+}
 
 // ---------------------------------------------------------------------------------------------
 

@@ -2,9 +2,13 @@
 
 #include <atomic>
 
+#include "ciphers/ice_internal.h"
+
 namespace kryvane {
 namespace ice_detail {
 namespace {
+
+using Schedule = IceKeySchedule;
 
 // Published ICE constants: S-box reduction polynomials and XOR values indexed [S-box][row], the
 // P-box (entry i is where input bit i goes) and the key rotation list of the two schedule passes.
@@ -124,6 +128,8 @@ int SBoxBuildCount() {
   return gSBoxBuilds.load(std::memory_order_relaxed);
 }
 
+namespace {
+
 void SetupKey(Schedule& schedule, const uint8_t* key, uint32_t bits, unsigned level) {
   uint8_t buf[16] = {};
   const uint32_t length = (level < 2 ? 8u : 16u);
@@ -193,7 +199,36 @@ void DecryptBlocks(const SBoxes& sb, const Schedule& schedule, const uint8_t* in
   for (; n > 0; --n, in += 8, out += 8) Decrypt(sb, schedule, in, out);
 }
 
+}  // namespace
 }  // namespace ice_detail
+
+// The machinery of the three levels, compiled here once for each.
+template <class Derived>
+CustomIce<Derived>::CustomIce() : sboxes_(&ice_detail::SharedSBoxes()) {}
+
+template <class Derived>
+void CustomIce<Derived>::SetupKey(const uint8_t* key, uint32_t bits, unsigned level) {
+  ice_detail::SetupKey(schedule_, key, bits, level);
+}
+
+template <class Derived>
+void CustomIce<Derived>::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
+  ice_detail::Encrypt(*sboxes_, schedule_, in, out);
+}
+
+template <class Derived>
+void CustomIce<Derived>::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
+  ice_detail::Decrypt(*sboxes_, schedule_, in, out);
+}
+
+template <class Derived>
+void CustomIce<Derived>::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
+  ice_detail::DecryptBlocks(*sboxes_, schedule_, in, out, n);
+}
+
+template class CustomIce<ThinIce>;
+template class CustomIce<Ice>;
+template class CustomIce<Ice2>;
 
 namespace {
 

@@ -11,34 +11,14 @@
 
 namespace kryvane {
 
-namespace ice_detail {
-
-// S1..S4 with the P-box already applied, indexed by a 10-bit half of a 20-bit round input.
-struct SBoxes {
-  uint32_t s[4][1024];
-};
-
-// The program-wide S-boxes, computed on the first call (safely if several threads make it at
-// once) and read-only afterwards.
-const SBoxes& SharedSBoxes();
-
-// How many times the S-boxes have been computed in this process; lets tests prove it is once.
-int SBoxBuildCount();
-
-struct Schedule {
+// A keyed ICE instance's subkeys.
+struct IceKeySchedule {
   uint32_t rounds = 0;                          // 8, 16 or 32 once keyed
   std::array<std::array<uint32_t, 3>, 32> k{};  // k0, k1, k2 per round; low 20 bits used
 };
 
-// Key bytes are the first bits / 8 bytes of key, zero-padded to the level's length.
-void SetupKey(Schedule& schedule, const uint8_t* key, uint32_t bits, unsigned level);
-void Encrypt(const SBoxes& sb, const Schedule& schedule, const uint8_t* in, uint8_t* out);
-void Decrypt(const SBoxes& sb, const Schedule& schedule, const uint8_t* in, uint8_t* out);
-// n blocks, several at a time.
-void DecryptBlocks(const SBoxes& sb, const Schedule& schedule, const uint8_t* in, uint8_t* out,
-                   std::size_t n);
-
-}  // namespace ice_detail
+// The S-boxes every ICE instance shares (computed once per process).
+struct IceSBoxes;
 
 template <class Derived>
 class CustomIce : public BlockCipher64<Derived> {
@@ -47,30 +27,23 @@ class CustomIce : public BlockCipher64<Derived> {
   // first-use check.
   static constexpr int32_t kMinKeySize = 8;
 
-  CustomIce() : sboxes_(&ice_detail::SharedSBoxes()) {}
+  CustomIce();
 
  protected:
   // Every size is zero-padded and a trailing half byte is dropped.
-  void SetupKey(const uint8_t* key, uint32_t bits, unsigned level) {
-    ice_detail::SetupKey(schedule_, key, bits, level);
-  }
+  void SetupKey(const uint8_t* key, uint32_t bits, unsigned level);
 
  private:
   friend BlockCipher64<Derived>;
 
-  void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
-    ice_detail::Encrypt(*sboxes_, schedule_, in, out);
-  }
-  void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
-    ice_detail::Decrypt(*sboxes_, schedule_, in, out);
-  }
-  void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
-    ice_detail::DecryptBlocks(*sboxes_, schedule_, in, out, n);
-  }
+  void EncryptBlockImpl(const uint8_t* in, uint8_t* out) const;
+  void DecryptBlockImpl(const uint8_t* in, uint8_t* out) const;
+  // n blocks, several at a time.
+  void DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const;
   void WipeKey() { schedule_.Wipe(); }
 
-  const ice_detail::SBoxes* sboxes_;
-  Wiped<ice_detail::Schedule> schedule_{};
+  const IceSBoxes* sboxes_;
+  Wiped<IceKeySchedule> schedule_{};
 };
 
 class ThinIce final : public CustomIce<ThinIce> {

@@ -1,9 +1,6 @@
 #include "ciphers/idea.h"
 
-#include <type_traits>
-
-#include "ciphers/block_groups.h"
-#include "ciphers/x86_vectors.h"
+#include "ciphers/vector_lanes.h"
 
 namespace kryvane {
 namespace {
@@ -11,29 +8,16 @@ namespace {
 // ---------------------------------------------------------------------------------------------
 // Vector paths: one block per 16-bit lane position, so a 128-bit register holds one word of
 // eight blocks. The rounds are those of Idea::Crypt, with the multiplication modulo 65537 made
-// from the low and high halves of the 16 x 16-bit product. These functions are compiled for their
-// instruction set only and run only after the processor has been asked.
+// from the low and high halves of the 16 x 16-bit product.
 
 #ifdef KRYVANE_X86_VECTORS
 
-// The high halves of the lanes' 32-bit products. (References, not values: these types may
-// not be passed in registers outside the functions compiled for them.)
-KRYVANE_TARGET_SSE inline void MulHigh(const U16x8& a, const U16x8& b, U16x8& hi) {
-  hi = U16x8(_mm_mulhi_epu16(__m128i(a), __m128i(b)));
-}
-KRYVANE_TARGET_AVX2 inline void MulHigh(const U16x16& a, const U16x16& b, U16x16& hi) {
-  hi = U16x16(_mm256_mulhi_epu16(__m256i(a), __m256i(b)));
-}
-KRYVANE_TARGET_AVX512 inline void MulHigh(const U16x32& a, const U16x32& b, U16x32& hi) {
-  hi = U16x32(_mm512_mulhi_epu16(__m512i(a), __m512i(b)));
-}
-
 // x = x * k modulo 65537 in every lane, 0 standing for 65536 (as Idea::Mul).
-template <class V>
+template <class L, class V>
 [[gnu::always_inline]] inline void MulInto(V& x, const V& k) {
   const V lo = x * k;
   V hi;
-  MulHigh(x, k, hi);
+  L::MulHigh16(x, k, hi);
   const V borrow = V(lo < hi);  // all ones where lo - hi wrapped: add the 1 back
   const V product = lo - hi - borrow;
   const V zero = V(x == 0) | V(k == 0);
@@ -41,17 +25,17 @@ template <class V>
   x = (other & zero) | (product & ~zero);
 }
 
-template <class V>
+template <class L, class V>
 [[gnu::always_inline]] inline void CryptLanes(const uint16_t* k, V& x1, V& x2, V& x3, V& x4) {
   for (int round = 0; round < 8; ++round, k += 6) {
-    MulInto(x1, V{} + k[0]);
+    MulInto<L>(x1, V{} + k[0]);
     x2 += k[1];
     x3 += k[2];
-    MulInto(x4, V{} + k[3]);
+    MulInto<L>(x4, V{} + k[3]);
     V t2 = x1 ^ x3;
-    MulInto(t2, V{} + k[4]);
+    MulInto<L>(t2, V{} + k[4]);
     V t1 = t2 + (x2 ^ x4);
-    MulInto(t1, V{} + k[5]);
+    MulInto<L>(t1, V{} + k[5]);
     t2 += t1;
     x1 ^= t1;
     x4 ^= t2;
@@ -59,79 +43,34 @@ template <class V>
     x2 = x3 ^ t1;
     x3 = oldX2 ^ t2;
   }
-  MulInto(x1, V{} + k[0]);
+  MulInto<L>(x1, V{} + k[0]);
   const V y2 = x3 + k[1];
   const V y3 = x2 + k[2];
-  MulInto(x4, V{} + k[3]);
+  MulInto<L>(x4, V{} + k[3]);
   x2 = y2;
   x3 = y3;
 }
 
-// Big-endian words.
-template <class V>
-[[gnu::always_inline]] inline void SwapBytes(V& x) {
-  x = (x << 8) | (x >> 8);
-}
-
-// Four registers of blocks in memory order become four registers of one word each, within every
-// 128-bit lane (blocks in the order 0 2 1 3 4 6 5 7 of the lane's eight), and back.
-#define KRYVANE_IDEA_TRANSPOSE(TARGET, M, P)                                  \
-  TARGET inline void ToWords(M& a, M& b, M& c, M& d) {                        \
-    const M t0 = P##_unpacklo_epi16(a, b), t1 = P##_unpackhi_epi16(a, b);     \
-    const M t2 = P##_unpacklo_epi16(c, d), t3 = P##_unpackhi_epi16(c, d);     \
-    const M u0 = P##_unpacklo_epi32(t0, t1), u1 = P##_unpackhi_epi32(t0, t1); \
-    const M u2 = P##_unpacklo_epi32(t2, t3), u3 = P##_unpackhi_epi32(t2, t3); \
-    a = P##_unpacklo_epi64(u0, u2);                                           \
-    b = P##_unpackhi_epi64(u0, u2);                                           \
-    c = P##_unpacklo_epi64(u1, u3);                                           \
-    d = P##_unpackhi_epi64(u1, u3);                                           \
-  }                                                                           \
-  TARGET inline void ToBlocks(M& a, M& b, M& c, M& d) {                       \
-    const M t0 = P##_unpacklo_epi16(a, b), t1 = P##_unpackhi_epi16(a, b);     \
-    const M t2 = P##_unpacklo_epi16(c, d), t3 = P##_unpackhi_epi16(c, d);     \
-    const M v0 = P##_unpacklo_epi32(t0, t2), v1 = P##_unpackhi_epi32(t0, t2); \
-    const M v2 = P##_unpacklo_epi32(t1, t3), v3 = P##_unpackhi_epi32(t1, t3); \
-    a = P##_unpacklo_epi64(v0, v1);                                           \
-    b = P##_unpackhi_epi64(v0, v1);                                           \
-    c = P##_unpacklo_epi64(v2, v3);                                           \
-    d = P##_unpackhi_epi64(v2, v3);                                           \
-  }
-
-KRYVANE_IDEA_TRANSPOSE(KRYVANE_TARGET_SSE, __m128i, _mm)
-KRYVANE_IDEA_TRANSPOSE(KRYVANE_TARGET_AVX2, __m256i, _mm256)
-KRYVANE_IDEA_TRANSPOSE(KRYVANE_TARGET_AVX512, __m512i, _mm512)
-#undef KRYVANE_IDEA_TRANSPOSE
-
-// Four registers' worth of blocks (sizeof(M) / 2 of them) through the rounds.
-#define KRYVANE_IDEA_GROUP(NAME, TARGET, M, V)                           \
-  TARGET void NAME(const uint16_t* k, const uint8_t* in, uint8_t* out) { \
-    M r[4];                                                              \
-    std::memcpy(r, in, sizeof(r));                                       \
-    ToWords(r[0], r[1], r[2], r[3]);                                     \
-    V x1 = V(r[0]), x2 = V(r[1]), x3 = V(r[2]), x4 = V(r[3]);            \
-    SwapBytes(x1);                                                       \
-    SwapBytes(x2);                                                       \
-    SwapBytes(x3);                                                       \
-    SwapBytes(x4);                                                       \
-    CryptLanes(k, x1, x2, x3, x4);                                       \
-    SwapBytes(x1);                                                       \
-    SwapBytes(x2);                                                       \
-    SwapBytes(x3);                                                       \
-    SwapBytes(x4);                                                       \
-    r[0] = M(x1);                                                        \
-    r[1] = M(x2);                                                        \
-    r[2] = M(x3);                                                        \
-    r[3] = M(x4);                                                        \
-    ToBlocks(r[0], r[1], r[2], r[3]);                                    \
-    std::memcpy(out, r, sizeof(r));                                      \
-  }
-
-KRYVANE_IDEA_GROUP(CryptSse, KRYVANE_TARGET_SSE, __m128i, U16x8)
-KRYVANE_IDEA_GROUP(CryptAvx2, KRYVANE_TARGET_AVX2, __m256i, U16x16)
-KRYVANE_IDEA_GROUP(CryptAvx512, KRYVANE_TARGET_AVX512, __m512i, U16x32)
-#undef KRYVANE_IDEA_GROUP
-
 #endif
+
+// A group of independent blocks on a vector path: four registers of them.
+struct CryptGroup {
+  static constexpr std::size_t kBlock = 8;
+  static constexpr std::size_t kRegisters = 4;
+  const uint16_t* k;
+
+#ifdef KRYVANE_X86_VECTORS
+  template <class L>
+  [[gnu::always_inline]] void Group(const uint8_t* in, uint8_t* out) const {
+    typename L::U16 x[4];
+    LoadHalfWords<L>(in, x);
+    for (auto& w : x) ByteSwap16<L>(w);
+    CryptLanes<L>(k, x[0], x[1], x[2], x[3]);
+    for (auto& w : x) ByteSwap16<L>(w);
+    StoreHalfWords<L>(x, out);
+  }
+#endif
+};
 
 }  // namespace
 
@@ -236,23 +175,8 @@ void Idea::Crypt(const uint16_t* k, const uint8_t* in, uint8_t* out) {
 void Idea::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
   const uint16_t* k = d_.data();
   const auto one = [k](const uint8_t* p, uint8_t* q) { Crypt(k, p, q); };
-#ifdef KRYVANE_X86_VECTORS
-  const auto run = [&](auto width, auto group) {
-    RunGroups<8, decltype(width)::value>(
-        in, out, n, [k, group](const uint8_t* p, uint8_t* q) { group(k, p, q); }, one);
-  };
-  switch (isa_) {
-    case cpu::Isa::kAvx512:
-      return run(std::integral_constant<std::size_t, 32>{}, CryptAvx512);
-    case cpu::Isa::kAvx2:
-      return run(std::integral_constant<std::size_t, 16>{}, CryptAvx2);
-    case cpu::Isa::kSse2:
-      return run(std::integral_constant<std::size_t, 8>{}, CryptSse);
-    case cpu::Isa::kPortable:
-      break;
-  }
-#endif
-  for (std::size_t i = 0; i < n; ++i) one(in + 8 * i, out + 8 * i);
+  RunGroupsOnPath(LanePaths<Avx512Lanes, Avx2Lanes, SseLanes>{}, isa_, CryptGroup{k}, one, in, out,
+                  n);
 }
 
 void Idea::WipeKey() {

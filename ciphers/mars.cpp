@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-#include "ciphers/block_groups.h"
-#include "ciphers/x86_vectors.h"
+#include "ciphers/vector_lanes.h"
 
 namespace kryvane {
 namespace {
@@ -147,32 +146,23 @@ template <class W>
 }
 
 // ---------------------------------------------------------------------------------------------
-// Decryption over W, a word (one block) or a vector of words (one block per lane): table
-// look-ups gather lane by lane, rotations by a data-dependent amount shift each lane by its own.
+// Decryption over the words W of lane type L, a word (one block) or a vector of words (one block
+// per lane): table look-ups gather lane by lane, rotations by a data-dependent amount shift each
+// lane by its own.
 
 // Vector values returned from an always-inlined helper never cross a call, so the warning that
 // their calling convention differs without the vector instructions does not apply.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpsabi"
-template <class W>
+// table[index] in every lane (gathered lane by lane on a vector path).
+template <class L, class W>
 [[gnu::always_inline]] inline W Sbox(const uint32_t* table, const W& index) {
   W v;
-  Gather(table, index, v);
+  L::Gather(table, index, v);
   return v;
 }
 
-// x rotated left by n & 31 (n & 31 == 0 leaves x as it is).
-template <class W>
-[[gnu::always_inline]] inline void RotlBy(W& x, const W& n) {
-  const W s = n & 31;
-  x = (x << s) | (x >> ((32 - s) & 31));
-}
-template <int N, class W>
-[[gnu::always_inline]] inline void Rotl(W& x) {
-  x = (x << N) | (x >> (32 - N));
-}
-
-template <class W>
+template <class L, class W = typename L::U32>
 [[gnu::always_inline]] inline void DecryptWords(const uint32_t* key, W& d0, W& d1, W& d2, W& d3) {
   const uint32_t* s0 = kS;
   const uint32_t* s1 = kS + 256;
@@ -185,10 +175,10 @@ template <class W>
   for (int i = 7; i >= 0; --i) {
     UnrotateWords(d0, d1, d2, d3);
     Rotl<8>(d0);
-    d3 ^= Sbox(s0, (d0 >> 8) & 0xFF);
-    d3 += Sbox(s1, (d0 >> 16) & 0xFF);
-    d2 += Sbox(s0, d0 >> 24);
-    d1 ^= Sbox(s1, d0 & 0xFF);
+    d3 ^= Sbox<L>(s0, (d0 >> 8) & 0xFF);
+    d3 += Sbox<L>(s1, (d0 >> 16) & 0xFF);
+    d2 += Sbox<L>(s0, d0 >> 24);
+    d1 ^= Sbox<L>(s1, d0 & 0xFF);
     if (i == 2 || i == 6) d0 += d3;
     if (i == 3 || i == 7) d0 += d1;
   }
@@ -202,7 +192,7 @@ template <class W>
     W r = d0;
     Rotl<13>(r);
     r *= key[2 * i + 5];
-    W l = Sbox(kS, m & 511);
+    W l = Sbox<L>(kS, m & 511);
     Rotl<5>(r);
     RotlBy(m, r);
     l ^= r;
@@ -225,10 +215,10 @@ template <class W>
     if (i == 0 || i == 4) d0 -= d3;
     if (i == 1 || i == 5) d0 -= d1;
     Rotl<24>(d0);
-    d3 ^= Sbox(s1, d0 >> 24);
-    d2 -= Sbox(s0, (d0 >> 16) & 0xFF);
-    d1 -= Sbox(s1, (d0 >> 8) & 0xFF);
-    d1 ^= Sbox(s0, d0 & 0xFF);
+    d3 ^= Sbox<L>(s1, d0 >> 24);
+    d2 -= Sbox<L>(s0, (d0 >> 16) & 0xFF);
+    d1 -= Sbox<L>(s1, (d0 >> 8) & 0xFF);
+    d1 ^= Sbox<L>(s0, d0 & 0xFF);
   }
 
   d0 -= key[0];
@@ -241,34 +231,30 @@ template <class W>
 
 void PortableDecrypt(const uint32_t* key, const uint8_t* in, uint8_t* out) {
   uint32_t d0 = LoadLe32(in), d1 = LoadLe32(in + 4), d2 = LoadLe32(in + 8), d3 = LoadLe32(in + 12);
-  DecryptWords(key, d0, d1, d2, d3);
+  DecryptWords<ScalarLanes>(key, d0, d1, d2, d3);
   StoreLe32(out, d0);
   StoreLe32(out + 4, d1);
   StoreLe32(out + 8, d2);
   StoreLe32(out + 12, d3);
 }
 
-#ifdef KRYVANE_X86_VECTORS
-// Four registers of consecutive blocks, transposed to one word per register and back.
-#define KRYVANE_MARS_GROUP(NAME, TARGET, M, V)                             \
-  TARGET void NAME(const uint32_t* key, const uint8_t* in, uint8_t* out) { \
-    M r[4];                                                                \
-    std::memcpy(r, in, sizeof(r));                                         \
-    Transpose4x4(r[0], r[1], r[2], r[3]);                                  \
-    V d0 = V(r[0]), d1 = V(r[1]), d2 = V(r[2]), d3 = V(r[3]);              \
-    DecryptWords(key, d0, d1, d2, d3);                                     \
-    r[0] = M(d0);                                                          \
-    r[1] = M(d1);                                                          \
-    r[2] = M(d2);                                                          \
-    r[3] = M(d3);                                                          \
-    Transpose4x4(r[0], r[1], r[2], r[3]);                                  \
-    std::memcpy(out, r, sizeof(r));                                        \
-  }
+// A group of independent blocks on a vector path: four registers of consecutive blocks,
+// transposed to one word per register and back.
+struct DecryptGroup {
+  static constexpr std::size_t kBlock = 16;
+  static constexpr std::size_t kRegisters = 4;
+  const uint32_t* key;
 
-KRYVANE_MARS_GROUP(DecryptAvx2, KRYVANE_TARGET_AVX2, __m256i, U32x8)
-KRYVANE_MARS_GROUP(DecryptAvx512, KRYVANE_TARGET_AVX512, __m512i, U32x16)
-#undef KRYVANE_MARS_GROUP
+#ifdef KRYVANE_X86_VECTORS
+  template <class L>
+  [[gnu::always_inline]] void Group(const uint8_t* in, uint8_t* out) const {
+    typename L::U32 d[4];
+    LoadWords<L>(in, d);
+    DecryptWords<L>(key, d[0], d[1], d[2], d[3]);
+    StoreWords<L>(d, out);
+  }
 #endif
+};
 
 }  // namespace
 
@@ -408,17 +394,7 @@ void Mars::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
 void Mars::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
   const uint32_t* k = subKeys_.data();
   const auto one = [k](const uint8_t* p, uint8_t* q) { PortableDecrypt(k, p, q); };
-#ifdef KRYVANE_X86_VECTORS
-  if (isa_ >= cpu::Isa::kAvx512) {
-    return RunGroups<16, 16>(
-        in, out, n, [k](const uint8_t* p, uint8_t* q) { DecryptAvx512(k, p, q); }, one);
-  }
-  if (isa_ >= cpu::Isa::kAvx2) {
-    return RunGroups<16, 8>(
-        in, out, n, [k](const uint8_t* p, uint8_t* q) { DecryptAvx2(k, p, q); }, one);
-  }
-#endif
-  for (std::size_t i = 0; i < n; ++i) one(in + 16 * i, out + 16 * i);
+  RunGroupsOnPath(LanePaths<Avx512Lanes, Avx2Lanes>{}, isa_, DecryptGroup{k}, one, in, out, n);
 }
 
 void Mars::WipeKey() {

@@ -3,8 +3,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "ciphers/block_groups.h"
-#include "ciphers/x86_vectors.h"
+#include "ciphers/vector_lanes.h"
 
 namespace kryvane {
 namespace {
@@ -551,16 +550,6 @@ template <class W>
 }
 // clang-format on
 
-// Rotations by a constant, written with shifts so that they also work lane by lane on vectors.
-template <int N, class W>
-[[gnu::always_inline]] inline void Rotl(W& x) {
-  x = (x << N) | (x >> (32 - N));
-}
-template <int N, class W>
-[[gnu::always_inline]] inline void Rotr(W& x) {
-  x = (x >> N) | (x << (32 - N));
-}
-
 template <class W>
 [[gnu::always_inline]] inline void LinearTransform(W& x0, W& x1, W& x2, W& x3) {
   Rotl<13>(x0);
@@ -671,32 +660,10 @@ void PortableDecrypt(const uint32_t* k, const uint8_t* in, uint8_t* out) {
 // ---------------------------------------------------------------------------------------------
 // Vector paths: a group of blocks is loaded as whole registers and transposed within each
 // 128-bit lane, so register k holds word k of every block (in an order the same transposition
-// undoes on the way out). These functions are compiled for their instruction set only and run
-// only after the processor has been asked.
+// undoes on the way out).
 
 #ifdef KRYVANE_X86_VECTORS
 
-// Eight blocks per pass: two per 256-bit register.
-KRYVANE_TARGET_AVX2 void DecryptAvx2(const uint32_t* k, const uint8_t* in, uint8_t* out) {
-  const auto* p = reinterpret_cast<const __m256i*>(in);
-  auto* q = reinterpret_cast<__m256i*>(out);
-  __m256i a = _mm256_loadu_si256(p), b = _mm256_loadu_si256(p + 1);
-  __m256i c = _mm256_loadu_si256(p + 2), d = _mm256_loadu_si256(p + 3);
-  Transpose4x4(a, b, c, d);
-  U32x8 x0 = U32x8(a), x1 = U32x8(b), x2 = U32x8(c), x3 = U32x8(d);
-  DecryptWords(k, x0, x1, x2, x3);
-  a = __m256i(x0);
-  b = __m256i(x1);
-  c = __m256i(x2);
-  d = __m256i(x3);
-  Transpose4x4(a, b, c, d);
-  _mm256_storeu_si256(q, a);
-  _mm256_storeu_si256(q + 1, b);
-  _mm256_storeu_si256(q + 2, c);
-  _mm256_storeu_si256(q + 3, d);
-}
-
-// Sixteen blocks per pass: four per 512-bit register.
 // With AVX-512 every S-box output bit is one four-input function: two three-input logic
 // instructions give it for the fourth input 0 and 1, a third selects between them. So an S-box is
 // twelve instructions, two deep, instead of a gate circuit eight to fourteen deep, and the linear
@@ -729,44 +696,8 @@ constexpr TernaryBox MakeTernaryBox(int box, bool inverse) {
   return t;
 }
 
-// The operations on one register type: 128 bits for a single block (lane 0 used), 512 bits for
-// sixteen blocks.
-struct Xmm {
-  using M = __m128i;
-  template <int kImm>
-  KRYVANE_TARGET_AVX512 static M Tern(M a, M b, M c) {
-    return _mm_ternarylogic_epi32(a, b, c, kImm);
-  }
-  template <int kN>
-  KRYVANE_TARGET_AVX512 static M Rotl(M x) {
-    return _mm_rol_epi32(x, kN);
-  }
-  template <int kN>
-  KRYVANE_TARGET_AVX512 static M Shl(M x) {
-    return _mm_slli_epi32(x, kN);
-  }
-  KRYVANE_TARGET_AVX512 static M Xor(M a, M b) { return _mm_xor_si128(a, b); }
-  KRYVANE_TARGET_AVX512 static M Set(uint32_t w) { return _mm_set1_epi32(int(w)); }
-};
-
-struct Zmm {
-  using M = __m512i;
-  template <int kImm>
-  KRYVANE_TARGET_AVX512 static M Tern(M a, M b, M c) {
-    return _mm512_ternarylogic_epi32(a, b, c, kImm);
-  }
-  template <int kN>
-  KRYVANE_TARGET_AVX512 static M Rotl(M x) {
-    return _mm512_rol_epi32(x, kN);
-  }
-  template <int kN>
-  KRYVANE_TARGET_AVX512 static M Shl(M x) {
-    return _mm512_slli_epi32(x, kN);
-  }
-  KRYVANE_TARGET_AVX512 static M Xor(M a, M b) { return _mm512_xor_si512(a, b); }
-  KRYVANE_TARGET_AVX512 static M Set(uint32_t w) { return _mm512_set1_epi32(int(w)); }
-};
-
+// R is a lane type with the three-input logic (Avx512Lanes for sixteen blocks, Avx512OneBlock for
+// one).
 constexpr int kSelect = 0xCA;  // a ? b : c
 constexpr int kXor3 = 0x96;    // a ^ b ^ c
 
@@ -850,24 +781,118 @@ KRYVANE_TARGET_AVX512 inline void TernaryDecryptRounds(const uint32_t* k, typena
   }
 }
 
-KRYVANE_TARGET_AVX512 void EncryptOneAvx512(const uint32_t* k, const uint8_t* in, uint8_t* out) {
-  __m128i x[4];
-  for (int j = 0; j < 4; ++j) x[j] = _mm_cvtsi32_si128(int(LoadLe32(in + 4 * j)));
-  TernaryEncryptRounds<Xmm, 0>(k, x);
-  for (int j = 0; j < 4; ++j) StoreLe32(out + 4 * j, uint32_t(_mm_cvtsi128_si32(x[j])));
-}
-
-// Sixteen blocks per pass: four per 512-bit register.
-KRYVANE_TARGET_AVX512 void DecryptAvx512(const uint32_t* k, const uint8_t* in, uint8_t* out) {
-  __m512i x[4];
-  std::memcpy(x, in, sizeof(x));
-  Transpose4x4(x[0], x[1], x[2], x[3]);
-  TernaryDecryptRounds<Zmm, 31>(k, x);
-  Transpose4x4(x[0], x[1], x[2], x[3]);
-  std::memcpy(out, x, sizeof(x));
-}
+// Lane types with the three-input logic take the truth tables, others the gate circuits.
+template <class L>
+constexpr bool kTernary = requires(typename L::M x) {
+  L::template Tern<0>(x, x, x);
+};
 
 #endif
+
+// Independent blocks on a vector path: four registers of them, sixteen blocks with AVX-512 and
+// eight with AVX2.
+struct DecryptGroup {
+  static constexpr std::size_t kBlock = 16;
+  static constexpr std::size_t kRegisters = 4;
+  const uint32_t* k;
+
+#ifdef KRYVANE_X86_VECTORS
+  template <class L>
+  [[gnu::always_inline]] void Group(const uint8_t* in, uint8_t* out) const {
+    typename L::U32 w[4];
+    LoadWords<L>(in, w);
+    if constexpr (kTernary<L>) {
+      typename L::M x[4];
+      for (int j = 0; j < 4; ++j) x[j] = typename L::M(w[j]);
+      TernaryDecryptRounds<L, 31>(k, x);
+      for (int j = 0; j < 4; ++j) w[j] = typename L::U32(x[j]);
+    } else {
+      DecryptWords(k, w[0], w[1], w[2], w[3]);
+    }
+    StoreWords<L>(w, out);
+  }
+#endif
+};
+
+// Encryption is a chain, one block at a time: with AVX-512, in the low lane of a register through
+// the truth tables (chosen only where that beats the gate circuits on plain words).
+constexpr LanePaths<Avx512OneBlock> kEncryptPaths{};
+
+#ifdef KRYVANE_X86_VECTORS
+template <class L>
+[[gnu::always_inline]] inline void LoadLow(const uint8_t* in, typename L::M (&x)[4]) {
+  for (int j = 0; j < 4; ++j) x[j] = L::Low(LoadLe32(in + 4 * j));
+}
+template <class L>
+[[gnu::always_inline]] inline void StoreLow(const typename L::M (&x)[4], uint8_t* out) {
+  for (int j = 0; j < 4; ++j) StoreLe32(out + 4 * j, L::LowWord(x[j]));
+}
+#endif
+
+struct EncryptOne {
+  const uint32_t* k;
+
+#ifdef KRYVANE_X86_VECTORS
+  template <class L>
+  [[gnu::always_inline]] void Run(const uint8_t* in, uint8_t* out) const {
+    typename L::M x[4];
+    LoadLow<L>(in, x);
+    TernaryEncryptRounds<L, 0>(k, x);
+    StoreLow<L>(x, out);
+  }
+#endif
+
+  void Portable(const uint8_t* in, uint8_t* out) const {
+    uint32_t x0 = LoadLe32(in), x1 = LoadLe32(in + 4), x2 = LoadLe32(in + 8),
+             x3 = LoadLe32(in + 12);
+    EncryptWords(k, x0, x1, x2, x3);
+    StoreLe32(out, x0);
+    StoreLe32(out + 4, x1);
+    StoreLe32(out + 8, x2);
+    StoreLe32(out + 12, x3);
+  }
+};
+
+// CBC encryption's chain from cv over n blocks; cv ends as the last ciphertext block.
+struct EncryptChain {
+  const uint32_t* k;
+
+#ifdef KRYVANE_X86_VECTORS
+  template <class L>
+  [[gnu::always_inline]] void Run(const uint8_t* in, uint8_t* out, std::size_t n,
+                                  uint8_t* cv) const {
+    typename L::M x[4], p[4];
+    LoadLow<L>(cv, x);
+    for (; n > 0; --n, in += 16, out += 16) {
+      LoadLow<L>(in, p);
+      for (int j = 0; j < 4; ++j) x[j] = L::Xor(x[j], p[j]);
+      TernaryEncryptRounds<L, 0>(k, x);
+      StoreLow<L>(x, out);
+    }
+    StoreLow<L>(x, cv);
+  }
+#endif
+
+  void Portable(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv) const {
+    uint32_t x0 = LoadLe32(cv), x1 = LoadLe32(cv + 4), x2 = LoadLe32(cv + 8),
+             x3 = LoadLe32(cv + 12);
+    for (; n > 0; --n, in += 16, out += 16) {
+      x0 ^= LoadLe32(in);
+      x1 ^= LoadLe32(in + 4);
+      x2 ^= LoadLe32(in + 8);
+      x3 ^= LoadLe32(in + 12);
+      EncryptWords(k, x0, x1, x2, x3);
+      StoreLe32(out, x0);
+      StoreLe32(out + 4, x1);
+      StoreLe32(out + 8, x2);
+      StoreLe32(out + 12, x3);
+    }
+    StoreLe32(cv, x0);
+    StoreLe32(cv + 4, x1);
+    StoreLe32(cv + 8, x2);
+    StoreLe32(cv + 12, x3);
+  }
+};
 
 }  // namespace
 
@@ -939,44 +964,11 @@ void Serpent::ExpandKey(const uint8_t* key, uint32_t bits) {
 }
 
 void Serpent::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
-#ifdef KRYVANE_X86_VECTORS
-  if (encIsa_ >= cpu::Isa::kAvx512) return EncryptOneAvx512(subKeys_.data(), in, out);
-#endif
-  uint32_t x0 = LoadLe32(in), x1 = LoadLe32(in + 4), x2 = LoadLe32(in + 8), x3 = LoadLe32(in + 12);
-  EncryptWords(subKeys_.data(), x0, x1, x2, x3);
-  StoreLe32(out, x0);
-  StoreLe32(out + 4, x1);
-  StoreLe32(out + 8, x2);
-  StoreLe32(out + 12, x3);
+  RunOnPath(kEncryptPaths, encIsa_, EncryptOne{subKeys_.data()}, in, out);
 }
 
 void Serpent::EncryptCbcImpl(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv) const {
-#ifdef KRYVANE_X86_VECTORS
-  if (encIsa_ >= cpu::Isa::kAvx512) {
-    for (; n > 0; --n, in += 16, out += 16) {
-      for (int j = 0; j < 16; ++j) cv[j] ^= in[j];
-      EncryptOneAvx512(subKeys_.data(), cv, cv);
-      std::memcpy(out, cv, 16);
-    }
-    return;
-  }
-#endif
-  uint32_t x0 = LoadLe32(cv), x1 = LoadLe32(cv + 4), x2 = LoadLe32(cv + 8), x3 = LoadLe32(cv + 12);
-  for (; n > 0; --n, in += 16, out += 16) {
-    x0 ^= LoadLe32(in);
-    x1 ^= LoadLe32(in + 4);
-    x2 ^= LoadLe32(in + 8);
-    x3 ^= LoadLe32(in + 12);
-    EncryptWords(subKeys_.data(), x0, x1, x2, x3);
-    StoreLe32(out, x0);
-    StoreLe32(out + 4, x1);
-    StoreLe32(out + 8, x2);
-    StoreLe32(out + 12, x3);
-  }
-  StoreLe32(cv, x0);
-  StoreLe32(cv + 4, x1);
-  StoreLe32(cv + 8, x2);
-  StoreLe32(cv + 12, x3);
+  RunOnPath(kEncryptPaths, encIsa_, EncryptChain{subKeys_.data()}, in, out, n, cv);
 }
 
 void Serpent::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
@@ -985,18 +977,8 @@ void Serpent::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
 
 void Serpent::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
   const uint32_t* k = subKeys_.data();
-#ifdef KRYVANE_X86_VECTORS
   const auto one = [k](const uint8_t* p, uint8_t* q) { PortableDecrypt(k, p, q); };
-  if (isa_ >= cpu::Isa::kAvx512) {
-    return RunGroups<16, 16>(
-        in, out, n, [k](const uint8_t* p, uint8_t* q) { DecryptAvx512(k, p, q); }, one);
-  }
-  if (isa_ >= cpu::Isa::kAvx2) {
-    return RunGroups<16, 8>(
-        in, out, n, [k](const uint8_t* p, uint8_t* q) { DecryptAvx2(k, p, q); }, one);
-  }
-#endif
-  for (std::size_t i = 0; i < n; ++i) PortableDecrypt(k, in + 16 * i, out + 16 * i);
+  RunGroupsOnPath(LanePaths<Avx512Lanes, Avx2Lanes>{}, isa_, DecryptGroup{k}, one, in, out, n);
 }
 
 void Serpent::WipeKey() {

@@ -1,9 +1,6 @@
 #include "ciphers/tea.h"
 
-#include <type_traits>
-
-#include "ciphers/block_groups.h"
-#include "ciphers/x86_vectors.h"
+#include "ciphers/vector_lanes.h"
 
 namespace kryvane {
 namespace {
@@ -39,79 +36,38 @@ template <int G, class W>
   }
 }
 
-// ---------------------------------------------------------------------------------------------
-// Vector paths: word 0 of a block in one register and word 1 in another, one block per 32-bit
-// lane; two such pairs per pass. Compiled for their instruction set only and run only after the
-// processor has been asked.
-
-#ifdef KRYVANE_X86_VECTORS
-
-template <class W>
-[[gnu::always_inline]] inline void SwapBytes(W& x) {
-  x = (x >> 24) | ((x >> 8) & 0xFF00) | ((x << 8) & 0xFF0000) | (x << 24);
-}
-
-// Two registers of blocks in memory order become the registers of words 0 and 1 (within every
-// 128-bit lane, blocks in the order 0 1 2 3 of the lane's pair of registers), and back.
-#define KRYVANE_TEA_TRANSPOSE(TARGET, M, P, PS)                                                  \
-  TARGET inline void ToWords(M& a, M& b) {                                                       \
-    const M y =                                                                                  \
-        P##_castps_si##PS(P##_shuffle_ps(P##_castsi##PS##_ps(a), P##_castsi##PS##_ps(b), 0x88)); \
-    const M z =                                                                                  \
-        P##_castps_si##PS(P##_shuffle_ps(P##_castsi##PS##_ps(a), P##_castsi##PS##_ps(b), 0xDD)); \
-    a = y;                                                                                       \
-    b = z;                                                                                       \
-  }                                                                                              \
-  TARGET inline void ToBlocks(M& y, M& z) {                                                      \
-    const M a = P##_unpacklo_epi32(y, z), b = P##_unpackhi_epi32(y, z);                          \
-    y = a;                                                                                       \
-    z = b;                                                                                       \
-  }
-
-KRYVANE_TEA_TRANSPOSE(KRYVANE_TARGET_SSE, __m128i, _mm, 128)
-KRYVANE_TEA_TRANSPOSE(KRYVANE_TARGET_AVX2, __m256i, _mm256, 256)
-KRYVANE_TEA_TRANSPOSE(KRYVANE_TARGET_AVX512, __m512i, _mm512, 512)
-#undef KRYVANE_TEA_TRANSPOSE
-
-// Four registers' worth of blocks (sizeof(M) / 2 of them) through the decryption.
-#define KRYVANE_TEA_GROUP(NAME, TARGET, M, V)                            \
-  TARGET void NAME(const uint32_t* k, const uint8_t* in, uint8_t* out) { \
-    M r[4];                                                              \
-    std::memcpy(r, in, sizeof(r));                                       \
-    ToWords(r[0], r[1]);                                                 \
-    ToWords(r[2], r[3]);                                                 \
-    V y[2] = {V(r[0]), V(r[2])}, z[2] = {V(r[1]), V(r[3])};              \
-    for (int g = 0; g < 2; ++g) {                                        \
-      SwapBytes(y[g]);                                                   \
-      SwapBytes(z[g]);                                                   \
-    }                                                                    \
-    DecryptLanes(k, y, z);                                               \
-    for (int g = 0; g < 2; ++g) {                                        \
-      SwapBytes(y[g]);                                                   \
-      SwapBytes(z[g]);                                                   \
-    }                                                                    \
-    r[0] = M(y[0]);                                                      \
-    r[1] = M(z[0]);                                                      \
-    r[2] = M(y[1]);                                                      \
-    r[3] = M(z[1]);                                                      \
-    ToBlocks(r[0], r[1]);                                                \
-    ToBlocks(r[2], r[3]);                                                \
-    std::memcpy(out, r, sizeof(r));                                      \
-  }
-
-KRYVANE_TEA_GROUP(DecryptSse, KRYVANE_TARGET_SSE, __m128i, U32x4)
-KRYVANE_TEA_GROUP(DecryptAvx2, KRYVANE_TARGET_AVX2, __m256i, U32x8)
-KRYVANE_TEA_GROUP(DecryptAvx512, KRYVANE_TARGET_AVX512, __m512i, U32x16)
-#undef KRYVANE_TEA_GROUP
-
-#endif
-
 void PortableDecrypt(const uint32_t* k, const uint8_t* in, uint8_t* out) {
   uint32_t y[1] = {LoadBe32(in)}, z[1] = {LoadBe32(in + 4)};
   DecryptLanes(k, y, z);
   StoreBe32(out, y[0]);
   StoreBe32(out + 4, z[0]);
 }
+
+// A group of CBC decryption's independent blocks on a vector path: word 0 of a block in one
+// register and word 1 in another, one block per 32-bit lane, two such pairs per group.
+struct DecryptGroup {
+  static constexpr std::size_t kBlock = 8;
+  static constexpr std::size_t kRegisters = 4;
+  const uint32_t* k;
+
+#ifdef KRYVANE_X86_VECTORS
+  template <class L>
+  [[gnu::always_inline]] void Group(const uint8_t* in, uint8_t* out) const {
+    typename L::U32 y[2], z[2];
+    LoadWordPairs<L>(in, y, z);
+    for (int g = 0; g < 2; ++g) {
+      ByteSwap32<L>(y[g]);
+      ByteSwap32<L>(z[g]);
+    }
+    DecryptLanes(k, y, z);
+    for (int g = 0; g < 2; ++g) {
+      ByteSwap32<L>(y[g]);
+      ByteSwap32<L>(z[g]);
+    }
+    StoreWordPairs<L>(y, z, out);
+  }
+#endif
+};
 
 }  // namespace
 
@@ -165,32 +121,20 @@ void Tea::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
 void Tea::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
   const uint32_t* k = k_.data();
   const auto one = [k](const uint8_t* p, uint8_t* q) { PortableDecrypt(k, p, q); };
-#ifdef KRYVANE_X86_VECTORS
-  const auto run = [&](auto width, auto group) {
-    RunGroups<8, decltype(width)::value>(
-        in, out, n, [k, group](const uint8_t* p, uint8_t* q) { group(k, p, q); }, one);
-  };
-  switch (isa_) {
-    case cpu::Isa::kAvx512:
-      return run(std::integral_constant<std::size_t, 32>{}, DecryptAvx512);
-    case cpu::Isa::kAvx2:
-      return run(std::integral_constant<std::size_t, 16>{}, DecryptAvx2);
-    case cpu::Isa::kSse2:
-      return run(std::integral_constant<std::size_t, 8>{}, DecryptSse);
-    case cpu::Isa::kPortable:
-      break;
-  }
-#endif
   // Two blocks interleaved.
-  for (; n >= 2; n -= 2, in += 16, out += 16) {
-    uint32_t y[2] = {LoadBe32(in), LoadBe32(in + 8)}, z[2] = {LoadBe32(in + 4), LoadBe32(in + 12)};
-    DecryptLanes(k, y, z);
-    StoreBe32(out, y[0]);
-    StoreBe32(out + 4, z[0]);
-    StoreBe32(out + 8, y[1]);
-    StoreBe32(out + 12, z[1]);
-  }
-  if (n == 1) one(in, out);
+  const auto portable = [k, one](const uint8_t* p, uint8_t* q, std::size_t m) {
+    for (; m >= 2; m -= 2, p += 16, q += 16) {
+      uint32_t y[2] = {LoadBe32(p), LoadBe32(p + 8)}, z[2] = {LoadBe32(p + 4), LoadBe32(p + 12)};
+      DecryptLanes(k, y, z);
+      StoreBe32(q, y[0]);
+      StoreBe32(q + 4, z[0]);
+      StoreBe32(q + 8, y[1]);
+      StoreBe32(q + 12, z[1]);
+    }
+    if (m == 1) one(p, q);
+  };
+  RunGroupsOnPath(LanePaths<Avx512Lanes, Avx2Lanes, SseLanes>{}, isa_, DecryptGroup{k}, one,
+                  portable, in, out, n);
 }
 
 }  // namespace kryvane

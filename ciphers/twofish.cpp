@@ -3,8 +3,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "ciphers/block_groups.h"
-#include "ciphers/x86_vectors.h"
+#include "ciphers/vector_lanes.h"
 #include "crypto/bytes.h"
 
 namespace kryvane {
@@ -172,22 +171,17 @@ uint32_t RsEncode(uint32_t even, uint32_t odd) {
 // tables interleaved as in Twofish::sBoxes_). Only with AVX-512: eight-lane gathers lose to four
 // blocks interleaved in plain code.
 
-template <class V>
-[[gnu::always_inline]] inline void Rotl(V& x, int n) {
-  x = (x << n) | (x >> (32 - n));
-}
-
-template <class V>
+template <class L, class V>
 [[gnu::always_inline]] inline void GLanes(const uint32_t* s, const V& x, V& out) {
   V a, b, c, d;
-  Gather(s, (x & 0xFF) << 1, a);
-  Gather(s + 1, ((x >> 8) & 0xFF) << 1, b);
-  Gather(s + 512, ((x >> 16) & 0xFF) << 1, c);
-  Gather(s + 513, (x >> 24) << 1, d);
+  L::Gather(s, (x & 0xFF) << 1, a);
+  L::Gather(s + 1, ((x >> 8) & 0xFF) << 1, b);
+  L::Gather(s + 512, ((x >> 16) & 0xFF) << 1, c);
+  L::Gather(s + 513, (x >> 24) << 1, d);
   out = a ^ b ^ c ^ d;
 }
 
-template <class V>
+template <class L, class V>
 [[gnu::always_inline]] inline void DecryptLanes(const uint32_t* s, const uint32_t* k, V& r0, V& r1,
                                                 V& r2, V& r3) {
   r0 ^= k[4];
@@ -196,22 +190,22 @@ template <class V>
   r3 ^= k[7];
   for (int r = 15; r > 0; r -= 2) {
     V t0, t1, u;
-    GLanes(s, r0, t0);
+    GLanes<L>(s, r0, t0);
     u = r1;
-    Rotl(u, 8);
-    GLanes(s, u, t1);
-    Rotl(r2, 1);
+    Rotl<8>(u);
+    GLanes<L>(s, u, t1);
+    Rotl<1>(r2);
     r2 ^= t0 + t1 + k[2 * r + 8];
     r3 ^= t0 + 2 * t1 + k[2 * r + 9];
-    Rotl(r3, 31);
-    GLanes(s, r2, t0);
+    Rotl<31>(r3);
+    GLanes<L>(s, r2, t0);
     u = r3;
-    Rotl(u, 8);
-    GLanes(s, u, t1);
-    Rotl(r0, 1);
+    Rotl<8>(u);
+    GLanes<L>(s, u, t1);
+    Rotl<1>(r0);
     r0 ^= t0 + t1 + k[2 * r + 6];
     r1 ^= t0 + 2 * t1 + k[2 * r + 7];
-    Rotl(r1, 31);
+    Rotl<31>(r1);
   }
   // The output order is r2, r3, r0, r1.
   const V a = r2 ^ k[0], b = r3 ^ k[1], c = r0 ^ k[2], d = r1 ^ k[3];
@@ -221,25 +215,26 @@ template <class V>
   r3 = d;
 }
 
-// Four registers of consecutive blocks, transposed to one word per register and back.
-#define KRYVANE_TWOFISH_GROUP(NAME, TARGET, M, V)                                           \
-  TARGET void NAME(const uint32_t* s, const uint32_t* k, const uint8_t* in, uint8_t* out) { \
-    M w[4];                                                                                 \
-    std::memcpy(w, in, sizeof(w));                                                          \
-    Transpose4x4(w[0], w[1], w[2], w[3]);                                                   \
-    V r0 = V(w[0]), r1 = V(w[1]), r2 = V(w[2]), r3 = V(w[3]);                               \
-    DecryptLanes(s, k, r0, r1, r2, r3);                                                     \
-    w[0] = M(r0);                                                                           \
-    w[1] = M(r1);                                                                           \
-    w[2] = M(r2);                                                                           \
-    w[3] = M(r3);                                                                           \
-    Transpose4x4(w[0], w[1], w[2], w[3]);                                                   \
-    std::memcpy(out, w, sizeof(w));                                                         \
-  }
-
-KRYVANE_TWOFISH_GROUP(DecryptAvx512, KRYVANE_TARGET_AVX512, __m512i, U32x16)
-#undef KRYVANE_TWOFISH_GROUP
 #endif
+
+// A group of independent blocks on a vector path: four registers of consecutive blocks,
+// transposed to one word per register and back.
+struct GatherGroup {
+  static constexpr std::size_t kBlock = 16;
+  static constexpr std::size_t kRegisters = 4;
+  const uint32_t* s;
+  const uint32_t* k;
+
+#ifdef KRYVANE_X86_VECTORS
+  template <class L>
+  [[gnu::always_inline]] void Group(const uint8_t* in, uint8_t* out) const {
+    typename L::U32 w[4];
+    LoadWords<L>(in, w);
+    DecryptLanes<L>(s, k, w[0], w[1], w[2], w[3]);
+    StoreWords<L>(w, out);
+  }
+#endif
+};
 
 }  // namespace
 
@@ -352,19 +347,15 @@ inline void Twofish::DecryptGroup(const uint8_t* in, uint8_t* out) const {
 }
 
 void Twofish::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) const {
-#ifdef KRYVANE_X86_VECTORS
-  const uint32_t* s = sBoxes_.data();
-  const uint32_t* k = subKeys_.data();
   const auto one = [this](const uint8_t* p, uint8_t* q) { DecryptGroup<1>(p, q); };
-  if (isa_ >= cpu::Isa::kAvx512) {
-    return RunGroups<16, 16>(
-        in, out, n, [s, k](const uint8_t* p, uint8_t* q) { DecryptAvx512(s, k, p, q); }, one);
-  }
-#endif
-  for (; n >= kInterleave; n -= kInterleave, in += 16 * kInterleave, out += 16 * kInterleave) {
-    DecryptGroup<kInterleave>(in, out);
-  }
-  for (; n > 0; --n, in += 16, out += 16) DecryptGroup<1>(in, out);
+  const auto portable = [this](const uint8_t* p, uint8_t* q, std::size_t m) {
+    for (; m >= kInterleave; m -= kInterleave, p += 16 * kInterleave, q += 16 * kInterleave) {
+      DecryptGroup<kInterleave>(p, q);
+    }
+    for (; m > 0; --m, p += 16, q += 16) DecryptGroup<1>(p, q);
+  };
+  RunGroupsOnPath(LanePaths<Avx512Lanes>{}, isa_, GatherGroup{sBoxes_.data(), subKeys_.data()}, one,
+                  portable, in, out, n);
 }
 
 bool Twofish::SelfTest() {

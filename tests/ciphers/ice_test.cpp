@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "ciphers/ice_internal.h"
 #include "tests/support/cipher_checks.h"
 #include "tests/support/hex.h"
 

@@ -32,6 +32,7 @@ std::vector<uint8_t> EncryptedText(const recover::Pair& pair) {
 
 void FillBatch(recover::CandidateBatch& batch, uint32_t seed, std::size_t n) {
   std::mt19937 rng(seed);
+  batch = recover::CandidateBatch(n);
   batch.Reset(0);
   std::string word;
   for (std::size_t i = 0; i < n; ++i) {

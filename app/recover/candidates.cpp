@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <ostream>
+#include <stdexcept>
 #include <utility>
 
 #include "crypto/bytes.h"
@@ -69,6 +70,8 @@ void CandidateBatch::Reset(uint64_t first) {
 }
 
 void CandidateBatch::Append(std::string_view candidate, uint64_t position) {
+  // Sources check Full() before each Slot(); a caller that appends must not run past the end.
+  if (Full()) throw std::length_error("candidate batch is full");
   const std::size_t n = candidate.size() < kMaxCandidate ? candidate.size() : kMaxCandidate;
   std::char_traits<char>::copy(Slot(), candidate.data(), n);
   Commit(n, position);

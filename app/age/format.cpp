@@ -174,14 +174,14 @@ std::optional<std::vector<uint8_t>> DecodeBase64NoPad(std::string_view text) {
 }
 
 std::string Recipient::ToString() const {
-  return bech32::Encode("age", key);
+  return std::string(bech32::Encode("age", key).View());
 }
 
 std::optional<Recipient> ParseRecipient(std::string_view text) {
   std::optional<bech32::DecodedBytes> d = bech32::Decode(text);
   if (!d || d->hrp != "age" || d->bytes.size() != 32) return std::nullopt;
   Recipient r;
-  std::copy(d->bytes.begin(), d->bytes.end(), r.key.begin());
+  std::ranges::copy(d->bytes.Bytes(), r.key.begin());
   return r;
 }
 
@@ -191,20 +191,16 @@ Recipient Identity::ToRecipient() const {
   return r;
 }
 
-std::string Identity::ToString() const {
+Secret Identity::ToString() const {
   return bech32::Encode("age-secret-key-", secret.bytes, true);
 }
 
 std::optional<Identity> ParseIdentity(std::string_view text) {
   std::optional<bech32::DecodedBytes> d = bech32::Decode(text);
   if (!d) return std::nullopt;
-  struct Wipe {
-    std::vector<uint8_t>& v;
-    ~Wipe() { SecureZero(v.data(), v.size()); }
-  } wipe{d->bytes};
   if (d->hrp != "age-secret-key-" || d->bytes.size() != 32) return std::nullopt;
   Identity id;
-  std::copy(d->bytes.begin(), d->bytes.end(), id.secret.bytes.begin());
+  std::ranges::copy(d->bytes.Bytes(), id.secret.bytes.begin());
   return id;
 }
 
@@ -357,12 +353,10 @@ Writer::Writer(ByteSink& out, std::span<const Stanza> stanzas, const FileKey& fi
   Key32 key;
   PayloadKey(fileKey, nonce, key);
   aead_ = std::make_unique<ChaChaPoly>(key.span());
-  chunk_.resize(kSealedChunk);
+  chunk_.Resize(kSealedChunk);
 }
 
-Writer::~Writer() {
-  SecureZero(chunk_.data(), chunk_.size());
-}
+Writer::~Writer() = default;
 
 void Writer::Write(const void* data, std::size_t size) {
   const auto* p = static_cast<const uint8_t*>(data);
@@ -370,7 +364,7 @@ void Writer::Write(const void* data, std::size_t size) {
     // A full chunk waits until more data shows it is not the last.
     if (filled_ == kChunkSize) SealChunk(false);
     const std::size_t take = std::min(size, kChunkSize - filled_);
-    std::memcpy(chunk_.data() + filled_, p, take);
+    std::memcpy(chunk_.Bytes().data() + filled_, p, take);
     filled_ += take;
     plaintext_ += take;
     p += take;
@@ -379,7 +373,7 @@ void Writer::Write(const void* data, std::size_t size) {
 }
 
 void Writer::SealChunk(bool last) {
-  aead_->Seal(ChunkNonce(index_, last), chunk_.data(), filled_, chunk_.data());
+  aead_->Seal(ChunkNonce(index_, last), chunk_.Bytes().data(), filled_, chunk_.Bytes().data());
   out_->Write(chunk_.data(), filled_ + kTagSize);
   ++index_;
   filled_ = 0;
@@ -655,7 +649,7 @@ Reader::Reader(ByteSource& in, const Unlock& unlock)
     std::vector<uint8_t> labelled(kScryptLabel.begin(), kScryptLabel.end());
     labelled.insert(labelled.end(), salt->begin(), salt->end());
     Key32 wrapKey;
-    Scrypt(*unlock.passphrase, labelled, logN, wrapKey);
+    Scrypt(unlock.passphrase->View(), labelled, logN, wrapKey);
     if (!OpenFileKey(wrapKey, s.body, fileKey))
       throw AgeError(AgeErrorKind::kNoMatch, "the passphrase is wrong");
     opened = true;
@@ -706,12 +700,10 @@ Reader::Reader(ByteSource& in, const Unlock& unlock)
   PayloadKey(fileKey, nonce, key);
   aead_ = std::make_unique<ChaChaPoly>(key.span());
   chunk_.resize(kSealedChunk);
-  plain_.resize(kChunkSize);
+  plain_.Resize(kChunkSize);
 }
 
-Reader::~Reader() {
-  SecureZero(plain_.data(), plain_.size());
-}
+Reader::~Reader() = default;
 
 // Each chunk's plaintext is given out once the chunk authenticates, as age gives it out: a full
 // chunk is the last one when it is sealed as such, so data after it, or the end of the file
@@ -727,10 +719,10 @@ void Reader::NextChunk() {
   bool last = got < kSealedChunk;  // a short chunk ends the data
   if (last && size == 0 && index_ > 0)
     throw AgeError(AgeErrorKind::kPayload, "the last chunk is empty");
-  bool opened = aead_->Open(ChunkNonce(index_, last), chunk_.data(), size, plain_.data());
+  bool opened = aead_->Open(ChunkNonce(index_, last), chunk_.data(), size, plain_.Bytes().data());
   if (!opened && !last) {
     last = true;
-    opened = aead_->Open(ChunkNonce(index_, true), chunk_.data(), size, plain_.data());
+    opened = aead_->Open(ChunkNonce(index_, true), chunk_.data(), size, plain_.Bytes().data());
   }
   if (!opened) {
     throw AgeError(AgeErrorKind::kPayload,

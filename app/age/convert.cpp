@@ -64,12 +64,7 @@ class AgeEncoder final : public TargetEncoder {
     unlock.fileKey = fileKey_;
     try {
       age::Reader reader(file, unlock);
-      bool sameStanzas = reader.Stanzas().size() == stanzas_.size();
-      for (std::size_t i = 0; sameStanzas && i < stanzas_.size(); ++i) {
-        sameStanzas = reader.Stanzas()[i].args == stanzas_[i].args &&
-                      reader.Stanzas()[i].body == stanzas_[i].body;
-      }
-      if (!sameStanzas) fail("the header read back differs from the one written");
+      if (reader.Stanzas() != stanzas_) fail("the header read back differs from the one written");
       age::Sha256 hash;
       Secret buffer = PlaintextBuffer();
       uint64_t total = 0;

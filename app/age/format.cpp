@@ -549,9 +549,107 @@ class Reader::ArmorSource final : public ByteSource {
   bool ended_ = false;
 };
 
+namespace {
+
+// The file key from the one scrypt stanza, under the passphrase.
+FileKey UnwrapScrypt(const Stanza& s, const Secret& passphrase, int maxWorkFactor) {
+  std::optional<std::vector<uint8_t>> salt;
+  if (s.args.size() == 3) salt = DecodeBase64NoPad(s.args[1]);
+  const std::string& factor = s.args.size() == 3 ? s.args[2] : std::string();
+  if (!salt || salt->size() != 16 || factor.empty() || factor.size() > 2 || factor[0] == '0' ||
+      !std::all_of(factor.begin(), factor.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
+      s.body.size() != 32) {
+    throw AgeError(AgeErrorKind::kHeader, "the scrypt stanza is malformed");
+  }
+  const int logN = std::stoi(factor);
+  if (logN > maxWorkFactor) {
+    throw AgeError(AgeErrorKind::kHeader, "the passphrase's work factor 2^" + factor +
+                                              " is above the limit 2^" +
+                                              std::to_string(maxWorkFactor));
+  }
+  std::vector<uint8_t> labelled(kScryptLabel.begin(), kScryptLabel.end());
+  labelled.insert(labelled.end(), salt->begin(), salt->end());
+  Key32 wrapKey;
+  Scrypt(passphrase.View(), labelled, logN, wrapKey);
+  FileKey fileKey;
+  if (!OpenFileKey(wrapKey, s.body, fileKey))
+    throw AgeError(AgeErrorKind::kNoMatch, "the passphrase is wrong");
+  return fileKey;
+}
+
+// The file key from the first X25519 stanza one of the identities opens.
+FileKey UnwrapX25519(std::span<const Stanza> stanzas, std::span<const Identity> identities) {
+  FileKey fileKey;
+  for (const Stanza& s : stanzas) {
+    if (s.args[0] != "X25519") continue;
+    std::optional<std::vector<uint8_t>> share;
+    if (s.args.size() == 2) share = DecodeBase64NoPad(s.args[1]);
+    if (!share || share->size() != 32 || s.body.size() != 32) {
+      throw AgeError(AgeErrorKind::kHeader, "an X25519 stanza is malformed");
+    }
+    std::array<uint8_t, 64> salt;
+    std::copy(share->begin(), share->end(), salt.begin());
+    for (const Identity& id : identities) {
+      Key32 shared, wrapKey;
+      if (!X25519(id.secret.span(), std::span<const uint8_t, 32>(share->data(), 32),
+                  shared.bytes)) {
+        throw AgeError(AgeErrorKind::kHeader, "an X25519 stanza has an invalid share");
+      }
+      const Recipient r = id.ToRecipient();
+      std::copy(r.key.begin(), r.key.end(), salt.begin() + 32);
+      Hkdf(shared.span(), salt, kX25519Label, wrapKey);
+      if (OpenFileKey(wrapKey, s.body, fileKey)) return fileKey;
+    }
+  }
+  throw AgeError(AgeErrorKind::kNoMatch, "no identity matches a recipient of the file");
+}
+
+// The file key, by whichever way unlock gives.
+FileKey UnwrapFileKey(std::span<const Stanza> stanzas, const Unlock& unlock) {
+  const bool hasScrypt = std::any_of(stanzas.begin(), stanzas.end(),
+                                     [](const Stanza& s) { return s.args[0] == "scrypt"; });
+  if (hasScrypt && stanzas.size() != 1) {
+    throw AgeError(AgeErrorKind::kHeader, "an scrypt stanza is not the only one in the header");
+  }
+  if (unlock.fileKey) return *unlock.fileKey;
+  if (unlock.passphrase) {
+    if (!hasScrypt)
+      throw AgeError(AgeErrorKind::kNoMatch, "the file is not encrypted with a passphrase");
+    return UnwrapScrypt(stanzas[0], *unlock.passphrase, unlock.maxWorkFactor);
+  }
+  if (hasScrypt)
+    throw AgeError(AgeErrorKind::kNoMatch, "the file is encrypted with a passphrase, not to a key");
+  return UnwrapX25519(stanzas, unlock.identities);
+}
+
+}  // namespace
+
 Reader::Reader(ByteSource& in, const Unlock& unlock)
     : raw_(std::make_unique<Input>(in)), in_(raw_.get()) {
-  // Armor: whitespace, then the begin line.
+  OpenArmor();
+  std::array<uint8_t, 32> mac{};
+  const std::string header = ReadHeader(mac);
+  const FileKey fileKey = UnwrapFileKey(stanzas_, unlock);
+
+  std::array<uint8_t, 32> expected;
+  HeaderMac(fileKey, header, expected);
+  if (!EqualConstantTime(expected, mac)) {
+    throw AgeError(AgeErrorKind::kHmac, "the header's MAC does not match (the header was changed)");
+  }
+
+  Nonce nonce;
+  if (in_->ReadFull(nonce.data(), nonce.size()) != nonce.size()) {
+    throw AgeError(AgeErrorKind::kHeader, "the file ends before its payload");
+  }
+  Key32 key;
+  PayloadKey(fileKey, nonce, key);
+  aead_ = std::make_unique<ChaChaPoly>(key.span());
+  chunk_.resize(kSealedChunk);
+  plain_.Resize(kChunkSize);
+}
+
+// Armor: whitespace, then the begin line. The rest is read through the armor.
+void Reader::OpenArmor() {
   std::string_view start = raw_->Peek(4096);
   const auto first = start.find_first_not_of(" \t\r\n");
   if (first != std::string_view::npos && start.substr(first).starts_with(kArmorBegin)) {
@@ -565,7 +663,9 @@ Reader::Reader(ByteSource& in, const Unlock& unlock)
         AgeErrorKind::kArmor,
         "the file looks armored, but does not start with the line " + std::string(kArmorBegin));
   }
+}
 
+std::string Reader::ReadHeader(std::array<uint8_t, 32>& mac) {
   std::string header, line;
   const auto nextLine = [&](std::size_t max) {
     if (!in_->ReadLine(line, max, AgeErrorKind::kHeader))
@@ -584,7 +684,6 @@ Reader::Reader(ByteSource& in, const Unlock& unlock)
   }
   (header += line) += '\n';
 
-  std::array<uint8_t, 32> mac{};
   for (;;) {
     nextLine(kMaxHeaderLine);
     if (line.starts_with("---")) {
@@ -617,90 +716,7 @@ Reader::Reader(ByteSource& in, const Unlock& unlock)
     stanzas_.push_back(std::move(s));
   }
   if (stanzas_.empty()) throw AgeError(AgeErrorKind::kHeader, "the header has no recipient stanza");
-
-  FileKey fileKey;
-  bool opened = false;
-  const bool hasScrypt = std::any_of(stanzas_.begin(), stanzas_.end(),
-                                     [](const Stanza& s) { return s.args[0] == "scrypt"; });
-  if (hasScrypt && stanzas_.size() != 1) {
-    throw AgeError(AgeErrorKind::kHeader, "an scrypt stanza is not the only one in the header");
-  }
-  if (unlock.fileKey) {
-    fileKey = *unlock.fileKey;
-    opened = true;
-  } else if (unlock.passphrase) {
-    if (!hasScrypt)
-      throw AgeError(AgeErrorKind::kNoMatch, "the file is not encrypted with a passphrase");
-    const Stanza& s = stanzas_[0];
-    std::optional<std::vector<uint8_t>> salt;
-    if (s.args.size() == 3) salt = DecodeBase64NoPad(s.args[1]);
-    const std::string& factor = s.args.size() == 3 ? s.args[2] : std::string();
-    if (!salt || salt->size() != 16 || factor.empty() || factor.size() > 2 || factor[0] == '0' ||
-        !std::all_of(factor.begin(), factor.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
-        s.body.size() != 32) {
-      throw AgeError(AgeErrorKind::kHeader, "the scrypt stanza is malformed");
-    }
-    const int logN = std::stoi(factor);
-    if (logN > unlock.maxWorkFactor) {
-      throw AgeError(AgeErrorKind::kHeader, "the passphrase's work factor 2^" + factor +
-                                                " is above the limit 2^" +
-                                                std::to_string(unlock.maxWorkFactor));
-    }
-    std::vector<uint8_t> labelled(kScryptLabel.begin(), kScryptLabel.end());
-    labelled.insert(labelled.end(), salt->begin(), salt->end());
-    Key32 wrapKey;
-    Scrypt(unlock.passphrase->View(), labelled, logN, wrapKey);
-    if (!OpenFileKey(wrapKey, s.body, fileKey))
-      throw AgeError(AgeErrorKind::kNoMatch, "the passphrase is wrong");
-    opened = true;
-  } else {
-    if (hasScrypt)
-      throw AgeError(AgeErrorKind::kNoMatch,
-                     "the file is encrypted with a passphrase, not to a key");
-    for (const Stanza& s : stanzas_) {
-      if (s.args[0] != "X25519") continue;
-      std::optional<std::vector<uint8_t>> share;
-      if (s.args.size() == 2) share = DecodeBase64NoPad(s.args[1]);
-      if (!share || share->size() != 32 || s.body.size() != 32) {
-        throw AgeError(AgeErrorKind::kHeader, "an X25519 stanza is malformed");
-      }
-      std::array<uint8_t, 64> salt;
-      std::copy(share->begin(), share->end(), salt.begin());
-      for (const Identity& id : unlock.identities) {
-        Key32 shared, wrapKey;
-        if (!X25519(id.secret.span(), std::span<const uint8_t, 32>(share->data(), 32),
-                    shared.bytes)) {
-          throw AgeError(AgeErrorKind::kHeader, "an X25519 stanza has an invalid share");
-        }
-        const Recipient r = id.ToRecipient();
-        std::copy(r.key.begin(), r.key.end(), salt.begin() + 32);
-        Hkdf(shared.span(), salt, kX25519Label, wrapKey);
-        if (OpenFileKey(wrapKey, s.body, fileKey)) {
-          opened = true;
-          break;
-        }
-      }
-      if (opened) break;
-    }
-    if (!opened)
-      throw AgeError(AgeErrorKind::kNoMatch, "no identity matches a recipient of the file");
-  }
-
-  std::array<uint8_t, 32> expected;
-  HeaderMac(fileKey, header, expected);
-  if (!EqualConstantTime(expected, mac)) {
-    throw AgeError(AgeErrorKind::kHmac, "the header's MAC does not match (the header was changed)");
-  }
-
-  Nonce nonce;
-  if (in_->ReadFull(nonce.data(), nonce.size()) != nonce.size()) {
-    throw AgeError(AgeErrorKind::kHeader, "the file ends before its payload");
-  }
-  Key32 key;
-  PayloadKey(fileKey, nonce, key);
-  aead_ = std::make_unique<ChaChaPoly>(key.span());
-  chunk_.resize(kSealedChunk);
-  plain_.Resize(kChunkSize);
+  return header;
 }
 
 Reader::~Reader() = default;

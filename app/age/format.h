@@ -63,6 +63,7 @@ std::vector<Identity> ParseIdentities(std::string_view text);
 struct Stanza {
   std::vector<std::string> args;  // the type first
   std::vector<uint8_t> body;
+  friend bool operator==(const Stanza&, const Stanza&) = default;
 };
 
 Stanza WrapForRecipient(const FileKey& fileKey, const Recipient& recipient);
@@ -139,6 +140,9 @@ class Reader final : public ByteSource {
  private:
   class Input;
   class ArmorSource;
+  void OpenArmor();
+  // Reads the header into stanzas_ and its MAC into mac; returns the text the MAC covers.
+  std::string ReadHeader(std::array<uint8_t, 32>& mac);
   void NextChunk();
 
   std::unique_ptr<Input> raw_;

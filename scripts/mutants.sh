@@ -102,7 +102,7 @@ mutant blowfish-byte-order ciphers/blowfish.cpp 'uint32_t l = LoadBe32(in), r = 
   'uint32_t l = LoadLe32(in), r = LoadLe32(in + 4);' ciphers_tests 'BlockVectors.*'
 mutant haval-pad hashes/haval.h 'static constexpr uint8_t kPad = 0x80;' \
   'static constexpr uint8_t kPad = 0x01;' hashes_tests '*'
-mutant rc4-index-restart ciphers/rc4.cpp 'uint32_t i = 0, j = 0;' 'static uint32_t i = 0, j = 0;' \
+mutant rc4-index-restart ciphers/rc4.cpp '  std::size_t jr = 0;' '  static std::size_t jr = 0;' \
   ciphers_tests 'Rc4*'
 mutant settings-trailing-blanks app/settings_file.cpp \
   'if (TrimBlanks(value).size() != value.size() || framed) {' \

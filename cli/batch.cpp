@@ -56,6 +56,16 @@ std::string KeptFolderName(const std::string& source) {
   return base == "." || base == ".." || base == "/" ? std::string() : base;
 }
 
+// A source the walk could not look at: "FILE: OPERATION: CAUSE", as the job reports a file.
+JobError FailedToRead(const std::string& file, const char* operation, int err) {
+  JobError error;
+  error.file = file;
+  error.operation = operation;
+  error.cause = ErrnoText(err);
+  error.errnum = err;
+  return error;
+}
+
 class Planner {
  public:
   Planner(const BatchOptions& options, JobDirection direction)
@@ -84,7 +94,7 @@ class Planner {
   void AddSource(const std::string& source) {
     const auto st = LinkStatus(source);
     if (!st) {
-      plan_.failed.push_back({source, "open: " + ErrnoText(errno)});
+      plan_.failed.push_back(FailedToRead(source, "open", errno));
       return;
     }
     if (S_ISDIR(st->st_mode)) {
@@ -104,7 +114,7 @@ class Planner {
     // A file named on the command line: its links are the user's to follow.
     const auto target = Status(source);
     if (!target) {
-      plan_.failed.push_back({source, "open: " + ErrnoText(errno)});
+      plan_.failed.push_back(FailedToRead(source, "open", errno));
       return;
     }
     AddFile(source, BaseName(source), BatchItem::kNamed, ParentFolder(source), "", *target);
@@ -113,7 +123,7 @@ class Planner {
   void WalkRoot(const std::string& source) {
     UniqueFd fd(::open(source.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd) {
-      plan_.failed.push_back({source, "read folder: " + ErrnoText(errno)});
+      plan_.failed.push_back(FailedToRead(source, "read folder", errno));
       return;
     }
     const std::size_t root = plan_.roots.size();
@@ -130,7 +140,7 @@ class Planner {
     {
       DIR* dir = ::fdopendir(::fcntl(folder, F_DUPFD_CLOEXEC, 3));
       if (dir == nullptr) {
-        plan_.failed.push_back({display, "read folder: " + ErrnoText(errno)});
+        plan_.failed.push_back(FailedToRead(display, "read folder", errno));
         return;
       }
       ::rewinddir(dir);
@@ -142,7 +152,7 @@ class Planner {
       }
       const int err = errno;
       ::closedir(dir);
-      if (err != 0) plan_.failed.push_back({display, "read folder: " + ErrnoText(err)});
+      if (err != 0) plan_.failed.push_back(FailedToRead(display, "read folder", err));
     }
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
@@ -151,7 +161,7 @@ class Planner {
       const std::string childOut = relOut.empty() ? name : relOut + "/" + name;
       struct stat st;
       if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        plan_.failed.push_back({path, "open: " + ErrnoText(errno)});
+        plan_.failed.push_back(FailedToRead(path, "open", errno));
       } else if (S_ISLNK(st.st_mode)) {
         plan_.skipped.push_back({path, "a symbolic link, not followed"});
       } else if (S_ISDIR(st.st_mode)) {
@@ -162,7 +172,7 @@ class Planner {
         const UniqueFd child(
             ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!child) {
-          plan_.failed.push_back({path, "read folder: " + ErrnoText(errno)});
+          plan_.failed.push_back(FailedToRead(path, "read folder", errno));
         } else {
           Walk(root, child.Get(), path, childRel, childOut);
         }
@@ -239,6 +249,26 @@ class Planner {
   std::map<FileKey, std::string> sources_;
 };
 
+BatchFileResult Failed(JobErrorKind kind, std::string cause) {
+  BatchFileResult result;
+  result.kind = BatchFileResult::Kind::kFailed;
+  result.error.emplace();
+  result.error->kind = kind;
+  result.error->cause = std::move(cause);
+  return result;
+}
+
+// A file's error on one line: a batch shows no hint lines under each file, so what its kind
+// suggests, if anything, ends the line.
+std::string BatchErrorLine(const JobError& error) {
+  std::string line = error.Describe();
+  if (const std::string_view hint = BatchHintFor(error.kind); !hint.empty()) {
+    line += ' ';
+    line += hint;
+  }
+  return line;
+}
+
 // Runs process for each item on `threads` workers; a set cancel flag stops the batch: running
 // items cancel and leave nothing, the rest are not started. progress is called from the calling
 // thread about ten times a second.
@@ -273,17 +303,20 @@ BatchSummary RunItems(const BatchPlan& plan, unsigned threads, const std::atomic
         result =
             process(item, [&mine](uint64_t done) { mine.store(done, std::memory_order_relaxed); });
       } catch (const CommandError& e) {
-        result.kind = BatchFileResult::Kind::kFailed;
-        result.message = e.message;
+        result = Failed(JobErrorKind::kRefused, e.message);
+      } catch (const IoError& e) {
+        result = Failed(JobErrorKind::kIo, e.Cause());
+        result.error->file = e.File();
+        result.error->operation = e.Operation();
+        result.error->errnum = e.Errno();
       } catch (const std::exception& e) {
-        result.kind = BatchFileResult::Kind::kFailed;
-        result.message = e.what();
+        result = Failed(JobErrorKind::kInternal, e.what());
       }
       mine.store(0, std::memory_order_relaxed);
       // A file that failed because the batch was stopped was simply not done.
       if (result.kind == BatchFileResult::Kind::kFailed && cancelled()) {
         result.kind = BatchFileResult::Kind::kNotStarted;
-        result.message.clear();
+        result.error.reset();
       }
       bytesFinished.fetch_add(item.size);
       filesDone.fetch_add(1);
@@ -313,9 +346,12 @@ void MarkUnflushed(const BatchPlan& plan, const std::map<std::string, int>& erro
     BatchFileResult& result = summary.results[i];
     const auto it = errors.find(plan.items[i].targetFolder);
     if (result.kind != BatchFileResult::Kind::kDone || it == errors.end()) continue;
-    result.kind = BatchFileResult::Kind::kFailed;
-    result.message = plan.items[i].target + ": write: " + ErrnoText(it->second) +
-                     "; the new target is in place but may not survive a crash";
+    result =
+        Failed(JobErrorKind::kIo,
+               ErrnoText(it->second) + "; the new target is in place but may not survive a crash");
+    result.error->file = plan.items[i].target;
+    result.error->operation = "write";
+    result.error->errnum = it->second;
   }
 }
 
@@ -326,18 +362,16 @@ int Report(const BatchPlan& plan, const BatchSummary& summary, bool deleteSource
   for (std::size_t i = 0; i < summary.results.size(); ++i) {
     const BatchFileResult& r = summary.results[i];
     const std::string& source = plan.items[i].source;
-    if (r.kind == Kind::kSkipped) PrintSkipped(source, r.message);
-    if (r.kind == Kind::kDone && !r.message.empty()) {
-      PrintWarning(r.message);
+    if (r.kind == Kind::kSkipped) PrintSkipped(source, r.skipped);
+    if (r.kind == Kind::kDone && r.error) {
+      PrintWarning(r.error->Describe());
       ++warned;
     }
     if (!r.note.empty()) PrintWarning(r.note);
   }
-  for (const BatchNote& note : plan.failed) {
-    PrintError(note.file + ": " + note.reason, {});
-  }
+  for (const JobError& error : plan.failed) PrintError(BatchErrorLine(error), {});
   for (const BatchFileResult& r : summary.results) {
-    if (r.kind == Kind::kFailed) PrintError(r.message, {});
+    if (r.kind == Kind::kFailed) PrintError(BatchErrorLine(*r.error), {});
   }
   const std::size_t failed = summary.Count(Kind::kFailed) + plan.failed.size();
   const std::size_t notDone = summary.Count(Kind::kNotStarted);

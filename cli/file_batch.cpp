@@ -68,12 +68,12 @@ BatchFileResult ResultOf(const JobOutcome& outcome, const BatchItem& item) {
   BatchFileResult result;
   if (!outcome.Succeeded()) {
     result.kind = BatchFileResult::Kind::kFailed;
-    result.message = outcome.error ? outcome.error->Describe() : item.source;
     if (outcome.error) {
-      if (const std::string_view hint = BatchHintFor(outcome.error->kind); !hint.empty()) {
-        result.message += ' ';
-        result.message += hint;
-      }
+      result.error = *outcome.error;
+    } else {
+      result.error.emplace();
+      result.error->file = item.source;
+      result.error->kind = JobErrorKind::kInternal;
     }
     return result;
   }
@@ -81,7 +81,7 @@ BatchFileResult ResultOf(const JobOutcome& outcome, const BatchItem& item) {
   result.bytes = outcome.bytes;
   result.sourceDeleted = outcome.sourceDeleted;
   if (outcome.warning) {
-    result.message = outcome.warning->Describe();  // the guard's reason is in it
+    result.error = *outcome.warning;  // the guard's reason is in it
   } else if (outcome.ResultLooksRandom()) {
     result.note = item.target + ": " + std::string(kRandomResultMeaning);
   }
@@ -112,7 +112,7 @@ int RunFileBatch(const BatchCommand& command, const std::atomic<bool>* cancel, b
     if (!key) {
       BatchFileResult skipped;
       skipped.kind = BatchFileResult::Kind::kSkipped;
-      skipped.message = "no " + item.settings + " and no passphrase option given";
+      skipped.skipped = "no " + item.settings + " and no passphrase option given";
       return skipped;
     }
     const std::shared_ptr<UniqueFd> targetFolder = output.Folder(item.targetFolder);

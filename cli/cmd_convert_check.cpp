@@ -59,7 +59,7 @@ int ConvertCheckCommand::Run(const PassphraseOptions& passphrase) const {
   const std::string name = fromStdin ? "standard input" : file;
   const CheckOutcome outcome =
       CheckAgeFile(name, fromStdin ? std::optional<int>(STDIN_FILENO) : std::nullopt, unlock);
-  if (outcome.error) Failure(outcome.error->Describe());
+  if (outcome.error) Failure(outcome.error->Describe(), HintsFor(outcome.error->kind));
   std::cout << EscapeControls(name) << ": OK (" << outcome.bytes << " bytes authenticated"
             << (outcome.armored ? ", armored" : "") << ")\n";
   return kExitOk;

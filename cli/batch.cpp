@@ -57,8 +57,8 @@ std::string KeptFolderName(const std::string& source) {
 }
 
 // A source the walk could not look at: "FILE: OPERATION: CAUSE", as the job reports a file.
-JobError FailedToRead(const std::string& file, const char* operation, int err) {
-  JobError error;
+Error FailedToRead(const std::string& file, const char* operation, int err) {
+  Error error;
   error.file = file;
   error.operation = operation;
   error.cause = ErrnoText(err);
@@ -249,7 +249,7 @@ class Planner {
   std::map<FileKey, std::string> sources_;
 };
 
-BatchFileResult Failed(JobErrorKind kind, std::string cause) {
+BatchFileResult Failed(ErrorKind kind, std::string cause) {
   BatchFileResult result;
   result.kind = BatchFileResult::Kind::kFailed;
   result.error.emplace();
@@ -260,7 +260,7 @@ BatchFileResult Failed(JobErrorKind kind, std::string cause) {
 
 // A file's error on one line: a batch shows no hint lines under each file, so what its kind
 // suggests, if anything, ends the line.
-std::string BatchErrorLine(const JobError& error) {
+std::string BatchErrorLine(const Error& error) {
   std::string line = error.Describe();
   if (const std::string_view hint = BatchHintFor(error.kind); !hint.empty()) {
     line += ' ';
@@ -303,14 +303,12 @@ BatchSummary RunItems(const BatchPlan& plan, unsigned threads, const std::atomic
         result =
             process(item, [&mine](uint64_t done) { mine.store(done, std::memory_order_relaxed); });
       } catch (const CommandError& e) {
-        result = Failed(JobErrorKind::kRefused, e.message);
-      } catch (const IoError& e) {
-        result = Failed(JobErrorKind::kIo, e.Cause());
-        result.error->file = e.File();
-        result.error->operation = e.Operation();
-        result.error->errnum = e.Errno();
+        result = Failed(ErrorKind::kRefused, e.message);
+      } catch (const ErrorException& e) {
+        result.kind = BatchFileResult::Kind::kFailed;
+        result.error = e.Get();
       } catch (const std::exception& e) {
-        result = Failed(JobErrorKind::kInternal, e.what());
+        result = Failed(ErrorKind::kInternal, e.what());
       }
       mine.store(0, std::memory_order_relaxed);
       // A file that failed because the batch was stopped was simply not done.
@@ -346,9 +344,8 @@ void MarkUnflushed(const BatchPlan& plan, const std::map<std::string, int>& erro
     BatchFileResult& result = summary.results[i];
     const auto it = errors.find(plan.items[i].targetFolder);
     if (result.kind != BatchFileResult::Kind::kDone || it == errors.end()) continue;
-    result =
-        Failed(JobErrorKind::kIo,
-               ErrnoText(it->second) + "; the new target is in place but may not survive a crash");
+    result = Failed(ErrorKind::kIo, ErrnoText(it->second) +
+                                        "; the new target is in place but may not survive a crash");
     result.error->file = plan.items[i].target;
     result.error->operation = "write";
     result.error->errnum = it->second;
@@ -369,7 +366,7 @@ int Report(const BatchPlan& plan, const BatchSummary& summary, bool deleteSource
     }
     if (!r.note.empty()) PrintWarning(r.note);
   }
-  for (const JobError& error : plan.failed) PrintError(BatchErrorLine(error), {});
+  for (const Error& error : plan.failed) PrintError(BatchErrorLine(error), {});
   for (const BatchFileResult& r : summary.results) {
     if (r.kind == Kind::kFailed) PrintError(BatchErrorLine(*r.error), {});
   }

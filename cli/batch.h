@@ -63,7 +63,7 @@ struct BatchNote {
 struct BatchPlan {
   std::vector<BatchItem> items;
   std::vector<BatchNote> skipped;
-  std::vector<JobError> failed;  // sources that could not even be looked at
+  std::vector<Error> failed;  // sources that could not even be looked at
   // The folders named on the command line, opened once when the walk began.
   std::vector<std::shared_ptr<UniqueFd>> roots;
   std::vector<std::string> rootNames;
@@ -81,7 +81,7 @@ struct BatchFileResult {
   enum class Kind { kDone, kFailed, kSkipped, kNotStarted } kind = Kind::kNotStarted;
   // Why it failed (kFailed), or what was left undone after its target was written (kDone: a
   // warning, such as a source that was kept); reported with the hints of its kind.
-  std::optional<JobError> error;
+  std::optional<Error> error;
   std::string skipped;  // why it was left alone (kSkipped)
   std::string note;     // a warning that does not fail the batch (a result that looks random)
   uint64_t bytes = 0;
@@ -123,7 +123,8 @@ class OutputTree {
 
 // What the batch does with one item, on a worker thread: its result. progress(done) tells the
 // bar how many of the item's bytes are done. A CommandError or exception thrown is the item's
-// failure (a CommandError as kRefused, an IoError as kIo, anything else as kInternal).
+// failure (a CommandError as kRefused, an ErrorException as its own error, anything else as
+// kInternal).
 using BatchProcess =
     std::function<BatchFileResult(const BatchItem&, const std::function<void(uint64_t)>&)>;
 

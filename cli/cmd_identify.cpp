@@ -139,7 +139,7 @@ int IdentifyCommand::Run() const {
 void IdentifyCommand::Find(Search& search) const {
   const KeyChoice key = ObtainKey(algorithms, passphrase, false);
   if (key.passphrase != key.retyped) {
-    Failure("the two passphrases differ; nothing was searched", HintsFor(JobErrorKind::kMismatch));
+    Failure("the two passphrases differ; nothing was searched", HintsFor(ErrorKind::kMismatch));
   }
   search.texts.emplace_back(key.passphrase.View());
   search.readings = PassphraseReadings(search.texts, key.encoding);
@@ -148,8 +148,8 @@ void IdentifyCommand::Find(Search& search) const {
   Identification& found = search.found;
   try {
     found = IdentifyFile(source, search.readings);
-  } catch (const std::runtime_error& e) {
-    Failure(e.what());
+  } catch (const IoError& e) {
+    Failure(e.what(), HintsFor(e.Kind()));
   }
   if (found.answer == IdentifyAnswer::kEmpty) {
     Failure(source +

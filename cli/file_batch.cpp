@@ -73,7 +73,7 @@ BatchFileResult ResultOf(const JobOutcome& outcome, const BatchItem& item) {
     } else {
       result.error.emplace();
       result.error->file = item.source;
-      result.error->kind = JobErrorKind::kInternal;
+      result.error->kind = ErrorKind::kInternal;
     }
     return result;
   }

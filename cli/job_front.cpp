@@ -50,8 +50,7 @@ int ReportJobOutcome(const JobOutcome& outcome, const JobRequest& request,
   const bool named = !request.sourceFd;
   const std::string identifyHint =
       "'kryvane-cli identify " + sourceArg + "' finds the cipher and hash that fit the passphrase";
-  if (outcome.warning && outcome.warning->kind == JobErrorKind::kSourceKept &&
-      outcome.resultSuspect) {
+  if (outcome.warning && outcome.warning->kind == ErrorKind::kSourceKept && outcome.resultSuspect) {
     // Garbage is no reason to fail the decryption, but the source stays, and scripts must know.
     PrintWarning(outcome.warning->Describe());
     if (request.encoder == nullptr) PrintHint(identifyHint);

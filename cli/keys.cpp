@@ -13,6 +13,7 @@
 #include "app/base/text_util.h"
 #include "app/identify.h"
 #include "app/settings_file.h"
+#include "app/settings_schema.h"
 #include "cli/report.h"
 
 namespace kryvane::cli {
@@ -200,7 +201,7 @@ void SettleSettingsEncoding(KeyChoice& key, int folder, const std::string& name,
 
 std::unique_ptr<Cipher> KeyedCipher(const KeyChoice& key) {
   if (key.passphrase != key.retyped) {
-    Failure("the two passphrases differ", HintsFor(JobErrorKind::kMismatch));
+    Failure("the two passphrases differ", HintsFor(ErrorKind::kMismatch));
   }
   const std::optional<Secret> bytes = EncodePassphrase(key.passphrase.View(), key.encoding);
   if (!bytes) Failure("the passphrase has characters outside Windows-1252");

@@ -10,6 +10,7 @@
 
 #include "app/base/io.h"
 #include "app/passphrase.h"
+#include "app/settings_schema.h"
 #include "cli/report.h"
 
 namespace kryvane::cli {

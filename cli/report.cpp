@@ -13,31 +13,31 @@ namespace {
 // What the user can do about a failure of each kind. A single file's error shows the hints as
 // lines of their own; a batch's shows batchNote at the end of the file's one line.
 struct KindHints {
-  JobErrorKind kind;
+  ErrorKind kind;
   std::vector<std::string_view> hints;
   std::string_view batchNote;
 };
 
 const std::vector<KindHints>& HintTable() {
   static const std::vector<KindHints> table = {
-      {JobErrorKind::kMismatch, {"type the same passphrase twice"}, {}},
-      {JobErrorKind::kSameFile,
+      {ErrorKind::kMismatch, {"type the same passphrase twice"}, {}},
+      {ErrorKind::kSameFile,
        {"write to another file; it replaces the target once it is complete"},
        {}},
-      {JobErrorKind::kCancelled,
+      {ErrorKind::kCancelled,
        {"stopped by a signal; the target was left as it was and the source kept"},
        {}},
-      {JobErrorKind::kSuspectResult,
+      {ErrorKind::kSuspectResult,
        {"check the passphrase, -c and -H; the source was kept",
         "--force converts anyway, for a file that is itself random-looking"},
        "(check the passphrase, -c and -H; --force converts anyway)"},
-      {JobErrorKind::kSourceKept, {"the target was written; the source was kept"}, {}},
-      {JobErrorKind::kSourceChanged, {"the target was written"}, {}},
+      {ErrorKind::kSourceKept, {"the target was written; the source was kept"}, {}},
+      {ErrorKind::kSourceChanged, {"the target was written"}, {}},
   };
   return table;
 }
 
-const KindHints* RowFor(JobErrorKind kind) {
+const KindHints* RowFor(ErrorKind kind) {
   for (const KindHints& row : HintTable()) {
     if (row.kind == kind) return &row;
   }
@@ -74,13 +74,13 @@ void PrintSkipped(const std::string& file, const std::string& reason) {
                EscapeControls(reason).c_str());
 }
 
-std::vector<std::string> HintsFor(JobErrorKind kind) {
+std::vector<std::string> HintsFor(ErrorKind kind) {
   const KindHints* row = RowFor(kind);
   if (row == nullptr) return {};
   return {row->hints.begin(), row->hints.end()};
 }
 
-std::string_view BatchHintFor(JobErrorKind kind) {
+std::string_view BatchHintFor(ErrorKind kind) {
   const KindHints* row = RowFor(kind);
   return row != nullptr ? row->batchNote : std::string_view();
 }

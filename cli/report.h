@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/file_job.h"
+#include "app/base/error.h"
 
 namespace kryvane::cli {
 
@@ -35,10 +35,10 @@ void PrintHint(const std::string& hint);
 void PrintSkipped(const std::string& file, const std::string& reason);
 
 // The hints under a single file's error of this kind; chosen from the kind, never from the text.
-std::vector<std::string> HintsFor(JobErrorKind kind);
+std::vector<std::string> HintsFor(ErrorKind kind);
 // What a batch's one-line error adds for this kind (after a space), or nothing: a batch shows no
 // hint lines under each file.
-std::string_view BatchHintFor(JobErrorKind kind);
+std::string_view BatchHintFor(ErrorKind kind);
 
 // Draws a progress bar on standard error; finishes the line when destroyed.
 class ProgressBar {

@@ -1,32 +1,23 @@
-#include "cli/common.h"
+#include "cli/keys.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 
-#include "app/base/io.h"
 #include "app/base/text_util.h"
-#include "app/file_job.h"
 #include "app/identify.h"
 #include "app/settings_file.h"
 #include "app/settings_schema.h"
-#include "cli/commands.h"
-#include "cli/job_front.h"
+#include "cli/report.h"
 
 namespace kryvane::cli {
 namespace {
-
-constexpr const char* kListHint = "'kryvane-cli list' shows the names, positions and menu texts";
 
 // The terminal settings to restore if a signal arrives while echo is off.
 int gTtyFd = -1;
@@ -99,112 +90,16 @@ Secret ReadPassphraseFile(const std::string& path) {
   return text;
 }
 
+Secret SecretFromEnv(const std::string& variable) {
+  const char* value = std::getenv(variable.c_str());
+  if (value == nullptr) Failure("the environment variable " + variable + " is not set");
+  return Secret(value);
+}
+
 UniqueFd OpenTerminal(const std::string& what, std::vector<std::string> hints) {
   UniqueFd tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
   if (!tty) Failure("no " + what + " given and no terminal to ask for one", std::move(hints));
   return tty;
-}
-
-[[noreturn]] void Usage(std::string message, std::vector<std::string> hints) {
-  if (hints.empty()) hints.emplace_back("'kryvane-cli COMMAND --help' shows the usage");
-  throw CommandError{kExitUsage, std::move(message), std::move(hints)};
-}
-
-[[noreturn]] void Failure(std::string message, std::vector<std::string> hints) {
-  throw CommandError{kExitFailed, std::move(message), std::move(hints)};
-}
-
-// Messages hold file names, which may hold anything: escaped, each stays one line.
-void PrintError(const std::string& message, const std::vector<std::string>& hints) {
-  std::cerr << "kryvane-cli: error: " << EscapeControls(message) << "\n";
-  for (const std::string& hint : hints) {
-    std::cerr << "kryvane-cli: hint: " << EscapeControls(hint) << "\n";
-  }
-}
-
-void PrintWarning(const std::string& message) {
-  std::cerr << "kryvane-cli: warning: " << EscapeControls(message) << "\n";
-}
-
-void PrintHint(const std::string& hint) {
-  std::cerr << "kryvane-cli: hint: " << EscapeControls(hint) << "\n";
-}
-
-void AddCipherOption(CLI::App& cmd, AlgorithmOptions& options) {
-  options.cipherOption =
-      cmd.add_option("-c,--cipher", options.cipher,
-                     "Short name from `list`, menu position 0-16 or menu text (default blowfish)");
-  options.cipherOption->type_name("NAME");
-}
-
-void AddHashOption(CLI::App& cmd, AlgorithmOptions& options) {
-  options.hashOption =
-      cmd.add_option("-H,--hash", options.hash,
-                     "Short name from `list`, menu position 0-9 or menu text (default haval)");
-  options.hashOption->type_name("NAME");
-}
-
-void AddPassphraseOptions(CLI::App& cmd, PassphraseOptions& options) {
-  options.fileOption = cmd.add_option("--passphrase-file", options.file,
-                                      "The passphrase is the file's text, less one trailing "
-                                      "line end (\"-\" reads standard input)")
-                           ->type_name("FILE");
-  options.envOption =
-      cmd.add_option("--passphrase-env", options.env, "The passphrase is the variable's value")
-          ->type_name("VAR");
-  options.settingsOption =
-      cmd.add_option("--settings", options.settings,
-                     "Passphrase, cipher and hash from a settings file that encryption wrote "
-                     "(-c and -H override its choices)")
-          ->type_name("FILE");
-  // One passphrase source at most, found while parsing, before any prompt.
-  options.fileOption->excludes(options.envOption)->excludes(options.settingsOption);
-  options.envOption->excludes(options.settingsOption);
-  cmd.add_option("--encoding", options.encoding,
-                 "How the passphrase text becomes bytes: auto (Windows-1252 when it fits, else "
-                 "UTF-8), cp1252 or utf-8 (default auto)")
-      ->type_name("auto|cp1252|utf-8")
-      ->check(CLI::Validator(
-          [](std::string& value) -> std::string {
-            return ParsePassphraseEncoding(value) ? "" : "expected auto, cp1252 or utf-8";
-          },
-          ""));
-}
-
-void AddProgressOptions(CLI::App& cmd, ProgressOptions& options) {
-  CLI::Option* on =
-      cmd.add_flag("--progress", options.on,
-                   "Show a progress bar on standard error (default: when it is a terminal)");
-  CLI::Option* off = cmd.add_flag("--no-progress", options.off, "Show no progress bar");
-  on->excludes(off);
-}
-
-bool ProgressOptions::Enabled() const {
-  if (on) return true;
-  if (off) return false;
-  return ::isatty(STDERR_FILENO) == 1;
-}
-
-const CipherEntry* FindCipherName(const std::string& name) {
-  const CipherEntry* entry = FindCipher(name);
-  return entry != nullptr ? entry : CipherForMenuText(name);
-}
-
-const HashEntry* FindHashName(const std::string& name) {
-  const HashEntry* entry = FindHash(name);
-  return entry != nullptr ? entry : HashForMenuText(name);
-}
-
-const CipherEntry& ResolveCipher(const std::string& name) {
-  const CipherEntry* entry = FindCipherName(name);
-  if (entry == nullptr) Usage("unknown cipher \"" + name + "\"", {kListHint});
-  return *entry;
-}
-
-const HashEntry& ResolveHash(const std::string& name) {
-  const HashEntry* entry = FindHashName(name);
-  if (entry == nullptr) Usage("unknown hash \"" + name + "\"", {kListHint});
-  return *entry;
 }
 
 KeyChoice KeyFromSettingsFile(const AlgorithmOptions& algorithms, const std::string& path,
@@ -231,10 +126,10 @@ KeyChoice KeyFromSettingsFile(const AlgorithmOptions& algorithms, const std::str
     }
     return found;
   };
-  key.cipher = algorithms.cipherOption->count() > 0
+  key.cipher = algorithms.CipherGiven()
                    ? &ResolveCipher(algorithms.cipher)
                    : stored("Cipher", saved.cipherMenuText, FindCipherName(saved.cipherMenuText));
-  key.hash = algorithms.hashOption->count() > 0
+  key.hash = algorithms.HashGiven()
                  ? &ResolveHash(algorithms.hash)
                  : stored("Hash", saved.hashMenuText, FindHashName(saved.hashMenuText));
   return key;
@@ -243,9 +138,9 @@ KeyChoice KeyFromSettingsFile(const AlgorithmOptions& algorithms, const std::str
 KeyChoice ObtainKey(const AlgorithmOptions& algorithms, const PassphraseOptions& options,
                     bool stdinTaken) {
   const PassphraseEncoding encoding = *ParsePassphraseEncoding(options.encoding);
-  const bool fromFile = options.fileOption->count() > 0;
-  const bool fromEnv = options.envOption->count() > 0;
-  const bool fromSettings = options.settingsOption->count() > 0;
+  const bool fromFile = options.FromFile();
+  const bool fromEnv = options.FromEnv();
+  const bool fromSettings = options.FromSettings();
   if (fromFile && options.file.empty()) Usage("--passphrase-file needs a file name");
   if (fromSettings && options.settings.empty()) Usage("--settings needs a file name");
   if (fromFile && IsStandardInput(options.file) && stdinTaken) {
@@ -261,9 +156,7 @@ KeyChoice ObtainKey(const AlgorithmOptions& algorithms, const PassphraseOptions&
     key.passphrase = ReadPassphraseFile(options.file);
     key.retyped = key.passphrase.Clone();
   } else if (fromEnv) {
-    const char* value = std::getenv(options.env.c_str());
-    if (value == nullptr) Failure("the environment variable " + options.env + " is not set");
-    key.passphrase = Secret(value);
+    key.passphrase = SecretFromEnv(options.env);
     key.retyped = key.passphrase.Clone();
   } else {
     const UniqueFd tty = OpenTerminal(
@@ -308,7 +201,7 @@ void SettleSettingsEncoding(KeyChoice& key, int folder, const std::string& name,
 
 std::unique_ptr<Cipher> KeyedCipher(const KeyChoice& key) {
   if (key.passphrase != key.retyped) {
-    Failure("the two passphrases differ", {"type the same passphrase twice"});
+    Failure("the two passphrases differ", HintsFor(ErrorKind::kMismatch));
   }
   const std::optional<Secret> bytes = EncodePassphrase(key.passphrase.View(), key.encoding);
   if (!bytes) Failure("the passphrase has characters outside Windows-1252");
@@ -319,76 +212,6 @@ std::unique_ptr<Cipher> KeyedCipher(const KeyChoice& key) {
     Failure(std::string("derive key: ") + e.what());
   }
   return cipher;
-}
-
-namespace {
-
-// Set by the signal handler, read by the jobs: a lock-free atomic is safe to store from one.
-std::atomic<bool> gStopRequested{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-// The first of the signals asks the jobs to stop; a second one, of any of them, ends the program
-// at once (sigaction is safe in a handler).
-extern "C" void RequestStop(int) {
-  gStopRequested.store(true, std::memory_order_relaxed);
-  struct sigaction fallback {};
-  fallback.sa_handler = SIG_DFL;
-  sigemptyset(&fallback.sa_mask);
-  for (const int sig : kStopSignals) ::sigaction(sig, &fallback, nullptr);
-}
-
-}  // namespace
-
-const std::atomic<bool>& StopRequested() {
-  return gStopRequested;
-}
-
-StopSignals::StopSignals() {
-  struct sigaction action {};
-  action.sa_handler = RequestStop;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND;
-  for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
-    ::sigaction(kStopSignals[i], &action, &saved_[i]);
-  }
-}
-
-StopSignals::~StopSignals() {
-  for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
-    ::sigaction(kStopSignals[i], &saved_[i], nullptr);
-  }
-}
-
-ProgressBar::ProgressBar(bool enabled)
-    : enabled_(enabled), terminal_(::isatty(STDERR_FILENO) == 1) {}
-
-ProgressBar::~ProgressBar() {
-  if (!drawn_) return;
-  // On a terminal the bar vanishes, so a success stays quiet; elsewhere the last state remains.
-  std::fputs(terminal_ ? "\r\033[K" : "\n", stderr);
-  std::fflush(stderr);
-}
-
-void ProgressBar::Update(uint64_t done, std::optional<uint64_t> total) {
-  if (!enabled_) return;
-  constexpr int kWidth = 30;
-  const double mib = double(done) / (1024.0 * 1024.0);
-  char line[160];
-  if (total && *total > 0) {
-    const double fraction = double(done) / double(*total);
-    const int filled = int(fraction * kWidth);
-    std::string bar(std::size_t(filled), '#');
-    bar.resize(kWidth, '.');
-    std::snprintf(line, sizeof line, "\r[%s] %3d%%  %.1f / %.1f MiB", bar.c_str(),
-                  int(fraction * 100), mib, double(*total) / (1024.0 * 1024.0));
-  } else {
-    std::snprintf(line, sizeof line, "\r%.1f MiB", mib);
-  }
-  std::fputs(line, stderr);
-  std::fflush(stderr);
-  drawn_ = true;
 }
 
 }  // namespace kryvane::cli

@@ -20,16 +20,16 @@ char32_t Cp1252CodePoint(uint8_t b) {
   return b >= 0x80 && b < 0xA0 ? kHighControls[b - 0x80] : char32_t(b);
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
+void AppendUtf8(Secret& out, char32_t cp) {
   if (cp < 0x80) {
-    out += char(cp);
+    out.Append(char(cp));
   } else if (cp < 0x800) {
-    out += char(0xC0 | (cp >> 6));
-    out += char(0x80 | (cp & 0x3F));
+    out.Append(char(0xC0 | (cp >> 6)));
+    out.Append(char(0x80 | (cp & 0x3F)));
   } else {
-    out += char(0xE0 | (cp >> 12));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
+    out.Append(char(0xE0 | (cp >> 12)));
+    out.Append(char(0x80 | ((cp >> 6) & 0x3F)));
+    out.Append(char(0x80 | (cp & 0x3F)));
   }
 }
 
@@ -78,23 +78,22 @@ std::optional<uint8_t> Cp1252Byte(char32_t cp) {
   return uint8_t(0x80 + (it - kHighControls.begin()));
 }
 
-std::optional<std::string> Utf8ToCp1252(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
+std::optional<Secret> Utf8ToCp1252(std::string_view text) {
+  Secret out;
+  out.Reserve(text.size());
   for (std::size_t pos = 0; pos < text.size();) {
     const auto cp = NextCodePoint(text, pos);
     const auto b = cp ? Cp1252Byte(*cp) : std::nullopt;
     if (!b) return std::nullopt;
-    out += char(*b);
+    out.Append(char(*b));
   }
   return out;
 }
 
-std::string Cp1252ToUtf8(std::string_view bytes) {
-  std::string out;
-  // At most three bytes a character: the buffer is never reallocated, leaving no stray copy of a
-  // settings file's passphrase.
-  out.reserve(bytes.size() * 3);
+Secret Cp1252ToUtf8(std::string_view bytes) {
+  Secret out;
+  // At most three bytes a character: one allocation.
+  out.Reserve(bytes.size() * 3);
   for (char c : bytes) AppendUtf8(out, Cp1252CodePoint(uint8_t(c)));
   return out;
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/base/secret.h"
+
 namespace kryvane {
 
 bool IsValidUtf8(std::string_view text);
@@ -22,8 +24,8 @@ std::optional<char32_t> NextCodePoint(std::string_view text, std::size_t& pos);
 std::optional<uint8_t> Cp1252Byte(char32_t cp);
 
 // UTF-8 to Windows-1252; nothing when a character has no Windows-1252 code or the text is not
-// valid UTF-8.
-std::optional<std::string> Utf8ToCp1252(std::string_view text);
-std::string Cp1252ToUtf8(std::string_view bytes);
+// valid UTF-8. Both ways give a Secret: the text is most often a passphrase.
+std::optional<Secret> Utf8ToCp1252(std::string_view text);
+Secret Cp1252ToUtf8(std::string_view bytes);
 
 }  // namespace kryvane

@@ -465,41 +465,15 @@ class Job {
     IoPipeline pipe(sourceFd_, request_.sourcePath, targetFd_, request_.targetPath,
                     output_ != nullptr && encoder == nullptr, Cipher::kStreamChunk);
     if (output_ && Verifying() && encoder == nullptr) digest_.emplace();
-    // Until the guard has seen the start of the result, an encoder gets nothing: a refused result
-    // must leave nothing anywhere, standard output included.
-    bool begun = encoder == nullptr || !request_.refuseSuspectResult;
-    if (encoder != nullptr && begun) encoder->Begin(targetFd_, request_.targetPath);
-    Secret held;  // plaintext waiting for the guard
-    const auto begin = [&] {
-      Guard();
-      encoder->Begin(targetFd_, request_.targetPath);
-      const std::string_view h = held.View();
-      encoder->Write(reinterpret_cast<const uint8_t*>(h.data()), h.size());
-      held = Secret();
-      begun = true;
-    };
+    if (encoder != nullptr && !request_.refuseSuspectResult) BeginEncoder();
     uint64_t reported = 0;
     for (;;) {
       CheckCancel();
       IoPipeline::Buffer buffer = pipe.Take();
       if (buffer.size == 0) break;
-      if (splitter_) {
-        splitter_->Decrypt(*keyed_, buffer.data, buffer.size);
-      } else {
-        TransformChunks(*keyed_, encrypt_, buffer.data, buffer.size);
-      }
-      if (resultHead_.size() < kResultHead) {
-        const std::size_t take = std::min(buffer.size, kResultHead - resultHead_.size());
-        resultHead_.Append(std::string_view(reinterpret_cast<const char*>(buffer.data), take));
-      }
-      outcome_.bytes += buffer.size;
+      TransformBuffer(buffer.data, buffer.size);
       if (encoder != nullptr) {
-        if (begun) {
-          encoder->Write(buffer.data, buffer.size);
-        } else {
-          held.Append(std::string_view(reinterpret_cast<const char*>(buffer.data), buffer.size));
-          if (resultHead_.size() >= kResultHead) begin();
-        }
+        Encode(buffer.data, buffer.size);
         buffer.size = 0;  // the encoder wrote the target; nothing for the pipeline to write
       } else if (digest_) {
         digest_->Update(buffer.data, buffer.size);
@@ -512,9 +486,43 @@ class Job {
     }
     pipe.Finish();
     if (encoder != nullptr) {
-      if (!begun) begin();
+      if (!encoderBegun_) BeginEncoder();
       encoder->End();
     }
+  }
+
+  // Runs the cipher over one buffer in place, keeping the start of the result for the guard.
+  void TransformBuffer(uint8_t* data, std::size_t size) {
+    if (splitter_) {
+      splitter_->Decrypt(*keyed_, data, size);
+    } else {
+      TransformChunks(*keyed_, encrypt_, data, size);
+    }
+    if (resultHead_.size() < kResultHead) {
+      const std::size_t take = std::min(size, kResultHead - resultHead_.size());
+      resultHead_.Append(std::string_view(reinterpret_cast<const char*>(data), take));
+    }
+    outcome_.bytes += size;
+  }
+
+  // Until the guard has seen the start of the result, an encoder gets nothing: a refused result
+  // must leave nothing anywhere, standard output included. The plaintext waits in a Secret.
+  void Encode(const uint8_t* data, std::size_t size) {
+    if (encoderBegun_) {
+      request_.encoder->Write(data, size);
+      return;
+    }
+    encoderHeld_.Append(std::string_view(reinterpret_cast<const char*>(data), size));
+    if (resultHead_.size() >= kResultHead) BeginEncoder();
+  }
+
+  void BeginEncoder() {
+    Guard();
+    request_.encoder->Begin(targetFd_, request_.targetPath);
+    encoderBegun_ = true;
+    if (encoderHeld_.empty()) return;
+    request_.encoder->Write(encoderHeld_.Bytes().data(), encoderHeld_.size());
+    encoderHeld_ = Secret();
   }
 
   // A result that looks random stops here when the request says so, before the encoder writes.
@@ -694,6 +702,8 @@ class Job {
   static constexpr std::size_t kResultHead = kAssessedBytes;
   static constexpr std::size_t kShortResult = 32;
   Secret resultHead_;  // the first bytes of the result; plaintext when decrypting
+  bool encoderBegun_ = false;
+  Secret encoderHeld_;  // plaintext for an encoder that waits for the guard
 };
 
 }  // namespace

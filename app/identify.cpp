@@ -37,35 +37,42 @@ std::optional<std::vector<uint8_t>> DecryptHead(std::span<const uint8_t> head,
 
 std::vector<PassphraseReading> PassphraseReadings(std::span<const std::string> texts,
                                                   PassphraseEncoding encoding) {
+  std::vector<Secret> held;
+  held.reserve(texts.size());
+  for (const std::string& text : texts) held.emplace_back(text);
+  return PassphraseReadings(held, encoding);
+}
+
+std::vector<PassphraseReading> PassphraseReadings(std::span<const Secret> texts,
+                                                  PassphraseEncoding encoding) {
   std::vector<PassphraseReading> readings;
   const PassphraseEncoding tried[] = {PassphraseEncoding::kCp1252, PassphraseEncoding::kUtf8};
   for (std::size_t t = 0; t < texts.size(); ++t) {
     for (const PassphraseEncoding e : tried) {
       if (encoding != PassphraseEncoding::kAuto && encoding != e) continue;
-      const std::optional<Secret> bytes = EncodePassphrase(texts[t], e);
+      std::optional<Secret> bytes = EncodePassphrase(texts[t].View(), e);
       if (!bytes) continue;
-      const bool seen =
-          std::any_of(readings.begin(), readings.end(),
-                      [&](const PassphraseReading& r) { return r.bytes == bytes->View(); });
+      const bool seen = std::any_of(readings.begin(), readings.end(),
+                                    [&](const PassphraseReading& r) { return r.bytes == *bytes; });
       if (!seen) {
         PassphraseReading r;
         r.text = t;
         r.encoding = e;
-        r.bytes = std::string(bytes->View());
+        r.bytes = std::move(*bytes);
         readings.push_back(std::move(r));
       }
     }
   }
   const std::size_t whole = readings.size();
   for (std::size_t i = 0; i < whole; ++i) {
-    const std::optional<Secret> prefix = WindowsFieldPrefix(texts[readings[i].text]);
+    const std::optional<Secret> prefix = WindowsFieldPrefix(texts[readings[i].text].View());
     if (!prefix) continue;
-    const std::optional<Secret> bytes = EncodePassphrase(prefix->View(), readings[i].encoding);
+    std::optional<Secret> bytes = EncodePassphrase(prefix->View(), readings[i].encoding);
     if (!bytes) continue;
     PassphraseReading r;
     r.text = readings[i].text;
     r.encoding = readings[i].encoding;
-    r.bytes = std::string(bytes->View());
+    r.bytes = std::move(*bytes);
     r.prefix = true;
     readings.push_back(std::move(r));
   }
@@ -136,7 +143,7 @@ Identification IdentifyHead(std::span<const uint8_t> head, uint64_t fileSize,
           return result;
         }
         Candidate c{&cipher, &hash, r, {}};
-        c.plausibility = AssessDecryption(head, fileSize, cipher, hash, readings[r].bytes);
+        c.plausibility = AssessDecryption(head, fileSize, cipher, hash, readings[r].bytes.View());
         result.ranked.push_back(std::move(c));
         if (options.progress) options.progress(++done, total);
       }
@@ -163,7 +170,7 @@ Plausibility AssessResult(std::span<const uint8_t> head, std::string_view passph
   if (verdict.verdict != Verdict::kRandomLooking || head.size() < kIdentifyMinSize) return verdict;
   PassphraseReading reading;
   if (std::optional<Secret> bytes = EncodePassphrase(passphraseText, encoding)) {
-    reading.bytes = std::string(bytes->View());
+    reading.bytes = std::move(*bytes);
   } else {
     return verdict;
   }

@@ -31,21 +31,19 @@ inline constexpr uint64_t kIdentifyMinSize = 8;
 struct PassphraseReading {
   std::size_t text = 0;  // which of the texts given to PassphraseReadings
   PassphraseEncoding encoding = PassphraseEncoding::kAuto;  // kCp1252 or kUtf8
-  std::string bytes;  // EncodePassphrase(texts[text], encoding), or of its WindowsFieldPrefix
+  Secret bytes;  // EncodePassphrase(texts[text], encoding), or of its WindowsFieldPrefix
   // The bytes are those of the text's first kWindowsPhraseLength characters, searched only when
   // the whole texts give nothing plausible.
   bool prefix = false;
-
-  PassphraseReading() = default;
-  PassphraseReading(const PassphraseReading&) = default;
-  PassphraseReading& operator=(const PassphraseReading&) = default;
-  ~PassphraseReading() { EraseString(bytes); }
 };
 
 // The distinct byte strings of the texts (UTF-8 each): with kAuto both the Windows-1252 bytes
 // (when a text has them) and the UTF-8 bytes, in that order; otherwise the one encoding asked for.
 // Several texts stand for several readings of one stored passphrase. A text longer than the
 // Windows program's field adds the readings of its first kWindowsPhraseLength characters, last.
+std::vector<PassphraseReading> PassphraseReadings(std::span<const Secret> texts,
+                                                  PassphraseEncoding encoding);
+// The same for callers that still hold the texts as strings (kryvane-cli, for now).
 std::vector<PassphraseReading> PassphraseReadings(std::span<const std::string> texts,
                                                   PassphraseEncoding encoding);
 

@@ -4,23 +4,6 @@
 #include "crypto/bytes.h"
 
 namespace kryvane {
-namespace {
-
-// Windows-1252 bytes straight into a secret, so that no unerased copy is made; nothing when a
-// character has no code there.
-std::optional<Secret> ToCp1252Secret(std::string_view text) {
-  Secret out;
-  out.Reserve(text.size());
-  for (std::size_t pos = 0; pos < text.size();) {
-    const auto cp = NextCodePoint(text, pos);
-    const auto b = cp ? Cp1252Byte(*cp) : std::nullopt;
-    if (!b) return std::nullopt;
-    out.Append(char(*b));
-  }
-  return out;
-}
-
-}  // namespace
 
 std::optional<PassphraseEncoding> ParsePassphraseEncoding(std::string_view name) {
   if (EqualsIgnoreCase(name, "auto")) return PassphraseEncoding::kAuto;
@@ -58,9 +41,9 @@ std::optional<Secret> EncodePassphrase(std::string_view text, PassphraseEncoding
     case PassphraseEncoding::kUtf8:
       return Secret(text);
     case PassphraseEncoding::kCp1252:
-      return ToCp1252Secret(text);
+      return Utf8ToCp1252(text);
     case PassphraseEncoding::kAuto: {
-      std::optional<Secret> out = ToCp1252Secret(text);
+      std::optional<Secret> out = Utf8ToCp1252(text);
       if (!out) out.emplace(text);
       return out;
     }

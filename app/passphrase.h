@@ -33,7 +33,8 @@ inline constexpr std::size_t kWindowsPhraseLength = 80;
 std::optional<Secret> WindowsFieldPrefix(std::string_view text);
 
 // Overwrites the whole buffer of s (its spare capacity too) and empties it, for strings that held
-// a passphrase.
+// a passphrase. Only for kryvane-cli's identify, which still holds its texts as strings: code
+// here keeps a passphrase in a Secret.
 void EraseString(std::string& s);
 
 }  // namespace kryvane

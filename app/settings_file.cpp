@@ -18,35 +18,18 @@ namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
+// The file holds the passphrase, so every line is a Secret.
 struct Line {
-  std::string text;
+  Secret text;
   std::string end;  // "\r\n", "\n" or empty for a last line without one
 };
 
-// Erases a string that may hold the passphrase when it goes.
-struct ErasedString {
-  std::string s;
-  ErasedString() = default;
-  ErasedString(const ErasedString&) = delete;
-  ErasedString& operator=(const ErasedString&) = delete;
-  ~ErasedString() { EraseString(s); }
-};
-
-// The file holds the passphrase, so every line is erased when the profile goes.
 struct Profile {
   bool exists = false;
   bool bom = false;
   bool fromCp1252 = false;  // the file was not valid UTF-8
   std::string lineEnd = "\r\n";
   std::vector<Line> lines;
-
-  Profile() = default;
-  Profile(Profile&&) = default;
-  Profile(const Profile&) = delete;
-  Profile& operator=(const Profile&) = delete;
-  ~Profile() {
-    for (Line& line : lines) EraseString(line.text);
-  }
 };
 
 // The section name of a "[Name]" line.
@@ -75,16 +58,18 @@ std::string_view Unquote(std::string_view raw) {
   return v;
 }
 
-std::string Quote(std::string_view value) {
+Secret Quote(std::string_view value) {
   const bool framed = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
                       value.back() == value.front();
   if (TrimBlanks(value).size() != value.size() || framed) {
-    std::string quoted(1, '"');
-    quoted.append(value);
-    quoted += '"';
+    Secret quoted;
+    quoted.Reserve(value.size() + 2);
+    quoted.Append('"');
+    quoted.Append(value);
+    quoted.Append('"');
     return quoted;
   }
-  return std::string(value);
+  return Secret(value);
 }
 
 enum class LoadFor { kReading, kUpdating };
@@ -123,9 +108,7 @@ Profile Load(int folder, const std::string& name, const std::string& path, LoadF
   Secret converted;
   if (!IsValidUtf8(text)) {
     profile.fromCp1252 = true;
-    ErasedString utf8;
-    utf8.s = Cp1252ToUtf8(text);
-    converted = Secret(utf8.s);
+    converted = Cp1252ToUtf8(text);
     text = converted.View();
   }
   profile.lines.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 8);
@@ -140,12 +123,12 @@ Profile Load(int folder, const std::string& name, const std::string& path, LoadF
     // Filled where it stays, so that no temporary copy of the text is left behind.
     Line& line = profile.lines.emplace_back();
     if (nl == std::string_view::npos) {
-      line.text.assign(text.substr(pos));
+      line.text.Append(text.substr(pos));
       pos = text.size();
     } else {
       std::size_t textEnd = nl;
       if (textEnd > pos && text[textEnd - 1] == '\r') --textEnd;
-      line.text.assign(text.substr(pos, textEnd - pos));
+      line.text.Append(text.substr(pos, textEnd - pos));
       line.end = textEnd < nl ? "\r\n" : "\n";
       pos = nl + 1;
     }
@@ -158,10 +141,10 @@ std::optional<std::pair<std::size_t, std::size_t>> FindSection(const Profile& pr
                                                                std::string_view name) {
   const auto& lines = profile.lines;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    const auto header = SectionName(lines[i].text);
+    const auto header = SectionName(lines[i].text.View());
     if (!header || !EqualsIgnoreCase(*header, name)) continue;
     std::size_t end = i + 1;
-    while (end < lines.size() && !SectionName(lines[end].text)) ++end;
+    while (end < lines.size() && !SectionName(lines[end].text.View())) ++end;
     return std::make_pair(i, end);
   }
   return std::nullopt;
@@ -171,14 +154,15 @@ void InsertLine(Profile& profile, std::size_t at, std::string_view text) {
   if (at > 0 && profile.lines[at - 1].end.empty()) profile.lines[at - 1].end = profile.lineEnd;
   const auto it =
       profile.lines.insert(profile.lines.begin() + static_cast<std::ptrdiff_t>(at), Line{});
-  it->text.assign(text);
+  it->text = Secret(text);
   it->end = profile.lineEnd;
 }
 
 void Set(Profile& profile, std::string_view section, std::string_view key, std::string_view value) {
   auto range = FindSection(profile, section);
   if (!range) {
-    const bool separate = !profile.lines.empty() && !TrimBlanks(profile.lines.back().text).empty();
+    const bool separate =
+        !profile.lines.empty() && !TrimBlanks(profile.lines.back().text.View()).empty();
     if (separate) InsertLine(profile, profile.lines.size(), "");
     std::string header(1, '[');
     header.append(section);
@@ -186,26 +170,22 @@ void Set(Profile& profile, std::string_view section, std::string_view key, std::
     InsertLine(profile, profile.lines.size(), header);
     range = std::make_pair(profile.lines.size() - 1, profile.lines.size());
   }
-  ErasedString line;
-  line.s.reserve(key.size() + value.size() + 3);
-  line.s.append(key);
-  line.s += '=';
-  {
-    ErasedString quoted;
-    quoted.s = Quote(value);
-    line.s += quoted.s;
-  }
+  const Secret quoted = Quote(value);
+  Secret line;
+  line.Reserve(key.size() + 1 + quoted.size());
+  line.Append(key);
+  line.Append('=');
+  line.Append(quoted.View());
   std::size_t insertAt = range->first + 1;
   for (std::size_t i = range->first + 1; i < range->second; ++i) {
-    const auto entry = Entry(profile.lines[i].text);
+    const auto entry = Entry(profile.lines[i].text.View());
     if (entry && EqualsIgnoreCase(entry->first, key)) {
-      EraseString(profile.lines[i].text);
-      profile.lines[i].text = line.s;
+      profile.lines[i].text = std::move(line);
       return;
     }
-    if (!TrimBlanks(profile.lines[i].text).empty()) insertAt = i + 1;
+    if (!TrimBlanks(profile.lines[i].text.View()).empty()) insertAt = i + 1;
   }
-  InsertLine(profile, insertAt, line.s);
+  InsertLine(profile, insertAt, line.View());
 }
 
 void Store(AtomicOutput& output, const Profile& profile) {
@@ -215,7 +195,7 @@ void Store(AtomicOutput& output, const Profile& profile) {
   data.Reserve(size);
   if (profile.bom) data.Append(kBom);
   for (const Line& line : profile.lines) {
-    data.Append(line.text);
+    data.Append(line.text.View());
     data.Append(line.end);
   }
   FdWriter(output.Fd(), output.Name()).Write(data.data(), data.size());
@@ -257,9 +237,8 @@ ProfileUpdate::ProfileUpdate(int folder, const std::string& name, const std::str
     if (IsValidUtf8(value)) {
       Set(profile, section, key, value);
     } else {
-      ErasedString converted;
-      converted.s = Cp1252ToUtf8(value);
-      Set(profile, section, key, converted.s);
+      const Secret converted = Cp1252ToUtf8(value);
+      Set(profile, section, key, converted.View());
     }
   }
   Store(*output_, profile);
@@ -281,17 +260,17 @@ void WriteProfileString(const std::string& path, std::string_view section, std::
   WriteProfileStrings(path, section, {{key, value}});
 }
 
-std::optional<std::string> ReadProfileString(const std::string& path, std::string_view section,
-                                             std::string_view key, ProfileText* read) {
+std::optional<Secret> ReadProfileString(const std::string& path, std::string_view section,
+                                        std::string_view key, ProfileText* read) {
   const std::string_view keys[] = {key};
   return std::move(ReadProfileStrings(AT_FDCWD, path, path, true, section, keys, read).front());
 }
 
-std::vector<std::optional<std::string>> ReadProfileStrings(int folder, const std::string& name,
-                                                           const std::string& path, bool followLink,
-                                                           std::string_view section,
-                                                           std::span<const std::string_view> keys,
-                                                           ProfileText* read) {
+std::vector<std::optional<Secret>> ReadProfileStrings(int folder, const std::string& name,
+                                                      const std::string& path, bool followLink,
+                                                      std::string_view section,
+                                                      std::span<const std::string_view> keys,
+                                                      ProfileText* read) {
   const Profile profile = Load(folder, name, path, LoadFor::kReading, followLink);
   if (!profile.exists) throw SettingsError(path, "open", ErrnoText(ENOENT));
   if (read != nullptr) {
@@ -299,12 +278,12 @@ std::vector<std::optional<std::string>> ReadProfileStrings(int folder, const std
             : profile.bom      ? ProfileText::kUtf8WithBom
                                : ProfileText::kUtf8;
   }
-  std::vector<std::optional<std::string>> values(keys.size());
+  std::vector<std::optional<Secret>> values(keys.size());
   const auto range = FindSection(profile, section);
   if (!range) return values;
   for (std::size_t k = 0; k < keys.size(); ++k) {
     for (std::size_t i = range->first + 1; i < range->second; ++i) {
-      const auto entry = Entry(profile.lines[i].text);
+      const auto entry = Entry(profile.lines[i].text.View());
       if (entry && EqualsIgnoreCase(entry->first, keys[k])) {
         values[k].emplace(Unquote(entry->second));
         break;

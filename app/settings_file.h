@@ -67,14 +67,14 @@ enum class ProfileText {
   kUtf8,         // valid UTF-8; a file written on Windows in its code page may look the same
   kCp1252,       // not valid UTF-8, so Windows-1252
 };
-std::optional<std::string> ReadProfileString(const std::string& path, std::string_view section,
-                                             std::string_view key, ProfileText* read = nullptr);
+std::optional<Secret> ReadProfileString(const std::string& path, std::string_view section,
+                                        std::string_view key, ProfileText* read = nullptr);
 // Several keys from one reading of the file name in folder (AT_FDCWD: a path); with followLink
 // false a symbolic link there is refused. path names the file in errors. Values in keys' order.
-std::vector<std::optional<std::string>> ReadProfileStrings(int folder, const std::string& name,
-                                                           const std::string& path, bool followLink,
-                                                           std::string_view section,
-                                                           std::span<const std::string_view> keys,
-                                                           ProfileText* read = nullptr);
+std::vector<std::optional<Secret>> ReadProfileStrings(int folder, const std::string& name,
+                                                      const std::string& path, bool followLink,
+                                                      std::string_view section,
+                                                      std::span<const std::string_view> keys,
+                                                      ProfileText* read = nullptr);
 
 }  // namespace kryvane

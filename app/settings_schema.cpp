@@ -39,16 +39,8 @@ SavedSettings ReadSavedSettings(int folder, const std::string& name, const std::
                                 bool followLink) {
   static constexpr std::string_view kKeys[] = {kPhraseKey, kCipherKey, kHashKey};
   ProfileText read = ProfileText::kUtf8;
-  std::vector<std::optional<std::string>> values =
+  std::vector<std::optional<Secret>> values =
       ReadProfileStrings(folder, name, path, followLink, kSettingsSection, kKeys, &read);
-  struct Erase {
-    std::vector<std::optional<std::string>>& v;
-    ~Erase() {
-      for (auto& value : v) {
-        if (value) EraseString(*value);
-      }
-    }
-  } erase{values};
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (!values[i]) {
       throw SettingsError(path, "read",
@@ -57,13 +49,13 @@ SavedSettings ReadSavedSettings(int folder, const std::string& name, const std::
     }
   }
   SavedSettings saved;
-  saved.phrase = Secret(*values[0]);
+  saved.phrase = std::move(*values[0]);
   if (read == ProfileText::kUtf8) {
     saved.phraseAmbiguous = EncodePassphrase(saved.phrase.View(), PassphraseEncoding::kAuto) !=
                             EncodePassphrase(saved.phrase.View(), PassphraseEncoding::kUtf8);
   }
-  saved.cipherMenuText = *values[1];
-  saved.hashMenuText = *values[2];
+  saved.cipherMenuText = values[1]->View();
+  saved.hashMenuText = values[2]->View();
   return saved;
 }
 

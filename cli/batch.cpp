@@ -10,8 +10,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <map>
-#include <mutex>
 #include <set>
 #include <thread>
 #include <utility>
@@ -19,8 +17,9 @@
 #include "app/base/file_util.h"
 #include "app/base/text_util.h"
 #include "app/settings_schema.h"
-#include "cli/commands.h"
-#include "cli/job_front.h"
+#include "cli/options.h"
+#include "cli/report.h"
+#include "cli/signals.h"
 
 namespace kryvane::cli {
 namespace {
@@ -57,6 +56,16 @@ std::string KeptFolderName(const std::string& source) {
   return base == "." || base == ".." || base == "/" ? std::string() : base;
 }
 
+// A source the walk could not look at: "FILE: OPERATION: CAUSE", as the job reports a file.
+Error FailedToRead(const std::string& file, const char* operation, int err) {
+  Error error;
+  error.file = file;
+  error.operation = operation;
+  error.cause = ErrnoText(err);
+  error.errnum = err;
+  return error;
+}
+
 class Planner {
  public:
   Planner(const BatchOptions& options, JobDirection direction)
@@ -85,7 +94,7 @@ class Planner {
   void AddSource(const std::string& source) {
     const auto st = LinkStatus(source);
     if (!st) {
-      plan_.failed.push_back({source, "open: " + ErrnoText(errno)});
+      plan_.failed.push_back(FailedToRead(source, "open", errno));
       return;
     }
     if (S_ISDIR(st->st_mode)) {
@@ -105,7 +114,7 @@ class Planner {
     // A file named on the command line: its links are the user's to follow.
     const auto target = Status(source);
     if (!target) {
-      plan_.failed.push_back({source, "open: " + ErrnoText(errno)});
+      plan_.failed.push_back(FailedToRead(source, "open", errno));
       return;
     }
     AddFile(source, BaseName(source), BatchItem::kNamed, ParentFolder(source), "", *target);
@@ -114,7 +123,7 @@ class Planner {
   void WalkRoot(const std::string& source) {
     UniqueFd fd(::open(source.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd) {
-      plan_.failed.push_back({source, "read folder: " + ErrnoText(errno)});
+      plan_.failed.push_back(FailedToRead(source, "read folder", errno));
       return;
     }
     const std::size_t root = plan_.roots.size();
@@ -131,7 +140,7 @@ class Planner {
     {
       DIR* dir = ::fdopendir(::fcntl(folder, F_DUPFD_CLOEXEC, 3));
       if (dir == nullptr) {
-        plan_.failed.push_back({display, "read folder: " + ErrnoText(errno)});
+        plan_.failed.push_back(FailedToRead(display, "read folder", errno));
         return;
       }
       ::rewinddir(dir);
@@ -143,7 +152,7 @@ class Planner {
       }
       const int err = errno;
       ::closedir(dir);
-      if (err != 0) plan_.failed.push_back({display, "read folder: " + ErrnoText(err)});
+      if (err != 0) plan_.failed.push_back(FailedToRead(display, "read folder", err));
     }
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
@@ -152,7 +161,7 @@ class Planner {
       const std::string childOut = relOut.empty() ? name : relOut + "/" + name;
       struct stat st;
       if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        plan_.failed.push_back({path, "open: " + ErrnoText(errno)});
+        plan_.failed.push_back(FailedToRead(path, "open", errno));
       } else if (S_ISLNK(st.st_mode)) {
         plan_.skipped.push_back({path, "a symbolic link, not followed"});
       } else if (S_ISDIR(st.st_mode)) {
@@ -163,7 +172,7 @@ class Planner {
         const UniqueFd child(
             ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!child) {
-          plan_.failed.push_back({path, "read folder: " + ErrnoText(errno)});
+          plan_.failed.push_back(FailedToRead(path, "read folder", errno));
         } else {
           Walk(root, child.Get(), path, childRel, childOut);
         }
@@ -240,192 +249,31 @@ class Planner {
   std::map<FileKey, std::string> sources_;
 };
 
-// The output folder and the folders below it, made when the first file goes there and kept open,
-// so that every target is created in the folder that was made (never through a link put in its
-// place) and each folder is flushed once, at the end.
-class OutputTree {
- public:
-  explicit OutputTree(std::string root) : root_(std::move(root)) {}
-
-  // The folder rel below the output folder; throws IoError naming what could not be made.
-  std::shared_ptr<UniqueFd> Folder(const std::string& rel) {
-    std::lock_guard lock(mutex_);
-    if (!rootFd_) MakeRoot();
-    if (rel.empty()) return rootFd_;
-    if (const auto it = folders_.find(rel); it != folders_.end()) return it->second;
-    auto folder = std::make_shared<UniqueFd>(OpenFolderBeneath(rootFd_->Get(), rel, root_, true));
-    if (folders_.size() >= kKeptOpen) {
-      // Descriptors are few: a folder let go is flushed now instead of at the end.
-      const auto oldest = folders_.begin();
-      if (const int err = FlushFolderFd(oldest->second->Get()); err != 0) {
-        errors_[oldest->first] = err;
-      }
-      folders_.erase(oldest);
-    }
-    folders_.emplace(rel, folder);
-    return folder;
-  }
-
-  // Flushes every folder still open; the errno of each that failed (and of those flushed early),
-  // by folder below the output folder.
-  std::map<std::string, int> Flush() {
-    std::lock_guard lock(mutex_);
-    if (rootFd_) {
-      if (const int err = FlushFolderFd(rootFd_->Get()); err != 0) errors_[""] = err;
-    }
-    for (const auto& [rel, fd] : folders_) {
-      if (const int err = FlushFolderFd(fd->Get()); err != 0) errors_[rel] = err;
-    }
-    return errors_;
-  }
-
- private:
-  static constexpr std::size_t kKeptOpen = 256;
-
-  // The output folder and its missing parents, each new one flushed into its parent.
-  void MakeRoot() {
-    fs::path made;
-    for (const fs::path& step : fs::path(root_).lexically_normal()) {
-      made /= step;
-      if (step.empty() || step == "/" || step == "." || step == "..") continue;
-      const std::string path = made.string();
-      if (::mkdir(path.c_str(), 0777) == 0) {
-        if (const int err = FlushFolder(ParentFolder(path)); err != 0) {
-          throw IoError(path, "create folder", err);
-        }
-      } else if (errno != EEXIST) {
-        throw IoError(path, "create folder", errno);
-      }
-    }
-    UniqueFd fd(::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd) throw IoError(root_, "create folder", errno);
-    rootFd_ = std::make_shared<UniqueFd>(std::move(fd));
-  }
-
-  std::mutex mutex_;
-  const std::string root_;
-  std::shared_ptr<UniqueFd> rootFd_;
-  std::map<std::string, std::shared_ptr<UniqueFd>> folders_;
-  std::map<std::string, int> errors_;
-};
-
-// The key each file takes: without --use-settings one key serves every file; with it, a key
-// given on the command line serves the files that have no settings file beside them.
-class BatchKeys {
- public:
-  BatchKeys(const AlgorithmOptions& algorithms, const PassphraseOptions& passphrase,
-            bool useSettings, bool decrypting)
-      : algorithms_(algorithms),
-        useSettings_(useSettings),
-        decrypting_(decrypting),
-        encoding_(*ParsePassphraseEncoding(passphrase.encoding)) {
-    const bool keyGiven = passphrase.fileOption->count() > 0 || passphrase.envOption->count() > 0 ||
-                          passphrase.settingsOption->count() > 0;
-    if (useSettings && passphrase.settingsOption->count() > 0) {
-      Usage("give only one of --use-settings and --settings");
-    }
-    if (!useSettings || keyGiven) common_ = ObtainKey(algorithms, passphrase, false);
-  }
-
-  // The key for an item found in folder, or nothing when it has none (the caller skips it). A
-  // settings file is read from that folder, and must be a regular file there.
-  std::optional<KeyChoice> For(const BatchItem& item, int folder) const {
-    struct stat st;
-    const std::string settingsName = BaseName(item.settings);
-    if (useSettings_ && ::fstatat(folder, settingsName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-      KeyChoice key =
-          KeyFromSettingsFile(algorithms_, item.settings, encoding_, folder, settingsName);
-      SettleSettingsEncoding(key, folder, item.name, item.source, item.root == BatchItem::kNamed);
-      return key;
-    }
-    if (!common_) return std::nullopt;
-    KeyChoice key;
-    key.cipher = common_->cipher;
-    key.hash = common_->hash;
-    key.passphrase = common_->passphrase.Clone();
-    key.retyped = common_->retyped.Clone();
-    key.encoding = common_->encoding;
-    // A passphrase longer than the Windows field may have keyed the file with its first 80
-    // characters, as for a single file.
-    if (decrypting_) {
-      SettleSettingsEncoding(key, folder, item.name, item.source, item.root == BatchItem::kNamed);
-    }
-    return key;
-  }
-
- private:
-  const AlgorithmOptions& algorithms_;
-  bool useSettings_;
-  bool decrypting_;
-  PassphraseEncoding encoding_;
-  std::optional<KeyChoice> common_;
-};
-
-BatchFileResult ResultOf(const JobOutcome& outcome, const BatchItem& item) {
+BatchFileResult Failed(ErrorKind kind, std::string cause) {
   BatchFileResult result;
-  if (!outcome.Succeeded()) {
-    result.kind = BatchFileResult::Kind::kFailed;
-    result.message = outcome.error ? outcome.error->Describe() : item.source;
-    if (outcome.error && outcome.error->kind == JobErrorKind::kSuspectResult) {
-      result.message += " (check the passphrase, -c and -H; --force converts anyway)";
-    }
-    return result;
-  }
-  result.kind = BatchFileResult::Kind::kDone;
-  result.bytes = outcome.bytes;
-  result.sourceDeleted = outcome.sourceDeleted;
-  if (outcome.warning) {
-    result.message = outcome.warning->Describe();  // the guard's reason is in it
-  } else if (outcome.ResultLooksRandom()) {
-    result.note = item.target + ": " + std::string(kRandomResultMeaning);
-  }
+  result.kind = BatchFileResult::Kind::kFailed;
+  result.error.emplace();
+  result.error->kind = kind;
+  result.error->cause = std::move(cause);
   return result;
 }
 
-// One line on standard error for the whole batch: bytes and files.
-class BatchBar {
- public:
-  explicit BatchBar(bool enabled) : enabled_(enabled), terminal_(::isatty(STDERR_FILENO) == 1) {}
-  ~BatchBar() { Finish(); }
-  // On a terminal the bar vanishes before the summary; elsewhere its last state stays.
-  void Finish() {
-    if (drawn_) std::fputs(terminal_ ? "\r\033[K" : "\n", stderr);
-    drawn_ = false;
+// A file's error on one line: a batch shows no hint lines under each file, so what its kind
+// suggests, if anything, ends the line.
+std::string BatchErrorLine(const Error& error) {
+  std::string line = error.Describe();
+  if (const std::string_view hint = BatchHintFor(error.kind); !hint.empty()) {
+    line += ' ';
+    line += hint;
   }
-  void Update(uint64_t done, uint64_t total, std::size_t files, std::size_t fileTotal) {
-    if (!enabled_) return;
-    constexpr int kWidth = 30;
-    const double fraction = total > 0 ? double(done) / double(total) : 0.0;
-    std::string bar(std::size_t(fraction * kWidth), '#');
-    bar.resize(kWidth, '.');
-    char line[200];
-    std::snprintf(line, sizeof line, "\r[%s] %3d%%  %.1f / %.1f MiB  %zu / %zu files", bar.c_str(),
-                  int(fraction * 100), double(done) / 1048576.0, double(total) / 1048576.0, files,
-                  fileTotal);
-    std::fputs(line, stderr);
-    std::fflush(stderr);
-    drawn_ = true;
-  }
-
- private:
-  bool enabled_;
-  bool terminal_;
-  bool drawn_ = false;
-};
-
-void PrintNote(const std::string& file, const std::string& reason) {
-  std::fprintf(stderr, "kryvane-cli: skipped: %s: %s\n", EscapeControls(file).c_str(),
-               EscapeControls(reason).c_str());
+  return line;
 }
 
 // Runs process for each item on `threads` workers; a set cancel flag stops the batch: running
 // items cancel and leave nothing, the rest are not started. progress is called from the calling
 // thread about ten times a second.
-BatchSummary RunItems(
-    const BatchPlan& plan, unsigned threads, const std::atomic<bool>* cancel,
-    const std::function<BatchFileResult(const BatchItem&, const std::function<void(uint64_t)>&)>&
-        process,
-    BatchBar& bar) {
+BatchSummary RunItems(const BatchPlan& plan, unsigned threads, const std::atomic<bool>* cancel,
+                      const BatchProcess& process, ProgressBar& bar) {
   const auto start = std::chrono::steady_clock::now();
   BatchSummary summary;
   const std::size_t n = plan.items.size();
@@ -455,17 +303,18 @@ BatchSummary RunItems(
         result =
             process(item, [&mine](uint64_t done) { mine.store(done, std::memory_order_relaxed); });
       } catch (const CommandError& e) {
+        result = Failed(ErrorKind::kRefused, e.message);
+      } catch (const ErrorException& e) {
         result.kind = BatchFileResult::Kind::kFailed;
-        result.message = e.message;
+        result.error = e.Get();
       } catch (const std::exception& e) {
-        result.kind = BatchFileResult::Kind::kFailed;
-        result.message = e.what();
+        result = Failed(ErrorKind::kInternal, e.what());
       }
       mine.store(0, std::memory_order_relaxed);
       // A file that failed because the batch was stopped was simply not done.
       if (result.kind == BatchFileResult::Kind::kFailed && cancelled()) {
         result.kind = BatchFileResult::Kind::kNotStarted;
-        result.message.clear();
+        result.error.reset();
       }
       bytesFinished.fetch_add(item.size);
       filesDone.fetch_add(1);
@@ -478,10 +327,10 @@ BatchSummary RunItems(
   while (running.load() > 0) {
     uint64_t done = bytesFinished.load();
     for (unsigned w = 0; w < threads; ++w) done += current[w].load(std::memory_order_relaxed);
-    bar.Update(std::min(done, total), total, filesDone.load(), n);
+    bar.Update(std::min(done, total), total, ProgressBar::Files{filesDone.load(), n});
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  bar.Update(bytesFinished.load(), total, filesDone.load(), n);
+  bar.Update(bytesFinished.load(), total, ProgressBar::Files{filesDone.load(), n});
   for (std::thread& t : workers) t.join();
   summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return summary;
@@ -495,31 +344,31 @@ void MarkUnflushed(const BatchPlan& plan, const std::map<std::string, int>& erro
     BatchFileResult& result = summary.results[i];
     const auto it = errors.find(plan.items[i].targetFolder);
     if (result.kind != BatchFileResult::Kind::kDone || it == errors.end()) continue;
-    result.kind = BatchFileResult::Kind::kFailed;
-    result.message = plan.items[i].target + ": write: " + ErrnoText(it->second) +
-                     "; the new target is in place but may not survive a crash";
+    result = Failed(ErrorKind::kIo, ErrnoText(it->second) +
+                                        "; the new target is in place but may not survive a crash");
+    result.error->file = plan.items[i].target;
+    result.error->operation = "write";
+    result.error->errnum = it->second;
   }
 }
 
 int Report(const BatchPlan& plan, const BatchSummary& summary, bool deleteSource) {
   using Kind = BatchFileResult::Kind;
-  for (const BatchNote& note : plan.skipped) PrintNote(note.file, note.reason);
+  for (const BatchNote& note : plan.skipped) PrintSkipped(note.file, note.reason);
   std::size_t warned = 0;
   for (std::size_t i = 0; i < summary.results.size(); ++i) {
     const BatchFileResult& r = summary.results[i];
     const std::string& source = plan.items[i].source;
-    if (r.kind == Kind::kSkipped) PrintNote(source, r.message);
-    if (r.kind == Kind::kDone && !r.message.empty()) {
-      PrintWarning(r.message);
+    if (r.kind == Kind::kSkipped) PrintSkipped(source, r.skipped);
+    if (r.kind == Kind::kDone && r.error) {
+      PrintWarning(r.error->Describe());
       ++warned;
     }
     if (!r.note.empty()) PrintWarning(r.note);
   }
-  for (const BatchNote& note : plan.failed) {
-    PrintError(note.file + ": " + note.reason, {});
-  }
+  for (const Error& error : plan.failed) PrintError(BatchErrorLine(error), {});
   for (const BatchFileResult& r : summary.results) {
-    if (r.kind == Kind::kFailed) PrintError(r.message, {});
+    if (r.kind == Kind::kFailed) PrintError(BatchErrorLine(*r.error), {});
   }
   const std::size_t failed = summary.Count(Kind::kFailed) + plan.failed.size();
   const std::size_t notDone = summary.Count(Kind::kNotStarted);
@@ -551,6 +400,55 @@ int Report(const BatchPlan& plan, const BatchSummary& summary, bool deleteSource
 }
 
 }  // namespace
+
+std::shared_ptr<UniqueFd> OutputTree::Folder(const std::string& rel) {
+  std::lock_guard lock(mutex_);
+  if (!rootFd_) MakeRoot();
+  if (rel.empty()) return rootFd_;
+  if (const auto it = folders_.find(rel); it != folders_.end()) return it->second;
+  auto folder = std::make_shared<UniqueFd>(OpenFolderBeneath(rootFd_->Get(), rel, root_, true));
+  if (folders_.size() >= kKeptOpen) {
+    // Descriptors are few: a folder let go is flushed now instead of at the end.
+    const auto oldest = folders_.begin();
+    if (const int err = FlushFolderFd(oldest->second->Get()); err != 0) {
+      errors_[oldest->first] = err;
+    }
+    folders_.erase(oldest);
+  }
+  folders_.emplace(rel, folder);
+  return folder;
+}
+
+std::map<std::string, int> OutputTree::Flush() {
+  std::lock_guard lock(mutex_);
+  if (rootFd_) {
+    if (const int err = FlushFolderFd(rootFd_->Get()); err != 0) errors_[""] = err;
+  }
+  for (const auto& [rel, fd] : folders_) {
+    if (const int err = FlushFolderFd(fd->Get()); err != 0) errors_[rel] = err;
+  }
+  return errors_;
+}
+
+// The output folder and its missing parents, each new one flushed into its parent.
+void OutputTree::MakeRoot() {
+  fs::path made;
+  for (const fs::path& step : fs::path(root_).lexically_normal()) {
+    made /= step;
+    if (step.empty() || step == "/" || step == "." || step == "..") continue;
+    const std::string path = made.string();
+    if (::mkdir(path.c_str(), 0777) == 0) {
+      if (const int err = FlushFolder(ParentFolder(path)); err != 0) {
+        throw IoError(path, "create folder", err);
+      }
+    } else if (errno != EEXIST) {
+      throw IoError(path, "create folder", errno);
+    }
+  }
+  UniqueFd fd(::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd) throw IoError(root_, "create folder", errno);
+  rootFd_ = std::make_shared<UniqueFd>(std::move(fd));
+}
 
 std::string BatchTargetName(std::string_view name, JobDirection direction,
                             std::string_view suffix) {
@@ -586,62 +484,18 @@ uint64_t BatchSummary::Bytes() const {
   return sum;
 }
 
-int RunFileBatch(const BatchCommand& command, const std::atomic<bool>* cancel, bool progress,
-                 const BatchExtra& extra) {
-  const BatchOptions& options = command.options;
-  RefuseStandardStreams(command.paths);
-  if (options.useSettings && command.direction == JobDirection::kEncrypt) {
-    Usage("--use-settings is for decryption");
-  }
-  // Everything the command line can get wrong is refused before anything is created.
-  const BatchPlan plan = PlanBatch(command.paths, options, command.direction);
-  const BatchKeys keys(command.algorithms, command.passphrase, options.useSettings,
-                       command.direction == JobDirection::kDecrypt);
-  OutputTree output(options.outputDir);
-
-  const auto process = [&](const BatchItem& item, const std::function<void(uint64_t)>& progress) {
-    const UniqueFd folder = item.root == BatchItem::kNamed
-                                ? OpenParentFolder(item.source)
-                                : OpenFolderBeneath(plan.roots[item.root]->Get(), item.folder,
-                                                    plan.rootNames[item.root]);
-    const std::optional<KeyChoice> key = keys.For(item, folder.Get());
-    if (!key) {
-      BatchFileResult skipped;
-      skipped.kind = BatchFileResult::Kind::kSkipped;
-      skipped.message = "no " + item.settings + " and no passphrase option given";
-      return skipped;
-    }
-    const std::shared_ptr<UniqueFd> targetFolder = output.Folder(item.targetFolder);
-    JobRequest request;
-    request.direction = command.direction;
-    SetJobKey(request, *key);
-    request.sourcePath = item.source;
-    request.sourceFolder = folder.Get();
-    request.sourceName = item.name;
-    // A file found in a folder is never reached through a link put in its place.
-    request.sourceNoFollow = item.root != BatchItem::kNamed;
-    request.targetPath = item.target;
-    request.targetFolder = targetFolder->Get();
-    request.targetName = item.targetName;
-    request.targetNoFollow = true;
-    request.deleteSource = command.deleteSource;
-    request.saveSettings = command.saveSettings;
-    request.folderFlushedLater = true;  // the output folders are flushed once, at the end
-    request.cancel = cancel;
-    request.progress = [&progress](uint64_t done, std::optional<uint64_t>) { progress(done); };
-    const std::unique_ptr<TargetEncoder> encoder = extra ? extra(request) : nullptr;
-    return ResultOf(RunFileJob(request), item);
-  };
-
-  BatchBar bar(progress);
+int RunBatch(const BatchPlan& plan, OutputTree& output, unsigned threads,
+             const std::atomic<bool>* cancel, bool progress, bool deleteSource,
+             const BatchProcess& process) {
+  ProgressBar bar(progress);
   BatchSummary summary;
   {
     const StopSignals stopSignals;
-    summary = RunItems(plan, BatchThreads(options.jobs), cancel, process, bar);
+    summary = RunItems(plan, threads, cancel, process, bar);
   }
   MarkUnflushed(plan, output.Flush(), summary);
   bar.Finish();
-  return Report(plan, summary, command.deleteSource);
+  return Report(plan, summary, deleteSource);
 }
 
 unsigned BatchThreads(unsigned jobs) {

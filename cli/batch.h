@@ -1,15 +1,16 @@
-// Many files in one command: `encrypt|decrypt|convert --output-dir DIR SOURCE...`. Every file goes
-// through the same file job as a single file; the batch only walks the folders, plans the names,
-// refuses collisions before anything starts, runs the jobs on worker threads and sums up. It walks
-// and writes by folder descriptor: every file is opened, created and deleted relative to the folder
-// it was found in (or is written to), and a folder swapped for a symbolic link at any time is
-// refused, never followed.
+// Many files in one command, whatever is done to each (cli/file_batch.h runs the file job on
+// them): the batch walks the folders, plans the names, refuses collisions before anything starts,
+// runs the items on worker threads and sums up. It walks and writes by folder descriptor: every
+// file is opened, created and deleted relative to the folder it was found in (or is written to),
+// and a folder swapped for a symbolic link at any time is refused, never followed.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,7 +18,6 @@
 
 #include "app/base/io.h"
 #include "app/file_job.h"
-#include "cli/common.h"
 
 namespace kryvane::cli {
 
@@ -63,7 +63,7 @@ struct BatchNote {
 struct BatchPlan {
   std::vector<BatchItem> items;
   std::vector<BatchNote> skipped;
-  std::vector<BatchNote> failed;  // sources that could not even be looked at
+  std::vector<Error> failed;  // sources that could not even be looked at
   // The folders named on the command line, opened once when the walk began.
   std::vector<std::shared_ptr<UniqueFd>> roots;
   std::vector<std::string> rootNames;
@@ -79,7 +79,10 @@ BatchPlan PlanBatch(const std::vector<std::string>& sources, const BatchOptions&
 // How one file went.
 struct BatchFileResult {
   enum class Kind { kDone, kFailed, kSkipped, kNotStarted } kind = Kind::kNotStarted;
-  std::string message;  // the cause for kFailed and kSkipped; a leftover warning for kDone
+  // Why it failed (kFailed), or what was left undone after its target was written (kDone: a
+  // warning, such as a source that was kept); reported with the hints of its kind.
+  std::optional<Error> error;
+  std::string skipped;  // why it was left alone (kSkipped)
   std::string note;     // a warning that does not fail the batch (a result that looks random)
   uint64_t bytes = 0;
   bool sourceDeleted = false;
@@ -92,26 +95,46 @@ struct BatchSummary {
   uint64_t Bytes() const;
 };
 
-// What a batch command is: the direction, the sources and the options of the command line.
-struct BatchCommand {
-  JobDirection direction = JobDirection::kEncrypt;
-  const std::vector<std::string>& paths;
-  const BatchOptions& options;
-  const AlgorithmOptions& algorithms;
-  const PassphraseOptions& passphrase;
-  bool deleteSource = false;
-  bool saveSettings = false;
+// The output folder and the folders below it, made when the first file goes there and kept open,
+// so that every target is created in the folder that was made (never through a link put in its
+// place) and each folder is flushed once, at the end.
+class OutputTree {
+ public:
+  explicit OutputTree(std::string root) : root_(std::move(root)) {}
+
+  // The folder rel below the output folder; throws IoError naming what could not be made.
+  std::shared_ptr<UniqueFd> Folder(const std::string& rel);
+
+  // Flushes every folder still open; the errno of each that failed (and of those flushed early),
+  // by folder below the output folder.
+  std::map<std::string, int> Flush();
+
+ private:
+  static constexpr std::size_t kKeptOpen = 256;
+
+  void MakeRoot();
+
+  std::mutex mutex_;
+  const std::string root_;
+  std::shared_ptr<UniqueFd> rootFd_;
+  std::map<std::string, std::shared_ptr<UniqueFd>> folders_;
+  std::map<std::string, int> errors_;
 };
 
-// What a command adds to each item's request after the batch filled it (a conversion's encoder);
-// returns what must live as long as the job.
-using BatchExtra = std::function<std::unique_ptr<TargetEncoder>(JobRequest&)>;
+// What the batch does with one item, on a worker thread: its result. progress(done) tells the
+// bar how many of the item's bytes are done. A CommandError or exception thrown is the item's
+// failure (a CommandError as kRefused, an ErrorException as its own error, anything else as
+// kInternal).
+using BatchProcess =
+    std::function<BatchFileResult(const BatchItem&, const std::function<void(uint64_t)>&)>;
 
-// Plans, runs and prints the summary; returns the exit status. Every usage error and conflict of
-// options is reported before anything is created; the output folder is made when the first file
-// is written.
-int RunFileBatch(const BatchCommand& command, const std::atomic<bool>* cancel, bool progress,
-                 const BatchExtra& extra = {});
+// Runs process for every item of the plan on `threads` workers, with Ctrl-C, SIGTERM and SIGHUP
+// stopping the batch through cancel (running items cancel and leave nothing, the rest are not
+// started); then flushes the output folders (a target counts as done only once its name is
+// durable) and prints what became of every file and the summary. Returns the exit status.
+int RunBatch(const BatchPlan& plan, OutputTree& output, unsigned threads,
+             const std::atomic<bool>* cancel, bool progress, bool deleteSource,
+             const BatchProcess& process);
 
 // Worker threads for -j N: N, or one per core for 0.
 unsigned BatchThreads(unsigned jobs);

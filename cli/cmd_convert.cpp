@@ -1,20 +1,17 @@
-// `convert`: a legacy file becomes an age file in one step, and `convert --check` authenticates
-// an age file without writing its plaintext.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <iostream>
+// `convert`: a legacy file becomes an age file in one step (one file, or a batch); with --check
+// it hands over to ConvertCheckCommand.
+#include <CLI/CLI.hpp>
 #include <memory>
 
 #include "app/age/convert.h"
-#include "app/base/file_util.h"
-#include "app/base/text_util.h"
-#include "cli/batch.h"
 #include "cli/commands.h"
-#include "cli/common.h"
+#include "cli/convert_check.h"
+#include "cli/file_batch.h"
 #include "cli/job_front.h"
+#include "cli/keys.h"
+#include "cli/options.h"
+#include "cli/report.h"
+#include "cli/signals.h"
 
 namespace kryvane::cli {
 namespace {
@@ -39,8 +36,7 @@ struct ConvertCommand {
   bool deleteSource = false;
   bool force = false;
   bool overwrite = false;
-  std::string check;
-  std::vector<std::string> identityFiles;
+  ConvertCheckCommand check;
 
   int Run() const;
   int RunBatch() const;
@@ -64,9 +60,7 @@ Secret NewPassphrase(const ConvertCommand& c, bool stdinTaken) {
     }
     out = ReadPassphraseFile(c.newPassphraseFile);
   } else if (fromEnv) {
-    const char* value = std::getenv(c.newPassphraseEnv.c_str());
-    if (value == nullptr) Failure("the environment variable " + c.newPassphraseEnv + " is not set");
-    out = Secret(value);
+    out = SecretFromEnv(c.newPassphraseEnv);
   } else {
     const UniqueFd tty = OpenTerminal("new passphrase");
     auto first = AskHidden(tty.Get(), "New age passphrase: ");
@@ -156,7 +150,7 @@ int ConvertCommand::Run() const {
     Usage(paths.size() < 2 ? "convert needs SOURCE and TARGET (or --check FILE)"
                            : "give one SOURCE and one TARGET, or --output-dir DIR and SOURCEs");
   }
-  if (!identityFiles.empty()) Usage("-i/--identity belongs to --check");
+  if (!check.identityFiles.empty()) Usage("-i/--identity belongs to --check");
   if (batch.recursive || batch.useSettings || overwrite) {
     Usage("--recursive, --use-settings and --overwrite go with --output-dir");
   }
@@ -176,25 +170,13 @@ int ConvertCommand::Run() const {
   const std::unique_ptr<TargetEncoder> encoder =
       MakeEncoder(Target(IsStandardInput(source) || IsStandardInput(passphrase.file)));
   SetConversion(request, *encoder);
-  ProgressBar bar(progress.Enabled());
-  if (bar.Enabled()) {
-    request.progress = [&bar](uint64_t done, std::optional<uint64_t> total) {
-      bar.Update(done, total);
-    };
-  }
-  request.cancel = &StopRequested();
-  JobOutcome outcome;
-  {
-    const StopSignals stopSignals;
-    outcome = RunFileJob(request);
-  }
-  return ReportJobOutcome(outcome, request, source);
+  return RunSingleJob(request, progress.Enabled(), source);
 }
 
 // A folder of legacy files into a folder of age files, each file on its own, as the batch of
 // encrypt and decrypt does.
 int ConvertCommand::RunBatch() const {
-  if (!identityFiles.empty()) Usage("-i/--identity belongs to --check");
+  if (!check.identityFiles.empty()) Usage("-i/--identity belongs to --check");
   BatchOptions options = batch;
   options.convert = true;
   options.force = overwrite;
@@ -209,53 +191,13 @@ int ConvertCommand::RunBatch() const {
   });
 }
 
+// --check with none of the conversion's options.
 int ConvertCommand::RunCheck() const {
   if (!paths.empty() || !batch.outputDir.empty()) Usage("--check takes only the age file");
   if (!recipients.empty() || !recipientFiles.empty() || toPassphrase || deleteSource || verify) {
     Usage("--check takes -i/--identity or a passphrase, nothing to write with");
   }
-  age::Unlock unlock;
-  const bool fromStdin = check == "-";
-  if (!identityFiles.empty()) {
-    if (passphrase.fileOption->count() > 0 || passphrase.envOption->count() > 0) {
-      Usage("give identities or a passphrase, not both");
-    }
-    for (const std::string& path : identityFiles) {
-      if (path == "-" && fromStdin) Usage("standard input cannot carry two things at once");
-      const Secret text = ReadSecretFile(path);
-      try {
-        for (age::Identity& id : age::ParseIdentities(text.View())) {
-          unlock.identities.push_back(id);
-        }
-      } catch (const age::AgeError& e) {
-        Failure(path + ": " + e.what());
-      }
-    }
-  } else {
-    Secret text;
-    if (passphrase.fileOption->count() > 0) {
-      if (passphrase.file == "-" && fromStdin)
-        Usage("standard input cannot carry two things at once");
-      text = ReadPassphraseFile(passphrase.file);
-    } else if (passphrase.envOption->count() > 0) {
-      const char* value = std::getenv(passphrase.env.c_str());
-      if (value == nullptr) Failure("the environment variable " + passphrase.env + " is not set");
-      text = Secret(value);
-    } else {
-      const UniqueFd tty = OpenTerminal("identity or passphrase");
-      auto asked = AskHidden(tty.Get(), "age passphrase: ");
-      if (!asked) Failure("no passphrase given (end of input on the terminal)");
-      text = std::move(*asked);
-    }
-    unlock.passphrase.emplace(text.View());
-  }
-  const std::string name = fromStdin ? "standard input" : check;
-  const CheckOutcome outcome =
-      CheckAgeFile(name, fromStdin ? std::optional<int>(STDIN_FILENO) : std::nullopt, unlock);
-  if (outcome.error) Failure(outcome.error->Describe());
-  std::cout << EscapeControls(name) << ": OK (" << outcome.bytes << " bytes authenticated"
-            << (outcome.armored ? ", armored" : "") << ")\n";
-  return kExitOk;
+  return check.Run(passphrase);
 }
 
 }  // namespace
@@ -319,14 +261,7 @@ void AddConvertCommand(CLI::App& app, int* status) {
   cmd->add_flag("--force", c->force,
                 "Convert even when the decryption looks random (wrong passphrase, cipher or hash)");
   AddProgressOptions(*cmd, c->progress);
-  cmd->add_option("--check", c->check,
-                  "Authenticate the age FILE without writing its plaintext; exit 0 or 1")
-      ->type_name("FILE");
-  cmd->add_option("-i,--identity", c->identityFiles,
-                  "For --check: a file of AGE-SECRET-KEY-1... identities (repeatable); without "
-                  "one, the passphrase options or the terminal give the passphrase")
-      ->type_name("FILE")
-      ->allow_extra_args(false);
+  AddConvertCheckOptions(*cmd, c->check);
   cmd->footer(
       "The legacy key options are those of decrypt. No plaintext touches a disk, and the source "
       "is deleted only after the age file has been read back from the disk and "
@@ -336,7 +271,7 @@ void AddConvertCommand(CLI::App& app, int* status) {
       "  kryvane-cli convert --check report.pdf.age -i key.txt\n"
       "  kryvane-cli convert --use-settings -R recipients.txt --recursive --output-dir converted "
       "legacy/\n");
-  cmd->callback([c, status] { *status = c->check.empty() ? c->Run() : c->RunCheck(); });
+  cmd->callback([c, status] { *status = c->check.Asked() ? c->RunCheck() : c->Run(); });
 }
 
 }  // namespace kryvane::cli

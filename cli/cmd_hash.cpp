@@ -1,3 +1,4 @@
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <iostream>
 #include <memory>
@@ -5,8 +6,9 @@
 
 #include "app/base/io.h"
 #include "cli/commands.h"
-#include "cli/common.h"
 #include "cli/digests.h"
+#include "cli/options.h"
+#include "cli/report.h"
 
 namespace kryvane::cli {
 namespace {

@@ -10,9 +10,8 @@
 #include <vector>
 
 #include "app/base/io.h"
-#include "cli/commands.h"
-#include "cli/common.h"
 #include "cli/digests.h"
+#include "cli/report.h"
 
 namespace kryvane::cli {
 namespace {

@@ -1,6 +1,7 @@
 // `identify`: which cipher and hash decrypt SOURCE under the passphrase, and the command to do it.
 #include <sys/stat.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
@@ -11,13 +12,32 @@
 #include "app/file_job.h"
 #include "app/identify.h"
 #include "cli/commands.h"
-#include "cli/common.h"
 #include "cli/job_front.h"
+#include "cli/keys.h"
+#include "cli/options.h"
+#include "cli/report.h"
 
 namespace kryvane::cli {
 namespace {
 
 constexpr std::size_t kShown = 5;  // candidates listed
+
+// What the search found: the candidates that -c and -H leave, best first.
+struct Search {
+  // The passphrase as typed, as the readings refer to it (PassphraseReadings takes strings);
+  // erased when the search goes.
+  std::vector<std::string> texts;
+  std::vector<PassphraseReading> readings;
+  Identification found;
+  std::size_t plausible = 0;
+
+  Search() = default;
+  Search(const Search&) = delete;
+  Search& operator=(const Search&) = delete;
+  ~Search() {
+    for (std::string& t : texts) EraseString(t);
+  }
+};
 
 struct IdentifyCommand {
   std::string source;
@@ -27,6 +47,16 @@ struct IdentifyCommand {
   CLI::Option* decryptOption = nullptr;
 
   int Run() const;
+  // Decrypts the start of the source under every pair the options leave.
+  void Find(Search& search) const;
+  // Prints the candidates and what to do; the one clearly plausible candidate, or nothing (after
+  // a failure for none, or for several with --decrypt).
+  const Candidate* Print(const Search& search) const;
+  // The decrypt command for a candidate: the passphrase from where it came this time.
+  std::string DecryptCommand(const Search& search, const Candidate& c) const;
+  // --decrypt: the whole source with the candidate's key.
+  int Decrypt(const Search& search, const Candidate& best) const;
+  bool FromSettings() const { return passphrase.FromSettings(); }
 };
 
 // The word as a shell reads it back: bare when it is made of safe characters, else single-quoted,
@@ -97,26 +127,29 @@ int IdentifyCommand::Run() const {
     Usage("identify needs a named SOURCE file, not \"-\"",
           {"the start of the file is read for the search and all of it again to decrypt"});
   }
-  if (decryptOption->count() > 0 && decryptTarget.empty()) Usage("--decrypt needs a file name");
+  const bool decrypting = decryptOption->count() > 0;
+  if (decrypting && decryptTarget.empty()) Usage("--decrypt needs a file name");
+  Search search;
+  Find(search);
+  const Candidate* best = Print(search);
+  if (best == nullptr) return kExitFailed;
+  return decrypting ? Decrypt(search, *best) : kExitOk;
+}
+
+void IdentifyCommand::Find(Search& search) const {
   const KeyChoice key = ObtainKey(algorithms, passphrase, false);
   if (key.passphrase != key.retyped) {
-    Failure("the two passphrases differ; nothing was searched", {"type the same passphrase twice"});
+    Failure("the two passphrases differ; nothing was searched", HintsFor(ErrorKind::kMismatch));
   }
-  const bool fromSettings = passphrase.settingsOption->count() > 0;
-  struct Texts {
-    std::vector<std::string> list;
-    ~Texts() {
-      for (std::string& t : list) EraseString(t);
-    }
-  } texts{{std::string(key.passphrase.View())}};
-  const std::vector<PassphraseReading> readings = PassphraseReadings(texts.list, key.encoding);
-  if (readings.empty()) Failure("the passphrase has characters outside Windows-1252");
+  search.texts.emplace_back(key.passphrase.View());
+  search.readings = PassphraseReadings(search.texts, key.encoding);
+  if (search.readings.empty()) Failure("the passphrase has characters outside Windows-1252");
 
-  Identification found;
+  Identification& found = search.found;
   try {
-    found = IdentifyFile(source, readings);
-  } catch (const std::runtime_error& e) {
-    Failure(e.what());
+    found = IdentifyFile(source, search.readings);
+  } catch (const IoError& e) {
+    Failure(e.what(), HintsFor(e.Kind()));
   }
   if (found.answer == IdentifyAnswer::kEmpty) {
     Failure(source +
@@ -131,13 +164,18 @@ int IdentifyCommand::Run() const {
 
   // -c and -H narrow the search to what the user remembers.
   std::erase_if(found.ranked, [&](const Candidate& c) {
-    return (algorithms.cipherOption->count() > 0 && c.cipher != key.cipher) ||
-           (algorithms.hashOption->count() > 0 && c.hash != key.hash);
+    return (algorithms.CipherGiven() && c.cipher != key.cipher) ||
+           (algorithms.HashGiven() && c.hash != key.hash);
   });
-  std::size_t plausible = 0;
-  for (const Candidate& c : found.ranked)
-    plausible += c.plausibility.verdict == Verdict::kPlausible;
+  for (const Candidate& c : found.ranked) {
+    search.plausible += c.plausibility.verdict == Verdict::kPlausible;
+  }
+}
 
+const Candidate* IdentifyCommand::Print(const Search& search) const {
+  const Identification& found = search.found;
+  const std::vector<PassphraseReading>& readings = search.readings;
+  const bool fromSettings = FromSettings();
   // The column appears when the candidates come from more than one reading.
   const bool showReading =
       std::any_of(found.ranked.begin(), found.ranked.end(),
@@ -185,39 +223,25 @@ int IdentifyCommand::Run() const {
     out << line;
   }
 
-  // The decrypt command for a candidate: the passphrase from where it came this time.
-  auto command = [&](const Candidate& c) {
-    std::string cmd = "kryvane-cli decrypt -c " + std::string(c.cipher->shortName) + " -H " +
-                      std::string(c.hash->shortName);
-    const PassphraseReading& r = readings[c.reading];
-    if (const auto e = EncodingOption(r, texts.list[r.text])) {
-      cmd += " --encoding " + std::string(EncodingName(*e));
-    }
-    if (passphrase.fileOption->count() > 0)
-      cmd += " --passphrase-file " + ShellWord(passphrase.file);
-    if (passphrase.envOption->count() > 0) cmd += " --passphrase-env " + ShellWord(passphrase.env);
-    if (fromSettings) cmd += " --settings " + ShellWord(passphrase.settings);
-    const std::string target = decryptTarget.empty() ? SuggestedTarget(source) : decryptTarget;
-    return cmd + " " + ShellWord(source) + " " + ShellWord(target);
-  };
-
-  if (plausible == 0) {
+  if (search.plausible == 0) {
     std::cout << out.str() << std::flush;
     Failure(source + ": identify: nothing plausible under any cipher and hash",
             {"under every pair " + std::string(kRandomResultMeaning),
              "check the passphrase: one wrong character gives only random-looking bytes"});
   }
-  if (plausible > 1) {
+  if (search.plausible > 1) {
     out << "Several candidates are plausible; try them in this order:\n";
     for (const Candidate& c : found.ranked) {
-      if (c.plausibility.verdict == Verdict::kPlausible) out << "  " << command(c) << "\n";
+      if (c.plausibility.verdict == Verdict::kPlausible) {
+        out << "  " << DecryptCommand(search, c) << "\n";
+      }
     }
     std::cout << out.str() << std::flush;
     if (decryptOption->count() > 0) {
       Failure(source + ": identify: several candidates are plausible, so nothing was decrypted",
               {"run the decrypt command of the one you want"});
     }
-    return kExitFailed;
+    return nullptr;
   }
   const Candidate& best = found.ranked.front();
   out << "Best: " << best.cipher->cipher.algorithm << " with " << best.hash->hash.algorithm << " ("
@@ -227,16 +251,32 @@ int IdentifyCommand::Run() const {
     out << ", keyed with the first 80 characters of the passphrase, as the Windows program kept "
            "them of a longer paste";
   }
-  out << ". Decrypt with:\n  " << command(best) << "\n";
+  out << ". Decrypt with:\n  " << DecryptCommand(search, best) << "\n";
   std::cout << out.str() << std::flush;
-  if (decryptOption->count() == 0) return kExitOk;
+  return &best;
+}
 
-  const PassphraseReading& r = readings[best.reading];
+std::string IdentifyCommand::DecryptCommand(const Search& search, const Candidate& c) const {
+  std::string cmd = "kryvane-cli decrypt -c " + std::string(c.cipher->shortName) + " -H " +
+                    std::string(c.hash->shortName);
+  const PassphraseReading& r = search.readings[c.reading];
+  if (const auto e = EncodingOption(r, search.texts[r.text])) {
+    cmd += " --encoding " + std::string(EncodingName(*e));
+  }
+  if (passphrase.FromFile()) cmd += " --passphrase-file " + ShellWord(passphrase.file);
+  if (passphrase.FromEnv()) cmd += " --passphrase-env " + ShellWord(passphrase.env);
+  if (FromSettings()) cmd += " --settings " + ShellWord(passphrase.settings);
+  const std::string target = decryptTarget.empty() ? SuggestedTarget(source) : decryptTarget;
+  return cmd + " " + ShellWord(source) + " " + ShellWord(target);
+}
+
+int IdentifyCommand::Decrypt(const Search& search, const Candidate& best) const {
+  const PassphraseReading& r = search.readings[best.reading];
+  const std::string& text = search.texts[r.text];
   KeyChoice chosen;
   chosen.cipher = best.cipher;
   chosen.hash = best.hash;
-  chosen.passphrase =
-      r.prefix ? *WindowsFieldPrefix(texts.list[r.text]) : Secret(texts.list[r.text]);
+  chosen.passphrase = r.prefix ? *WindowsFieldPrefix(text) : Secret(text);
   chosen.retyped = chosen.passphrase.Clone();
   chosen.encoding = r.encoding;
   JobRequest request;

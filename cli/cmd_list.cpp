@@ -1,3 +1,4 @@
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
 #include <iomanip>
@@ -10,7 +11,7 @@
 #include "app/base/file_util.h"
 #include "app/catalogue.h"
 #include "cli/commands.h"
-#include "cli/common.h"
+#include "cli/report.h"
 #include "crypto/cpu.h"
 
 namespace kryvane::cli {

@@ -5,18 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cinttypes>
-#include <condition_variable>
 #include <cstdio>
 #include <iostream>
-#include <istream>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,7 +32,10 @@
 #include "app/recover/search.h"
 #include "app/settings_schema.h"
 #include "cli/commands.h"
-#include "cli/common.h"
+#include "cli/keys.h"
+#include "cli/options.h"
+#include "cli/report.h"
+#include "cli/signals.h"
 
 namespace kryvane::cli {
 namespace {

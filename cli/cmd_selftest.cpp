@@ -1,7 +1,9 @@
+#include <CLI/CLI.hpp>
 #include <iostream>
 
 #include "app/catalogue.h"
 #include "cli/commands.h"
+#include "cli/report.h"
 
 namespace kryvane::cli {
 

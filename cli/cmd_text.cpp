@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <iostream>
 #include <memory>
@@ -7,7 +8,9 @@
 #include "app/base/io.h"
 #include "app/base/text_util.h"
 #include "cli/commands.h"
-#include "cli/common.h"
+#include "cli/keys.h"
+#include "cli/options.h"
+#include "cli/report.h"
 
 namespace kryvane::cli {
 namespace {

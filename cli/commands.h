@@ -1,14 +1,11 @@
 // One registration function per subcommand; main.cpp wires them into the application.
 #pragma once
 
-#include <CLI/CLI.hpp>
+namespace CLI {
+class App;
+}  // namespace CLI
 
 namespace kryvane::cli {
-
-// Exit statuses of the tool.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;
-inline constexpr int kExitUsage = 2;
 
 // Each adds its subcommand to app; the callback stores the exit status in *status.
 void AddListCommand(CLI::App& app, int* status);

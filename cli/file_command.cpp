@@ -1,11 +1,12 @@
 #include "cli/file_command.h"
 
-#include <unistd.h>
+#include <CLI/CLI.hpp>
 
-#include <atomic>
-
-#include "cli/commands.h"
+#include "cli/file_batch.h"
 #include "cli/job_front.h"
+#include "cli/keys.h"
+#include "cli/report.h"
+#include "cli/signals.h"
 
 namespace kryvane::cli {
 
@@ -38,20 +39,7 @@ int FileCommand::Run() const {
   SetJobKey(request, key);
   request.deleteSource = deleteSource;
   request.saveSettings = saveSettings;
-  ProgressBar bar(progress.Enabled());
-  if (bar.Enabled()) {
-    request.progress = [&bar](uint64_t done, std::optional<uint64_t> total) {
-      bar.Update(done, total);
-    };
-  }
-  request.cancel = &StopRequested();
-
-  JobOutcome outcome;
-  {
-    const StopSignals stopSignals;
-    outcome = RunFileJob(request);
-  }
-  return ReportJobOutcome(outcome, request, source);
+  return RunSingleJob(request, progress.Enabled(), source);
 }
 
 CLI::App* AddFileCommand(CLI::App& app, const std::string& name, const std::string& description,

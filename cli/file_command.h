@@ -1,12 +1,13 @@
 // The shared body of `encrypt` and `decrypt`: both run the file job.
 #pragma once
 
-#include <CLI/CLI.hpp>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/file_job.h"
 #include "cli/batch.h"
-#include "cli/common.h"
+#include "cli/options.h"
 
 namespace kryvane::cli {
 

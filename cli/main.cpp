@@ -1,3 +1,4 @@
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <csignal>
 #include <exception>
@@ -7,8 +8,8 @@
 #include "app/base/io.h"
 #include "app/base/secret.h"
 #include "cli/commands.h"
-#include "cli/common.h"
 #include "cli/parse_errors.h"
+#include "cli/report.h"
 #include "kryvane/version.h"
 
 namespace {

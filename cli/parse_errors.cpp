@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/commands.h"
+#include "cli/report.h"
 
 namespace kryvane::cli {
 namespace {

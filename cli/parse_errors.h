@@ -3,7 +3,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "cli/common.h"
+#include "cli/report.h"
 
 namespace kryvane::cli {
 

@@ -18,10 +18,7 @@ scripts/deps.sh clang libclang-rt-14-dev
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 if [ ! -f build-fuzz/build.ninja ]; then
-  cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRYVANE_FUZZ=ON \
-    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" \
-    -DCMAKE_CXX_COMPILER=clang++ -DKRYVANE_BUILD_GUI=OFF -DKRYVANE_BUILD_TESTS=OFF \
-    -DKRYVANE_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
+  cmake --preset fuzz "${launcher[@]}" >/dev/null
 fi
 cmake --build build-fuzz --target "${targets[@]}"
 

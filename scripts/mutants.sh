@@ -44,11 +44,11 @@ mutant stdout-same-file app/file_job.cpp \
 mutant target-mode-kept app/base/atomic_output.cpp \
   'if (::fchmod(fd_.Get(), existing.st_mode & 07777) != 0) {' 'if (false) {' \
   cli_tests 'CliRefusals.ReplacedTargetKeepsItsMode'
-mutant passphrase-file-one-line-end cli/common.cpp \
+mutant passphrase-file-one-line-end cli/keys.cpp \
   '  text.Resize(StripOneLineEnd(text.View()).size());' \
   $'  while (!text.empty() && (text.View().back() == \'\\n\' || text.View().back() == \'\\r\')) {\n    text.Resize(text.size() - 1);\n  }' \
   cli_tests 'CliOptions.PassphraseFromFilesAndSettings'
-mutant default-hash cli/common.h 'std::string hash = "haval";' 'std::string hash = "sha1";' \
+mutant default-hash cli/options.h 'std::string hash = "haval";' 'std::string hash = "sha1";' \
   cli_tests 'CliOptions.DefaultsAreBlowfishAndHaval'
 mutant menu-position app/catalogue.cpp 'if (ec == std::errc() &&' 'if (false && ec == std::errc() &&' \
   cli_tests 'CliOptions.EveryEntryByPositionNameAndMenuText'
@@ -72,8 +72,8 @@ mutant named-temp-left-behind app/base/atomic_output.cpp \
 mutant browse-without-dialog app/window/main_window.cpp \
   $'void MainWindow::BrowseTarget() {\n' $'void MainWindow::BrowseTarget() {\n  if (isVisible()) return;\n' \
   gui_tests 'cancelledBrowseKeepsTheField'
-mutant identify-picks-among-several cli/cmd_identify.cpp '  if (plausible > 1) {' \
-  '  if (plausible > 99) {' cli_tests 'CliIdentify.SeveralPlausibleCandidates'
+mutant identify-picks-among-several cli/cmd_identify.cpp '  if (search.plausible > 1) {' \
+  '  if (search.plausible > 99) {' cli_tests 'CliIdentify.SeveralPlausibleCandidates'
 mutant gzip-magic-alone app/detector.cpp 'return h.size() >= 18 && (h[3] & 0xE0) == 0;' \
   'return !h.empty();' \
   app_tests 'Detector.TableOfBuffers'
@@ -102,7 +102,7 @@ mutant blowfish-byte-order ciphers/blowfish.cpp 'uint32_t l = LoadBe32(in), r = 
   'uint32_t l = LoadLe32(in), r = LoadLe32(in + 4);' ciphers_tests 'BlockVectors.*'
 mutant haval-pad hashes/haval.h 'static constexpr uint8_t kPad = 0x80;' \
   'static constexpr uint8_t kPad = 0x01;' hashes_tests '*'
-mutant rc4-index-restart ciphers/rc4.cpp 'uint32_t i = 0, j = 0;' 'static uint32_t i = 0, j = 0;' \
+mutant rc4-index-restart ciphers/rc4.cpp '  std::size_t jr = 0;' '  static std::size_t jr = 0;' \
   ciphers_tests 'Rc4*'
 mutant settings-trailing-blanks app/settings_file.cpp \
   'if (TrimBlanks(value).size() != value.size() || framed) {' \
@@ -113,7 +113,7 @@ mutant same-file-by-name app/file_job.cpp \
   app_tests 'FileJob.SourceAndTargetNamingTheSameFileAreRefused'
 mutant cp1252-euro app/codepage.cpp '0x20AC, 0x0081, 0x201A,' '0x20AD, 0x0081, 0x201A,' \
   app_tests 'Passphrase*'
-mutant cli-usage-status cli/commands.h 'inline constexpr int kExitUsage = 2;' \
+mutant cli-usage-status cli/report.h 'inline constexpr int kExitUsage = 2;' \
   'inline constexpr int kExitUsage = 1;' cli_tests 'Cli.UsageErrorsExitWith2'
 mutant tab-order app/window/main_window.cpp 'setTabOrder(sCheckBox3_, EncryptBtn_);' \
   'setTabOrder(sCheckBox3_, ComboBox1_);' gui_tests 'tabOrderAndStartFocus'
@@ -128,14 +128,14 @@ also $'    if (request_.deleteSource) DeleteSource();\n  }' '  }'
 mutant kept-secret-page-unwiped app/base/secret.cpp \
   $'  SecureZero(p, bytes);\n  if (bytes == PageSize()' $'  if (bytes == PageSize()' \
   base_tests 'ReusedMemory.SecretPagesComeBackWiped'
-mutant batch-follows-swapped-link cli/batch.cpp \
+mutant batch-follows-swapped-link cli/file_batch.cpp \
   '    request.sourceNoFollow = item.root != BatchItem::kNamed;' '' \
   cli_tests 'Batch.FileSwappedForALinkAfterPlanningIsRefused'
-mutant batch-writes-through-target-link cli/batch.cpp \
+mutant batch-writes-through-target-link cli/file_batch.cpp \
   '    request.targetFolder = targetFolder->Get();' '    request.targetNoFollow = false;' \
   cli_tests 'Batch.ReplacingNeverWritesThroughALink'
 also '    request.targetNoFollow = true;' ''
-mutant batch-opens-folders-by-path cli/batch.cpp \
+mutant batch-opens-folders-by-path cli/file_batch.cpp \
   $'                                : OpenFolderBeneath(plan.roots[item.root]->Get(), item.folder,\n                                                    plan.rootNames[item.root]);' \
   '                                : OpenParentFolder(item.source);' \
   cli_tests 'HostileUse.SubfolderSwappedForALinkDuringABatch'
@@ -147,11 +147,11 @@ mutant target-refilled-for-its-owner app/base/atomic_output.cpp \
   cli_tests 'HostileUse.ReplacedTargetBelongsToTheJobsUser'
 also 'if (::fchown(fd_.Get(), uid_t(-1), existing.st_gid) != 0) {' \
   'if (::fchown(fd_.Get(), existing.st_uid, existing.st_gid) != 0) {'
-mutant closed-stdout-is-dev-null cli/job_front.cpp \
+mutant closed-stdout-is-dev-null cli/options.cpp \
   '      (*fd <= STDERR_FILENO && StandardDescriptorWasClosed(*fd)) || ::fcntl(*fd, F_GETFD) < 0;' \
   '      false;' \
   cli_tests 'HostileUse.ClosedStandardDescriptorIsAnError'
-mutant dev-stdout-replaced cli/job_front.cpp '  if (name == "/dev/stdout") return STDOUT_FILENO;' '' \
+mutant dev-stdout-replaced cli/options.cpp '  if (name == "/dev/stdout") return STDOUT_FILENO;' '' \
   cli_tests 'HostileUse.StandardStreamNamesAreTheirDescriptors'
 mutant settings-fifo-blocks app/settings_file.cpp \
   '  const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (noFollow ? O_NOFOLLOW : 0);' \
@@ -175,7 +175,7 @@ mutant delete-before-folder-flush app/file_job.cpp \
 mutant forced-convert-deletes app/file_job.cpp \
   '    if (auto why = ReasonToKeepSource()) return keep(std::move(*why));' '' \
   cli_tests 'HostileUse.ForcedConvertNeverDeletesItsSource'
-mutant usage-error-after-output-folder cli/batch.cpp \
+mutant usage-error-after-output-folder cli/file_batch.cpp \
   '  const BatchPlan plan = PlanBatch(command.paths, options, command.direction);' \
   $'  OutputTree early(options.outputDir);\n  early.Folder("");\n  const BatchPlan plan = PlanBatch(command.paths, options, command.direction);' \
   cli_tests 'HostileUse.BatchRefusesBeforeTouchingTheDisk'

@@ -18,7 +18,7 @@ export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 if [ ! -f build-web/build.ninja ]; then
-  emcmake cmake -S web -B build-web -G Ninja -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >/dev/null
+  emcmake cmake --preset web "${launcher[@]}" >/dev/null
 fi
 cmake --build build-web
 echo "built build-web/kryvane.html ($(stat -c %s build-web/kryvane.html) bytes)"

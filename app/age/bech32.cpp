@@ -1,8 +1,7 @@
 #include "app/age/bech32.h"
 
 #include <array>
-
-#include "crypto/bytes.h"
+#include <utility>
 
 namespace kryvane::bech32 {
 namespace {
@@ -23,12 +22,13 @@ uint32_t PolyMod(std::span<const uint8_t> values) {
   return chk;
 }
 
-std::vector<uint8_t> ExpandHrp(std::string_view hrp) {
-  std::vector<uint8_t> out;
-  out.reserve(hrp.size() * 2 + 1);
-  for (const char c : hrp) out.push_back(uint8_t(uint8_t(c) >> 5));
-  out.push_back(0);
-  for (const char c : hrp) out.push_back(uint8_t(uint8_t(c) & 31));
+// The human-readable part expanded for the checksum, with room for what follows it.
+Secret ExpandHrp(std::string_view hrp, std::size_t more) {
+  Secret out;
+  out.Reserve(hrp.size() * 2 + 1 + more);
+  for (const char c : hrp) out.Append(char(uint8_t(c) >> 5));
+  out.Append('\0');
+  for (const char c : hrp) out.Append(char(uint8_t(c) & 31));
   return out;
 }
 
@@ -41,15 +41,17 @@ int CharValue(char c) {
 
 }  // namespace
 
-std::string EncodeGroups(std::string_view hrp, std::span<const uint8_t> groups) {
-  std::vector<uint8_t> values = ExpandHrp(hrp);
-  values.insert(values.end(), groups.begin(), groups.end());
-  values.insert(values.end(), 6, 0);
-  const uint32_t mod = PolyMod(values) ^ 1;
-  std::string out(hrp);
-  out += '1';
-  for (const uint8_t g : groups) out += kCharset[g & 31];
-  for (int i = 0; i < 6; ++i) out += kCharset[(mod >> (5 * (5 - i))) & 31];
+Secret EncodeGroups(std::string_view hrp, std::span<const uint8_t> groups) {
+  Secret values = ExpandHrp(hrp, groups.size() + 6);
+  values.Append(std::string_view(reinterpret_cast<const char*>(groups.data()), groups.size()));
+  values.Resize(values.size() + 6);
+  const uint32_t mod = PolyMod(values.Bytes()) ^ 1;
+  Secret out;
+  out.Reserve(hrp.size() + 1 + groups.size() + 6);
+  out.Append(hrp);
+  out.Append('1');
+  for (const uint8_t g : groups) out.Append(kCharset[g & 31]);
+  for (int i = 0; i < 6; ++i) out.Append(kCharset[(mod >> (5 * (5 - i))) & 31]);
   return out;
 }
 
@@ -67,27 +69,22 @@ std::optional<Decoded> DecodeGroups(std::string_view text) {
   if (sep == std::string_view::npos || sep == 0 || sep + 7 > text.size()) return std::nullopt;
   Decoded d;
   for (const char c : text.substr(0, sep)) d.hrp += (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
-  std::vector<uint8_t> values = ExpandHrp(d.hrp);
+  Secret values = ExpandHrp(d.hrp, text.size() - sep - 1);
   for (char c : text.substr(sep + 1)) {
     if (c >= 'A' && c <= 'Z') c = char(c + 32);
     const int v = CharValue(c);
     if (v < 0) return std::nullopt;
-    values.push_back(uint8_t(v));
+    values.Append(char(v));
   }
-  // Secret keys pass through here: leave no copy behind.
-  struct Wipe {
-    std::vector<uint8_t>& v;
-    ~Wipe() { SecureZero(v.data(), v.size()); }
-  } wipe{values};
-  if (PolyMod(values) != 1) return std::nullopt;
+  if (PolyMod(values.Bytes()) != 1) return std::nullopt;
   const std::size_t dataLength = text.size() - sep - 1 - 6;
-  d.data.assign(values.end() - 6 - std::ptrdiff_t(dataLength), values.end() - 6);
+  d.data = Secret(values.View().substr(values.size() - 6 - dataLength, dataLength));
   return d;
 }
 
-std::vector<uint8_t> BytesToGroups(std::span<const uint8_t> bytes) {
-  std::vector<uint8_t> out;
-  out.reserve((bytes.size() * 8 + 4) / 5);
+Secret BytesToGroups(std::span<const uint8_t> bytes) {
+  Secret out;
+  out.Reserve((bytes.size() * 8 + 4) / 5);
   uint32_t acc = 0;
   int bits = 0;
   for (const uint8_t b : bytes) {
@@ -95,16 +92,16 @@ std::vector<uint8_t> BytesToGroups(std::span<const uint8_t> bytes) {
     bits += 8;
     while (bits >= 5) {
       bits -= 5;
-      out.push_back(uint8_t((acc >> bits) & 31));
+      out.Append(char((acc >> bits) & 31));
     }
   }
-  if (bits > 0) out.push_back(uint8_t((acc << (5 - bits)) & 31));
+  if (bits > 0) out.Append(char((acc << (5 - bits)) & 31));
   return out;
 }
 
-std::optional<std::vector<uint8_t>> GroupsToBytes(std::span<const uint8_t> groups) {
-  std::vector<uint8_t> out;
-  out.reserve(groups.size() * 5 / 8);
+std::optional<Secret> GroupsToBytes(std::span<const uint8_t> groups) {
+  Secret out;
+  out.Reserve(groups.size() * 5 / 8);
   uint32_t acc = 0;
   int bits = 0;
   for (const uint8_t g : groups) {
@@ -113,17 +110,17 @@ std::optional<std::vector<uint8_t>> GroupsToBytes(std::span<const uint8_t> group
     bits += 5;
     if (bits >= 8) {
       bits -= 8;
-      out.push_back(uint8_t(acc >> bits));
+      out.Append(char(acc >> bits));
     }
   }
   if (bits >= 5 || (acc & ((1u << bits) - 1)) != 0) return std::nullopt;
   return out;
 }
 
-std::string Encode(std::string_view hrp, std::span<const uint8_t> bytes, bool upper) {
-  std::string out = EncodeGroups(hrp, BytesToGroups(bytes));
+Secret Encode(std::string_view hrp, std::span<const uint8_t> bytes, bool upper) {
+  Secret out = EncodeGroups(hrp, BytesToGroups(bytes).Bytes());
   if (upper) {
-    for (char& c : out) {
+    for (char& c : std::span(out.data(), out.size())) {
       if (c >= 'a' && c <= 'z') c = char(c - 32);
     }
   }
@@ -133,8 +130,7 @@ std::string Encode(std::string_view hrp, std::span<const uint8_t> bytes, bool up
 std::optional<DecodedBytes> Decode(std::string_view text) {
   std::optional<Decoded> d = DecodeGroups(text);
   if (!d) return std::nullopt;
-  std::optional<std::vector<uint8_t>> bytes = GroupsToBytes(d->data);
-  SecureZero(d->data.data(), d->data.size());
+  std::optional<Secret> bytes = GroupsToBytes(d->data.Bytes());
   if (!bytes) return std::nullopt;
   return DecodedBytes{std::move(d->hrp), std::move(*bytes)};
 }

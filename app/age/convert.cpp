@@ -11,12 +11,12 @@
 namespace kryvane {
 namespace {
 
-// A plaintext buffer that is erased however the work ends.
-struct WipedBuffer {
-  std::vector<uint8_t> bytes;
-  explicit WipedBuffer(std::size_t n) : bytes(n) {}
-  ~WipedBuffer() { SecureZero(bytes.data(), bytes.size()); }
-};
+// A buffer for a chunk of plaintext, erased however the work ends.
+Secret PlaintextBuffer() {
+  Secret buffer;
+  buffer.Resize(age::kChunkSize);
+  return buffer;
+}
 
 class AgeEncoder final : public TargetEncoder {
  public:
@@ -64,17 +64,12 @@ class AgeEncoder final : public TargetEncoder {
     unlock.fileKey = fileKey_;
     try {
       age::Reader reader(file, unlock);
-      bool sameStanzas = reader.Stanzas().size() == stanzas_.size();
-      for (std::size_t i = 0; sameStanzas && i < stanzas_.size(); ++i) {
-        sameStanzas = reader.Stanzas()[i].args == stanzas_[i].args &&
-                      reader.Stanzas()[i].body == stanzas_[i].body;
-      }
-      if (!sameStanzas) fail("the header read back differs from the one written");
+      if (reader.Stanzas() != stanzas_) fail("the header read back differs from the one written");
       age::Sha256 hash;
-      WipedBuffer buffer(age::kChunkSize);
+      Secret buffer = PlaintextBuffer();
       uint64_t total = 0;
-      while (const std::size_t got = reader.Read(buffer.bytes.data(), buffer.bytes.size())) {
-        hash.Update(buffer.bytes.data(), got);
+      while (const std::size_t got = reader.Read(buffer.data(), buffer.size())) {
+        hash.Update(buffer.data(), got);
         total += got;
       }
       if (total != size_ || hash.Final() != sealed_) {
@@ -118,8 +113,8 @@ CheckOutcome CheckAgeFile(const std::string& path, std::optional<int> fd,
     FdReader file(*fd, path);
     age::Reader reader(file, unlock);
     outcome.armored = reader.Armored();
-    WipedBuffer buffer(age::kChunkSize);
-    while (const std::size_t got = reader.Read(buffer.bytes.data(), buffer.bytes.size())) {
+    Secret buffer = PlaintextBuffer();
+    while (const std::size_t got = reader.Read(buffer.data(), buffer.size())) {
       outcome.bytes += got;
     }
   } catch (const ErrorException& e) {

@@ -174,14 +174,14 @@ std::optional<std::vector<uint8_t>> DecodeBase64NoPad(std::string_view text) {
 }
 
 std::string Recipient::ToString() const {
-  return bech32::Encode("age", key);
+  return std::string(bech32::Encode("age", key).View());
 }
 
 std::optional<Recipient> ParseRecipient(std::string_view text) {
   std::optional<bech32::DecodedBytes> d = bech32::Decode(text);
   if (!d || d->hrp != "age" || d->bytes.size() != 32) return std::nullopt;
   Recipient r;
-  std::copy(d->bytes.begin(), d->bytes.end(), r.key.begin());
+  std::ranges::copy(d->bytes.Bytes(), r.key.begin());
   return r;
 }
 
@@ -191,20 +191,16 @@ Recipient Identity::ToRecipient() const {
   return r;
 }
 
-std::string Identity::ToString() const {
+Secret Identity::ToString() const {
   return bech32::Encode("age-secret-key-", secret.bytes, true);
 }
 
 std::optional<Identity> ParseIdentity(std::string_view text) {
   std::optional<bech32::DecodedBytes> d = bech32::Decode(text);
   if (!d) return std::nullopt;
-  struct Wipe {
-    std::vector<uint8_t>& v;
-    ~Wipe() { SecureZero(v.data(), v.size()); }
-  } wipe{d->bytes};
   if (d->hrp != "age-secret-key-" || d->bytes.size() != 32) return std::nullopt;
   Identity id;
-  std::copy(d->bytes.begin(), d->bytes.end(), id.secret.bytes.begin());
+  std::ranges::copy(d->bytes.Bytes(), id.secret.bytes.begin());
   return id;
 }
 
@@ -357,12 +353,10 @@ Writer::Writer(ByteSink& out, std::span<const Stanza> stanzas, const FileKey& fi
   Key32 key;
   PayloadKey(fileKey, nonce, key);
   aead_ = std::make_unique<ChaChaPoly>(key.span());
-  chunk_.resize(kSealedChunk);
+  chunk_.Resize(kSealedChunk);
 }
 
-Writer::~Writer() {
-  SecureZero(chunk_.data(), chunk_.size());
-}
+Writer::~Writer() = default;
 
 void Writer::Write(const void* data, std::size_t size) {
   const auto* p = static_cast<const uint8_t*>(data);
@@ -370,7 +364,7 @@ void Writer::Write(const void* data, std::size_t size) {
     // A full chunk waits until more data shows it is not the last.
     if (filled_ == kChunkSize) SealChunk(false);
     const std::size_t take = std::min(size, kChunkSize - filled_);
-    std::memcpy(chunk_.data() + filled_, p, take);
+    std::memcpy(chunk_.Bytes().data() + filled_, p, take);
     filled_ += take;
     plaintext_ += take;
     p += take;
@@ -379,7 +373,7 @@ void Writer::Write(const void* data, std::size_t size) {
 }
 
 void Writer::SealChunk(bool last) {
-  aead_->Seal(ChunkNonce(index_, last), chunk_.data(), filled_, chunk_.data());
+  aead_->Seal(ChunkNonce(index_, last), chunk_.Bytes().data(), filled_, chunk_.Bytes().data());
   out_->Write(chunk_.data(), filled_ + kTagSize);
   ++index_;
   filled_ = 0;
@@ -555,9 +549,107 @@ class Reader::ArmorSource final : public ByteSource {
   bool ended_ = false;
 };
 
+namespace {
+
+// The file key from the one scrypt stanza, under the passphrase.
+FileKey UnwrapScrypt(const Stanza& s, const Secret& passphrase, int maxWorkFactor) {
+  std::optional<std::vector<uint8_t>> salt;
+  if (s.args.size() == 3) salt = DecodeBase64NoPad(s.args[1]);
+  const std::string& factor = s.args.size() == 3 ? s.args[2] : std::string();
+  if (!salt || salt->size() != 16 || factor.empty() || factor.size() > 2 || factor[0] == '0' ||
+      !std::all_of(factor.begin(), factor.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
+      s.body.size() != 32) {
+    throw AgeError(AgeErrorKind::kHeader, "the scrypt stanza is malformed");
+  }
+  const int logN = std::stoi(factor);
+  if (logN > maxWorkFactor) {
+    throw AgeError(AgeErrorKind::kHeader, "the passphrase's work factor 2^" + factor +
+                                              " is above the limit 2^" +
+                                              std::to_string(maxWorkFactor));
+  }
+  std::vector<uint8_t> labelled(kScryptLabel.begin(), kScryptLabel.end());
+  labelled.insert(labelled.end(), salt->begin(), salt->end());
+  Key32 wrapKey;
+  Scrypt(passphrase.View(), labelled, logN, wrapKey);
+  FileKey fileKey;
+  if (!OpenFileKey(wrapKey, s.body, fileKey))
+    throw AgeError(AgeErrorKind::kNoMatch, "the passphrase is wrong");
+  return fileKey;
+}
+
+// The file key from the first X25519 stanza one of the identities opens.
+FileKey UnwrapX25519(std::span<const Stanza> stanzas, std::span<const Identity> identities) {
+  FileKey fileKey;
+  for (const Stanza& s : stanzas) {
+    if (s.args[0] != "X25519") continue;
+    std::optional<std::vector<uint8_t>> share;
+    if (s.args.size() == 2) share = DecodeBase64NoPad(s.args[1]);
+    if (!share || share->size() != 32 || s.body.size() != 32) {
+      throw AgeError(AgeErrorKind::kHeader, "an X25519 stanza is malformed");
+    }
+    std::array<uint8_t, 64> salt;
+    std::copy(share->begin(), share->end(), salt.begin());
+    for (const Identity& id : identities) {
+      Key32 shared, wrapKey;
+      if (!X25519(id.secret.span(), std::span<const uint8_t, 32>(share->data(), 32),
+                  shared.bytes)) {
+        throw AgeError(AgeErrorKind::kHeader, "an X25519 stanza has an invalid share");
+      }
+      const Recipient r = id.ToRecipient();
+      std::copy(r.key.begin(), r.key.end(), salt.begin() + 32);
+      Hkdf(shared.span(), salt, kX25519Label, wrapKey);
+      if (OpenFileKey(wrapKey, s.body, fileKey)) return fileKey;
+    }
+  }
+  throw AgeError(AgeErrorKind::kNoMatch, "no identity matches a recipient of the file");
+}
+
+// The file key, by whichever way unlock gives.
+FileKey UnwrapFileKey(std::span<const Stanza> stanzas, const Unlock& unlock) {
+  const bool hasScrypt = std::any_of(stanzas.begin(), stanzas.end(),
+                                     [](const Stanza& s) { return s.args[0] == "scrypt"; });
+  if (hasScrypt && stanzas.size() != 1) {
+    throw AgeError(AgeErrorKind::kHeader, "an scrypt stanza is not the only one in the header");
+  }
+  if (unlock.fileKey) return *unlock.fileKey;
+  if (unlock.passphrase) {
+    if (!hasScrypt)
+      throw AgeError(AgeErrorKind::kNoMatch, "the file is not encrypted with a passphrase");
+    return UnwrapScrypt(stanzas[0], *unlock.passphrase, unlock.maxWorkFactor);
+  }
+  if (hasScrypt)
+    throw AgeError(AgeErrorKind::kNoMatch, "the file is encrypted with a passphrase, not to a key");
+  return UnwrapX25519(stanzas, unlock.identities);
+}
+
+}  // namespace
+
 Reader::Reader(ByteSource& in, const Unlock& unlock)
     : raw_(std::make_unique<Input>(in)), in_(raw_.get()) {
-  // Armor: whitespace, then the begin line.
+  OpenArmor();
+  std::array<uint8_t, 32> mac{};
+  const std::string header = ReadHeader(mac);
+  const FileKey fileKey = UnwrapFileKey(stanzas_, unlock);
+
+  std::array<uint8_t, 32> expected;
+  HeaderMac(fileKey, header, expected);
+  if (!EqualConstantTime(expected, mac)) {
+    throw AgeError(AgeErrorKind::kHmac, "the header's MAC does not match (the header was changed)");
+  }
+
+  Nonce nonce;
+  if (in_->ReadFull(nonce.data(), nonce.size()) != nonce.size()) {
+    throw AgeError(AgeErrorKind::kHeader, "the file ends before its payload");
+  }
+  Key32 key;
+  PayloadKey(fileKey, nonce, key);
+  aead_ = std::make_unique<ChaChaPoly>(key.span());
+  chunk_.resize(kSealedChunk);
+  plain_.Resize(kChunkSize);
+}
+
+// Armor: whitespace, then the begin line. The rest is read through the armor.
+void Reader::OpenArmor() {
   std::string_view start = raw_->Peek(4096);
   const auto first = start.find_first_not_of(" \t\r\n");
   if (first != std::string_view::npos && start.substr(first).starts_with(kArmorBegin)) {
@@ -571,7 +663,9 @@ Reader::Reader(ByteSource& in, const Unlock& unlock)
         AgeErrorKind::kArmor,
         "the file looks armored, but does not start with the line " + std::string(kArmorBegin));
   }
+}
 
+std::string Reader::ReadHeader(std::array<uint8_t, 32>& mac) {
   std::string header, line;
   const auto nextLine = [&](std::size_t max) {
     if (!in_->ReadLine(line, max, AgeErrorKind::kHeader))
@@ -590,7 +684,6 @@ Reader::Reader(ByteSource& in, const Unlock& unlock)
   }
   (header += line) += '\n';
 
-  std::array<uint8_t, 32> mac{};
   for (;;) {
     nextLine(kMaxHeaderLine);
     if (line.starts_with("---")) {
@@ -623,95 +716,10 @@ Reader::Reader(ByteSource& in, const Unlock& unlock)
     stanzas_.push_back(std::move(s));
   }
   if (stanzas_.empty()) throw AgeError(AgeErrorKind::kHeader, "the header has no recipient stanza");
-
-  FileKey fileKey;
-  bool opened = false;
-  const bool hasScrypt = std::any_of(stanzas_.begin(), stanzas_.end(),
-                                     [](const Stanza& s) { return s.args[0] == "scrypt"; });
-  if (hasScrypt && stanzas_.size() != 1) {
-    throw AgeError(AgeErrorKind::kHeader, "an scrypt stanza is not the only one in the header");
-  }
-  if (unlock.fileKey) {
-    fileKey = *unlock.fileKey;
-    opened = true;
-  } else if (unlock.passphrase) {
-    if (!hasScrypt)
-      throw AgeError(AgeErrorKind::kNoMatch, "the file is not encrypted with a passphrase");
-    const Stanza& s = stanzas_[0];
-    std::optional<std::vector<uint8_t>> salt;
-    if (s.args.size() == 3) salt = DecodeBase64NoPad(s.args[1]);
-    const std::string& factor = s.args.size() == 3 ? s.args[2] : std::string();
-    if (!salt || salt->size() != 16 || factor.empty() || factor.size() > 2 || factor[0] == '0' ||
-        !std::all_of(factor.begin(), factor.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
-        s.body.size() != 32) {
-      throw AgeError(AgeErrorKind::kHeader, "the scrypt stanza is malformed");
-    }
-    const int logN = std::stoi(factor);
-    if (logN > unlock.maxWorkFactor) {
-      throw AgeError(AgeErrorKind::kHeader, "the passphrase's work factor 2^" + factor +
-                                                " is above the limit 2^" +
-                                                std::to_string(unlock.maxWorkFactor));
-    }
-    std::vector<uint8_t> labelled(kScryptLabel.begin(), kScryptLabel.end());
-    labelled.insert(labelled.end(), salt->begin(), salt->end());
-    Key32 wrapKey;
-    Scrypt(*unlock.passphrase, labelled, logN, wrapKey);
-    if (!OpenFileKey(wrapKey, s.body, fileKey))
-      throw AgeError(AgeErrorKind::kNoMatch, "the passphrase is wrong");
-    opened = true;
-  } else {
-    if (hasScrypt)
-      throw AgeError(AgeErrorKind::kNoMatch,
-                     "the file is encrypted with a passphrase, not to a key");
-    for (const Stanza& s : stanzas_) {
-      if (s.args[0] != "X25519") continue;
-      std::optional<std::vector<uint8_t>> share;
-      if (s.args.size() == 2) share = DecodeBase64NoPad(s.args[1]);
-      if (!share || share->size() != 32 || s.body.size() != 32) {
-        throw AgeError(AgeErrorKind::kHeader, "an X25519 stanza is malformed");
-      }
-      std::array<uint8_t, 64> salt;
-      std::copy(share->begin(), share->end(), salt.begin());
-      for (const Identity& id : unlock.identities) {
-        Key32 shared, wrapKey;
-        if (!X25519(id.secret.span(), std::span<const uint8_t, 32>(share->data(), 32),
-                    shared.bytes)) {
-          throw AgeError(AgeErrorKind::kHeader, "an X25519 stanza has an invalid share");
-        }
-        const Recipient r = id.ToRecipient();
-        std::copy(r.key.begin(), r.key.end(), salt.begin() + 32);
-        Hkdf(shared.span(), salt, kX25519Label, wrapKey);
-        if (OpenFileKey(wrapKey, s.body, fileKey)) {
-          opened = true;
-          break;
-        }
-      }
-      if (opened) break;
-    }
-    if (!opened)
-      throw AgeError(AgeErrorKind::kNoMatch, "no identity matches a recipient of the file");
-  }
-
-  std::array<uint8_t, 32> expected;
-  HeaderMac(fileKey, header, expected);
-  if (!EqualConstantTime(expected, mac)) {
-    throw AgeError(AgeErrorKind::kHmac, "the header's MAC does not match (the header was changed)");
-  }
-
-  Nonce nonce;
-  if (in_->ReadFull(nonce.data(), nonce.size()) != nonce.size()) {
-    throw AgeError(AgeErrorKind::kHeader, "the file ends before its payload");
-  }
-  Key32 key;
-  PayloadKey(fileKey, nonce, key);
-  aead_ = std::make_unique<ChaChaPoly>(key.span());
-  chunk_.resize(kSealedChunk);
-  plain_.resize(kChunkSize);
+  return header;
 }
 
-Reader::~Reader() {
-  SecureZero(plain_.data(), plain_.size());
-}
+Reader::~Reader() = default;
 
 // Each chunk's plaintext is given out once the chunk authenticates, as age gives it out: a full
 // chunk is the last one when it is sealed as such, so data after it, or the end of the file
@@ -727,10 +735,10 @@ void Reader::NextChunk() {
   bool last = got < kSealedChunk;  // a short chunk ends the data
   if (last && size == 0 && index_ > 0)
     throw AgeError(AgeErrorKind::kPayload, "the last chunk is empty");
-  bool opened = aead_->Open(ChunkNonce(index_, last), chunk_.data(), size, plain_.data());
+  bool opened = aead_->Open(ChunkNonce(index_, last), chunk_.data(), size, plain_.Bytes().data());
   if (!opened && !last) {
     last = true;
-    opened = aead_->Open(ChunkNonce(index_, true), chunk_.data(), size, plain_.data());
+    opened = aead_->Open(ChunkNonce(index_, true), chunk_.data(), size, plain_.Bytes().data());
   }
   if (!opened) {
     throw AgeError(AgeErrorKind::kPayload,

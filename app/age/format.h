@@ -31,7 +31,7 @@ inline constexpr std::string_view kArmorEnd = "-----END AGE ENCRYPTED FILE-----"
 using AgeErrorKind = ErrorKind;
 using AgeError = ErrorException;
 
-using FileKey = SecretArray<16>;
+using FileKey = SecretBytes<16>;
 using Nonce = std::array<uint8_t, kNonceSize>;
 
 // Base64 of the header: standard alphabet, no padding; decoding refuses padding and any
@@ -50,7 +50,7 @@ std::optional<Recipient> ParseRecipient(std::string_view text);
 struct Identity {
   Key32 secret;
   Recipient ToRecipient() const;
-  std::string ToString() const;
+  Secret ToString() const;
 };
 std::optional<Identity> ParseIdentity(std::string_view text);
 
@@ -63,6 +63,7 @@ std::vector<Identity> ParseIdentities(std::string_view text);
 struct Stanza {
   std::vector<std::string> args;  // the type first
   std::vector<uint8_t> body;
+  friend bool operator==(const Stanza&, const Stanza&) = default;
 };
 
 Stanza WrapForRecipient(const FileKey& fileKey, const Recipient& recipient);
@@ -103,7 +104,7 @@ class Writer final : public ByteSink {
   std::unique_ptr<ArmorSink> armor_;
   ByteSink* out_;
   std::unique_ptr<ChaChaPoly> aead_;
-  std::vector<uint8_t> chunk_;  // plaintext, then the sealed chunk
+  Secret chunk_;  // plaintext, then the sealed chunk
   std::size_t filled_ = 0;
   uint64_t index_ = 0;
   uint64_t plaintext_ = 0;
@@ -113,18 +114,11 @@ class Writer final : public ByteSink {
 // What opens a file: identities for X25519 stanzas, or a passphrase for an scrypt stanza.
 struct Unlock {
   std::vector<Identity> identities;
-  std::optional<std::string> passphrase;  // the bytes scrypt takes
+  std::optional<Secret> passphrase;  // the bytes scrypt takes
   int maxWorkFactor = kMaxWorkFactor;
   // The file key itself, known to whoever wrote the file: reading back what was just written to
   // recipients whose secret keys are elsewhere. The stanzas are then not opened.
   std::optional<FileKey> fileKey;
-
-  Unlock() = default;
-  Unlock(const Unlock&) = default;
-  Unlock& operator=(const Unlock&) = default;
-  ~Unlock() {
-    if (passphrase) SecureZero(passphrase->data(), passphrase->size());
-  }
 };
 
 // Reads an age file, binary or armored, from in. The constructor reads the header, opens a stanza
@@ -146,6 +140,9 @@ class Reader final : public ByteSource {
  private:
   class Input;
   class ArmorSource;
+  void OpenArmor();
+  // Reads the header into stanzas_ and its MAC into mac; returns the text the MAC covers.
+  std::string ReadHeader(std::array<uint8_t, 32>& mac);
   void NextChunk();
 
   std::unique_ptr<Input> raw_;
@@ -156,7 +153,7 @@ class Reader final : public ByteSource {
   std::vector<Stanza> stanzas_;
   std::unique_ptr<ChaChaPoly> aead_;
   std::vector<uint8_t> chunk_;  // the sealed chunk read
-  std::vector<uint8_t> plain_;  // its plaintext
+  Secret plain_;                // its plaintext
   std::size_t available_ = 0;
   std::size_t offset_ = 0;
   uint64_t index_ = 0;

@@ -9,26 +9,12 @@
 #include <span>
 #include <string_view>
 
+#include "app/base/secret.h"
 #include "crypto/bytes.h"
 
 namespace kryvane::age {
 
-// Fixed-size key material that erases itself.
-template <std::size_t N>
-struct SecretArray {
-  std::array<uint8_t, N> bytes{};
-
-  SecretArray() = default;
-  SecretArray(const SecretArray&) = default;
-  SecretArray& operator=(const SecretArray&) = default;
-  ~SecretArray() { SecureZero(bytes.data(), N); }
-  uint8_t* data() { return bytes.data(); }
-  const uint8_t* data() const { return bytes.data(); }
-  static constexpr std::size_t size() { return N; }
-  std::span<const uint8_t, N> span() const { return bytes; }
-};
-
-using Key32 = SecretArray<32>;
+using Key32 = SecretBytes<32>;
 
 void RandomBytes(std::span<uint8_t> out);
 

@@ -36,45 +36,6 @@ bool IsSha1(const HashEntry& h) {
   return h.hash.algorithm == Sha1::kAlgorithm;
 }
 
-// Bytes that hold passphrases: grown by copying into a new block and wiping the old one, wiped
-// when cleared and at the end.
-class WipedBytes {
- public:
-  WipedBytes() = default;
-  WipedBytes(const WipedBytes&) = delete;
-  WipedBytes& operator=(const WipedBytes&) = delete;
-  ~WipedBytes() {
-    Clear();
-    delete[] data_;
-  }
-  void Reserve(std::size_t capacity) {
-    if (capacity <= capacity_) return;
-    char* bigger = new char[capacity];
-    if (size_ > 0) std::memcpy(bigger, data_, size_);
-    if (data_ != nullptr) SecureZero(data_, capacity_);
-    delete[] data_;
-    data_ = bigger;
-    capacity_ = capacity;
-  }
-  void Append(std::string_view bytes) {
-    if (size_ + bytes.size() > capacity_) Reserve(std::max(2 * capacity_, size_ + bytes.size()));
-    if (!bytes.empty()) std::memcpy(data_ + size_, bytes.data(), bytes.size());
-    size_ += bytes.size();
-  }
-  void Clear() {
-    if (data_ != nullptr) SecureZero(data_, size_);
-    size_ = 0;
-  }
-  char* data() { return data_; }
-  std::size_t size() const { return size_; }
-  std::size_t capacity() const { return capacity_; }
-
- private:
-  char* data_ = nullptr;
-  std::size_t size_ = 0;
-  std::size_t capacity_ = 0;
-};
-
 struct Reading {
   const uint8_t* data = nullptr;  // set once every reading of the batch is made
   std::size_t own = 0;            // offset in the worker's bytes, or SIZE_MAX: in the batch
@@ -162,7 +123,7 @@ struct SearchWorker::State {
   std::map<int, std::unique_ptr<Cipher>> ciphers;  // by menu position
 
   std::vector<Reading> readings;
-  WipedBytes own;  // the bytes of readings that differ from the candidate's text
+  Secret own;  // the bytes of readings that differ from the candidate's text
 
   cpu::Isa sha1Isa = cpu::Isa::kPortable;
   bool aes = false;
@@ -236,10 +197,9 @@ bool SearchWorker::Run(const CandidateBatch& batch, std::vector<Hit>& hits,
       s.readings.push_back(r);
       continue;
     }
-    std::string copy(text);
+    const Secret copy(text);
     const std::vector<PassphraseReading> readings =
-        PassphraseReadings(std::span<const std::string>(&copy, 1), encoding);
-    EraseString(copy);
+        PassphraseReadings(std::span<const Secret>(&copy, 1), encoding);
     for (const PassphraseReading& pr : readings) {
       Reading r;
       r.own = s.own.size();
@@ -247,7 +207,7 @@ bool SearchWorker::Run(const CandidateBatch& batch, std::vector<Hit>& hits,
       r.candidate = uint32_t(i);
       r.encoding = pr.encoding;
       r.prefix = pr.prefix;
-      s.own.Append(pr.bytes);
+      s.own.Append(pr.bytes.View());
       s.readings.push_back(r);
     }
   }

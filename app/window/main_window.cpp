@@ -159,8 +159,7 @@ void SetPath(QLineEdit* field, const QString& path) {
 }
 
 // The passphrase's UTF-8 bytes go into the request; the one temporary copy is erased.
-template <class Holder>
-void SetSecret(Holder& into, const QString& text) {
+void SetSecret(Secret& into, const QString& text) {
   QByteArray utf8 = text.toUtf8();
   into = std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size()));
   SecureZero(utf8.data(), static_cast<std::size_t>(utf8.size()));
@@ -867,12 +866,11 @@ void MainWindow::FindCipherAndHash() {
   const QString source = ResolvedPath(FileEdt_);
   if (source.isEmpty()) return;
   if (notice_ != nullptr) notice_->close();
-  std::vector<std::string> texts(1);
+  std::vector<Secret> texts(1);
   SetSecret(texts[0], PhraseEdt_->text());
   // The first reading is the one the window keys with: Windows-1252 when the text fits it,
   // else UTF-8 (the only one then).
   std::vector<PassphraseReading> readings = PassphraseReadings(texts, PassphraseEncoding::kAuto);
-  EraseString(texts[0]);
   focusBeforeJob_ = focusWidget();
   SetBusy(true);
   SetStatus(QStringLiteral("Searching cipher and hash for %1…")

@@ -219,23 +219,14 @@ class OpenSslBlock {
   std::size_t size_ = 0;
 };
 
-// One CBC chain over the whole file from IV = E(0), and a final partial block XORed with
-// E(last chaining value).
+// The chain model of tests/support over the other library's block function.
 Bytes ReferenceCbc(OpenSslBlock& e, const Bytes& plain) {
-  const std::size_t b = e.Size();
-  Bytes cv(b, 0), out(plain.size());
-  e.Encrypt(cv.data());
-  std::size_t pos = 0;
-  for (; pos + b <= plain.size(); pos += b) {
-    for (std::size_t i = 0; i < b; ++i) cv[i] ^= plain[pos + i];
-    e.Encrypt(cv.data());
-    std::copy(cv.begin(), cv.end(), out.begin() + std::ptrdiff_t(pos));
-  }
-  if (pos < plain.size()) {
-    e.Encrypt(cv.data());
-    for (std::size_t i = 0; pos + i < plain.size(); ++i) out[pos + i] = plain[pos + i] ^ cv[i];
-  }
-  return out;
+  return test::ReferenceCbc(
+      [&e](const uint8_t* in, uint8_t* out) {
+        std::copy_n(in, e.Size(), out);
+        e.Encrypt(out);
+      },
+      e.Size(), plain);
 }
 
 // The key stream runs on across 8192-byte chunks in its permutation, but both generator indices

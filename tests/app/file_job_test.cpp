@@ -720,7 +720,9 @@ TEST(FileJob, SavedSettingsDecryptWhateverTheEncoding) {
     ASSERT_TRUE(o.Succeeded()) << o.error->Describe();
     const auto stored = ReadProfileString(dir / "plain-settings.txt", "Settings", "Phrase");
     ASSERT_TRUE(stored.has_value());
-    ASSERT_TRUE(RunFileJob(Decrypt(dir / "enc", dir / "back", AnyPair(), *stored)).Succeeded());
+    ASSERT_TRUE(
+        RunFileJob(Decrypt(dir / "enc", dir / "back", AnyPair(), std::string(stored->View())))
+            .Succeeded());
     EXPECT_EQ(ReadFile(dir / "back"), plain);
   }
 }

@@ -62,7 +62,7 @@ TEST(Passphrase, Cp1252TableAgreesWithIconv) {
   for (int b = 0; b < 256; ++b) {
     SCOPED_TRACE(b);
     const std::string byte(1, char(b));
-    const std::string utf8 = Cp1252ToUtf8(byte);
+    const std::string utf8(Cp1252ToUtf8(byte).View());
     char in = char(b);
     char out[8];
     char* inp = &in;

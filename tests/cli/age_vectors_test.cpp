@@ -110,7 +110,7 @@ const char* KindName(AgeErrorKind kind) {
 std::string SpareIdentity() {
   age::Identity id;
   age::RandomBytes(id.secret.bytes);
-  return id.ToString();
+  return std::string(id.ToString().View());
 }
 
 std::string Sha256Hex(const Bytes& data) {

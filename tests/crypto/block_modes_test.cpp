@@ -5,6 +5,7 @@
 
 #include "tests/crypto/toy_cipher.h"
 #include "tests/support/hex.h"
+#include "tests/support/random_bytes.h"
 
 namespace kryvane {
 namespace {
@@ -17,12 +18,7 @@ constexpr ChainingMode kModes[] = {ChainingMode::cmCBC, ChainingMode::cmCFB8bit,
                                    ChainingMode::cmCTR};
 const uint8_t kKey[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 
-Bytes Random(std::size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  Bytes b(n);
-  for (auto& x : b) x = uint8_t(rng());
-  return b;
-}
+using test::RandomBytes;
 
 template <class C>
 Bytes E(C& c, const Bytes& in) {
@@ -44,7 +40,7 @@ TEST(BlockModes, ToyCipherInverts) {
   Toy16 c;
   c.Init(kKey, 128);
   for (unsigned s = 0; s < 50; ++s) {
-    const Bytes p = Random(16, s);
+    const Bytes p = RandomBytes(16, s);
     Bytes x = E(c, p);
     c.DecryptBlock(x.data(), x.data());
     EXPECT_EQ(x, p);
@@ -57,7 +53,7 @@ TEST(BlockModes, DefaultIvIsEncryptionOfZeroBlock) {
   Bytes iv(8);
   c.GetIV(iv.data());
   EXPECT_EQ(iv, E(c, Bytes(8, 0)));
-  const Bytes given = Random(8, 7);
+  const Bytes given = RandomBytes(8, 7);
   c.Init(kKey, 64, given.data());
   c.GetIV(iv.data());
   EXPECT_EQ(iv, given);
@@ -69,7 +65,7 @@ TEST(BlockModes, TailRuleOfEveryMode) {
   c.Init(kKey, 64);
   Bytes iv(8);
   c.GetIV(iv.data());
-  const Bytes p = Random(13, 3);
+  const Bytes p = RandomBytes(13, 3);
   const Bytes p0 = Slice(p, 0, 8), tail = Slice(p, 8, 5);
   auto run = [&](ChainingMode m, bool encrypt) {
     c.Reset();
@@ -131,7 +127,7 @@ TEST(BlockModes, TailRuleOfEveryMode) {
 TEST(BlockModes, ShortInputIsOutputFeedbackInCbcCfbOfb) {
   Toy16 c;
   c.Init(kKey, 128);
-  const Bytes p = Random(11, 9);
+  const Bytes p = RandomBytes(11, 9);
   Bytes first;
   for (ChainingMode m : {ChainingMode::cmCBC, ChainingMode::cmCFBblock, ChainingMode::cmOFB}) {
     c.Reset();
@@ -147,7 +143,7 @@ TEST(BlockModes, ShortInputIsOutputFeedbackInCbcCfbOfb) {
 TEST(BlockModes, SplittingProperties) {
   Toy8 c;
   c.Init(kKey, 64);
-  const Bytes p = Random(16, 11);
+  const Bytes p = RandomBytes(16, 11);
   for (ChainingMode m : kModes) {
     SCOPED_TRACE(int(m));
     c.SetCipherMode(m);
@@ -175,7 +171,7 @@ TEST(BlockModes, RoundTripInPlaceAndSeparate) {
     c.SetCipherMode(m);
     for (std::size_t n : {0u, 1u, 15u, 16u, 17u, 100u}) {
       SCOPED_TRACE(std::to_string(int(m)) + "/" + std::to_string(n));
-      const Bytes p = Random(n, unsigned(n));
+      const Bytes p = RandomBytes(n, unsigned(n));
       Bytes sep(n), inplace = p;
       c.Reset();
       c.Encrypt(p.data(), sep.data(), n);
@@ -201,7 +197,7 @@ TEST(BlockModes, MultiBlockCbcDecryptionEqualsOneBlockPath) {
   test::Toy<8, true> multi;
   one.Init(kKey, 64);
   multi.Init(kKey, 64);
-  const Bytes c = Random(8 * 300 + 5, 41);
+  const Bytes c = RandomBytes(8 * 300 + 5, 41);
   const std::size_t kSplits[][3] = {{8, 8, 0},
                                     {7, 9, 16},
                                     {2048, 8, 13},
@@ -243,7 +239,7 @@ TEST(BlockModes, MultiBlockCbcDecryptionEqualsOneBlockPath) {
   multi16.Init(kKey, 128);
   for (std::size_t n = 0; n < 16 * 140; n += 15) {
     SCOPED_TRACE(n);
-    const Bytes x = Random(n, unsigned(n));
+    const Bytes x = RandomBytes(n, unsigned(n));
     Bytes a(n), b = x;
     one16.Reset();
     multi16.Reset();
@@ -258,7 +254,7 @@ TEST(BlockModes, ChainingValueAfterCalls) {
   c.Init(kKey, 64);
   Bytes iv(8), cv(8), out(24);
   c.GetIV(iv.data());
-  const Bytes p = Random(24, 5);
+  const Bytes p = RandomBytes(24, 5);
   c.EncryptCBC(p.data(), out.data(), 8);
   c.GetIV(cv.data());
   EXPECT_EQ(cv, Slice(out, 0, 8));
@@ -374,7 +370,7 @@ TEST(CipherKeySize, Rule) {
 TEST(BlockModes, ModeChangeContinuesChain) {
   Toy8 c;
   c.Init(kKey, 64);
-  const Bytes p = Random(16, 21);
+  const Bytes p = RandomBytes(16, 21);
   Bytes a(16), b(16);
   c.EncryptCBC(p.data(), a.data(), 8);
   c.EncryptOFB(p.data() + 8, a.data() + 8, 8);

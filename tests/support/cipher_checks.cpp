@@ -12,12 +12,6 @@
 
 namespace kryvane::test {
 
-Bytes RandomBytes(std::mt19937& rng, std::size_t n) {
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<uint8_t>(rng());
-  return b;
-}
-
 Bytes PaddedKey(const Bytes& key, uint32_t bits, std::size_t length) {
   Bytes k(length, 0);
   std::copy_n(key.begin(), bits / 8, k.begin());

@@ -9,13 +9,12 @@
 #include <vector>
 
 #include "crypto/components.h"
+#include "tests/support/random_bytes.h"
 
 namespace kryvane::test {
 
 using Bytes = std::vector<uint8_t>;
 using BlockFunction = std::function<void(const uint8_t* in, uint8_t* out)>;
-
-Bytes RandomBytes(std::mt19937& rng, std::size_t n);
 
 // The first bits / 8 bytes of key (a trailing half byte dropped), zero-padded to length bytes.
 Bytes PaddedKey(const Bytes& key, uint32_t bits, std::size_t length);

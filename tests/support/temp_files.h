@@ -19,16 +19,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/random_bytes.h"
+
 namespace kryvane::test {
 
 using Bytes = std::vector<uint8_t>;
-
-inline Bytes RandomBytes(std::size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  Bytes data(n);
-  for (auto& b : data) b = uint8_t(rng());
-  return data;
-}
 
 inline void WriteFile(const std::string& path, const Bytes& data) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

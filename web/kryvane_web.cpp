@@ -292,20 +292,17 @@ const char* kv_settings(const uint8_t* bytes, std::size_t size, const uint8_t* h
     SavedSettings saved = ReadSavedSettings(path);
     const CipherEntry* cipher = CipherForMenuText(saved.cipherMenuText);
     const HashEntry* hash = HashForMenuText(saved.hashMenuText);
-    std::string phrase(saved.phrase.View());
+    Secret phrase = std::move(saved.phrase);
     if (saved.phraseAmbiguous && cipher != nullptr && hash != nullptr &&
         ChooseSettingsEncoding({head, headSize}, static_cast<uint64_t>(fileSize), *cipher, *hash,
-                               phrase) == PassphraseEncoding::kUtf8) {
-      std::string windows = Cp1252ToUtf8(phrase);
-      EraseString(phrase);
-      phrase = std::move(windows);
+                               phrase.View()) == PassphraseEncoding::kUtf8) {
+      phrase = Cp1252ToUtf8(phrase.View());
     }
-    json = "{\"ok\":true,\"phrase\":" + Quoted(phrase) +
+    json = "{\"ok\":true,\"phrase\":" + Quoted(phrase.View()) +
            ",\"cipher\":" + std::to_string(cipher != nullptr ? cipher->position : -1) +
            ",\"hash\":" + std::to_string(hash != nullptr ? hash->position : -1) +
            ",\"cipherText\":" + Quoted(saved.cipherMenuText) +
            ",\"hashText\":" + Quoted(saved.hashMenuText) + "}";
-    EraseString(phrase);
   } catch (const std::exception& e) {
     std::string why = e.what();
     // The reader names the file by its path here, which means nothing to the user.

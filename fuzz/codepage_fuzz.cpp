@@ -8,21 +8,21 @@ using kryvane::fuzz::Require;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
 
-  const std::string utf8 = kryvane::Cp1252ToUtf8(bytes);
-  Require(kryvane::IsValidUtf8(utf8));
-  const auto back = kryvane::Utf8ToCp1252(utf8);
-  Require(back && *back == bytes);
+  const kryvane::Secret utf8 = kryvane::Cp1252ToUtf8(bytes);
+  Require(kryvane::IsValidUtf8(utf8.View()));
+  const auto back = kryvane::Utf8ToCp1252(utf8.View());
+  Require(back && back->View() == bytes);
 
   if (const auto cp = kryvane::Utf8ToCp1252(bytes)) {
     Require(kryvane::IsValidUtf8(bytes));
-    Require(kryvane::Cp1252ToUtf8(*cp) == bytes);
+    Require(kryvane::Cp1252ToUtf8(cp->View()).View() == bytes);
   }
 
   Require(kryvane::EncodePassphrase(bytes, kryvane::PassphraseEncoding::kAuto).has_value());
   Require(kryvane::EncodePassphrase(bytes, kryvane::PassphraseEncoding::kUtf8)->View() == bytes);
   const auto strict = kryvane::EncodePassphrase(bytes, kryvane::PassphraseEncoding::kCp1252);
   if (strict && kryvane::IsValidUtf8(bytes)) {
-    Require(kryvane::Cp1252ToUtf8(strict->View()) == bytes);
+    Require(kryvane::Cp1252ToUtf8(strict->View()).View() == bytes);
   }
   return 0;
 }

@@ -104,6 +104,7 @@ mutant haval-pad hashes/haval.h 'static constexpr uint8_t kPad = 0x80;' \
   'static constexpr uint8_t kPad = 0x01;' hashes_tests '*'
 mutant rc4-index-restart ciphers/rc4.cpp '  std::size_t jr = 0;' '  static std::size_t jr = 0;' \
   ciphers_tests 'Rc4*'
+also '[s, &jr]' '[s]'
 mutant settings-trailing-blanks app/settings_file.cpp \
   'if (TrimBlanks(value).size() != value.size() || framed) {' \
   'if (TrimBlanks(value).data() != value.data() || framed) {' \

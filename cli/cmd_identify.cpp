@@ -59,25 +59,6 @@ struct IdentifyCommand {
   bool FromSettings() const { return passphrase.FromSettings(); }
 };
 
-// The word as a shell reads it back: bare when it is made of safe characters, else single-quoted,
-// or, when it holds control characters, in bash's $'...' with the escapes of messages, so that a
-// file name cannot act on the terminal that shows the command.
-std::string ShellWord(const std::string& word) {
-  if (HasControls(word)) {
-    std::string quoted = "$'";
-    for (const char c : EscapeControls(word))
-      quoted += c == '\'' ? std::string("\\'") : std::string(1, c);
-    return quoted + "'";
-  }
-  const bool safe = !word.empty() && word.find_first_not_of(
-                                         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
-                                         "0123456789_-+=.,/:@%") == std::string::npos;
-  if (safe) return word;
-  std::string quoted = "'";
-  for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 bool Exists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;

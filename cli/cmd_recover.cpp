@@ -351,7 +351,7 @@ int RecoverCommand::Run() {
     if (hit.encoding == PassphraseEncoding::kUtf8 && *parsedEncoding != PassphraseEncoding::kUtf8) {
       command += " --encoding utf-8";
     }
-    PrintHint("decrypt it with: " + command + " SOURCE TARGET");
+    PrintHint("decrypt it with: " + command + " " + ShellWord(source) + " TARGET");
     return kExitOk;
   }
   if (outcome.end == recover::RecoveryEnd::kStopped) {

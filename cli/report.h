@@ -41,6 +41,10 @@ std::vector<std::string> HintsFor(ErrorKind kind);
 std::string_view BatchHintFor(ErrorKind kind);
 
 // Draws a progress bar on standard error; finishes the line when destroyed.
+// The word as a shell reads it back (bare, single-quoted, or $'...' when it holds control
+// characters), for commands printed as hints.
+std::string ShellWord(const std::string& word);
+
 class ProgressBar {
  public:
   // Files done of all, for a batch's bar.

@@ -6,7 +6,9 @@
 #                                half the compile time of -O2 with full debug information)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
+# hashcat (from Debian, with its OpenCL runtime) only for the test that compares `recover --stdout`
+# with `hashcat --stdout`.
+scripts/deps.sh hashcat
 preset=release
 [ "${1:-}" = "--sanitize" ] && preset=sanitize
 cmake --preset "$preset"

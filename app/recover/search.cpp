@@ -131,6 +131,7 @@ struct SearchWorker::State {
   alignas(64) uint8_t digests[kChunk][kMaxDigest];
   alignas(64) uint8_t first[kChunk][16];
   alignas(64) uint8_t tar[kChunk][16];
+  uint32_t kinds[kChunk];
   std::vector<uint8_t> plain;  // a whole decrypted head, for survivors
 
   ~State() { WipeChunk(); }
@@ -314,11 +315,11 @@ bool SearchWorker::Run(const CandidateBatch& batch, std::vector<Hit>& hits,
             BlowfishStarts(keys, bits / 8, n, head.data(),
                            tarWindow ? head.data() + kTarWindow - 8 : nullptr, s.first, s.tar);
           }
+          StartKindsOf(s.first, tarWindow ? s.tar : nullptr, n, s.kinds);
           for (std::size_t i = 0; i < n; ++i) {
-            const uint32_t kinds = StartKinds(s.first[i], tarWindow ? s.tar[i] : nullptr);
-            if (kinds == 0 && !exhaustive) continue;
+            if (s.kinds[i] == 0 && !exhaustive) continue;
             ++counters_.survivors;
-            if (keyed(i)) confirm(c, chunk[i], pair, kinds);
+            if (keyed(i)) confirm(c, chunk[i], pair, s.kinds[i]);
           }
           continue;
         }

@@ -8,6 +8,8 @@
 
 #ifdef KRYVANE_X86_VECTORS
 #define KRYVANE_SEARCH_AES_TARGET __attribute__((target("aes,sse4.1,ssse3")))
+#define KRYVANE_SEARCH_VAES_TARGET \
+  __attribute__((target("aes,sse4.1,ssse3,avx2,avx512f,avx512vl,avx512bw,avx512dq,vaes")))
 #endif
 
 namespace kryvane::recover {
@@ -126,6 +128,116 @@ KRYVANE_SEARCH_AES_TARGET void Starts(const uint8_t* const* keys, std::size_t ke
   SecureZeroObject(rk);
 }
 
+// The same on 512-bit registers: sixteen keys a group, one key per 32-bit lane in the schedule
+// and four keys per register in the rounds.
+template <bool kRotate>
+KRYVANE_SEARCH_VAES_TARGET inline __m512i SubWordsWide(__m512i t) {
+  const __m512i unshift =
+      _mm512_broadcast_i32x4(_mm_setr_epi8(0, 13, 10, 7, 4, 1, 14, 11, 8, 5, 2, 15, 12, 9, 6, 3));
+  const __m512i rotate =
+      _mm512_broadcast_i32x4(_mm_setr_epi8(1, 2, 3, 0, 5, 6, 7, 4, 9, 10, 11, 8, 13, 14, 15, 12));
+  if constexpr (kRotate) t = _mm512_shuffle_epi8(t, rotate);
+  return _mm512_aesenclast_epi128(_mm512_shuffle_epi8(t, unshift), _mm512_setzero_si512());
+}
+
+// InvMixColumns of four round keys: aesenclast with a zero key is ShiftRows and SubBytes, which
+// aesdec with a zero key undoes before its InvMixColumns (there is no wide aesimc).
+KRYVANE_SEARCH_VAES_TARGET inline __m512i InvMixWide(__m512i k) {
+  const __m512i zero = _mm512_setzero_si512();
+  return _mm512_aesdec_epi128(_mm512_aesenclast_epi128(k, zero), zero);
+}
+
+template <int kNk>
+KRYVANE_SEARCH_VAES_TARGET void StartsWide(const uint8_t* const* keys, std::size_t keyBytes,
+                                           std::size_t count, const uint8_t* c0,
+                                           const uint8_t* c240, uint8_t (*first)[16],
+                                           uint8_t (*tar)[16]) {
+  constexpr int kRounds = kNk + 6;
+  constexpr int kWords = 4 * (kRounds + 1);
+  constexpr std::size_t kKeys = 16;
+  alignas(64) uint8_t padded[kKeys][32];
+  alignas(64) uint32_t words[kNk][kKeys];
+  __m512i w[kWords];
+  __m512i rk[4][kRounds + 1];  // rk[j][r]: round key r of keys j, 4 + j, 8 + j and 12 + j
+  const __m512i cipher0 =
+      _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c0)));
+  __m512i before = _mm512_setzero_si512(), block = _mm512_setzero_si512();
+  if (c240 != nullptr) {
+    before = _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c240)));
+    block = _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c240 + 16)));
+  }
+  for (std::size_t at = 0; at < count; at += kKeys) {
+    const std::size_t n = count - at < kKeys ? count - at : kKeys;
+    for (std::size_t j = 0; j < kKeys; ++j) {
+      std::memset(padded[j], 0, sizeof padded[j]);
+      if (j < n) std::memcpy(padded[j], keys[at + j], keyBytes);
+      for (int i = 0; i < kNk; ++i) words[i][j] = LoadLe32(padded[j] + 4 * i);
+    }
+    for (int i = 0; i < kNk; ++i) w[i] = _mm512_load_si512(words[i]);
+    uint8_t rcon = 0x01;
+#pragma GCC unroll 60
+    for (int i = kNk; i < kWords; ++i) {
+      __m512i t = w[i - 1];
+      if (i % kNk == 0) {
+        t = _mm512_xor_si512(SubWordsWide<true>(t), _mm512_set1_epi32(rcon));
+        rcon = uint8_t((rcon << 1) ^ ((rcon & 0x80) != 0 ? 0x1B : 0));
+      } else if (kNk > 6 && i % kNk == 4) {
+        t = SubWordsWide<false>(t);
+      }
+      w[i] = _mm512_xor_si512(w[i - kNk], t);
+    }
+#pragma GCC unroll 15
+    for (int r = 0; r <= kRounds; ++r) {
+      const __m512i* q = w + 4 * r;
+      const __m512i t0 = _mm512_unpacklo_epi32(q[0], q[1]), t1 = _mm512_unpackhi_epi32(q[0], q[1]);
+      const __m512i t2 = _mm512_unpacklo_epi32(q[2], q[3]), t3 = _mm512_unpackhi_epi32(q[2], q[3]);
+      rk[0][r] = _mm512_unpacklo_epi64(t0, t2);
+      rk[1][r] = _mm512_unpackhi_epi64(t0, t2);
+      rk[2][r] = _mm512_unpacklo_epi64(t1, t3);
+      rk[3][r] = _mm512_unpackhi_epi64(t1, t3);
+    }
+    __m512i iv[4], d0[4], d16[4];
+#pragma GCC unroll 4
+    for (std::size_t j = 0; j < 4; ++j) {
+      iv[j] = rk[j][0];
+      d0[j] = _mm512_xor_si512(cipher0, rk[j][kRounds]);
+      d16[j] = _mm512_xor_si512(block, rk[j][kRounds]);
+    }
+#pragma GCC unroll 14
+    for (int r = 1; r < kRounds; ++r) {
+#pragma GCC unroll 4
+      for (std::size_t j = 0; j < 4; ++j) {
+        iv[j] = _mm512_aesenc_epi128(iv[j], rk[j][r]);
+        const __m512i k = InvMixWide(rk[j][kRounds - r]);
+        d0[j] = _mm512_aesdec_epi128(d0[j], k);
+        if (c240 != nullptr) d16[j] = _mm512_aesdec_epi128(d16[j], k);
+      }
+    }
+    alignas(64) uint8_t outFirst[4][64], outTar[4][64];
+#pragma GCC unroll 4
+    for (std::size_t j = 0; j < 4; ++j) {
+      iv[j] = _mm512_aesenclast_epi128(iv[j], rk[j][kRounds]);
+      _mm512_store_si512(outFirst[j],
+                         _mm512_xor_si512(_mm512_aesdeclast_epi128(d0[j], rk[j][0]), iv[j]));
+      if (c240 != nullptr) {
+        _mm512_store_si512(outTar[j],
+                           _mm512_xor_si512(_mm512_aesdeclast_epi128(d16[j], rk[j][0]), before));
+      }
+    }
+    // Lane l of register j belongs to key 4l + j.
+    for (std::size_t i = 0; i < n; ++i) {
+      std::memcpy(first[at + i], outFirst[i % 4] + 16 * (i / 4), 16);
+      if (c240 != nullptr) std::memcpy(tar[at + i], outTar[i % 4] + 16 * (i / 4), 16);
+    }
+    SecureZeroObject(outFirst);
+    SecureZeroObject(outTar);
+  }
+  SecureZeroObject(padded);
+  SecureZeroObject(words);
+  SecureZeroObject(w);
+  SecureZeroObject(rk);
+}
+
 #endif
 
 }  // namespace
@@ -142,6 +254,11 @@ void RijndaelStarts(const uint8_t* const* keys, std::size_t keyBytes, std::size_
                     const uint8_t* c0, const uint8_t* c240, uint8_t (*first)[16],
                     uint8_t (*tar)[16]) {
 #ifdef KRYVANE_X86_VECTORS
+  if (cpu::Has(cpu::kAesNi | cpu::kSse41 | cpu::kSsse3 | cpu::kAvx2 | cpu::kAvx512 | cpu::kVaes)) {
+    if (keyBytes <= 16) return StartsWide<4>(keys, keyBytes, count, c0, c240, first, tar);
+    if (keyBytes <= 24) return StartsWide<6>(keys, keyBytes, count, c0, c240, first, tar);
+    return StartsWide<8>(keys, keyBytes, count, c0, c240, first, tar);
+  }
   if (keyBytes <= 16) return Starts<4>(keys, keyBytes, count, c0, c240, first, tar);
   if (keyBytes <= 24) return Starts<6>(keys, keyBytes, count, c0, c240, first, tar);
   return Starts<8>(keys, keyBytes, count, c0, c240, first, tar);

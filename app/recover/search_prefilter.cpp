@@ -6,7 +6,9 @@
 #include <cstring>
 #include <string_view>
 
+#include "ciphers/x86_vectors.h"
 #include "crypto/bytes.h"
+#include "crypto/cpu.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -476,18 +478,120 @@ Screen ScreenStart(const uint8_t* p) {
   return screen;
 }
 
+constexpr std::array<bool, 256> kPgpFirst = [] {
+  std::array<bool, 256> t{};
+  for (int b = 0x80; b < 0x100; ++b) {
+    const int tag = (b & 0x40) == 0 ? (b >> 2) & 0x0F : b & 0x3F;
+    t[std::size_t(b)] = tag >= 1 && tag <= 6;
+  }
+  return t;
+}();
+
+#ifdef KRYVANE_X86_VECTORS
+// For each group of four starts, a byte per start that is set when it may pass the text, UTF-16 or
+// structure screen: ScreenStart's conditions, or looser ones, counted per 16-byte lane. Returns how
+// many starts it looked at (a multiple of four).
+KRYVANE_TARGET_AVX512 std::size_t ScreenFours(const uint8_t (*first)[16], std::size_t n,
+                                              uint8_t* maybe) {
+  const __m512i one = _mm512_set1_epi8(1);
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m512i x = _mm512_loadu_si512(first[i]);
+    const uint64_t high = _mm512_movepi8_mask(x);
+    const uint64_t printable = (_mm512_cmpge_epu8_mask(x, _mm512_set1_epi8(0x20)) &
+                                _mm512_cmplt_epu8_mask(x, _mm512_set1_epi8(0x7F))) |
+                               _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8('\t')) |
+                               _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8('\n')) |
+                               _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8('\r'));
+    // UTF-8: no byte C0, C1 or F5 to FF; a lead byte followed by a continuation byte (or cut by
+    // the end); a continuation byte after a lead or continuation byte, never first.
+    const uint64_t continuation = high & _mm512_cmplt_epu8_mask(x, _mm512_set1_epi8(char(0xC0)));
+    const uint64_t lead = _mm512_cmpge_epu8_mask(x, _mm512_set1_epi8(char(0xC2))) &
+                          _mm512_cmple_epu8_mask(x, _mm512_set1_epi8(char(0xF4)));
+    constexpr uint64_t kLaneFirst = 0x0001000100010001ull, kLaneLast = kLaneFirst << 15;
+    const uint64_t brokenUtf8 = (high & ~continuation & ~lead) |
+                                (lead & ~(continuation >> 1) & ~kLaneLast) |
+                                (continuation & ~(((lead | continuation) << 1) & ~kLaneFirst));
+    // UTF-16's good units: high bytes of 0 to 2, or equal to the one a unit before. (Three zeros,
+    // which pass the structure screen, always make two good units of one parity: no count here.)
+    const uint64_t good =
+        _mm512_cmple_epu8_mask(x, _mm512_set1_epi8(2)) |
+        (_mm512_cmpeq_epi8_mask(x, _mm512_bslli_epi128(x, 2)) & 0xFFFCFFFCFFFCFFFCull);
+    // Equal pairs at each distance, counted per byte, then summed per start.
+    __m512i pairs = _mm512_setzero_si512();
+#define KRYVANE_PAIRS_AT(d)                                                                   \
+  pairs = _mm512_mask_add_epi8(pairs, _mm512_cmpeq_epi8_mask(x, _mm512_alignr_epi8(x, x, d)), \
+                               pairs, one)
+    KRYVANE_PAIRS_AT(1);
+    KRYVANE_PAIRS_AT(2);
+    KRYVANE_PAIRS_AT(3);
+    KRYVANE_PAIRS_AT(4);
+    KRYVANE_PAIRS_AT(5);
+    KRYVANE_PAIRS_AT(6);
+    KRYVANE_PAIRS_AT(7);
+#undef KRYVANE_PAIRS_AT
+    // Distance 8 sees each pair from both ends: only the first half counts.
+    pairs = _mm512_mask_add_epi8(
+        pairs, _mm512_cmpeq_epi8_mask(x, _mm512_alignr_epi8(x, x, 8)) & 0x00FF00FF00FF00FFull,
+        pairs, one);
+    __m512i sums = _mm512_sad_epu8(pairs, _mm512_setzero_si512());
+    sums = _mm512_add_epi64(sums, _mm512_bsrli_epi128(sums, 8));
+    const unsigned paired = _mm512_cmpge_epu64_mask(sums, _mm512_set1_epi64(5));
+    for (unsigned k = 0; k < 4; ++k) {
+      const auto lane = [k](uint64_t m) { return unsigned(m >> (16 * k)) & 0xFFFFu; };
+      const uint8_t* p = first[i + k];
+      const bool mark = (p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF);
+      const int need = mark ? 1 : 2;
+      const unsigned g = lane(good);
+      const int nPrintable = __builtin_popcount(lane(printable));
+      const int nHigh = __builtin_popcount(lane(high));
+      const int nControl = 16 - nPrintable - nHigh;
+      const bool cp1252 =
+          kPrintable * nPrintable + kHigh * nHigh + kControl * nControl >= kTextStart;
+      const bool utf8 = nHigh > 0 && lane(brokenUtf8) == 0 &&
+                        kPrintable * (nPrintable + nHigh) + kControl * nControl >= kTextStart;
+      maybe[i + k] = uint8_t(cp1252 | utf8 | ((paired >> (2 * k)) & 1) |
+                             (__builtin_popcount(g & 0xAAAAu) >= need) |
+                             (__builtin_popcount(g & 0x5555u) >= need));
+    }
+  }
+  return i;
+}
+#endif
+
 }  // namespace
+
+void StartKindsOf(const uint8_t (*first)[16], const uint8_t (*tar)[16], std::size_t n,
+                  uint32_t* kinds) {
+  std::size_t screened = 0;
+  uint8_t maybe[256];
+  const std::size_t group = std::min<std::size_t>(n, sizeof maybe);
+  for (std::size_t at = 0; at < n; at += group) {
+    const std::size_t m = std::min(group, n - at);
+#ifdef KRYVANE_X86_VECTORS
+    screened = cpu::VectorIsa() == cpu::Isa::kAvx512 ? ScreenFours(first + at, m, maybe) : 0;
+#endif
+    for (std::size_t j = 0; j < m; ++j) {
+      const uint8_t* p = first[at + j];
+      const uint8_t* window = tar != nullptr ? tar[at + j] : nullptr;
+      if (j < screened) {
+        // Dropped by every screen, with no signature, OpenPGP packet or TAR magic: no kind.
+        const bool others = SignatureStarts().Get(unsigned(p[0]) | unsigned(p[1]) << 8) ||
+                            (kPgpFirst[p[0]] && PgpStart(p)) ||
+                            (window != nullptr && std::memcmp(window + 1, "ustar", 5) == 0);
+        if (maybe[j] == 0 && !others) {
+          kinds[at + j] = 0;
+          continue;
+        }
+      }
+      kinds[at + j] = StartKinds(p, window);
+    }
+  }
+}
 
 uint32_t StartKinds(const uint8_t* first, const uint8_t* tar) {
   // Nearly every wrong key fails every screen: one test of them all, without branches on the way.
-  static const std::array<bool, 256> pgpFirst = [] {
-    std::array<bool, 256> t{};
-    for (int b = 0x80; b < 0x100; ++b) {
-      const int tag = (b & 0x40) == 0 ? (b >> 2) & 0x0F : b & 0x3F;
-      t[std::size_t(b)] = tag >= 1 && tag <= 6;
-    }
-    return t;
-  }();
+  const auto& pgpFirst = kPgpFirst;
   const Screen screen = ScreenStart(first);
   const bool signature = SignatureStarts().Get(unsigned(first[0]) | unsigned(first[1]) << 8);
   const bool tarMagic = tar != nullptr && std::memcmp(tar + 1, "ustar", 5) == 0;

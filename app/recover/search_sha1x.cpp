@@ -97,9 +97,63 @@ template <class W, std::size_t kLanes>
   SecureZeroObject(state);
 }
 
+// Sixteen messages a group: each padded block is one masked load (no byte past the message is
+// read), the words are byte-swapped and put into lanes by a 16 x 16 transposition in registers.
 KRYVANE_TARGET_AVX512 void HashAvx512(const uint8_t* const* messages, const uint8_t* sizes,
                                       std::size_t count, uint8_t* const* digests) {
-  HashGroups<U32x16, 16>(messages, sizes, count, digests);
+  const __m512i swap =
+      _mm512_broadcast_i32x4(_mm_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12));
+  alignas(64) uint32_t state[5][16];
+  for (std::size_t at = 0; at < count; at += 16) {
+    const std::size_t n = count - at < 16 ? count - at : 16;
+    __m512i r[16];
+    alignas(64) uint32_t bits[16] = {};
+    for (std::size_t i = 0; i < 16; ++i) {
+      const std::size_t size = i < n ? sizes[at + i] : 0;
+      const uint64_t end = uint64_t(1) << size;
+      const __m512i m =
+          i < n ? _mm512_maskz_loadu_epi8(end - 1, messages[at + i]) : _mm512_setzero_si512();
+      r[i] = _mm512_shuffle_epi8(_mm512_mask_set1_epi8(m, end, char(0x80)), swap);
+      bits[i] = uint32_t(size * 8);
+    }
+    // Rows to columns: 32-bit pairs, 64-bit pairs, then 128-bit lanes twice.
+    __m512i s[16], u[16];
+    for (std::size_t i = 0; i < 8; ++i) {
+      s[2 * i] = _mm512_unpacklo_epi32(r[2 * i], r[2 * i + 1]);
+      s[2 * i + 1] = _mm512_unpackhi_epi32(r[2 * i], r[2 * i + 1]);
+    }
+    for (std::size_t q = 0; q < 4; ++q) {
+      u[4 * q] = _mm512_unpacklo_epi64(s[4 * q], s[4 * q + 2]);
+      u[4 * q + 1] = _mm512_unpackhi_epi64(s[4 * q], s[4 * q + 2]);
+      u[4 * q + 2] = _mm512_unpacklo_epi64(s[4 * q + 1], s[4 * q + 3]);
+      u[4 * q + 3] = _mm512_unpackhi_epi64(s[4 * q + 1], s[4 * q + 3]);
+    }
+    U32x16 w[16], out[5];
+    for (std::size_t c = 0; c < 4; ++c) {
+      const __m512i x0 = _mm512_shuffle_i32x4(u[c], u[4 + c], 0x88);
+      const __m512i x1 = _mm512_shuffle_i32x4(u[c], u[4 + c], 0xDD);
+      const __m512i y0 = _mm512_shuffle_i32x4(u[8 + c], u[12 + c], 0x88);
+      const __m512i y1 = _mm512_shuffle_i32x4(u[8 + c], u[12 + c], 0xDD);
+      w[c] = U32x16(_mm512_shuffle_i32x4(x0, y0, 0x88));
+      w[8 + c] = U32x16(_mm512_shuffle_i32x4(x0, y0, 0xDD));
+      w[4 + c] = U32x16(_mm512_shuffle_i32x4(x1, y1, 0x88));
+      w[12 + c] = U32x16(_mm512_shuffle_i32x4(x1, y1, 0xDD));
+    }
+    w[15] = U32x16(_mm512_load_si512(bits));
+    Sha1Lanes(w, out);
+    for (std::size_t j = 0; j < 5; ++j) {
+      _mm512_store_si512(state[j], _mm512_shuffle_epi8(__m512i(out[j]), swap));
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      for (std::size_t j = 0; j < 5; ++j) std::memcpy(digests[at + i] + 4 * j, &state[j][i], 4);
+    }
+    SecureZeroObject(r);
+    SecureZeroObject(s);
+    SecureZeroObject(u);
+    SecureZeroObject(w);
+    SecureZeroObject(out);
+  }
+  SecureZeroObject(state);
 }
 
 KRYVANE_TARGET_AVX2 void HashAvx2(const uint8_t* const* messages, const uint8_t* sizes,

@@ -2,6 +2,7 @@
 // table, and for the same masks, where Debian's hashcat and hashcat-data are installed (the test
 // script installs them).
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -36,8 +37,12 @@ class HashcatCompare : public ::testing::Test {
   // hashcat's candidates. Its first run on a machine compiles its kernels into the user's cache
   // (most of a minute); later runs take seconds each, which is why each test runs it few times.
   std::vector<std::string> Hashcat(std::vector<std::string> args) {
+    // Two at once under one session name: the second refuses to run.
+    static int runs = 0;
+    const std::string session =
+        "--session=kryvane-test-" + std::to_string(::getpid()) + "-" + std::to_string(++runs);
     args.insert(args.begin(), {"hashcat", "--stdout", "--potfile-disable", "--logfile-disable",
-                               "--restore-disable"});
+                               "--restore-disable", session});
     const ToolResult r = RunTool(args);
     EXPECT_EQ(r.status, 0) << r.err;
     return Lines(r.out);

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "app/recover/search.h"
+#include "crypto/cpu.h"
 #include "tests/support/detector_buffers.h"
 #include "tests/support/vec_file.h"
 
@@ -111,6 +112,111 @@ TEST(SearchPrefilter, DropsNoise) {
     for (auto& v : head) v = uint8_t(rng());
     if (head.size() >= 48) {
       EXPECT_FALSE(recover::HeadMayBePlausible(head)) << head.size();
+    }
+  }
+}
+
+// Starts judged many at once (four to a vector where the processor has 512-bit ones) get the kinds
+// StartKinds gives each alone, on every path: starts of the tables and real files, noise, and
+// starts built near each screen's edge (text with a few control characters or broken UTF-8,
+// UTF-16 units, zeros and repeated bytes, OpenPGP first bytes, signatures, TAR magic).
+TEST(SearchPrefilter, ManyStartsAtOnceGiveTheSameKinds) {
+  std::vector<std::array<uint8_t, 16>> first, tar;
+  const auto add = [&](const uint8_t* p, const uint8_t* window) {
+    std::array<uint8_t, 16> f{}, w{};
+    std::copy(p, p + 16, f.begin());
+    if (window != nullptr) std::copy(window, window + 8, w.begin());
+    first.push_back(f);
+    tar.push_back(w);
+  };
+  for (const std::string table : {"detector.vec", "search_starts.vec"}) {  // NOLINT
+    for (const VecRecord& r : ReadVecFile(table)) {
+      const Bytes b = BuildDetectorBuffer(r);
+      if (b.size() >= 16) add(b.data(), b.size() >= 264 ? b.data() + 256 : nullptr);
+    }
+  }
+  std::mt19937 rng(23);
+  const std::string utf8[] = {"\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\xc3",
+                              "\x80",     "\xc0\x80",     "\xe2\x28\xa1"};
+  for (int i = 0; i < 60000; ++i) {
+    std::array<uint8_t, 16> f{};
+    std::array<uint8_t, 8> w{};
+    for (auto& v : f) v = uint8_t(rng());
+    for (auto& v : w) v = uint8_t(rng());
+    // Runs of three alike, so that neighbours in a vector are alike too.
+    switch (i / 3 % 8) {
+      case 0:  // noise
+        break;
+      case 1:  // text with up to three other bytes
+        for (auto& v : f) v = uint8_t(0x20 + rng() % 95);
+        for (int k = int(rng() % 4); k > 0; --k) f[rng() % 16] = uint8_t(rng() % 32);
+        break;
+      case 2:  // text with UTF-8 sequences, whole, cut or broken
+        for (auto& v : f) v = uint8_t(0x20 + rng() % 95);
+        for (int k = 1 + int(rng() % 4); k > 0; --k) {
+          const std::string& s = utf8[rng() % std::size(utf8)];
+          std::copy(s.begin(), s.end(), f.begin() + std::ptrdiff_t(rng() % (17 - s.size())));
+        }
+        if (rng() % 4 == 0) f[0] = uint8_t(0x80 + rng() % 64);  // a sequence's end first
+        if (rng() % 4 == 0) f[15] = 0xC3;                       // cut by the end
+        break;
+      case 3:  // a few UTF-16 units among noise or ideographs, in either order, after a byte
+               // order mark or not
+        if (rng() % 2 == 0) {
+          for (std::size_t u = 0; u < 8; ++u)
+            f[2 * u + (i % 16 < 8 ? 1 : 0)] = uint8_t(0x4E + rng() % 0x52);
+        }
+        for (int k = int(rng() % 4); k > 0; --k) {
+          f[2 * (rng() % 8) + (i % 16 < 8 ? 1 : 0)] = uint8_t(rng() % 3);
+        }
+        if (rng() % 2 == 0) {
+          f[0] = rng() % 2 == 0 ? 0xFF : 0xFE;
+          f[1] = f[0] ^ 1;
+        }
+        break;
+      case 4:  // zeros and repeated bytes
+        for (int k = int(rng() % 6); k > 0; --k) f[rng() % 16] = uint8_t(rng() % 2 == 0 ? 0 : 7);
+        break;
+      case 5:  // OpenPGP first bytes, with a version where it belongs
+        f[0] = uint8_t(0x84 + 4 * (rng() % 6));
+        f[1 + rng() % 6] = uint8_t(3 + rng() % 2);
+        break;
+      case 6: {  // a signature's first bytes
+        static const char* const starts[] = {
+            "%PDF-", "\x89PNG\r\n\x1a\n", "PK\x03\x04", "BZh9", "\x1f\x8b\x08", "ID3\x03", "MZ"};
+        const char* s = starts[rng() % std::size(starts)];
+        std::copy(s, s + std::strlen(s), f.begin());
+        break;
+      }
+      default:  // TAR magic in the window
+        std::copy_n("ustar", 5, w.begin() + 1);
+        break;
+    }
+    add(f.data(), w.data());
+  }
+  std::vector<uint32_t> expected(first.size()), withoutTar(first.size());
+  uint32_t seen = 0;
+  for (std::size_t i = 0; i < first.size(); ++i) {
+    expected[i] = recover::StartKinds(first[i].data(), tar[i].data());
+    withoutTar[i] = recover::StartKinds(first[i].data(), nullptr);
+    seen |= expected[i];
+  }
+  EXPECT_EQ(seen, 0x3Fu) << "every kind of start occurs";
+  const auto* f = reinterpret_cast<const uint8_t(*)[16]>(first.data());
+  const auto* w = reinterpret_cast<const uint8_t(*)[16]>(tar.data());
+  for (const uint32_t level : cpu::Levels()) {
+    cpu::ScopedLimit limit(level);
+    std::vector<uint32_t> kinds(first.size(), 99);
+    // An odd count, so that a group is left over.
+    const std::size_t n = first.size() - 1 - first.size() % 2;
+    recover::StartKindsOf(f, w, n, kinds.data());
+    for (std::size_t i = 0; i < n; ++i) {
+      ASSERT_EQ(kinds[i], expected[i]) << cpu::IsaName(cpu::VectorIsa()) << " start " << i;
+    }
+    EXPECT_EQ(kinds[n], 99u);
+    recover::StartKindsOf(f, nullptr, n, kinds.data());
+    for (std::size_t i = 0; i < n; ++i) {
+      ASSERT_EQ(kinds[i], withoutTar[i]) << cpu::IsaName(cpu::VectorIsa()) << " start " << i;
     }
   }
 }

@@ -627,26 +627,44 @@ bool HeadMayBePlausible(std::span<const uint8_t> head) {
     const Utf16Units le = CountUtf16Units(p, 8, false), be = CountUtf16Units(p, 8, true);
     goodLe = le.good + (le.mark ? 1 : 0);
     goodBe = be.good + (be.mark ? 1 : 0);
+    // Per-byte counters (a compare's all-ones subtracted), summed into totals before they can
+    // wrap.
+    const __m128i zero = _mm_setzero_si128(), odd = _mm_set1_epi16(int16_t(0xFF00));
+    __m128i text = zero, hi = zero, goodOdd = zero, good = zero;
+    std::size_t goodAll = 0, goodOddTotal = 0;
+    const auto flush = [&] {
+      const auto sum = [&](__m128i v) {
+        const __m128i s = _mm_sad_epu8(v, zero);
+        return std::size_t(_mm_cvtsi128_si32(s)) + std::size_t(_mm_extract_epi16(s, 4));
+      };
+      printable += sum(text);
+      high += sum(hi);
+      goodAll += sum(good);
+      goodOddTotal += sum(goodOdd);
+      text = hi = good = goodOdd = zero;
+    };
     for (at = 0; at + 16 <= n; at += 16) {
       const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
       const __m128i f = _mm_xor_si128(x, flip);
-      const unsigned hi = unsigned(_mm_movemask_epi8(x));
-      const unsigned text = (unsigned(_mm_movemask_epi8(_mm_cmplt_epi8(f, del))) &
-                             ~unsigned(_mm_movemask_epi8(_mm_cmplt_epi8(f, lowText))) & ~hi) |
-                            unsigned(_mm_movemask_epi8(
-                                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8('\t')),
-                                                          _mm_cmpeq_epi8(x, _mm_set1_epi8('\n'))),
-                                             _mm_cmpeq_epi8(x, _mm_set1_epi8('\r')))));
-      printable += std::size_t(Popcount16(text));
-      high += std::size_t(Popcount16(hi));
+      const __m128i ascii = _mm_andnot_si128(_mm_cmplt_epi8(f, lowText), _mm_cmplt_epi8(f, del));
+      const __m128i controls = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8('\t')),
+                                                         _mm_cmpeq_epi8(x, _mm_set1_epi8('\n'))),
+                                            _mm_cmpeq_epi8(x, _mm_set1_epi8('\r')));
+      text = _mm_sub_epi8(text, _mm_or_si128(ascii, controls));
+      hi = _mm_sub_epi8(hi, _mm_cmplt_epi8(x, zero));
       if (at >= 16) {
         const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at - 2));
-        const unsigned good = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(x, two), x))) |
-                              unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(x, before)));
-        goodLe += std::size_t(Popcount16(good & 0xAAAA));
-        goodBe += std::size_t(Popcount16(good & 0x5555));
+        const __m128i g = _mm_sub_epi8(
+            zero, _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(x, two), x), _mm_cmpeq_epi8(x, before)));
+        good = _mm_add_epi8(good, g);
+        goodOdd = _mm_add_epi8(goodOdd, _mm_and_si128(g, odd));
       }
+      if ((at / 16) % 128 == 127) flush();
     }
+    flush();
+    // Odd bytes are the high bytes of little-endian units.
+    goodLe += goodOddTotal;
+    goodBe += goodAll - goodOddTotal;
   }
 #endif
   for (std::size_t i = at; i < n; ++i) {

@@ -159,6 +159,7 @@ KRYVANE_SEARCH_VAES_TARGET void StartsWide(const uint8_t* const* keys, std::size
   alignas(64) uint32_t words[kNk][kKeys];
   __m512i w[kWords];
   __m512i rk[4][kRounds + 1];  // rk[j][r]: round key r of keys j, 4 + j, 8 + j and 12 + j
+  alignas(64) uint8_t outFirst[4][64], outTar[4][64];
   const __m512i cipher0 =
       _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c0)));
   __m512i before = _mm512_setzero_si512(), block = _mm512_setzero_si512();
@@ -213,7 +214,6 @@ KRYVANE_SEARCH_VAES_TARGET void StartsWide(const uint8_t* const* keys, std::size
         if (c240 != nullptr) d16[j] = _mm512_aesdec_epi128(d16[j], k);
       }
     }
-    alignas(64) uint8_t outFirst[4][64], outTar[4][64];
 #pragma GCC unroll 4
     for (std::size_t j = 0; j < 4; ++j) {
       iv[j] = _mm512_aesenclast_epi128(iv[j], rk[j][kRounds]);
@@ -229,9 +229,9 @@ KRYVANE_SEARCH_VAES_TARGET void StartsWide(const uint8_t* const* keys, std::size
       std::memcpy(first[at + i], outFirst[i % 4] + 16 * (i / 4), 16);
       if (c240 != nullptr) std::memcpy(tar[at + i], outTar[i % 4] + 16 * (i / 4), 16);
     }
-    SecureZeroObject(outFirst);
-    SecureZeroObject(outTar);
   }
+  SecureZeroObject(outFirst);
+  SecureZeroObject(outTar);
   SecureZeroObject(padded);
   SecureZeroObject(words);
   SecureZeroObject(w);

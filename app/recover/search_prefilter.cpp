@@ -487,6 +487,30 @@ constexpr std::array<bool, 256> kPgpFirst = [] {
   return t;
 }();
 
+// Where the first packet's version byte lies for a first byte of kPgpFirst in the old format (0:
+// none, or the new format, whose header length the second byte gives).
+constexpr std::array<uint8_t, 256> kPgpOldVersionAt = [] {
+  std::array<uint8_t, 256> t{};
+  for (int b = 0x80; b < 0xC0; ++b) {
+    const int type = b & 3;
+    if (kPgpFirst[std::size_t(b)]) t[std::size_t(b)] = uint8_t(type == 3 ? 1 : 1 + (1 << type));
+  }
+  return t;
+}();
+
+// A cheap necessary condition of PgpStart: every first packet it accepts starts its body with
+// version 3 or 4.
+inline bool PgpMayStart(const uint8_t* p) {
+  if (!kPgpFirst[p[0]]) return false;
+  const uint8_t o1 = p[1];
+  const std::size_t at = p[0] < 0xC0 ? kPgpOldVersionAt[p[0]]
+                         : o1 < 192  ? 2
+                         : o1 < 224  ? 3
+                         : o1 == 255 ? 6
+                                     : 2;
+  return p[at] == 3 || p[at] == 4;
+}
+
 #ifdef KRYVANE_X86_VECTORS
 // For each group of four starts, a byte per start that is set when it may pass the text, UTF-16 or
 // structure screen: ScreenStart's conditions, or looser ones, counted per 16-byte lane. Returns how
@@ -577,7 +601,7 @@ void StartKindsOf(const uint8_t (*first)[16], const uint8_t (*tar)[16], std::siz
       if (j < screened) {
         // Dropped by every screen, with no signature, OpenPGP packet or TAR magic: no kind.
         const bool others = SignatureStarts().Get(unsigned(p[0]) | unsigned(p[1]) << 8) ||
-                            (kPgpFirst[p[0]] && PgpStart(p)) ||
+                            (PgpMayStart(p) && PgpStart(p)) ||
                             (window != nullptr && std::memcmp(window + 1, "ustar", 5) == 0);
         if (maybe[j] == 0 && !others) {
           kinds[at + j] = 0;

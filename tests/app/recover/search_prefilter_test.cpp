@@ -178,7 +178,16 @@ TEST(SearchPrefilter, ManyStartsAtOnceGiveTheSameKinds) {
         for (int k = int(rng() % 6); k > 0; --k) f[rng() % 16] = uint8_t(rng() % 2 == 0 ? 0 : 7);
         break;
       case 5:  // OpenPGP first bytes, with a version where it belongs
-        f[0] = uint8_t(0x84 + 4 * (rng() % 6));
+        f[0] = rng() % 4 == 0 ? uint8_t(0xC1 + rng() % 6)                     // new format
+                              : uint8_t(0x84 + 4 * (rng() % 6) + rng() % 4);  // old format
+        if (rng() % 2 == 0) {  // the new format's lengths: one, two or five bytes
+          const unsigned kind = rng() % 3;
+          f[1] = uint8_t(kind == 0 ? rng() % 192 : kind == 1 ? 192 + rng() % 32 : 255);
+        }
+        // Fields of the values the first packets allow (algorithms, hashes, S2K types).
+        for (std::size_t j = 2; j < 16; ++j) {
+          if (rng() % 4 == 0) f[j] = "\x00\x01\x02\x03\x08\x09\x11\x12"[rng() % 8];
+        }
         f[1 + rng() % 6] = uint8_t(3 + rng() % 2);
         break;
       case 6: {  // a signature's first bytes

@@ -155,11 +155,10 @@ KRYVANE_SEARCH_VAES_TARGET void StartsWide(const uint8_t* const* keys, std::size
   constexpr int kRounds = kNk + 6;
   constexpr int kWords = 4 * (kRounds + 1);
   constexpr std::size_t kKeys = 16;
-  alignas(64) uint8_t padded[kKeys][32];
-  alignas(64) uint32_t words[kNk][kKeys];
   __m512i w[kWords];
   __m512i rk[4][kRounds + 1];  // rk[j][r]: round key r of keys j, 4 + j, 8 + j and 12 + j
   alignas(64) uint8_t outFirst[4][64], outTar[4][64];
+  __m512i z[8], t[8];  // key rows on their way to words
   const __m512i cipher0 =
       _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c0)));
   __m512i before = _mm512_setzero_si512(), block = _mm512_setzero_si512();
@@ -169,12 +168,32 @@ KRYVANE_SEARCH_VAES_TARGET void StartsWide(const uint8_t* const* keys, std::size
   }
   for (std::size_t at = 0; at < count; at += kKeys) {
     const std::size_t n = count - at < kKeys ? count - at : kKeys;
-    for (std::size_t j = 0; j < kKeys; ++j) {
-      std::memset(padded[j], 0, sizeof padded[j]);
-      if (j < n) std::memcpy(padded[j], keys[at + j], keyBytes);
-      for (int i = 0; i < kNk; ++i) words[i][j] = LoadLe32(padded[j] + 4 * i);
+    // Key j's bytes (a masked load reads none past them) in row j: rows j and 8 + j share a
+    // register, and an 8 x 8 transposition in each half gives word i of every key in w[i].
+    const __mmask32 bytes = __mmask32((uint64_t(1) << keyBytes) - 1);
+    for (std::size_t j = 0; j < 8; ++j) {
+      const __m256i lo =
+          j < n ? _mm256_maskz_loadu_epi8(bytes, keys[at + j]) : _mm256_setzero_si256();
+      const __m256i hi =
+          8 + j < n ? _mm256_maskz_loadu_epi8(bytes, keys[at + 8 + j]) : _mm256_setzero_si256();
+      z[j] = _mm512_inserti64x4(_mm512_castsi256_si512(lo), hi, 1);
     }
-    for (int i = 0; i < kNk; ++i) w[i] = _mm512_load_si512(words[i]);
+    for (std::size_t j = 0; j < 8; j += 2) {
+      t[j] = _mm512_unpacklo_epi32(z[j], z[j + 1]);
+      t[j + 1] = _mm512_unpackhi_epi32(z[j], z[j + 1]);
+    }
+    for (std::size_t q = 0; q < 8; q += 4) {
+      z[q] = _mm512_unpacklo_epi64(t[q], t[q + 2]);
+      z[q + 1] = _mm512_unpackhi_epi64(t[q], t[q + 2]);
+      z[q + 2] = _mm512_unpacklo_epi64(t[q + 1], t[q + 3]);
+      z[q + 3] = _mm512_unpackhi_epi64(t[q + 1], t[q + 3]);
+    }
+    const __m512i low = _mm512_setr_epi64(0, 1, 8, 9, 4, 5, 12, 13);
+    const __m512i high = _mm512_setr_epi64(2, 3, 10, 11, 6, 7, 14, 15);
+    for (int c = 0; c < 4; ++c) {
+      w[c] = _mm512_permutex2var_epi64(z[c], low, z[4 + c]);
+      if (c + 4 < kNk) w[c + 4] = _mm512_permutex2var_epi64(z[c], high, z[4 + c]);
+    }
     uint8_t rcon = 0x01;
 #pragma GCC unroll 60
     for (int i = kNk; i < kWords; ++i) {
@@ -232,8 +251,8 @@ KRYVANE_SEARCH_VAES_TARGET void StartsWide(const uint8_t* const* keys, std::size
   }
   SecureZeroObject(outFirst);
   SecureZeroObject(outTar);
-  SecureZeroObject(padded);
-  SecureZeroObject(words);
+  SecureZeroObject(z);
+  SecureZeroObject(t);
   SecureZeroObject(w);
   SecureZeroObject(rk);
 }

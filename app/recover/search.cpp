@@ -39,7 +39,6 @@ bool IsSha1(const HashEntry& h) {
 struct Reading {
   const uint8_t* data = nullptr;  // set once every reading of the batch is made
   std::size_t own = 0;            // offset in the worker's bytes, or SIZE_MAX: in the batch
-  std::size_t batchOffset = 0;
   uint32_t size = 0;
   uint32_t candidate = 0;
   PassphraseEncoding encoding = PassphraseEncoding::kAuto;
@@ -184,18 +183,20 @@ bool SearchWorker::Run(const CandidateBatch& batch, std::vector<Hit>& hits,
   // field, and are their own bytes under every encoding; the rest go through the readings
   // `identify` makes.
   s.readings.clear();
+  s.readings.reserve(batch.size());
   s.own.Clear();
+  const PassphraseEncoding asciiEncoding = encoding == PassphraseEncoding::kUtf8
+                                               ? PassphraseEncoding::kUtf8
+                                               : PassphraseEncoding::kCp1252;
   for (std::size_t i = 0; i < batch.size(); ++i) {
     const std::string_view text = batch[i];
     if (text.size() <= kWindowsPhraseLength && IsAscii(text)) {
-      Reading r;
+      Reading& r = s.readings.emplace_back();
       r.own = SIZE_MAX;
-      r.batchOffset = std::size_t(text.data() - batch[0].data());
+      r.data = reinterpret_cast<const uint8_t*>(text.data());  // the batch's bytes stay put
       r.size = uint32_t(text.size());
       r.candidate = uint32_t(i);
-      r.encoding = encoding == PassphraseEncoding::kUtf8 ? PassphraseEncoding::kUtf8
-                                                         : PassphraseEncoding::kCp1252;
-      s.readings.push_back(r);
+      r.encoding = asciiEncoding;
       continue;
     }
     const Secret copy(text);
@@ -212,11 +213,11 @@ bool SearchWorker::Run(const CandidateBatch& batch, std::vector<Hit>& hits,
       s.readings.push_back(r);
     }
   }
-  const auto* batchBytes =
-      reinterpret_cast<const uint8_t*>(batch.empty() ? nullptr : batch[0].data());
-  for (Reading& r : s.readings) {
-    r.data = r.own == SIZE_MAX ? batchBytes + r.batchOffset
-                               : reinterpret_cast<const uint8_t*>(s.own.data()) + r.own;
+  // The readings' own bytes are placed once all are made (the buffer grows on the way).
+  if (!s.own.empty()) {
+    for (Reading& r : s.readings) {
+      if (r.own != SIZE_MAX) r.data = reinterpret_cast<const uint8_t*>(s.own.data()) + r.own;
+    }
   }
 
   const bool windowed = head.size() >= kPrefilterBytes;

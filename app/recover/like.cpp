@@ -416,7 +416,8 @@ struct LikeSource::Space {
 namespace {
 
 // Which candidates the space holds already: open addressing over (hash, index + 1) pairs, so
-// that a probe compares text only when the hashes agree and growing needs no rehash of the text.
+// that a probe compares text only when the hashes agree. A slot's place comes from the hash's high
+// half, which the slot keeps: growing needs no rehash of the text.
 template <class Space>
 class Seen {
  public:
@@ -428,7 +429,7 @@ class Seen {
     const uint64_t h = std::hash<std::string_view>{}(s);
     const uint64_t tag = h & ~uint64_t{0xFFFFFFFF};
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+    for (std::size_t i = (h >> 32) & mask;; i = (i + 1) & mask) {
       const uint64_t v = slots_[i];
       if (v == 0) {
         slots_[i] = tag | (uint64_t{next} + 1);
@@ -448,9 +449,7 @@ class Seen {
     const std::size_t mask = slots_.size() - 1;
     for (uint64_t v : old) {
       if (v == 0) continue;
-      // The low bits of the hash are gone; the text gives them again.
-      const uint64_t h = std::hash<std::string_view>{}(space_.at((v & 0xFFFFFFFF) - 1));
-      std::size_t i = h & mask;
+      std::size_t i = (v >> 32) & mask;
       while (slots_[i] != 0) i = (i + 1) & mask;
       slots_[i] = v;
     }

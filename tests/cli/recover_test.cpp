@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -75,6 +76,7 @@ TEST(Recover, TableOfSpacesFindsThePassphrase) {
     Encrypt(dir, phrase, cipher, hash, dir / "plain.txt", sealed);
 
     std::vector<std::string> args{"recover", "--no-progress"};
+    bool skip = false;  // a rule file of hashcat's that is not installed
     std::istringstream words(Trim(col[2]));
     for (std::string w; words >> w;) {
       if (w.starts_with("WORDS=")) {
@@ -84,8 +86,15 @@ TEST(Recover, TableOfSpacesFindsThePassphrase) {
         w = dir / "words";
       } else if (w == "RULES") {
         w = std::string(KRYVANE_TEST_DATA_DIR) + "/recover/mini.rule";
+      } else if (w == "BEST64") {
+        w = "/usr/share/hashcat/rules/best64.rule";
+        skip = !Exists(w);
       }
       args.push_back(w);
+    }
+    if (skip) {
+      std::cout << "skipped, hashcat's rule files are not installed: " << line << "\n";
+      continue;
     }
     args.push_back(sealed);
     const CliResult r = RunCli(args, WithEnv({"XDG_STATE_HOME=" + (dir / "state")}));

@@ -8,9 +8,10 @@
 
 namespace kryvane {
 
-// Compresses n 128-byte blocks into the eight chaining words; bmi2: the same code compiled for
-// the BMI2 rotations, which keep their source and so save a move in every one.
-void Sha512Compress(std::array<uint64_t, 8>& state, const uint8_t* p, std::size_t n, bool bmi2);
+// Compresses n 128-byte blocks into the eight chaining words. avx2: the scalar code compiled for
+// the BMI2 rotations (which keep their source and so save a move in every one); avx512: besides,
+// the message schedule of the next two blocks in vector registers while the rounds run.
+void Sha512Compress(std::array<uint64_t, 8>& state, const uint8_t* p, std::size_t n, cpu::Isa isa);
 
 template <class Derived>
 class Sha512Base : public BlockHash<Derived, uint64_t, 8, 128, WordOrder::kBig> {
@@ -20,14 +21,16 @@ class Sha512Base : public BlockHash<Derived, uint64_t, 8, 128, WordOrder::kBig> 
   static constexpr LengthField kLength = LengthField::kBigEndian128;
 
   void Compress(const uint8_t* block) { CompressBlocks(block, 1); }
-  void CompressBlocks(const uint8_t* p, std::size_t n) {
-    Sha512Compress(this->state_, p, n, isa_ != cpu::Isa::kPortable);
-  }
+  void CompressBlocks(const uint8_t* p, std::size_t n) { Sha512Compress(this->state_, p, n, isa_); }
   void ChoosePath(uint32_t features) {
     const uint32_t need = cpu::kAvx2 | cpu::kBmi2;
-    isa_ = (features & need) == need ? cpu::Isa::kAvx2 : cpu::Isa::kPortable;
+    if ((features & need) != need) {
+      isa_ = cpu::Isa::kPortable;
+    } else {
+      isa_ = (features & cpu::kAvx512) != 0 ? cpu::Isa::kAvx512 : cpu::Isa::kAvx2;
+    }
   }
-  // avx2: compiled for BMI2; portable: plain C++.
+  // avx512: the vector message schedule; avx2: the BMI2 rotations; portable: plain C++.
   cpu::Isa Path() const { return isa_; }
 
  private:

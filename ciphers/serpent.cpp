@@ -550,6 +550,238 @@ template <class W>
 }
 // clang-format on
 
+// The encryption S-boxes once more, for the one-block rounds, where latency decides: circuits
+// two to four gates deep (the ones above are up to fourteen) from a search for the shortest path
+// given that the linear transformation delivers x1 and x3 several gates before x0 and x2. They
+// leave some outputs complemented (kShallowComplement, bit j for x[j]): the linear
+// transformation carries a complement through to a constant, which the prepared keys take up.
+// clang-format off
+template <class W>
+[[gnu::always_inline]] inline void ShallowS0(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = c | d;
+  const W t1 = a | d;
+  const W t2 = ~d & c;
+  const W t3 = ~c & a;
+  const W t4 = ~c & b;
+  const W t5 = t0 & b;
+  const W t6 = d ^ b;
+  const W t7 = c ^ b;
+  const W t8 = t1 ^ t7;
+  const W t9 = ~t6 & c;
+  const W t10 = a ^ t6;
+  const W t11 = ~t2 & t10;
+  const W t12 = a & b;
+  const W t13 = ~t9 & a;
+  const W t14 = ~t12 & t7;
+  const W t15 = t14 ^ t11;
+  const W t16 = t10 | t4;
+  const W t17 = t3 ^ t16;
+  const W t18 = t13 ^ t5;
+  x0 = t15;
+  x1 = t18;
+  x2 = t17;
+  x3 = t8;
+}
+
+template <class W>
+[[gnu::always_inline]] inline void ShallowS1(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = ~c & d;
+  const W t1 = c ^ d;
+  const W t2 = ~b & d;
+  const W t3 = d ^ b;
+  const W t4 = d & b;
+  const W t5 = c ^ t2;
+  const W t6 = ~a & b;
+  const W t7 = t1 ^ t6;
+  const W t8 = a ^ t2;
+  const W t9 = ~t3 & a;
+  const W t10 = ~c & t3;
+  const W t11 = c | t2;
+  const W t12 = a | t4;
+  const W t13 = t12 & t11;
+  const W t14 = t13 ^ t3;
+  const W t15 = t5 ^ t9;
+  const W t16 = t13 ^ t15;
+  const W t17 = t8 | t0;
+  const W t18 = t10 ^ t17;
+  x0 = t18;
+  x1 = t16;
+  x2 = t7;
+  x3 = t14;
+}
+
+template <class W>
+[[gnu::always_inline]] inline void ShallowS2(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = ~d & b;
+  const W t1 = ~c & b;
+  const W t2 = c ^ t0;
+  const W t3 = d ^ b;
+  const W t4 = c & b;
+  const W t5 = ~a & c;
+  const W t6 = a ^ d;
+  const W t7 = a ^ c;
+  const W t8 = t6 | t1;
+  const W t9 = t3 ^ t5;
+  const W t10 = a ^ b;
+  const W t11 = ~t10 & t2;
+  const W t12 = ~a & t3;
+  const W t13 = t7 | t4;
+  const W t14 = t0 ^ t13;
+  const W t15 = ~t11 & t8;
+  const W t16 = t12 | t2;
+  const W t17 = t16 ^ t6;
+  x0 = t9;
+  x1 = t17;
+  x2 = t15;
+  x3 = t14;
+}
+
+template <class W>
+[[gnu::always_inline]] inline void ShallowS3(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = ~d & b;
+  const W t1 = ~c & a;
+  const W t2 = ~c & b;
+  const W t3 = ~c & d;
+  const W t4 = d & b;
+  const W t5 = ~t1 & b;
+  const W t6 = c ^ t4;
+  const W t7 = ~a & c;
+  const W t8 = a ^ t0;
+  const W t9 = a ^ d;
+  const W t10 = t9 | t7;
+  const W t11 = ~t3 & t8;
+  const W t12 = a ^ t4;
+  const W t13 = t5 ^ t10;
+  const W t14 = t12 | t3;
+  const W t15 = a & b;
+  const W t16 = t6 & t9;
+  const W t17 = t6 | t15;
+  const W t18 = t16 ^ t11;
+  const W t19 = t2 ^ t14;
+  const W t20 = t17 ^ t9;
+  x0 = t19;
+  x1 = t18;
+  x2 = t20;
+  x3 = t13;
+}
+
+template <class W>
+[[gnu::always_inline]] inline void ShallowS4(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = c | d;
+  const W t1 = d | b;
+  const W t2 = a | d;
+  const W t3 = c ^ t1;
+  const W t4 = t2 ^ c;
+  const W t5 = d ^ b;
+  const W t6 = c ^ b;
+  const W t7 = a ^ d;
+  const W t8 = a ^ t5;
+  const W t9 = ~t6 & a;
+  const W t10 = t3 & t7;
+  const W t11 = a & t5;
+  const W t12 = t3 ^ t11;
+  const W t13 = t8 | t6;
+  const W t14 = t10 ^ t13;
+  const W t15 = ~t8 & t0;
+  const W t16 = t4 ^ t15;
+  const W t17 = t9 | t15;
+  x0 = t12;
+  x1 = t16;
+  x2 = t17;
+  x3 = t14;
+}
+
+template <class W>
+[[gnu::always_inline]] inline void ShallowS5(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = d | b;
+  const W t1 = ~d & a;
+  const W t2 = ~d & c;
+  const W t3 = c ^ t0;
+  const W t4 = ~b & d;
+  const W t5 = d ^ b;
+  const W t6 = d & b;
+  const W t7 = c ^ t5;
+  const W t8 = a | t4;
+  const W t9 = a & c;
+  const W t10 = c | t6;
+  const W t11 = t7 | t9;
+  const W t12 = t1 ^ t11;
+  const W t13 = a & t5;
+  const W t14 = t3 ^ t13;
+  const W t15 = t10 & t8;
+  const W t16 = t5 ^ t15;
+  const W t17 = t13 ^ t2;
+  const W t18 = t17 ^ t8;
+  x0 = t14;
+  x1 = t18;
+  x2 = t16;
+  x3 = t12;
+}
+
+template <class W>
+[[gnu::always_inline]] inline void ShallowS6(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = ~d & b;
+  const W t1 = ~t0 & c;
+  const W t2 = d ^ b;
+  const W t3 = d & b;
+  const W t4 = c ^ b;
+  const W t5 = a ^ d;
+  const W t6 = ~t0 & a;
+  const W t7 = a & d;
+  const W t8 = t4 ^ t7;
+  const W t9 = ~c & t2;
+  const W t10 = t5 & t4;
+  const W t11 = ~t3 & a;
+  const W t12 = t9 ^ t6;
+  const W t13 = t1 | t11;
+  const W t14 = t13 ^ t10;
+  const W t15 = t13 ^ t2;
+  const W t16 = t13 ^ t12;
+  x0 = t15;
+  x1 = t8;
+  x2 = t14;
+  x3 = t16;
+}
+
+template <class W>
+[[gnu::always_inline]] inline void ShallowS7(W& x0, W& x1, W& x2, W& x3) {
+  const W a = x0, b = x1, c = x2, d = x3;
+  const W t0 = ~d & a;
+  const W t1 = ~c & b;
+  const W t2 = ~c & d;
+  const W t3 = d ^ b;
+  const W t4 = c ^ b;
+  const W t5 = c ^ t3;
+  const W t6 = ~t0 & t5;
+  const W t7 = ~a & b;
+  const W t8 = a & c;
+  const W t9 = a ^ b;
+  const W t10 = t9 ^ t1;
+  const W t11 = t5 ^ t7;
+  const W t12 = ~c & t9;
+  const W t13 = ~t9 & t2;
+  const W t14 = ~t8 & t4;
+  const W t15 = t0 ^ t14;
+  const W t16 = t6 | t12;
+  const W t17 = t5 | t0;
+  const W t18 = t17 ^ t10;
+  const W t19 = t13 ^ t11;
+  x0 = t19;
+  x1 = t18;
+  x2 = t16;
+  x3 = t15;
+}
+// clang-format on
+
+constexpr uint8_t kShallowComplement[8] = {3, 15, 8, 0, 1, 15, 7, 1};
+
 template <class W>
 [[gnu::always_inline]] inline void LinearTransform(W& x0, W& x1, W& x2, W& x3) {
   Rotl<13>(x0);
@@ -584,9 +816,13 @@ constexpr SBoxFn kSBoxes[8] = {S0<uint32_t>, S1<uint32_t>, S2<uint32_t>, S3<uint
 constexpr SBoxFn kInverseSBoxes[8] = {InvS0<uint32_t>, InvS1<uint32_t>, InvS2<uint32_t>,
                                       InvS3<uint32_t>, InvS4<uint32_t>, InvS5<uint32_t>,
                                       InvS6<uint32_t>, InvS7<uint32_t>};
+constexpr SBoxFn kShallowSBoxes[8] = {ShallowS0<uint32_t>, ShallowS1<uint32_t>, ShallowS2<uint32_t>,
+                                      ShallowS3<uint32_t>, ShallowS4<uint32_t>, ShallowS5<uint32_t>,
+                                      ShallowS6<uint32_t>, ShallowS7<uint32_t>};
 
 // Runs all 16 inputs through each circuit at once, input v in bit column v, and compares every
-// output bit with the table; each inverse circuit must take the table's outputs back to v.
+// output bit with the table; each inverse circuit must take the table's outputs back to v, and
+// each shallow circuit must give the table's outputs but for its stated complements.
 bool SBoxCircuitsMatchTables() {
   bool ok = true;
   for (int box = 0; box < 8; ++box) {
@@ -603,6 +839,12 @@ bool SBoxCircuitsMatchTables() {
     uint32_t y[4] = {out[0], out[1], out[2], out[3]};
     kInverseSBoxes[box](y[0], y[1], y[2], y[3]);
     for (int k = 0; k < 4; ++k) ok = ok && (y[k] & 0xFFFF) == in[k];
+    uint32_t z[4] = {in[0], in[1], in[2], in[3]};
+    kShallowSBoxes[box](z[0], z[1], z[2], z[3]);
+    for (int k = 0; k < 4; ++k) {
+      const uint32_t flip = (kShallowComplement[box] >> k) & 1 ? 0xFFFF : 0;
+      ok = ok && ((z[k] ^ flip) & 0xFFFF) == out[k];
+    }
   }
   return ok;
 }
@@ -647,6 +889,81 @@ template <class W>
 #undef SERPENT_INV_ROUND
 #undef SERPENT_SEVEN
 #undef SERPENT_INV_SEVEN
+
+// The one-block encryption with the prepared keys (see PrepareEncryptKeys): after the first
+// subkey, every subkey goes into the linear transformation, so that no round waits for a subkey
+// exclusive-or on its longest path, and the S-boxes are the shallow circuits.
+template <class W>
+[[gnu::always_inline]] inline void PreparedTransform(W& x0, W& x1, W& x2, W& x3,
+                                                     const uint32_t* f) {
+  x0 = std::rotl(x0, 13);
+  x2 = std::rotl(x2, 3);
+  x1 = std::rotl((x1 ^ f[1]) ^ (x0 ^ x2), 1);
+  x3 = std::rotl((x3 ^ f[3]) ^ (x2 ^ (x0 << 3)), 7);
+  x0 = std::rotl((x0 ^ f[0]) ^ (x1 ^ x3), 5);
+  x2 = std::rotl((x2 ^ f[2]) ^ (x3 ^ (x1 << 7)), 22);
+}
+
+template <int kBox>
+[[gnu::always_inline]] inline void ShallowSBox(uint32_t& x0, uint32_t& x1, uint32_t& x2,
+                                               uint32_t& x3) {
+  if constexpr (kBox == 0) ShallowS0(x0, x1, x2, x3);
+  if constexpr (kBox == 1) ShallowS1(x0, x1, x2, x3);
+  if constexpr (kBox == 2) ShallowS2(x0, x1, x2, x3);
+  if constexpr (kBox == 3) ShallowS3(x0, x1, x2, x3);
+  if constexpr (kBox == 4) ShallowS4(x0, x1, x2, x3);
+  if constexpr (kBox == 5) ShallowS5(x0, x1, x2, x3);
+  if constexpr (kBox == 6) ShallowS6(x0, x1, x2, x3);
+  if constexpr (kBox == 7) ShallowS7(x0, x1, x2, x3);
+}
+
+template <int kRound>
+[[gnu::always_inline]] inline void ShallowRounds(const uint32_t* f, uint32_t& x0, uint32_t& x1,
+                                                 uint32_t& x2, uint32_t& x3) {
+  if constexpr (kRound < 32) {
+    ShallowSBox<kRound % 8>(x0, x1, x2, x3);
+    if constexpr (kRound < 31) PreparedTransform(x0, x1, x2, x3, f + 4 * (kRound + 1));
+    ShallowRounds<kRound + 1>(f, x0, x1, x2, x3);
+  }
+}
+
+[[gnu::always_inline]] inline void EncryptPrepared(const uint32_t* f, uint32_t& x0, uint32_t& x1,
+                                                   uint32_t& x2, uint32_t& x3) {
+  x0 ^= f[0];
+  x1 ^= f[1];
+  x2 ^= f[2];
+  x3 ^= f[3];
+  ShallowRounds<0>(f, x0, x1, x2, x3);
+  x0 ^= f[128];
+  x1 ^= f[129];
+  x2 ^= f[130];
+  x3 ^= f[131];
+}
+
+// From the subkeys k: f[0..3] the first subkey; f[4r..4r+3] for rounds 1 to 31 the subkey K of
+// round r, with the linear transformation of the previous S-box's complements added, taken into
+// the transformation as the words PreparedTransform adds (x1, x3 before their rotations, x0, x2
+// with the other two words' share of K); f[128..131] the last subkey with the last complements.
+void PrepareEncryptKeys(const uint32_t* k, uint32_t* f) {
+  std::memcpy(f, k, 16);
+  for (int r = 1; r <= 32; ++r) {
+    const int complement = kShallowComplement[(r - 1) % 8];
+    uint32_t m[4];
+    for (int j = 0; j < 4; ++j) m[j] = (complement >> j) & 1 ? 0xFFFFFFFFu : 0;
+    if (r < 32) LinearTransform(m[0], m[1], m[2], m[3]);
+    uint32_t key[4];
+    for (int j = 0; j < 4; ++j) key[j] = k[4 * r + j] ^ m[j];
+    if (r == 32) {
+      std::memcpy(f + 128, key, 16);
+    } else {
+      f[4 * r] = key[1] ^ key[3] ^ std::rotr(key[0], 5);
+      f[4 * r + 1] = std::rotr(key[1], 1);
+      f[4 * r + 2] = key[3] ^ (key[1] << 7) ^ std::rotr(key[2], 22);
+      f[4 * r + 3] = std::rotr(key[3], 7);
+    }
+    SecureZeroObject(key);
+  }
+}
 
 void PortableDecrypt(const uint32_t* k, const uint8_t* in, uint8_t* out) {
   uint32_t x0 = LoadLe32(in), x1 = LoadLe32(in + 4), x2 = LoadLe32(in + 8), x3 = LoadLe32(in + 12);
@@ -815,8 +1132,20 @@ struct DecryptGroup {
 };
 
 // Encryption is a chain, one block at a time: with AVX-512, in the low lane of a register through
-// the truth tables (chosen only where that beats the gate circuits on plain words).
-constexpr LanePaths<Avx512OneBlock> kEncryptPaths{};
+// the truth tables; or the scalar rounds with the prepared keys, with BMI (an and-not in one
+// instruction, rotations that keep their source) or in plain C++. Measurement chooses.
+#ifdef KRYVANE_X86_VECTORS
+struct BmiScalar {
+  static constexpr cpu::Isa kIsa = cpu::Isa::kAvx2;
+  template <class Body, class... A>
+  __attribute__((target("bmi,bmi2"))) static void Enter(const Body& body, A... args) {
+    body.template Run<BmiScalar>(args...);
+  }
+};
+#else
+using BmiScalar = NoLanes;
+#endif
+constexpr LanePaths<Avx512OneBlock, BmiScalar> kEncryptPaths{};
 
 #ifdef KRYVANE_X86_VECTORS
 template <class L>
@@ -829,68 +1158,83 @@ template <class L>
 }
 #endif
 
-struct EncryptOne {
-  const uint32_t* k;
-
-#ifdef KRYVANE_X86_VECTORS
-  template <class L>
-  [[gnu::always_inline]] void Run(const uint8_t* in, uint8_t* out) const {
-    typename L::M x[4];
-    LoadLow<L>(in, x);
-    TernaryEncryptRounds<L, 0>(k, x);
-    StoreLow<L>(x, out);
-  }
-#endif
-
-  void Portable(const uint8_t* in, uint8_t* out) const {
-    uint32_t x0 = LoadLe32(in), x1 = LoadLe32(in + 4), x2 = LoadLe32(in + 8),
-             x3 = LoadLe32(in + 12);
-    EncryptWords(k, x0, x1, x2, x3);
+[[gnu::always_inline]] inline void ScalarChain(const uint32_t* f, const uint8_t* in, uint8_t* out,
+                                               std::size_t n, uint8_t* cv) {
+  uint32_t x0 = LoadLe32(cv), x1 = LoadLe32(cv + 4), x2 = LoadLe32(cv + 8), x3 = LoadLe32(cv + 12);
+  for (; n > 0; --n, in += 16, out += 16) {
+    x0 ^= LoadLe32(in);
+    x1 ^= LoadLe32(in + 4);
+    x2 ^= LoadLe32(in + 8);
+    x3 ^= LoadLe32(in + 12);
+    EncryptPrepared(f, x0, x1, x2, x3);
     StoreLe32(out, x0);
     StoreLe32(out + 4, x1);
     StoreLe32(out + 8, x2);
     StoreLe32(out + 12, x3);
+  }
+  StoreLe32(cv, x0);
+  StoreLe32(cv + 4, x1);
+  StoreLe32(cv + 8, x2);
+  StoreLe32(cv + 12, x3);
+}
+
+// One block is a chain of one from a zero chaining value.
+[[gnu::always_inline]] inline void ScalarOne(const uint32_t* f, const uint8_t* in, uint8_t* out) {
+  uint8_t cv[16] = {};
+  ScalarChain(f, in, out, 1, cv);
+}
+
+// k: the subkeys (the truth-table path); f: the prepared keys (the scalar rounds).
+struct EncryptOne {
+  const uint32_t* k;
+  const uint32_t* f;
+
+#ifdef KRYVANE_X86_VECTORS
+  template <class L>
+  [[gnu::always_inline]] void Run(const uint8_t* in, uint8_t* out) const {
+    if constexpr (std::is_same_v<L, BmiScalar>) {
+      ScalarOne(f, in, out);
+    } else {
+      typename L::M x[4];
+      LoadLow<L>(in, x);
+      TernaryEncryptRounds<L, 0>(k, x);
+      StoreLow<L>(x, out);
+    }
+  }
+#endif
+
+  void Portable(const uint8_t* in, uint8_t* out) const {
+    ScalarOne(f, in, out);
   }
 };
 
 // CBC encryption's chain from cv over n blocks; cv ends as the last ciphertext block.
 struct EncryptChain {
   const uint32_t* k;
+  const uint32_t* f;
 
 #ifdef KRYVANE_X86_VECTORS
   template <class L>
   [[gnu::always_inline]] void Run(const uint8_t* in, uint8_t* out, std::size_t n,
                                   uint8_t* cv) const {
-    typename L::M x[4], p[4];
-    LoadLow<L>(cv, x);
-    for (; n > 0; --n, in += 16, out += 16) {
-      LoadLow<L>(in, p);
-      for (int j = 0; j < 4; ++j) x[j] = L::Xor(x[j], p[j]);
-      TernaryEncryptRounds<L, 0>(k, x);
-      StoreLow<L>(x, out);
+    if constexpr (std::is_same_v<L, BmiScalar>) {
+      ScalarChain(f, in, out, n, cv);
+    } else {
+      typename L::M x[4], p[4];
+      LoadLow<L>(cv, x);
+      for (; n > 0; --n, in += 16, out += 16) {
+        LoadLow<L>(in, p);
+        for (int j = 0; j < 4; ++j) x[j] = L::Xor(x[j], p[j]);
+        TernaryEncryptRounds<L, 0>(k, x);
+        StoreLow<L>(x, out);
+      }
+      StoreLow<L>(x, cv);
     }
-    StoreLow<L>(x, cv);
   }
 #endif
 
   void Portable(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv) const {
-    uint32_t x0 = LoadLe32(cv), x1 = LoadLe32(cv + 4), x2 = LoadLe32(cv + 8),
-             x3 = LoadLe32(cv + 12);
-    for (; n > 0; --n, in += 16, out += 16) {
-      x0 ^= LoadLe32(in);
-      x1 ^= LoadLe32(in + 4);
-      x2 ^= LoadLe32(in + 8);
-      x3 ^= LoadLe32(in + 12);
-      EncryptWords(k, x0, x1, x2, x3);
-      StoreLe32(out, x0);
-      StoreLe32(out + 4, x1);
-      StoreLe32(out + 8, x2);
-      StoreLe32(out + 12, x3);
-    }
-    StoreLe32(cv, x0);
-    StoreLe32(cv + 4, x1);
-    StoreLe32(cv + 8, x2);
-    StoreLe32(cv + 12, x3);
+    ScalarChain(f, in, out, n, cv);
   }
 };
 
@@ -957,18 +1301,23 @@ void Serpent::ExpandKey(const uint8_t* key, uint32_t bits) {
   }
   SecureZeroObject(w);
   SecureZeroObject(bytes);
+  PrepareEncryptKeys(subKeys_.data(), encKeys_.data());
   const cpu::Plan plan = PlannedPaths();
   isa_ = cpu::VectorIsa(plan.decrypt);
-  encIsa_ =
-      cpu::VectorIsa(plan.encrypt) >= cpu::Isa::kAvx512 ? cpu::Isa::kAvx512 : cpu::Isa::kPortable;
+  const uint32_t bmi = cpu::kAvx2 | cpu::kBmi2;
+  if (cpu::VectorIsa(plan.encrypt) >= cpu::Isa::kAvx512) {
+    encIsa_ = cpu::Isa::kAvx512;
+  } else {
+    encIsa_ = (plan.encrypt & bmi) == bmi ? cpu::Isa::kAvx2 : cpu::Isa::kPortable;
+  }
 }
 
 void Serpent::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
-  RunOnPath(kEncryptPaths, encIsa_, EncryptOne{subKeys_.data()}, in, out);
+  RunOnPath(kEncryptPaths, encIsa_, EncryptOne{subKeys_.data(), encKeys_.data()}, in, out);
 }
 
 void Serpent::EncryptCbcImpl(const uint8_t* in, uint8_t* out, std::size_t n, uint8_t* cv) const {
-  RunOnPath(kEncryptPaths, encIsa_, EncryptChain{subKeys_.data()}, in, out, n, cv);
+  RunOnPath(kEncryptPaths, encIsa_, EncryptChain{subKeys_.data(), encKeys_.data()}, in, out, n, cv);
 }
 
 void Serpent::DecryptBlockImpl(const uint8_t* in, uint8_t* out) const {
@@ -983,6 +1332,7 @@ void Serpent::DecryptBlocksImpl(const uint8_t* in, uint8_t* out, std::size_t n) 
 
 void Serpent::WipeKey() {
   subKeys_.Wipe();
+  encKeys_.Wipe();
   isa_ = cpu::Isa::kPortable;
   encIsa_ = cpu::Isa::kPortable;
 }

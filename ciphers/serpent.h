@@ -21,7 +21,8 @@ class Serpent final : public BlockCipher128<Serpent> {
 
   // The instruction set the keyed instance runs on.
   cpu::Isa Path() const { return isa_; }
-  // One block at a time (the CBC chain): 512-bit registers or the scalar rounds.
+  // One block at a time (the CBC chain): 512-bit registers (avx512), or the scalar rounds with
+  // BMI (avx2) or in plain C++.
   cpu::Isa EncryptPath() const { return encIsa_; }
   cpu::Isa DecryptPath() const { return isa_; }
 
@@ -41,6 +42,7 @@ class Serpent final : public BlockCipher128<Serpent> {
   void WipeKey();
 
   WipedArray<uint32_t, 4 * (kRounds + 1)> subKeys_;  // four words per round, and the last
+  WipedArray<uint32_t, 4 * (kRounds + 1)> encKeys_;  // the same prepared for the scalar rounds
   cpu::Isa isa_ = cpu::Isa::kPortable;               // decryption of many blocks
   cpu::Isa encIsa_ = cpu::Isa::kPortable;            // encryption of one block
 };

@@ -849,30 +849,16 @@ bool SBoxCircuitsMatchTables() {
   return ok;
 }
 
-// The 32 rounds over four words. W is a 32-bit word (one block) or a vector of them (one block
-// per lane); a subkey word applies to every lane.
+// The 32 decryption rounds over four words. W is a 32-bit word (one block) or a vector of them
+// (one block per lane); a subkey word applies to every lane. (Encryption: EncryptPrepared below.)
 // clang-format off
 #define SERPENT_KEY(i) \
   x0 ^= k[4 * (i)]; x1 ^= k[4 * (i) + 1]; x2 ^= k[4 * (i) + 2]; x3 ^= k[4 * (i) + 3];
-#define SERPENT_ROUND(i, S) SERPENT_KEY(i) S(x0, x1, x2, x3); LinearTransform(x0, x1, x2, x3);
 #define SERPENT_INV_ROUND(i, S) InverseLinearTransform(x0, x1, x2, x3); S(x0, x1, x2, x3); SERPENT_KEY(i)
-#define SERPENT_SEVEN(r) \
-  SERPENT_ROUND(r, S0) SERPENT_ROUND(r + 1, S1) SERPENT_ROUND(r + 2, S2) SERPENT_ROUND(r + 3, S3) \
-  SERPENT_ROUND(r + 4, S4) SERPENT_ROUND(r + 5, S5) SERPENT_ROUND(r + 6, S6)
 #define SERPENT_INV_SEVEN(r) \
   SERPENT_INV_ROUND(r + 6, InvS6) SERPENT_INV_ROUND(r + 5, InvS5) SERPENT_INV_ROUND(r + 4, InvS4) \
   SERPENT_INV_ROUND(r + 3, InvS3) SERPENT_INV_ROUND(r + 2, InvS2) SERPENT_INV_ROUND(r + 1, InvS1) \
   SERPENT_INV_ROUND(r, InvS0)
-
-template <class W>
-[[gnu::always_inline]] inline void EncryptWords(const uint32_t* k, W& x0, W& x1, W& x2, W& x3) {
-  SERPENT_SEVEN(0)  SERPENT_ROUND(7, S7)
-  SERPENT_SEVEN(8)  SERPENT_ROUND(15, S7)
-  SERPENT_SEVEN(16) SERPENT_ROUND(23, S7)
-  SERPENT_SEVEN(24)
-  // The last round replaces the linear transformation with the final subkey.
-  SERPENT_KEY(31) S7(x0, x1, x2, x3); SERPENT_KEY(32)
-}
 
 template <class W>
 [[gnu::always_inline]] inline void DecryptWords(const uint32_t* k, W& x0, W& x1, W& x2, W& x3) {
@@ -885,9 +871,7 @@ template <class W>
 // clang-format on
 
 #undef SERPENT_KEY
-#undef SERPENT_ROUND
 #undef SERPENT_INV_ROUND
-#undef SERPENT_SEVEN
 #undef SERPENT_INV_SEVEN
 
 // The one-block encryption with the prepared keys (see PrepareEncryptKeys): after the first

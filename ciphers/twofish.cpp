@@ -293,11 +293,11 @@ void Twofish::EncryptBlockImpl(const uint8_t* in, uint8_t* out) const {
   uint32_t r3 = LoadLe32(in + 12) ^ k[3];
   for (int r = 0; r < 16; r += 2) {
     uint32_t t0 = G(r0);
-    uint32_t t1 = G(Rotl32(r1, 8));
+    uint32_t t1 = G8(r1);
     r2 = Rotr32(r2 ^ (t0 + t1 + k[2 * r + 8]), 1);
     r3 = Rotl32(r3, 1) ^ (t0 + 2 * t1 + k[2 * r + 9]);
     t0 = G(r2);
-    t1 = G(Rotl32(r3, 8));
+    t1 = G8(r3);
     r0 = Rotr32(r0 ^ (t0 + t1 + k[2 * r + 10]), 1);
     r1 = Rotl32(r1, 1) ^ (t0 + 2 * t1 + k[2 * r + 11]);
   }
@@ -326,14 +326,14 @@ inline void Twofish::DecryptGroup(const uint8_t* in, uint8_t* out) const {
 #pragma GCC unroll 4
     for (int b = 0; b < kN; ++b) {
       const uint32_t t0 = G(r0[b]);
-      const uint32_t t1 = G(Rotl32(r1[b], 8));
+      const uint32_t t1 = G8(r1[b]);
       r2[b] = Rotl32(r2[b], 1) ^ (t0 + t1 + k[2 * r + 8]);
       r3[b] = Rotr32(r3[b] ^ (t0 + 2 * t1 + k[2 * r + 9]), 1);
     }
 #pragma GCC unroll 4
     for (int b = 0; b < kN; ++b) {
       const uint32_t t0 = G(r2[b]);
-      const uint32_t t1 = G(Rotl32(r3[b], 8));
+      const uint32_t t1 = G8(r3[b]);
       r0[b] = Rotl32(r0[b], 1) ^ (t0 + t1 + k[2 * r + 6]);
       r1[b] = Rotr32(r1[b] ^ (t0 + 2 * t1 + k[2 * r + 7]), 1);
     }

@@ -49,10 +49,16 @@ class Twofish final : public BlockCipher128<Twofish> {
   template <int kN>
   void DecryptGroup(const uint8_t* in, uint8_t* out) const;
 
-  uint32_t G(uint32_t x) const {
-    return sBoxes_[2 * (x & 0xFF)] ^ sBoxes_[2 * ((x >> 8) & 0xFF) + 1] ^
-           sBoxes_[512 + 2 * ((x >> 16) & 0xFF)] ^ sBoxes_[512 + 2 * (x >> 24) + 1];
+  // The g function of bytes b0..b3 (least significant first). The indices are size_t and the
+  // pair offsets sit in the base pointers, so that each look-up is one load with the byte as a
+  // scaled index: computed in 32 bits, GCC spends two more instructions on every look-up.
+  uint32_t G(std::size_t b0, std::size_t b1, std::size_t b2, std::size_t b3) const {
+    const uint32_t* s = sBoxes_.data();
+    return (s[2 * b0] ^ (s + 1)[2 * b1]) ^ ((s + 512)[2 * b2] ^ (s + 513)[2 * b3]);
   }
+  uint32_t G(uint32_t x) const { return G(x & 0xFF, (x >> 8) & 0xFF, (x >> 16) & 0xFF, x >> 24); }
+  // G(Rotl32(x, 8)) without the rotation.
+  uint32_t G8(uint32_t x) const { return G(x >> 24, x & 0xFF, (x >> 8) & 0xFF, (x >> 16) & 0xFF); }
 
   WipedArray<uint32_t, 40, 0xFF> subKeys_;  // input whitening, output whitening, round keys
   // The four key-dependent S-boxes with the MDS columns folded in, stored as two interleaved

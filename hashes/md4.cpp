@@ -10,18 +10,20 @@ bool Md4::SelfTest() {
   return HashKnownAnswer<Md4>("abc", kAbc, "abcdefghijklmnopqrstuvwxyz", kAlphabet);
 }
 
+// The message words are read where they are added, straight from the block: no copy to make and
+// wipe. Round 2's majority as (c & d) + (b & (c ^ d)), two terms that never share a bit: only
+// b & (c ^ d) waits for b, the newest word, and the rest is added while it is computed.
 // clang-format off
+#define MD4_X(k) LoadWord(block + 4 * (k))
 #define MD4_F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
-#define MD4_G(x, y, z) (((x) & (y)) | ((z) & ((x) | (y))))
 #define MD4_H(x, y, z) ((x) ^ (y) ^ (z))
-#define MD4_R1(a, b, c, d, k, s) a = Rotl32(a + MD4_F(b, c, d) + x[k], s);
-#define MD4_R2(a, b, c, d, k, s) a = Rotl32(a + MD4_G(b, c, d) + x[k] + 0x5A827999u, s);
-#define MD4_R3(a, b, c, d, k, s) a = Rotl32(a + MD4_H(b, c, d) + x[k] + 0x6ED9EBA1u, s);
+#define MD4_R1(a, b, c, d, k, s) a = Rotl32(a + MD4_X(k) + MD4_F(b, c, d), s);
+#define MD4_R2(a, b, c, d, k, s) \
+  a = Rotl32((a + MD4_X(k) + 0x5A827999u + ((c) & (d))) + ((b) & ((c) ^ (d))), s);
+#define MD4_R3(a, b, c, d, k, s) a = Rotl32(a + MD4_X(k) + 0x6ED9EBA1u + MD4_H(b, c, d), s);
 // clang-format on
 
 void Md4::Compress(const uint8_t* block) {
-  uint32_t x[16];
-  for (int i = 0; i < 16; ++i) x[i] = LoadWord(block + 4 * i);
   uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
   // clang-format off
   MD4_R1(a, b, c, d,  0,  3)
@@ -77,8 +79,6 @@ void Md4::Compress(const uint8_t* block) {
   state_[1] += b;
   state_[2] += c;
   state_[3] += d;
-  // The copy of the block is message data too.
-  SecureZeroObject(x);
 }
 
 }  // namespace kryvane

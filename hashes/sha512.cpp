@@ -132,66 +132,60 @@ void PortableBlocks(std::array<uint64_t, 8>& state, const uint8_t* p, std::size_
 // memory. wk[4 * (t / 2) + 2 * block + t % 2] is W[t] + K[t] of the block. Only with the AVX-512
 // rotations and three-input logic: with AVX2's shifts the schedule costs as many instructions
 // as it saves (measured no faster than the scalar code).
-struct Sha512VectorOps {
-  using M = __m256i;
-  // Words 2i and 2i + 1 of both blocks, in the machine's order.
-  KRYVANE_TARGET_AVX512 static M Load(const uint8_t* pa, const uint8_t* pb, int i) {
-    const M swap = _mm256_set_epi64x(0x08090a0b0c0d0e0fLL, 0x0001020304050607LL,
-                                     0x08090a0b0c0d0e0fLL, 0x0001020304050607LL);
-    const M both = _mm256_inserti128_si256(
-        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pa + 16 * i))),
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(pb + 16 * i)), 1);
-    return _mm256_shuffle_epi8(both, swap);
-  }
-  // The odd word of lo and the even word of hi in each lane.
-  KRYVANE_TARGET_AVX512 static M Middle(M hi, M lo) { return _mm256_alignr_epi8(hi, lo, 8); }
-  KRYVANE_TARGET_AVX512 static M Add(M a, M b) { return _mm256_add_epi64(a, b); }
-  // W + K of words 2i and 2i + 1 to wk.
-  KRYVANE_TARGET_AVX512 static void StorePlusK(M w, int i, uint64_t* wk) {
-    const M k = _mm256_broadcastsi128_si256(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(kRound + 2 * i)));
-    _mm256_store_si256(reinterpret_cast<M*>(wk + 4 * i), _mm256_add_epi64(w, k));
-  }
-  // Two rotations and a shift, exclusive-ored in one instruction.
-  template <int kR1, int kR2, int kS>
-  KRYVANE_TARGET_AVX512 static M Sigma(M x) {
-    return _mm256_ternarylogic_epi64(_mm256_ror_epi64(x, kR1), _mm256_ror_epi64(x, kR2),
-                                     _mm256_srli_epi64(x, kS), 0x96);
-  }
-};
+// Every function of the path is compiled for the instructions it uses (helpers inlined): a vector
+// value never passes through code compiled without them.
+#define KRYVANE_SHA512_VECTOR \
+  [[gnu::always_inline]] __attribute__((target("avx2,avx512f,avx512vl,avx512bw,bmi,bmi2"))) inline
 
-// Vector values between always-inlined helpers never cross a call, so the warning that their
-// calling convention differs without the vector instructions does not apply.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"
+// Words 2i and 2i + 1 of both blocks, in the machine's order.
+KRYVANE_SHA512_VECTOR __m256i LoadTwo(const uint8_t* pa, const uint8_t* pb, int i) {
+  const __m256i swap = _mm256_set_epi64x(0x08090a0b0c0d0e0fLL, 0x0001020304050607LL,
+                                         0x08090a0b0c0d0e0fLL, 0x0001020304050607LL);
+  const __m256i both = _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pa + 16 * i))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(pb + 16 * i)), 1);
+  return _mm256_shuffle_epi8(both, swap);
+}
+
+// The odd word of lo and the even word of hi in each lane.
+KRYVANE_SHA512_VECTOR __m256i Middle(__m256i hi, __m256i lo) {
+  return _mm256_alignr_epi8(hi, lo, 8);
+}
+
+// Two rotations and a shift, exclusive-ored in one instruction.
+template <int kR1, int kR2, int kS>
+KRYVANE_SHA512_VECTOR __m256i Sigma(__m256i x) {
+  return _mm256_ternarylogic_epi64(_mm256_ror_epi64(x, kR1), _mm256_ror_epi64(x, kR2),
+                                   _mm256_srli_epi64(x, kS), 0x96);
+}
 
 // Step i of 40 of the schedule of two blocks: words 2i and 2i + 1 of both into x[i % 8], and
 // with K into wk. i is a constant once the callers' loops are unrolled.
-template <class V>
-[[gnu::always_inline]] inline void ScheduleStep(typename V::M (&x)[8], int i, const uint8_t* pa,
-                                                const uint8_t* pb, uint64_t* wk) {
-  typename V::M& cur = x[i & 7];
+KRYVANE_SHA512_VECTOR void ScheduleStep(__m256i (&x)[8], int i, const uint8_t* pa,
+                                        const uint8_t* pb, uint64_t* wk) {
+  __m256i& cur = x[i & 7];
   if (i < 8) {
-    cur = V::Load(pa, pb, i);
+    cur = LoadTwo(pa, pb, i);
   } else {
     // cur holds W[t - 16] and W[t - 15] for t = 2i.
-    const auto s0 = V::template Sigma<1, 8, 7>(V::Middle(x[(i + 1) & 7], cur));
-    const auto s1 = V::template Sigma<19, 61, 6>(x[(i + 7) & 7]);
-    const auto w7 = V::Middle(x[(i + 5) & 7], x[(i + 4) & 7]);
-    cur = V::Add(V::Add(cur, s0), V::Add(w7, s1));
+    const __m256i s0 = Sigma<1, 8, 7>(Middle(x[(i + 1) & 7], cur));
+    const __m256i s1 = Sigma<19, 61, 6>(x[(i + 7) & 7]);
+    const __m256i w7 = Middle(x[(i + 5) & 7], x[(i + 4) & 7]);
+    cur = _mm256_add_epi64(_mm256_add_epi64(cur, s0), _mm256_add_epi64(w7, s1));
   }
-  V::StorePlusK(cur, i, wk);
+  const __m256i k = _mm256_broadcastsi128_si256(
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(kRound + 2 * i)));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(wk + 4 * i), _mm256_add_epi64(cur, k));
 }
 
 // The rounds of one block from its W[t] + K[t], every other pair of words (stride 4), with steps
 // kStep to kStep + 19 of the next two blocks' schedule woven in when kNext (next, x: that
 // schedule). Maj(a, b, c) as ((a ^ b) & (b ^ c)) ^ b, where b ^ c is the a ^ b of the round
 // before: one instruction less in every round.
-template <class V, bool kNext, int kStep>
-[[gnu::always_inline]] inline void RoundsFromSchedule(std::array<uint64_t, 8>& state,
-                                                      const uint64_t* wk, typename V::M (&x)[8],
-                                                      const uint8_t* pa, const uint8_t* pb,
-                                                      uint64_t* next) {
+template <bool kNext, int kStep>
+KRYVANE_SHA512_VECTOR void RoundsFromSchedule(std::array<uint64_t, 8>& state, const uint64_t* wk,
+                                              __m256i (&x)[8], const uint8_t* pa, const uint8_t* pb,
+                                              uint64_t* next) {
   // clang-format off
 #define SHA512_VSTEP(a, b, c, d, e, f, g, h, t)                   \
   {                                                               \
@@ -211,12 +205,12 @@ template <class V, bool kNext, int kStep>
     SHA512_VSTEP(h, a, b, c, d, e, f, g, t + 1)
     SHA512_VSTEP(g, h, a, b, c, d, e, f, t + 2)
     SHA512_VSTEP(f, g, h, a, b, c, d, e, t + 3)
-    if constexpr (kNext) ScheduleStep<V>(x, kStep + t / 4, pa, pb, next);
+    if constexpr (kNext) ScheduleStep(x, kStep + t / 4, pa, pb, next);
     SHA512_VSTEP(e, f, g, h, a, b, c, d, t + 4)
     SHA512_VSTEP(d, e, f, g, h, a, b, c, t + 5)
     SHA512_VSTEP(c, d, e, f, g, h, a, b, t + 6)
     SHA512_VSTEP(b, c, d, e, f, g, h, a, t + 7)
-    if constexpr (kNext) ScheduleStep<V>(x, kStep + t / 4 + 1, pa, pb, next);
+    if constexpr (kNext) ScheduleStep(x, kStep + t / 4 + 1, pa, pb, next);
   }
 #undef SHA512_VSTEP
   state[0] += a;
@@ -231,40 +225,37 @@ template <class V, bool kNext, int kStep>
 
 // Two blocks at a time, the vector unit expanding the next two blocks' schedule while the scalar
 // unit runs the rounds of these (a lone last block is scheduled beside itself).
-template <class V>
-[[gnu::always_inline]] inline void VectorBlocks(std::array<uint64_t, 8>& state, const uint8_t* p,
-                                                std::size_t n) {
+KRYVANE_SHA512_VECTOR void VectorBlocks(std::array<uint64_t, 8>& state, const uint8_t* p,
+                                        std::size_t n) {
   alignas(32) uint64_t wk[2][160];
-  typename V::M x[8];
+  __m256i x[8];
   if (n == 0) return;
 #pragma GCC unroll 40
-  for (int i = 0; i < 40; ++i) ScheduleStep<V>(x, i, p, n > 1 ? p + 128 : p, wk[0]);
+  for (int i = 0; i < 40; ++i) ScheduleStep(x, i, p, n > 1 ? p + 128 : p, wk[0]);
   for (int cur = 0;; cur ^= 1) {
     // Read back from memory as operands of the additions: kept in vector registers instead, each
     // word would cost an extraction to a scalar register.
     asm volatile("" ::: "memory");
     if (n <= 2) {
-      RoundsFromSchedule<V, false, 0>(state, wk[cur], x, p, p, nullptr);
-      if (n == 2) RoundsFromSchedule<V, false, 0>(state, wk[cur] + 2, x, p, p, nullptr);
+      RoundsFromSchedule<false, 0>(state, wk[cur], x, p, p, nullptr);
+      if (n == 2) RoundsFromSchedule<false, 0>(state, wk[cur] + 2, x, p, p, nullptr);
       break;
     }
     const uint8_t* pa = p + 256;
     const uint8_t* pb = n > 3 ? pa + 128 : pa;
-    RoundsFromSchedule<V, true, 0>(state, wk[cur], x, pa, pb, wk[cur ^ 1]);
-    RoundsFromSchedule<V, true, 20>(state, wk[cur] + 2, x, pa, pb, wk[cur ^ 1]);
+    RoundsFromSchedule<true, 0>(state, wk[cur], x, pa, pb, wk[cur ^ 1]);
+    RoundsFromSchedule<true, 20>(state, wk[cur] + 2, x, pa, pb, wk[cur ^ 1]);
     p += 256;
     n -= 2;
   }
   SecureZeroObject(wk);
 }
-#pragma GCC diagnostic pop
 
-// Flattened: the helpers of the vector schedule are inlined only into a caller compiled for their
-// instruction set.
-__attribute__((target("avx2,avx512f,avx512vl,avx512bw,bmi,bmi2"), flatten)) void Avx512Blocks(
+__attribute__((target("avx2,avx512f,avx512vl,avx512bw,bmi,bmi2"))) void Avx512Blocks(
     std::array<uint64_t, 8>& state, const uint8_t* p, std::size_t n) {
-  VectorBlocks<Sha512VectorOps>(state, p, n);
+  VectorBlocks(state, p, n);
 }
+#undef KRYVANE_SHA512_VECTOR
 
 // The scalar code with the BMI2 rotations alone.
 __attribute__((target("bmi,bmi2"))) void Bmi2Blocks(std::array<uint64_t, 8>& state,

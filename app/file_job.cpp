@@ -13,6 +13,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -460,31 +461,39 @@ class Job {
 
   void Pipe() {
     TargetEncoder* const encoder = request_.encoder;
-    // Write-back starts early only for the job's own new file, which is flushed before commit;
-    // an encoder writes the target itself.
-    IoPipeline pipe(sourceFd_, request_.sourcePath, targetFd_, request_.targetPath,
-                    output_ != nullptr && encoder == nullptr, Cipher::kStreamChunk);
+    // An encoder gets the plaintext on the pipeline's writer thread, so that sealing a buffer
+    // overlaps decrypting the next. Write-back starts early only for the job's own new file,
+    // which is flushed before commit; an encoder writes the target itself.
+    std::optional<IoPipeline> pipe;
+    if (encoder != nullptr) {
+      pipe.emplace(
+          sourceFd_, request_.sourcePath,
+          [encoder](const uint8_t* data, std::size_t size) { encoder->Write(data, size); },
+          Cipher::kStreamChunk);
+    } else {
+      pipe.emplace(sourceFd_, request_.sourcePath, targetFd_, request_.targetPath,
+                   output_ != nullptr, Cipher::kStreamChunk);
+    }
     if (output_ && Verifying() && encoder == nullptr) digest_.emplace();
     if (encoder != nullptr && !request_.refuseSuspectResult) BeginEncoder();
     uint64_t reported = 0;
     for (;;) {
       CheckCancel();
-      IoPipeline::Buffer buffer = pipe.Take();
+      IoPipeline::Buffer buffer = pipe->Take();
       if (buffer.size == 0) break;
       TransformBuffer(buffer.data, buffer.size);
       if (encoder != nullptr) {
-        Encode(buffer.data, buffer.size);
-        buffer.size = 0;  // the encoder wrote the target; nothing for the pipeline to write
+        if (!PassToEncoder(buffer.data, buffer.size)) buffer.size = 0;
       } else if (digest_) {
         digest_->Update(buffer.data, buffer.size);
       }
-      pipe.Put(buffer);
+      pipe->Put(buffer);
       if (request_.progress && outcome_.bytes - reported >= kProgressStep) {
         reported = outcome_.bytes;
         request_.progress(reported, total_);
       }
     }
-    pipe.Finish();
+    pipe->Finish();
     if (encoder != nullptr) {
       if (!encoderBegun_) BeginEncoder();
       encoder->End();
@@ -506,19 +515,22 @@ class Job {
   }
 
   // Until the guard has seen the start of the result, an encoder gets nothing: a refused result
-  // must leave nothing anywhere, standard output included. The plaintext waits in a Secret.
-  void Encode(const uint8_t* data, std::size_t size) {
-    if (encoderBegun_) {
-      request_.encoder->Write(data, size);
-      return;
+  // must leave nothing anywhere, standard output included. The plaintext waits in a Secret, and
+  // is written here, before the buffer that completes the start goes on through the pipeline.
+  // False: the buffer is held, and the pipeline must not pass it on.
+  bool PassToEncoder(const uint8_t* data, std::size_t size) {
+    if (encoderBegun_) return true;
+    if (resultHead_.size() < kResultHead) {
+      encoderHeld_.Append(std::string_view(reinterpret_cast<const char*>(data), size));
+      return false;
     }
-    encoderHeld_.Append(std::string_view(reinterpret_cast<const char*>(data), size));
-    if (resultHead_.size() >= kResultHead) BeginEncoder();
+    BeginEncoder();
+    return true;
   }
 
   void BeginEncoder() {
     Guard();
-    request_.encoder->Begin(targetFd_, request_.targetPath);
+    request_.encoder->Begin(targetFd_, request_.targetPath, output_ != nullptr && Verifying());
     encoderBegun_ = true;
     if (encoderHeld_.empty()) return;
     request_.encoder->Write(encoderHeld_.Bytes().data(), encoderHeld_.size());

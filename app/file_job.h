@@ -31,12 +31,15 @@ enum class JobDirection { kEncrypt, kDecrypt };
 // What a decryption's plaintext becomes when the target holds something else than the plaintext
 // itself (an age file, for convert). The job still opens the source, prepares, flushes, verifies
 // and commits the target, guards the result and deletes the source; the encoder only turns the
-// plaintext into the target's bytes. Its calls come from the job's thread and may throw.
+// plaintext into the target's bytes. Its calls come one at a time and in order, though not all
+// from one thread: Write may run on the thread that writes the target behind the decryption, so
+// that encoding overlaps decrypting. Any call may throw; the job then fails with that error.
 class TargetEncoder {
  public:
   virtual ~TargetEncoder() = default;
-  // Once, with the target's descriptor, when the first plaintext is about to come.
-  virtual void Begin(int fd, const std::string& name) = 0;
+  // Once, with the target's descriptor, when the first plaintext is about to come; verified says
+  // whether Verify will follow (what only the read-back needs need not be kept otherwise).
+  virtual void Begin(int fd, const std::string& name, bool verified) = 0;
   virtual void Write(const uint8_t* data, std::size_t size) = 0;
   // After the last plaintext; the target is then complete.
   virtual void End() = 0;

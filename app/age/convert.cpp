@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <stdexcept>
 
 #include "app/base/file_util.h"
 #include "app/base/io.h"
@@ -39,7 +40,9 @@ class AgeEncoder final : public TargetEncoder {
     armor_ = target.armor;
   }
 
-  void Begin(int fd, const std::string& name) override {
+  void Begin(int fd, const std::string& name, bool verified) override {
+    // The digest serves the read-back only, and costs more than the sealing.
+    if (verified) digest_.emplace();
     sink_ = std::make_unique<FdWriter>(fd, name);
     writer_ = std::make_unique<age::Writer>(*sink_, stanzas_, fileKey_,
                                             age::Writer::Options{.armor = armor_, .nonce = {}});
@@ -47,17 +50,18 @@ class AgeEncoder final : public TargetEncoder {
 
   void Write(const uint8_t* data, std::size_t size) override {
     writer_->Write(data, size);
-    digest_.Update(data, size);
+    if (digest_) digest_->Update(data, size);
     size_ += size;
   }
 
   void End() override {
     writer_->Finish();
-    sealed_ = digest_.Final();
+    if (digest_) sealed_ = digest_->Final();
   }
 
   void Verify(int fd, const std::string& name) override {
     const auto fail = [&](const std::string& cause) { throw IoError(name, "verify", cause); };
+    if (!digest_) throw std::logic_error("a read-back that Begin was not told of");
     if (::lseek(fd, 0, SEEK_SET) != 0) throw IoError(name, "verify", errno);
     FdReader file(fd, name);
     age::Unlock unlock;
@@ -87,7 +91,7 @@ class AgeEncoder final : public TargetEncoder {
   bool armor_ = false;
   std::unique_ptr<FdWriter> sink_;
   std::unique_ptr<age::Writer> writer_;
-  age::Sha256 digest_;
+  std::optional<age::Sha256> digest_;  // of the plaintext, when it is to be read back
   std::array<uint8_t, 32> sealed_{};
   uint64_t size_ = 0;
 };

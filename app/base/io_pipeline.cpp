@@ -49,10 +49,18 @@ void GivePool(void* pool) {
 
 IoPipeline::IoPipeline(int in, std::string inName, int out, std::string outName,
                        bool startWriteBack, std::size_t unit)
+    : IoPipeline(in, std::move(inName), out, std::move(outName), nullptr, startWriteBack, unit) {}
+
+IoPipeline::IoPipeline(int in, std::string inName, Sink sink, std::size_t unit)
+    : IoPipeline(in, std::move(inName), -1, std::string(), std::move(sink), false, unit) {}
+
+IoPipeline::IoPipeline(int in, std::string inName, int out, std::string outName, Sink sink,
+                       bool startWriteBack, std::size_t unit)
     : in_(in),
       out_(out),
       inName_(std::move(inName)),
       outName_(std::move(outName)),
+      sink_(std::move(sink)),
       writeBack_(startWriteBack) {
   memory_ = TakePool();
   for (std::size_t i = 0; i < kBuffers; ++i) free_.push_back(i);
@@ -216,7 +224,9 @@ void IoPipeline::WriteLoop() {
 
 void IoPipeline::WriteOne(std::size_t slot) {
   const std::size_t size = sizes_[slot];
-  if (const int err = WriteFd(out_, Slot(slot), size); err != 0) {
+  if (sink_) {
+    if (size > 0) sink_(Slot(slot), size);
+  } else if (const int err = WriteFd(out_, Slot(slot), size); err != 0) {
     throw IoError(outName_, "write", err);
   }
   if (writeBack_) {

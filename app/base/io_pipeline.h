@@ -1,7 +1,8 @@
 // Streams a descriptor through a transform at the speed of the disk: one thread reads ahead into
 // a small fixed pool of large buffers (for a regular file larger than one buffer; anything else is
 // read when needed), the caller transforms each buffer in place, and another thread writes the
-// results behind it, so the transform never waits for a system call. Memory stays at the pool
+// results behind it (or hands them to a sink, whose work then overlaps the transform), so the
+// transform never waits for a system call. Memory stays at the pool
 // whatever the size of the data, and a small file costs no threads and no more memory than it
 // fills: a batch of many small files spends its time on them, not on the pool.
 #pragma once
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -31,6 +33,11 @@ class IoPipeline {
     std::size_t size = 0;  // bytes held; less than kBufferSize only at the end of the data
   };
 
+  // Where the transformed data goes instead of a descriptor: called with each buffer's bytes, in
+  // order, on the writer's thread (or the caller's, when there is none). What it throws fails the
+  // pipeline as a write failure would, and comes out of Take, Put or Finish as it was thrown.
+  using Sink = std::function<void(const uint8_t* data, std::size_t size)>;
+
   // Reads `in` to its end and writes to `out` (neither is owned); the names go into IoErrors.
   // With startWriteBack, the disk starts writing each buffer as soon as it is written, and the
   // writer waits for older buffers to reach the disk, so little is left for the final flush; for
@@ -39,6 +46,9 @@ class IoPipeline {
   // source that is not a regular file, such as a pipe, a buffer holds just unit bytes.
   IoPipeline(int in, std::string inName, int out, std::string outName, bool startWriteBack,
              std::size_t unit);
+  // The same, with the results given to sink instead: the work it does overlaps the transform of
+  // the buffers behind.
+  IoPipeline(int in, std::string inName, Sink sink, std::size_t unit);
   IoPipeline(const IoPipeline&) = delete;
   IoPipeline& operator=(const IoPipeline&) = delete;
   // Stops both threads (waiting for any system call they are in) and wipes the buffers.
@@ -55,6 +65,8 @@ class IoPipeline {
   uint64_t BytesRead() const;
 
  private:
+  IoPipeline(int in, std::string inName, int out, std::string outName, Sink sink,
+             bool startWriteBack, std::size_t unit);
   void ReadLoop();
   bool ReadOne();  // reads the next buffer; false once the data has ended or all stops
   void WriteLoop();
@@ -66,6 +78,7 @@ class IoPipeline {
 
   const int in_, out_;
   const std::string inName_, outName_;
+  const Sink sink_;  // set: the results go there, not to out_
   bool writeBack_;
   bool threaded_ = false;  // read ahead and written behind on threads of their own
   std::size_t readSize_ = kBufferSize;

@@ -16,6 +16,7 @@
 #include <optional>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "app/base/atomic_output.h"
 #include "app/base/file_util.h"
@@ -62,8 +63,10 @@ void TransformChunks(Cipher& cipher, bool encrypt, uint8_t* data, std::size_t si
 }
 
 // CBC decryption of a block needs only the ciphertext block before it, so a second keyed copy of
-// the cipher decrypts the second half of each buffer on another core while the job's thread
-// decrypts the first. Encryption and the other modes chain serially and are never split.
+// the cipher on another core decrypts pieces of each buffer alongside the job's thread. The two
+// take pieces as they come free rather than a half each: when a third thread (an encoder) or
+// another program has a core for a while, the other thread decrypts more instead of waiting.
+// Encryption and the other modes chain serially and are never split.
 class SplitDecryptor {
  public:
   static std::unique_ptr<SplitDecryptor> For(Cipher& keyed, const CipherRef& ref,
@@ -98,31 +101,31 @@ class SplitDecryptor {
   void Decrypt(Cipher& keyed, uint8_t* data, std::size_t size) {
     auto& main = static_cast<BlockCipher&>(keyed);
     const std::size_t b = std::size_t(main.BlockSize() / 8);
-    if (size < 2 * Cipher::kStreamChunk) return TransformChunks(main, false, data, size);
-    // At a chunk boundary, so that both halves make the same calls a serial run would.
-    const std::size_t half = size / 2 / Cipher::kStreamChunk * Cipher::kStreamChunk;
+    if (size <= kPiece) return TransformChunks(main, false, data, size);
     const std::size_t whole = size / b * b;
-    uint8_t second[32], next[32];
-    // Taken before either half is decrypted in place.
-    std::memcpy(second, data + half - b, b);
+    uint8_t next[32];
+    // Taken before any piece is decrypted in place: the block before each piece, and the last.
+    const std::size_t pieces = (size + kPiece - 1) / kPiece;
+    chains_.resize(pieces);
+    for (std::size_t i = 1; i < pieces; ++i)
+      std::memcpy(chains_[i].data(), data + i * kPiece - b, b);
     std::memcpy(next, data + whole - b, b);
-    static_cast<BlockCipher&>(*helper_).SetIV(second);
+    uint64_t round;
     {
       std::lock_guard lock(mutex_);
-      work_ = data + half;
-      workSize_ = size - half;
+      data_ = data;
+      size_ = size;
+      pieces_ = pieces;
+      claimed_ = 1;  // the first piece is main's: its chain is where main's cipher stands
+      done_ = 0;
       error_ = nullptr;
+      round = ++round_;
       changed_.notify_all();
     }
-    std::exception_ptr mainError;
-    try {
-      TransformChunks(main, false, data, half);
-    } catch (...) {
-      mainError = std::current_exception();
-    }
+    TransformPiece(main, 0, false);
+    DecryptPieces(main, round);
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return work_ == nullptr; });
-    if (mainError) std::rethrow_exception(mainError);
+    changed_.wait(lock, [&] { return done_ == pieces_; });
     if (error_) std::rethrow_exception(error_);
     // The chain continues from the buffer's last ciphertext block; after a partial block the
     // data has ended and there is nothing to continue.
@@ -130,35 +133,62 @@ class SplitDecryptor {
   }
 
  private:
+  // Whole stream chunks, so that every piece makes the calls a serial run would; small enough
+  // that the last piece of a buffer keeps the other thread waiting only briefly.
+  static constexpr std::size_t kPiece = 4 * Cipher::kStreamChunk;
+
   explicit SplitDecryptor(std::unique_ptr<Cipher> helper)
       : helper_(std::move(helper)), worker_([this] { Work(); }) {}
 
+  // Claims and decrypts pieces of round's buffer until none is left.
+  void DecryptPieces(BlockCipher& cipher, uint64_t round) {
+    for (;;) {
+      std::size_t piece;
+      {
+        std::lock_guard lock(mutex_);
+        if (round_ != round || claimed_ == pieces_) return;
+        piece = claimed_++;
+      }
+      TransformPiece(cipher, piece, true);
+    }
+  }
+
+  void TransformPiece(BlockCipher& cipher, std::size_t piece, bool chain) {
+    std::exception_ptr error;
+    try {
+      if (chain) cipher.SetIV(chains_[piece].data());
+      const std::size_t at = piece * kPiece;
+      TransformChunks(cipher, false, data_ + at, std::min(kPiece, size_ - at));
+    } catch (...) {
+      error = std::current_exception();
+    }
+    std::lock_guard lock(mutex_);
+    if (error && !error_) error_ = error;
+    if (++done_ == pieces_) changed_.notify_all();
+  }
+
   void Work() {
+    auto& helper = static_cast<BlockCipher&>(*helper_);
+    uint64_t seen = 0;
     std::unique_lock lock(mutex_);
     for (;;) {
-      changed_.wait(lock, [&] { return quit_ || work_ != nullptr; });
+      changed_.wait(lock, [&] { return quit_ || round_ != seen; });
       if (quit_) return;
-      uint8_t* const data = work_;
-      const std::size_t size = workSize_;
+      seen = round_;
       lock.unlock();
-      std::exception_ptr error;
-      try {
-        TransformChunks(*helper_, false, data, size);
-      } catch (...) {
-        error = std::current_exception();
-      }
+      DecryptPieces(helper, seen);
       lock.lock();
-      error_ = error;
-      work_ = nullptr;
-      changed_.notify_all();
     }
   }
 
   std::unique_ptr<Cipher> helper_;
+  std::vector<std::array<uint8_t, 32>> chains_;  // the ciphertext block before each piece
   std::mutex mutex_;
   std::condition_variable changed_;
-  uint8_t* work_ = nullptr;  // the half the worker is to decrypt; nullptr when done
-  std::size_t workSize_ = 0;
+  // The buffer being decrypted (round counts them), its pieces handed out and finished.
+  uint64_t round_ = 0;
+  uint8_t* data_ = nullptr;
+  std::size_t size_ = 0, pieces_ = 0, claimed_ = 0, done_ = 0;
   std::exception_ptr error_;
   bool quit_ = false;
   std::thread worker_;  // last: it starts once everything above is ready

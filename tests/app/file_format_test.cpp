@@ -75,12 +75,12 @@ TEST_P(JobRoundTrip, OverChunkAndBlockEdges) {
   TempFolder dir;
   const std::size_t larger = 3 * 8192 + 1 + 12345;
   std::vector<std::size_t> sizes = Sizes(pair.BlockBytes(), larger);
-  // The job moves the data in buffers and may decrypt each buffer's halves on two threads: the
-  // edges of buffers and halves, a short last buffer too small to split, and a partial block in
-  // the second half of a split one.
+  // The job moves the data in buffers and may decrypt each buffer's pieces (4 chunks) on two
+  // threads: the edges of buffers and pieces, a short last buffer too small to split, and a
+  // partial block in the last piece of a split one.
   const std::size_t buffer = IoPipeline::kBufferSize;
   for (std::size_t size :
-       {buffer - 1, buffer, buffer + 8192 + 3, 2 * buffer + 2 * 8192 + pair.BlockBytes() + 1}) {
+       {buffer - 1, buffer, buffer + 8192 + 3, 2 * buffer + 5 * 8192 + pair.BlockBytes() + 1}) {
     sizes.push_back(size);
   }
   for (std::size_t size : sizes) {

@@ -493,13 +493,13 @@ class Job {
     TargetEncoder* const encoder = request_.encoder;
     // An encoder gets the plaintext on the pipeline's writer thread, so that sealing a buffer
     // overlaps decrypting the next. Write-back starts early only for the job's own new file,
-    // which is flushed before commit; an encoder writes the target itself.
+    // which is flushed before commit.
     std::optional<IoPipeline> pipe;
     if (encoder != nullptr) {
       pipe.emplace(
           sourceFd_, request_.sourcePath,
           [encoder](const uint8_t* data, std::size_t size) { encoder->Write(data, size); },
-          Cipher::kStreamChunk);
+          targetFd_, output_ != nullptr, Cipher::kStreamChunk);
     } else {
       pipe.emplace(sourceFd_, request_.sourcePath, targetFd_, request_.targetPath,
                    output_ != nullptr, Cipher::kStreamChunk);

@@ -51,8 +51,10 @@ IoPipeline::IoPipeline(int in, std::string inName, int out, std::string outName,
                        bool startWriteBack, std::size_t unit)
     : IoPipeline(in, std::move(inName), out, std::move(outName), nullptr, startWriteBack, unit) {}
 
-IoPipeline::IoPipeline(int in, std::string inName, Sink sink, std::size_t unit)
-    : IoPipeline(in, std::move(inName), -1, std::string(), std::move(sink), false, unit) {}
+IoPipeline::IoPipeline(int in, std::string inName, Sink sink, int out, bool startWriteBack,
+                       std::size_t unit)
+    : IoPipeline(in, std::move(inName), out, std::string(), std::move(sink), startWriteBack, unit) {
+}
 
 IoPipeline::IoPipeline(int in, std::string inName, int out, std::string outName, Sink sink,
                        bool startWriteBack, std::size_t unit)
@@ -224,16 +226,20 @@ void IoPipeline::WriteLoop() {
 
 void IoPipeline::WriteOne(std::size_t slot) {
   const std::size_t size = sizes_[slot];
+  off_t end = writtenTo_ + off_t(size);
   if (sink_) {
     if (size > 0) sink_(Slot(slot), size);
+    // The sink wrote what it wrote, header and held bytes included: the file says how far.
+    if (writeBack_) end = ::lseek(out_, 0, SEEK_CUR);
   } else if (const int err = WriteFd(out_, Slot(slot), size); err != 0) {
     throw IoError(outName_, "write", err);
   }
   if (writeBack_) {
     // Start the disk on this buffer now, and wait for what is older than the window; any
     // failure shows up at the final flush, so a refusal here only ends the early start.
-    writeBack_ = ::sync_file_range(out_, writtenTo_, off_t(size), SYNC_FILE_RANGE_WRITE) == 0;
-    writtenTo_ += off_t(size);
+    writeBack_ = end >= writtenTo_ &&
+                 ::sync_file_range(out_, writtenTo_, end - writtenTo_, SYNC_FILE_RANGE_WRITE) == 0;
+    writtenTo_ = end;
     if (writeBack_ && writtenTo_ - durableTo_ > kWriteBackWindow) {
       const off_t upTo = writtenTo_ - kWriteBackWindow;
       ::sync_file_range(

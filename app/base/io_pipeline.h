@@ -46,9 +46,10 @@ class IoPipeline {
   // source that is not a regular file, such as a pipe, a buffer holds just unit bytes.
   IoPipeline(int in, std::string inName, int out, std::string outName, bool startWriteBack,
              std::size_t unit);
-  // The same, with the results given to sink instead: the work it does overlaps the transform of
-  // the buffers behind.
-  IoPipeline(int in, std::string inName, Sink sink, std::size_t unit);
+  // The same, with the results given to sink instead, which writes to out itself (what it writes
+  // there is what startWriteBack starts early): the sink's work overlaps the transform of the
+  // buffers behind.
+  IoPipeline(int in, std::string inName, Sink sink, int out, bool startWriteBack, std::size_t unit);
   IoPipeline(const IoPipeline&) = delete;
   IoPipeline& operator=(const IoPipeline&) = delete;
   // Stops both threads (waiting for any system call they are in) and wipes the buffers.

@@ -107,8 +107,9 @@ class SplitDecryptor {
     // Taken before any piece is decrypted in place: the block before each piece, and the last.
     const std::size_t pieces = (size + kPiece - 1) / kPiece;
     chains_.resize(pieces);
-    for (std::size_t i = 1; i < pieces; ++i)
+    for (std::size_t i = 1; i < pieces; ++i) {
       std::memcpy(chains_[i].data(), data + i * kPiece - b, b);
+    }
     std::memcpy(next, data + whole - b, b);
     uint64_t round;
     {

@@ -2,9 +2,9 @@
 // a small fixed pool of large buffers (for a regular file larger than one buffer; anything else is
 // read when needed), the caller transforms each buffer in place, and another thread writes the
 // results behind it (or hands them to a sink, whose work then overlaps the transform), so the
-// transform never waits for a system call. Memory stays at the pool
-// whatever the size of the data, and a small file costs no threads and no more memory than it
-// fills: a batch of many small files spends its time on them, not on the pool.
+// transform never waits for a system call. Memory stays at the pool whatever the size of the
+// data, and a small file costs no threads and no more memory than it fills: a batch of many small
+// files spends its time on them, not on the pool.
 #pragma once
 
 #include <sys/types.h>

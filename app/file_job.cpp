@@ -500,7 +500,7 @@ class Job {
       pipe.emplace(
           sourceFd_, request_.sourcePath,
           [encoder](const uint8_t* data, std::size_t size) { encoder->Write(data, size); },
-          targetFd_, output_ != nullptr, Cipher::kStreamChunk);
+          targetFd_, request_.targetPath, output_ != nullptr, Cipher::kStreamChunk);
     } else {
       pipe.emplace(sourceFd_, request_.sourcePath, targetFd_, request_.targetPath,
                    output_ != nullptr, Cipher::kStreamChunk);

@@ -26,15 +26,16 @@ age-keygen -o "$work/key.txt" 2> /dev/null
 recipient=$(age-keygen -y "$work/key.txt")
 cat "$work/legacy" "$work/plain" > /dev/null  # cached
 
-# Each run writes a new file, as the pipe does: replacing one would add a flush to the disk.
+# Each run writes a new file, as the pipe does: replacing one would add a flush to the disk. The
+# files of earlier runs are deleted before the clock starts (deleting costs time of its own).
 dec="$cli decrypt -c $cipher --passphrase-env KPW --no-progress"
-convert="rm -f $work/c.age; $cli convert -c $cipher --passphrase-env KPW --no-progress -r $recipient $work/legacy $work/c.age"
-verify="rm -f $work/v.age; $cli convert --verify -c $cipher --passphrase-env KPW --no-progress -r $recipient $work/legacy $work/v.age"
-pipe="rm -f $work/p.age; $dec $work/legacy - | age -r $recipient > $work/p.age"
+convert="$cli convert -c $cipher --passphrase-env KPW --no-progress -r $recipient $work/legacy $work/c.age"
+verify="$cli convert --verify -c $cipher --passphrase-env KPW --no-progress -r $recipient $work/legacy $work/v.age"
+pipe="$dec $work/legacy - | age -r $recipient > $work/p.age"
 # convert makes its file durable before it takes its name, as every job does; the pipe does not.
 synced="$pipe; sync"
 decrypt="$dec $work/legacy - > /dev/null"
-seal="rm -f $work/a.age; age -r $recipient -o $work/a.age $work/plain"
+seal="age -r $recipient -o $work/a.age $work/plain"
 
 echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //') (family $(grep -m1 'cpu family' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), model $(grep -m1 '^model[[:space:]]*:' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')), $(date -u '+%Y-%m-%d %H:%M UTC'), load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "legacy file: $(du -m "$work/legacy" | cut -f1) MiB, $cipher with HAVAL; $(age --version 2> /dev/null | head -1 | sed 's/^/age /')"
@@ -55,6 +56,7 @@ quiet() {
 seconds() {
   local start end
   # The previous run's dirty pages go to the disk first, not during this one.
+  rm -f "$work"/*.age
   sync
   quiet
   start=$(date +%s.%N)
@@ -79,4 +81,5 @@ slower=$(printf '%s\n' "$d" "$a" | sort -g | tail -1)
 printf 'convert against the pipe: %.2fx (with its sync: %.2fx); against the halves one after the other: %.2fx; its time over the slower half: %.2f\n' \
   "$(echo "$p / $c" | bc -l)" "$(echo "$y / $c" | bc -l)" "$(echo "($d + $a) / $c" | bc -l)" \
   "$(echo "$c / $slower" | bc -l)"
+eval "$convert"
 age -d -i "$work/key.txt" "$work/c.age" | cmp - "$work/plain" && echo "convert's file decrypts with age"

@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <new>
 #include <utility>
 
 #include "app/base/io.h"
+#include "app/base/io_pipeline_test_hook.h"
 #include "app/base/spare_list.h"
 #include "crypto/bytes.h"
 
@@ -45,16 +47,27 @@ void GivePool(void* pool) {
   if (!SparePools().Keep(pool)) ::munmap(pool, kPoolBytes);
 }
 
+// The error that every wait, and every flush, of write-back gives instead of its own, for tests;
+// 0: none.
+std::atomic<int> gFailedWait{0}, gFailedFlush{0};
+
 }  // namespace
+
+namespace test_hooks {
+void FailWriteBack(int errnum, bool waits, bool flushes) {
+  gFailedWait.store(waits ? errnum : 0);
+  gFailedFlush.store(flushes ? errnum : 0);
+}
+}  // namespace test_hooks
 
 IoPipeline::IoPipeline(int in, std::string inName, int out, std::string outName,
                        bool startWriteBack, std::size_t unit)
     : IoPipeline(in, std::move(inName), out, std::move(outName), nullptr, startWriteBack, unit) {}
 
-IoPipeline::IoPipeline(int in, std::string inName, Sink sink, int out, bool startWriteBack,
-                       std::size_t unit)
-    : IoPipeline(in, std::move(inName), out, std::string(), std::move(sink), startWriteBack, unit) {
-}
+IoPipeline::IoPipeline(int in, std::string inName, Sink sink, int out, std::string outName,
+                       bool startWriteBack, std::size_t unit)
+    : IoPipeline(in, std::move(inName), out, std::move(outName), std::move(sink), startWriteBack,
+                 unit) {}
 
 IoPipeline::IoPipeline(int in, std::string inName, int out, std::string outName, Sink sink,
                        bool startWriteBack, std::size_t unit)
@@ -78,7 +91,7 @@ IoPipeline::IoPipeline(int in, std::string inName, int out, std::string outName,
   // A file written in one piece gains nothing from an early start: its flush follows at once.
   writeBack_ = writeBack_ && threaded_;
   if (writeBack_) {
-    writtenTo_ = durableTo_ = ::lseek(out_, 0, SEEK_CUR);
+    writtenTo_ = durableTo_ = flushAskedAt_ = ::lseek(out_, 0, SEEK_CUR);
     writeBack_ = writtenTo_ >= 0;
   }
   try {
@@ -86,9 +99,12 @@ IoPipeline::IoPipeline(int in, std::string inName, int out, std::string outName,
       reader_ = std::thread([this] { ReadLoop(); });
       writer_ = std::thread([this] { WriteLoop(); });
     }
+    if (writeBack_) flusher_ = std::thread([this] { FlushLoop(); });
   } catch (...) {
     Stop();
-    if (reader_.joinable()) reader_.join();
+    for (std::thread* t : {&reader_, &writer_}) {
+      if (t->joinable()) t->join();
+    }
     Release();
     throw;
   }
@@ -96,8 +112,9 @@ IoPipeline::IoPipeline(int in, std::string inName, int out, std::string outName,
 
 IoPipeline::~IoPipeline() {
   Stop();
-  if (reader_.joinable()) reader_.join();
-  if (writer_.joinable()) writer_.join();
+  for (std::thread* t : {&reader_, &writer_, &flusher_}) {
+    if (t->joinable()) t->join();
+  }
   Release();
 }
 
@@ -153,6 +170,10 @@ void IoPipeline::Put(Buffer buffer) {
 void IoPipeline::Finish() {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [&] { return error_ || writing_ == 0; });
+  // A flush not yet begun is the caller's final one; one under way must report its error here,
+  // since the system reports a write-back error to one flush only.
+  flushWanted_ = false;
+  changed_.wait(lock, [&] { return error_ || !flushing_; });
   if (error_) std::rethrow_exception(error_);
 }
 
@@ -224,6 +245,27 @@ void IoPipeline::WriteLoop() {
   }
 }
 
+void IoPipeline::FlushLoop() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [&] { return stopping_ || flushWanted_; });
+    if (stopping_) return;
+    flushWanted_ = false;
+    flushing_ = true;
+    lock.unlock();
+    int err = gFailedFlush.load();
+    if (err == 0 && ::fdatasync(out_) != 0) err = errno;
+    lock.lock();
+    flushing_ = false;
+    if (err != 0) {
+      if (!error_) error_ = std::make_exception_ptr(IoError(outName_, "write", err));
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    if (err != 0) return;
+  }
+}
+
 void IoPipeline::WriteOne(std::size_t slot) {
   const std::size_t size = sizes_[slot];
   off_t end = writtenTo_ + off_t(size);
@@ -235,17 +277,31 @@ void IoPipeline::WriteOne(std::size_t slot) {
     throw IoError(outName_, "write", err);
   }
   if (writeBack_) {
-    // Start the disk on this buffer now, and wait for what is older than the window; any
-    // failure shows up at the final flush, so a refusal here only ends the early start.
+    // Start the disk on this buffer now, and wait for what is older than the window; a refusal
+    // to start only ends the early start.
     writeBack_ = end >= writtenTo_ &&
                  ::sync_file_range(out_, writtenTo_, end - writtenTo_, SYNC_FILE_RANGE_WRITE) == 0;
     writtenTo_ = end;
     if (writeBack_ && writtenTo_ - durableTo_ > kWriteBackWindow) {
       const off_t upTo = writtenTo_ - kWriteBackWindow;
-      ::sync_file_range(
-          out_, durableTo_, upTo - durableTo_,
-          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+      // The wait reports a failed write-back, and the system reports it to one call only: it
+      // is the job's failure, not a refusal.
+      int err = gFailedWait.load();
+      if (err == 0 && ::sync_file_range(out_, durableTo_, upTo - durableTo_,
+                                        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                            SYNC_FILE_RANGE_WAIT_AFTER) != 0) {
+        err = errno;
+      }
+      if (err != 0 && err != EINVAL && err != ESPIPE && err != ENOSYS) {
+        throw IoError(outName_, "write", err);
+      }
       durableTo_ = upTo;
+      if (durableTo_ - flushAskedAt_ >= kFlushStep) {
+        flushAskedAt_ = durableTo_;
+        std::lock_guard lock(mutex_);
+        flushWanted_ = true;
+        changed_.notify_all();
+      }
     }
   }
   std::lock_guard lock(mutex_);

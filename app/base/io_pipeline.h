@@ -27,6 +27,8 @@ class IoPipeline {
   // Bytes a buffer holds, and how many buffers there are (the most memory that is in flight).
   static constexpr std::size_t kBufferSize = std::size_t(1) << 20;
   static constexpr std::size_t kBuffers = 4;
+  // With write-back, how much reaches the disk between two flushes of its cache during the work.
+  static constexpr off_t kFlushStep = off_t(32) << 20;
 
   struct Buffer {
     uint8_t* data = nullptr;
@@ -39,9 +41,11 @@ class IoPipeline {
   using Sink = std::function<void(const uint8_t* data, std::size_t size)>;
 
   // Reads `in` to its end and writes to `out` (neither is owned); the names go into IoErrors.
-  // With startWriteBack, the disk starts writing each buffer as soon as it is written, and the
-  // writer waits for older buffers to reach the disk, so little is left for the final flush; for
-  // a regular file that the caller flushes anyway (a source of one buffer is written at once).
+  // With startWriteBack, the disk starts writing each buffer as soon as it is written, the writer
+  // waits for older buffers to reach the disk, and a thread of its own flushes the disk's cache
+  // every kFlushStep bytes while the work goes on, so little is left for the final flush; for a
+  // regular file that the caller flushes anyway (a source of one buffer is written at once). A
+  // failed flush fails the pipeline as a failed write does.
   // Every buffer but the last holds a multiple of unit bytes (which divides kBufferSize); from a
   // source that is not a regular file, such as a pipe, a buffer holds just unit bytes.
   IoPipeline(int in, std::string inName, int out, std::string outName, bool startWriteBack,
@@ -49,7 +53,8 @@ class IoPipeline {
   // The same, with the results given to sink instead, which writes to out itself (what it writes
   // there is what startWriteBack starts early): the sink's work overlaps the transform of the
   // buffers behind.
-  IoPipeline(int in, std::string inName, Sink sink, int out, bool startWriteBack, std::size_t unit);
+  IoPipeline(int in, std::string inName, Sink sink, int out, std::string outName,
+             bool startWriteBack, std::size_t unit);
   IoPipeline(const IoPipeline&) = delete;
   IoPipeline& operator=(const IoPipeline&) = delete;
   // Stops both threads (waiting for any system call they are in) and wipes the buffers.
@@ -72,6 +77,7 @@ class IoPipeline {
   bool ReadOne();  // reads the next buffer; false once the data has ended or all stops
   void WriteLoop();
   void WriteOne(std::size_t slot);
+  void FlushLoop();
   void Fail(std::exception_ptr error);
   void Stop();
   void Release();
@@ -84,6 +90,7 @@ class IoPipeline {
   bool threaded_ = false;  // read ahead and written behind on threads of their own
   std::size_t readSize_ = kBufferSize;
   off_t writtenTo_ = 0, durableTo_ = 0;  // the target's offsets written, and waited for on disk
+  off_t flushAskedAt_ = 0;               // durableTo_ when the last flush was asked for
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
@@ -93,12 +100,13 @@ class IoPipeline {
   std::deque<std::size_t> free_, filled_, transformed_;
   bool readEnded_ = false;
   bool stopping_ = false;
+  bool flushWanted_ = false, flushing_ = false;
   std::size_t writing_ = 0;  // buffers put and not yet written
   std::exception_ptr error_;
   uint64_t bytesRead_ = 0;
   std::size_t taken_ = 0;  // the slot handed out by Take
 
-  std::thread reader_, writer_;
+  std::thread reader_, writer_, flusher_;
 };
 
 }  // namespace kryvane

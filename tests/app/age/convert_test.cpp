@@ -15,6 +15,7 @@
 
 #include "app/base/atomic_output_test_hook.h"
 #include "app/base/io_pipeline.h"
+#include "app/base/io_pipeline_test_hook.h"
 #include "crypto/streams.h"
 #include "tests/app/job_helpers.h"
 #include "tests/support/temp_files.h"
@@ -153,6 +154,36 @@ TEST_F(ConvertJob, FailureOrCancelHalfWayLeavesNoTarget) {
       }
       EXPECT_EQ(ListFolder(dir_.Path()), left);
       ::unlink(target.c_str());
+    }
+  }
+}
+
+// The disk loses a write while the job goes on: the system reports it to one wait or flush only,
+// which must fail the job (a conversion, and a decryption written by the pipeline itself), for
+// the final flush would not see it again. Large enough for the waits and a flush to begin.
+TEST_F(ConvertJob, FailedWriteBackFailsTheJob) {
+  WriteFile(dir_ / "large", TextLike(std::size_t(IoPipeline::kFlushStep) + (10 << 20)));
+  ASSERT_TRUE(RunFileJob(Encrypt(dir_ / "large", dir_ / "large.kry", Blowfish())).Succeeded());
+  const std::string target = dir_ / "out";
+  for (const bool convert : {true, false}) {
+    for (const bool inWait : {true, false}) {
+      SCOPED_TRACE(std::string(convert ? "convert" : "decrypt") +
+                   (inWait ? ", a wait fails" : ", a flush fails"));
+      const auto encoder = MakeAgeEncoder(target_);
+      JobRequest r = Decrypt(dir_ / "large.kry", target, Blowfish());
+      if (convert) {
+        r.encoder = encoder.get();
+        r.refuseSuspectResult = true;
+      }
+      test_hooks::FailWriteBack(EIO, inWait, !inWait);
+      const JobOutcome o = RunBounded(r);
+      test_hooks::FailWriteBack(0, false, false);
+      EXPECT_EQ(o.result, JobResult::kFailure);
+      ASSERT_TRUE(o.error.has_value());
+      EXPECT_EQ(o.error->Describe(), target + ": write: Input/output error");
+      EXPECT_EQ(o.error->errnum, EIO);
+      EXPECT_EQ(ListFolder(dir_.Path()),
+                (std::set<std::string>{"plain", "legacy", "large", "large.kry"}));
     }
   }
 }

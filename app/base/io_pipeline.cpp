@@ -170,10 +170,9 @@ void IoPipeline::Put(Buffer buffer) {
 void IoPipeline::Finish() {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [&] { return error_ || writing_ == 0; });
-  // A flush not yet begun is the caller's final one; one under way must report its error here,
-  // since the system reports a write-back error to one flush only.
-  flushWanted_ = false;
-  changed_.wait(lock, [&] { return error_ || !flushing_; });
+  // A flush asked for must report its error here, since the system reports a write-back error
+  // to one flush only: the caller's final flush would not see it.
+  changed_.wait(lock, [&] { return error_ || (!flushWanted_ && !flushing_); });
   if (error_) std::rethrow_exception(error_);
 }
 

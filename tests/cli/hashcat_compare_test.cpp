@@ -1,7 +1,9 @@
 // `recover --stdout` against `hashcat --stdout` for the same word list with each rule file of a
 // table, and for the same masks, where Debian's hashcat and hashcat-data are installed (the test
 // script installs them).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,7 +45,13 @@ class HashcatCompare : public ::testing::Test {
         "--session=kryvane-test-" + std::to_string(::getpid()) + "-" + std::to_string(++runs);
     args.insert(args.begin(), {"hashcat", "--stdout", "--potfile-disable", "--logfile-disable",
                                "--restore-disable", session});
+    // One hashcat at a time on the machine: the first ones compile their kernels into a cache
+    // that two at once would both be writing.
+    const int lock = ::open("/tmp/kryvane-test-hashcat.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    EXPECT_GE(lock, 0);
+    if (lock >= 0) ::flock(lock, LOCK_EX);
     const ToolResult r = RunTool(args);
+    if (lock >= 0) ::close(lock);
     EXPECT_EQ(r.status, 0) << r.err;
     return Lines(r.out);
   }

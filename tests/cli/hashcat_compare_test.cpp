@@ -52,9 +52,17 @@ class HashcatCompare : public ::testing::Test {
     if (lock >= 0) ::flock(lock, LOCK_EX);
     const ToolResult r = RunTool(args);
     if (lock >= 0) ::close(lock);
+    // hashcat stops at once where it finds no compute platform, even for --stdout: the machine
+    // cannot run it, which says nothing of ours.
+    const std::string said = r.out + r.err;
+    if (r.status != 0 && said.find("No OpenCL") != std::string::npos) {
+      unusable_ = said.substr(0, said.find('\n', said.find("No OpenCL")));
+      return {};
+    }
     EXPECT_EQ(r.status, 0) << r.err;
     return Lines(r.out);
   }
+  std::string unusable_;  // why hashcat cannot run here
 
   std::vector<std::string> Ours(const std::vector<std::string>& args) {
     std::vector<std::string> all{"recover", "--stdout"};
@@ -131,6 +139,7 @@ TEST_F(HashcatCompare, WordListWithEachRuleFile) {
   ASSERT_GE(files, 5);
   WriteText(dir_ / "together.rule", together);
   std::vector<std::string> theirs = Hashcat({"-r", dir_ / "together.rule", dir_ / "padded"});
+  if (!unusable_.empty()) GTEST_SKIP() << "hashcat cannot run here: " << unusable_;
   std::erase_if(theirs, [](const std::string& s) { return s.find('\0') != std::string::npos; });
   ExpectSameMultiset("the rule files", std::move(mine), std::move(theirs));
 }
@@ -152,7 +161,9 @@ TEST_F(HashcatCompare, Masks) {
     for (std::string& s : Ours(args)) mine.push_back(std::move(s));
   }
   WriteText(dir_ / "masks.hcmask", file);
-  ExpectSameMultiset("the masks", std::move(mine), Hashcat({"-a", "3", dir_ / "masks.hcmask"}));
+  std::vector<std::string> theirs = Hashcat({"-a", "3", dir_ / "masks.hcmask"});
+  if (!unusable_.empty()) GTEST_SKIP() << "hashcat cannot run here: " << unusable_;
+  ExpectSameMultiset("the masks", std::move(mine), std::move(theirs));
   ExpectSameMultiset("--increment ?d?s?d", Ours({"--mask", "?d?s?d", "--increment"}),
                      Hashcat({"-a", "3", "--increment", "?d?s?d"}));
 }

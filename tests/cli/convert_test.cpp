@@ -8,18 +8,11 @@
 #include "tests/cli/run_cli.h"
 #include "tests/support/external_tool.h"
 #include "tests/support/temp_files.h"
+#include "tests/support/text_like.h"
 #include "tests/support/vec_file.h"
 
 namespace kryvane::test {
 namespace {
-
-// Text-like content, as most legacy files hold: the guard takes it for a real file.
-Bytes TextLike(std::size_t n) {
-  static const std::string words = "the quick brown fox jumps over the lazy dog; ";
-  Bytes data(n);
-  for (std::size_t i = 0; i < n; ++i) data[i] = uint8_t(words[(i * 7 + i / 45) % words.size()]);
-  return data;
-}
 
 class Convert : public ::testing::Test {
  protected:

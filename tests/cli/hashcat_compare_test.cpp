@@ -47,7 +47,8 @@ class HashcatCompare : public ::testing::Test {
                                "--restore-disable", session});
     // One hashcat at a time on the machine: the first ones compile their kernels into a cache
     // that two at once would both be writing.
-    const int lock = ::open("/tmp/kryvane-test-hashcat.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    const int lock =
+        ::open("/tmp/kryvane-test-hashcat.lock", O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
     EXPECT_GE(lock, 0);
     if (lock >= 0) ::flock(lock, LOCK_EX);
     const ToolResult r = RunTool(args);

@@ -11,6 +11,7 @@
 
 #include "tests/cli/run_cli.h"
 #include "tests/support/temp_files.h"
+#include "tests/support/text_like.h"
 
 namespace kryvane::test {
 namespace {
@@ -33,14 +34,6 @@ std::vector<std::string> Convert(std::vector<std::string> rest) {
                                    "1"};
   args.insert(args.end(), rest.begin(), rest.end());
   return args;
-}
-
-// Text-like content: a right decryption of it is never taken for garbage.
-Bytes TextLike(std::size_t n) {
-  static const std::string words = "the quick brown fox jumps over the lazy dog; ";
-  Bytes data(n);
-  for (std::size_t i = 0; i < n; ++i) data[i] = uint8_t(words[(i * 7 + i / 45) % words.size()]);
-  return data;
 }
 
 void Encrypt(const std::string& plain, const std::string& enc) {

@@ -19,18 +19,11 @@
 #include "crypto/streams.h"
 #include "tests/app/job_helpers.h"
 #include "tests/support/temp_files.h"
+#include "tests/support/text_like.h"
 #include "tests/support/vec_file.h"
 
 namespace kryvane::test {
 namespace {
-
-// Text-like, so that the guard lets it through; an odd size, so the last chunk is partial.
-Bytes TextLike(std::size_t n) {
-  static const std::string words = "the quick brown fox jumps over the lazy dog; ";
-  Bytes data(n);
-  for (std::size_t i = 0; i < n; ++i) data[i] = uint8_t(words[(i * 7 + i / 45) % words.size()]);
-  return data;
-}
 
 const Pair& Blowfish() {
   static const Pair pair = [] {
